@@ -1,0 +1,66 @@
+# Helpers that keep the per-folder CMakeLists files small. Every folder under
+# src/ is one library built from the sources found in it, so adding a class
+# means adding its files, not editing a list.
+
+# corvane_add_library(<name> [DIRS <dir>...] [LINK <target>...] [EXCLUDE <file>...])
+#   Builds a static library from the .cpp/.h/.ui files of the current folder
+#   (and the given sub-folders). The folder's parent (src/) is on the include
+#   path of the library and of everything that links it, so includes read
+#   "support/KvFileInfo.h".
+function(corvane_add_library name)
+    cmake_parse_arguments(ARG "" "" "DIRS;LINK;EXCLUDE" ${ARGN})
+    set(dirs ${CMAKE_CURRENT_SOURCE_DIR})
+    foreach(dir IN LISTS ARG_DIRS)
+        list(APPEND dirs ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
+    endforeach()
+    set(sources "")
+    foreach(dir IN LISTS dirs)
+        file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*.ui ${dir}/*.qrc)
+        list(APPEND sources ${found})
+    endforeach()
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+        list(FILTER sources EXCLUDE REGEX "/${excluded}$")
+    endforeach()
+    set(compiled ${sources})
+    list(FILTER compiled INCLUDE REGEX "\\.cpp$")
+    if(compiled)
+        add_library(${name} STATIC ${sources})
+        target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+        target_link_libraries(${name} PUBLIC ${ARG_LINK})
+    else()
+        # A folder that has no sources yet still gives a target to link.
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+        target_link_libraries(${name} INTERFACE ${ARG_LINK})
+    endif()
+endfunction()
+
+# corvane_add_test(<name> SOURCES <file>... [LINK <target>...] [LABELS <label>...])
+#   One Qt Test executable registered with CTest. Tests run on Qt's offscreen
+#   platform; system tests carry the label "system".
+function(corvane_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LINK;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LINK})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+        TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    endif()
+endfunction()
+
+# Adds every immediate sub-folder of the current folder that has a
+# CMakeLists.txt of its own.
+function(corvane_add_subfolders)
+    file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    foreach(child IN LISTS children)
+        if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()
