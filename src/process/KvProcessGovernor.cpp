@@ -197,7 +197,11 @@ KvProcessGovernor::Restriction KvProcessGovernor::completed(const Restriction &r
 
 int KvProcessGovernor::addRestrictionGroup(const Restriction &restriction)
 {
-    ++lastGroupId;
+    // An id that appendRestriction made up is in use as well: skip it rather
+    // than overwrite its group, whose restrictions would then never be lifted.
+    do {
+        ++lastGroupId;
+    } while (groups.contains(lastGroupId));
     groups.insert(lastGroupId, QList<Restriction>{completed(restriction)});
     return lastGroupId;
 }

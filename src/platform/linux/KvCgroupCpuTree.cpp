@@ -180,6 +180,17 @@ bool KvCgroupCpuTree::makeDirectory(const QString &path, bool enableCpu)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0 && errno != EEXIST)
         return false;
+    // A group competes for the CPUs as one task of default weight. The cap is
+    // the only restraint meant, so each of our groups weighs as much as a
+    // process that keeps every CPU busy; without this, a capped process under
+    // load would get far less than its cap. Failing here restrains no more
+    // than the kernel's default does, so it is not an error.
+    const long cpus = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    if (m_version2)
+        writeFile(path + QStringLiteral("/cpu.weight"),
+                  QByteArray::number(qlonglong(std::min(10000L, 100 * cpus))));
+    else
+        writeFile(path + QStringLiteral("/cpu.shares"), QByteArray::number(qlonglong(1024 * cpus)));
     if (m_version2 && enableCpu)
         return writeFile(path + QStringLiteral("/cgroup.subtree_control"), "+cpu");
     return true;
