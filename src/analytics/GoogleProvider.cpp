@@ -2,6 +2,7 @@
 
 #include "analytics/KvAnalyticsEvent.h"
 #include "analytics/KvAnalyticsTiming.h"
+#include "support/KvLog.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -203,7 +204,8 @@ void GoogleProvider::send(const Parameters &hit, bool wait)
 {
     const QUrl url = collectUrl();
     if (!url.isValid()) {
-        qWarning("CORVANE_MEASUREMENT_HOST is not a host with an optional port; usage hit dropped");
+        kvCritical(lcCorvane) << "CORVANE_MEASUREMENT_HOST is not a host with an optional port; "
+                                 "usage report not sent";
         return;
     }
 

@@ -444,7 +444,7 @@ void TestGoogleProvider::invalidHostOverrideSendsNothing()
     qputenv("CORVANE_MEASUREMENT_HOST", ("someone@" + server.hostAndPort()).toUtf8());
     GoogleProvider provider;
 
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CORVANE_MEASUREMENT_HOST"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("CORVANE_MEASUREMENT_HOST"));
     provider.event(makeEvent(Category::Session, Action::End));
     QCOMPARE(provider.pendingReplyCount(), 0);
     QTest::qWait(200);

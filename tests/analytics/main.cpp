@@ -19,6 +19,13 @@ int main(int argc, char **argv)
     for (const char *name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
         qunsetenv(name);
 
+    // Settings and the log file go to a folder of their own.
+    QTemporaryDir root;
+    if (!root.isValid())
+        return 1;
+    qputenv("XDG_CONFIG_HOME", root.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("data")).toUtf8());
+
     QGuiApplication app(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     QCoreApplication::setOrganizationName(QStringLiteral("KvTestMaker"));
@@ -26,14 +33,11 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.148"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("a.b"));
 
-    QTemporaryDir settingsRoot;
-    if (!settingsRoot.isValid())
-        return 1;
+    const QString settingsRoot = root.filePath(QStringLiteral("settings"));
     for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
-        QSettings::setPath(format, QSettings::UserScope,
-                           settingsRoot.filePath(QStringLiteral("user")));
+        QSettings::setPath(format, QSettings::UserScope, settingsRoot + QStringLiteral("/user"));
         QSettings::setPath(format, QSettings::SystemScope,
-                           settingsRoot.filePath(QStringLiteral("system")));
+                           settingsRoot + QStringLiteral("/system"));
     }
 
     int status = 0;
@@ -42,7 +46,7 @@ int main(int argc, char **argv)
         status |= QTest::qExec(&test, argc, argv);
     }
     {
-        TestKvAnalytics test(settingsRoot.path());
+        TestKvAnalytics test(settingsRoot);
         status |= QTest::qExec(&test, argc, argv);
     }
     return status;
