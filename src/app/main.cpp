@@ -1,4 +1,34 @@
-int main()
+#include "app/KvApplication.h"
+#include "platform/KvPlatformSession.h"
+#include "ui/MainWindow.h"
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
 {
-    return 0;
+    // Without a display the rules still restrain processes; the window
+    // simply is not seen.
+    if (!KvPlatformSession::current().hasDisplay() &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        std::fputs(
+            "corvane: no display found; running on the offscreen platform, no window is shown\n",
+            stderr);
+    }
+
+    KvApplication application(argc, argv);
+
+    // Analytics, second hook: the property id goes to the providers and the
+    // start of the run is reported.
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.show();
+        result = application.exec();
+    }
+    // The window and its rules model are gone, so every rule is deactivated.
+    // Destroying the application writes the end line and then tears down the
+    // lazy singletons, the last created first.
+    return result;
 }
