@@ -5,7 +5,6 @@ KvProcessEventSource::KvProcessEventSource(bool listening, const QString &descri
     : QObject(parent)
     , m_listening(listening)
     , m_description(description)
-{
-}
+{}
 
 KvProcessEventSource::~KvProcessEventSource() = default;

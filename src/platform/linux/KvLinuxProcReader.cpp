@@ -38,8 +38,7 @@ QVariant textOrInvalid(const QString &text)
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
     : m_procRoot(procRoot)
-{
-}
+{}
 
 QString KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
 {
@@ -127,8 +126,8 @@ bool KvLinuxProcReader::hasOtherLiveThreads(DWORD processId, DWORD exceptThread)
         const uint threadId = thread.toUInt();
         if (threadId == processId || threadId == exceptThread)
             continue;
-        const QByteArray text = readSmallFile(taskDirectory + QLatin1Char('/') + thread +
-                                              QStringLiteral("/stat"));
+        const QByteArray text =
+            readSmallFile(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/stat"));
         const int close = text.lastIndexOf(')');
         if (close < 0 || close + 2 >= text.size())
             continue;

@@ -29,8 +29,8 @@ bool inInitialNamespaces()
     QFile uidMap(QStringLiteral("/proc/self/uid_map"));
     if (uidMap.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> fields = uidMap.readAll().simplified().split(' ');
-        if (fields.size() >= 3 && (fields.at(0) != "0" || fields.at(1) != "0" ||
-                                   fields.at(2) != "4294967295"))
+        if (fields.size() >= 3 &&
+            (fields.at(0) != "0" || fields.at(1) != "0" || fields.at(2) != "4294967295"))
             return false;
     }
     return true;
@@ -38,21 +38,23 @@ bool inInitialNamespaces()
 
 bool sendListenOperation(int socket, proc_cn_mcast_op operation)
 {
-    struct
-    {
-        nlmsghdr header;
-        cn_msg message;
-        proc_cn_mcast_op operation;
-    } __attribute__((packed)) request;
-    std::memset(&request, 0, sizeof(request));
-    request.header.nlmsg_len = sizeof(request);
-    request.header.nlmsg_type = NLMSG_DONE;
-    request.header.nlmsg_pid = 0;
-    request.message.id.idx = CN_IDX_PROC;
-    request.message.id.val = CN_VAL_PROC;
-    request.message.len = sizeof(proc_cn_mcast_op);
-    request.operation = operation;
-    return ::send(socket, &request, sizeof(request), 0) == static_cast<ssize_t>(sizeof(request));
+    // nlmsghdr, cn_msg and the operation, back to back (cn_msg ends in a
+    // flexible array, so they are laid out by hand).
+    alignas(nlmsghdr) char request[NLMSG_SPACE(sizeof(cn_msg) + sizeof(proc_cn_mcast_op))];
+    std::memset(request, 0, sizeof(request));
+    auto *header = reinterpret_cast<nlmsghdr *>(request);
+    header->nlmsg_len = NLMSG_LENGTH(sizeof(cn_msg) + sizeof(proc_cn_mcast_op));
+    header->nlmsg_type = NLMSG_DONE;
+    cn_msg message;
+    std::memset(&message, 0, sizeof(message));
+    message.id.idx = CN_IDX_PROC;
+    message.id.val = CN_VAL_PROC;
+    message.len = sizeof(proc_cn_mcast_op);
+    char *payload = static_cast<char *>(NLMSG_DATA(header));
+    std::memcpy(payload, &message, sizeof(message));
+    std::memcpy(payload + sizeof(cn_msg), &operation, sizeof(operation));
+    const ssize_t length = header->nlmsg_len;
+    return ::send(socket, request, static_cast<size_t>(length), 0) == length;
 }
 
 } // namespace
@@ -196,7 +198,8 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup)
     if (process != threadGroup) {
         // A thread ended. It ends the process only when the leader had gone
         // already and this was the last one left.
-        if (m_leaderGone.contains(threadGroup) && !m_reader.hasOtherLiveThreads(threadGroup, process))
+        if (m_leaderGone.contains(threadGroup) &&
+            !m_reader.hasOtherLiveThreads(threadGroup, process))
             reportEnd(threadGroup);
         return;
     }

@@ -16,7 +16,8 @@ std::unique_ptr<KvProcessEventSource> KvSimulatedProcessEvents::subscribe()
     if (m_subscribeFailure) {
         KvPlatformKernel::current().setLastError(m_subscribeFailure);
         return std::make_unique<KvProcessEventSource>(
-            false, QStringLiteral("no simulated process events (error %1)").arg(m_subscribeFailure));
+            false,
+            QStringLiteral("no simulated process events (error %1)").arg(m_subscribeFailure));
     }
     auto source =
         std::make_unique<KvProcessEventSource>(true, QStringLiteral("simulated process events"));
@@ -58,8 +59,7 @@ void KvSimulatedProcessEvents::fireEventsLost()
     }
 }
 
-KvPropertyList KvSimulatedProcessEvents::creationProperties(DWORD processId,
-                                                            DWORD parentProcessId,
+KvPropertyList KvSimulatedProcessEvents::creationProperties(DWORD processId, DWORD parentProcessId,
                                                             const QString &executablePath,
                                                             const QString &commandLine,
                                                             const QString &name)
