@@ -1,4 +1,5 @@
 #include "tst_KvAboutBox.h"
+#include "tst_RuleDialog.h"
 
 #include <QApplication>
 #include <QTest>
@@ -11,5 +12,6 @@ int main(int argc, char *argv[])
     int failed = 0;
     auto run = [&](QObject &&test) { failed += QTest::qExec(&test, argc, argv) != 0; };
     run(TestKvAboutBox());
+    run(TestRuleDialog());
     return failed;
 }
