@@ -1,5 +1,6 @@
 #include "tst_KvAboutBox.h"
 #include "tst_RuleDialog.h"
+#include "tst_SelectProcessDialog.h"
 
 #include <QApplication>
 #include <QTest>
@@ -13,5 +14,6 @@ int main(int argc, char *argv[])
     auto run = [&](QObject &&test) { failed += QTest::qExec(&test, argc, argv) != 0; };
     run(TestKvAboutBox());
     run(TestRuleDialog());
+    run(TestSelectProcessDialog());
     return failed;
 }

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QObject>
+
+class TestSelectProcessDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void returnsExactlyTheTypedText();
+    void browsingFillsTheNativePathAndCancelKeepsTheText();
+};
