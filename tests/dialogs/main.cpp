@@ -1,5 +1,6 @@
 #include "tst_KvAboutBox.h"
 #include "tst_RuleDialog.h"
+#include "tst_RuleIdGenerator.h"
 #include "tst_SelectProcessDialog.h"
 
 #include <QApplication>
@@ -15,5 +16,6 @@ int main(int argc, char *argv[])
     run(TestKvAboutBox());
     run(TestRuleDialog());
     run(TestSelectProcessDialog());
+    run(TestRuleIdGenerator());
     return failed;
 }
