@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileIconProvider>
-#include <QFileInfo>
 
 #include <functional>
 #include <vector>
@@ -25,11 +24,11 @@ const std::vector<Getter> &getters()
     static const std::vector<Getter> table{
         {0, Qt::DisplayRole,
          [](const KvProcessInfo *process) {
-             return QVariant(QFileInfo(process->fileInfo.filePath()).fileName());
+             return QVariant(process->fileInfo.fileName());
          }},
         {0, Qt::DecorationRole,
          [](const KvProcessInfo *process) {
-             return QVariant(QFileIconProvider().icon(QFileInfo(process->fileInfo.filePath())));
+             return QVariant(QFileIconProvider().icon(process->fileInfo));
          }},
         {1, Qt::DisplayRole,
          [](const KvProcessInfo *process) {
