@@ -23,9 +23,7 @@ const std::vector<Getter> &getters()
 {
     static const std::vector<Getter> table{
         {0, Qt::DisplayRole,
-         [](const KvProcessInfo *process) {
-             return QVariant(process->fileInfo.fileName());
-         }},
+         [](const KvProcessInfo *process) { return QVariant(process->fileInfo.fileName()); }},
         {0, Qt::DecorationRole,
          [](const KvProcessInfo *process) {
              return QVariant(QFileIconProvider().icon(process->fileInfo));

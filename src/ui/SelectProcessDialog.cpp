@@ -19,6 +19,11 @@ SelectProcessDialog::SelectProcessDialog(QWidget *parent)
     ui->processesView->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     connect(ui->processesView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &SelectProcessDialog::on_processesView_currentChanged);
+
+    // The text field is the dialog's answer, so it starts with the focus. A
+    // view that got the focus first would make its first row current and so
+    // fill in a process the user never chose.
+    ui->process->setFocus();
 }
 
 SelectProcessDialog::~SelectProcessDialog() = default;

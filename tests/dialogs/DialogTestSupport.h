@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/simulated/KvSimulatedMachine.h"
+
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -33,6 +35,15 @@ public:
 
 private:
     QTemporaryDir dir;
+};
+
+// A simulated machine, current for the lifetime of the object, so that the
+// process table of the select dialog shows known processes only.
+class InstalledMachine : public KvSimulatedMachine
+{
+public:
+    InstalledMachine() { installAsCurrent(); }
+    ~InstalledMachine() override { uninstall(); }
 };
 
 // Runs action on the next modal dialog of type T that the code under test

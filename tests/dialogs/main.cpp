@@ -1,4 +1,5 @@
 #include "tst_KvAboutBox.h"
+#include "tst_KvProcessesModel.h"
 #include "tst_RuleDialog.h"
 #include "tst_RuleIdGenerator.h"
 #include "tst_SelectProcessDialog.h"
@@ -17,5 +18,6 @@ int main(int argc, char *argv[])
     run(TestRuleDialog());
     run(TestSelectProcessDialog());
     run(TestRuleIdGenerator());
+    run(TestKvProcessesModel());
     return failed;
 }

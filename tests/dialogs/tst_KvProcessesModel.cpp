@@ -2,32 +2,16 @@
 
 #include "DialogTestSupport.h"
 
-#include "platform/simulated/KvSimulatedMachine.h"
+#include "process/KvProcessSnapshot.h"
 #include "process/KvProcessesModel.h"
-#include "ui/SelectProcessDialog.h"
 
 #include <QDir>
 #include <QIcon>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
-#include <QTreeView>
-
-namespace {
-
-// Installs a simulated machine for one test function.
-class Machine : public KvSimulatedMachine
-{
-public:
-    Machine() { installAsCurrent(); }
-    ~Machine() override { uninstall(); }
-};
-
-} // namespace
 
 void TestKvProcessesModel::listsResolvedProcessesInSnapshotOrder()
 {
-    Machine machine;
+    InstalledMachine machine;
     machine.addProcessWithId(0, QStringLiteral("System Idle Process"));
     machine.addProcessWithId(4, QStringLiteral("System"));
     const DWORD editor = machine.addProcess(QStringLiteral("C:/Windows/notepad.exe"), 4);
@@ -67,7 +51,7 @@ void TestKvProcessesModel::listsResolvedProcessesInSnapshotOrder()
 
 void TestKvProcessesModel::answersOnlyDisplayAndDecoration()
 {
-    Machine machine;
+    InstalledMachine machine;
     const DWORD id = machine.addProcess(QStringLiteral("C:/Tools/tool.exe"));
 
     KvProcessesModel model;
@@ -95,7 +79,7 @@ void TestKvProcessesModel::answersOnlyDisplayAndDecoration()
 
 void TestKvProcessesModel::headers()
 {
-    Machine machine;
+    InstalledMachine machine;
     KvProcessesModel model;
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
     QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("#"));
@@ -107,33 +91,9 @@ void TestKvProcessesModel::headers()
 
 void TestKvProcessesModel::failedSnapshotGivesAnEmptyModel()
 {
-    Machine machine;
+    InstalledMachine machine;
     machine.addProcess(QStringLiteral("C:/Tools/tool.exe"));
     machine.failSnapshots(5);
     KvProcessesModel model;
     QCOMPARE(model.rowCount(), 0);
-}
-
-void TestKvProcessesModel::selectingARowFillsItsPath()
-{
-    Machine machine;
-    machine.addProcess(QStringLiteral("C:/Windows/notepad.exe"));
-    machine.addProcess(QStringLiteral("C:/Tools/tool.exe"));
-
-    SelectProcessDialog dialog;
-    auto *view = child<QTreeView>(&dialog, "processesView");
-    auto *process = child<QLineEdit>(&dialog, "process");
-    auto *ok = child<QPushButton>(&dialog, "okButton");
-    QCOMPARE(view->model()->rowCount(), 2);
-    QVERIFY(!ok->isEnabled());
-
-    QTest::keyClicks(process, QStringLiteral("typed.exe"));
-    view->setCurrentIndex(view->model()->index(1, 0));
-    QCOMPARE(process->text(), view->model()->index(1, 2).data().toString());
-    QVERIFY(ok->isEnabled());
-
-    view->setCurrentIndex(view->model()->index(0, 1));
-    QCOMPARE(process->text(), view->model()->index(0, 2).data().toString());
-    QVERIFY(process->text().endsWith(QStringLiteral("notepad.exe")) ||
-            process->text().endsWith(QStringLiteral("tool.exe")));
 }

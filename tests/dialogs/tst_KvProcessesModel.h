@@ -11,5 +11,4 @@ private slots:
     void answersOnlyDisplayAndDecoration();
     void headers();
     void failedSnapshotGivesAnEmptyModel();
-    void selectingARowFillsItsPath();
 };

@@ -327,6 +327,8 @@ void TestRuleDialog::addAppendsThePickedPatternAndCancelAddsNothing()
 {
     storeRule({{QStringLiteral("name"), QStringLiteral("Adds")}});
     storeList(QStringLiteral("condition/selectedProcesses"), {QStringLiteral("first")});
+    InstalledMachine machine;
+    machine.addProcess(QStringLiteral("C:/Windows/explorer.exe"));
     RuleDialog dialog(ruleId);
     auto *conditions = child<QListView>(&dialog, "conditionSelectedProcessesList");
     auto *targets = child<QListView>(&dialog, "targetSelectedProcessesList");

@@ -10,9 +10,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeView>
 
 void TestSelectProcessDialog::returnsExactlyTheTypedText()
 {
+    // Running processes in the table must not get in the way of typing.
+    InstalledMachine machine;
+    machine.addProcess(QStringLiteral("C:/Windows/notepad.exe"));
+    machine.addProcess(QStringLiteral("C:/Tools/tool.exe"));
+
     SelectProcessDialog dialog;
     auto *process = child<QLineEdit>(&dialog, "process");
     auto *ok = child<QPushButton>(&dialog, "okButton");
@@ -48,6 +54,7 @@ void TestSelectProcessDialog::browsingFillsTheNativePathAndCancelKeepsTheText()
     file.close();
     QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
 
+    InstalledMachine machine;
     SelectProcessDialog dialog;
     auto *process = child<QLineEdit>(&dialog, "process");
     QObject scope;
@@ -73,4 +80,33 @@ void TestSelectProcessDialog::browsingFillsTheNativePathAndCancelKeepsTheText()
     child<QPushButton>(&dialog, "browse")->click();
     QVERIFY(cancelled);
     QCOMPARE(process->text(), QStringLiteral("typed.exe"));
+}
+
+void TestSelectProcessDialog::selectingARowFillsItsPath()
+{
+    InstalledMachine machine;
+    machine.addProcess(QStringLiteral("C:/Windows/notepad.exe"));
+    machine.addProcess(QStringLiteral("C:/Tools/tool.exe"));
+
+    SelectProcessDialog dialog;
+    auto *view = child<QTreeView>(&dialog, "processesView");
+    auto *process = child<QLineEdit>(&dialog, "process");
+    auto *ok = child<QPushButton>(&dialog, "okButton");
+    QCOMPARE(view->model()->rowCount(), 2);
+
+    // Opening the dialog chooses nothing by itself.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QVERIFY(process->text().isEmpty());
+    QVERIFY(!ok->isEnabled());
+
+    QTest::keyClicks(process, QStringLiteral("typed.exe"));
+    view->setCurrentIndex(view->model()->index(1, 0));
+    QCOMPARE(process->text(), view->model()->index(1, 2).data().toString());
+    QVERIFY(ok->isEnabled());
+
+    view->setCurrentIndex(view->model()->index(0, 1));
+    QCOMPARE(process->text(), view->model()->index(0, 2).data().toString());
+    QVERIFY(process->text().endsWith(QStringLiteral("notepad.exe")) ||
+            process->text().endsWith(QStringLiteral("tool.exe")));
 }

@@ -7,6 +7,7 @@ class TestSelectProcessDialog : public QObject
     Q_OBJECT
 
 private slots:
+    void selectingARowFillsItsPath();
     void returnsExactlyTheTypedText();
     void browsingFillsTheNativePathAndCancelKeepsTheText();
 };
