@@ -64,3 +64,21 @@ function(corvane_add_subfolders)
         endif()
     endforeach()
 endfunction()
+
+# corvane_embed_version_resource(<target>)
+#   Gives the executable its version resource, generated from
+#   CORVANE_COMPANY_NAME, CORVANE_PRODUCT_NAME and CORVANE_FILE_VERSION of
+#   the root CMakeLists.txt, in the ELF section that the program reads its
+#   own names from.
+function(corvane_embed_version_resource target)
+    set(output ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_resource.cpp)
+    add_custom_command(
+        OUTPUT ${output}
+        COMMAND corvane_version_generator ${output} ${CORVANE_COMPANY_NAME}
+                ${CORVANE_PRODUCT_NAME} ${CORVANE_FILE_VERSION} ${target}${CMAKE_EXECUTABLE_SUFFIX}
+        DEPENDS corvane_version_generator
+        COMMENT "Generating the version resource of ${target}"
+        VERBATIM)
+    set_source_files_properties(${output} PROPERTIES SKIP_AUTOGEN ON)
+    target_sources(${target} PRIVATE ${output})
+endfunction()

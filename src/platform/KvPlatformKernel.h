@@ -39,6 +39,7 @@ public:
     enum ProcessAccess : DWORD {
         ProcessTerminate = 0x0001,
         ProcessSetQuota = 0x0100,
+        ProcessSuspendResume = 0x0800,
         ProcessQueryLimitedInformation = 0x1000,
     };
 
@@ -64,6 +65,14 @@ public:
 
     // GetCurrentProcessId.
     virtual DWORD currentProcessId() const = 0;
+
+    // GetCurrentProcess: a pseudo handle that stands for the calling process
+    // in every call that takes a process handle. It needs no closing;
+    // closeHandle accepts it and does nothing.
+    virtual HANDLE currentProcess() = 0;
+
+    // GetProcessId: the id of the process an open handle refers to, or 0.
+    virtual DWORD processIdOf(HANDLE process) = 0;
 
     // OpenProcess(access, FALSE, processId): NULL on failure. On Linux the
     // handle holds a pidfd, so it can never reach another process that was

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Windows' VS_VERSIONINFO block, read the way VerQueryValueW reads it: a
+// tree of nodes (length, value length, type, UTF-16 key, value, children),
+// each aligned to 4 bytes from the start of the block.
+//
+// Nothing here trusts the block: every length is checked against the bytes
+// that are really there, and a malformed block gives no value.
+class KvVersionResource
+{
+public:
+    // VerQueryValueW: the value bytes of the node that subBlock names.
+    // "\" is the root (a VS_FIXEDFILEINFO), "\VarFileInfo\Translation" the
+    // translation array, "\StringFileInfo\040904b0\CompanyName" a string
+    // (UTF-16, with its terminating zero where the block has one). Keys
+    // compare without regard to case.
+    static bool queryValue(const QByteArray &block, const QString &subBlock, QByteArray &value);
+
+    // The length of the VS_VERSIONINFO at the start of bytes (its root node's
+    // length), or 0 if bytes do not start with one.
+    static int rootLength(const QByteArray &bytes);
+
+    // A UTF-16LE value read up to its first zero or its end.
+    static QString stringValue(const QByteArray &value);
+};

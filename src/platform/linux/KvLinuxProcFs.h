@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/KvPlatformTypes.h"
+
+#include <QString>
+
+#include <vector>
+
+// Reading processes and threads from /proc. Every reader fails quietly for a
+// process that has gone or hides its details, leaving errno set.
+class KvLinuxProcFs
+{
+public:
+    struct Stat
+    {
+        DWORD parentProcessId = 0;
+        // The kernel's name of the task: at most 15 bytes of the file name.
+        QString comm;
+        // Clock ticks after boot: with the id, tells a process from a later
+        // one that was given the same id.
+        quint64 startTime = 0;
+        int nice = 0;
+        int policy = 0;
+    };
+
+    // The numeric entries of /proc (processes) or /proc/PID/task (threads).
+    static std::vector<DWORD> processIds();
+    static std::vector<DWORD> threadIds(DWORD processId);
+
+    // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
+    static bool readStat(DWORD processId, Stat &stat, DWORD threadId = 0);
+
+    // readlink /proc/PID/exe, without the " (deleted)" the kernel adds for
+    // an image that was replaced. Fails (errno) for processes the user may
+    // not inspect and for kernel threads.
+    static bool readImagePath(DWORD processId, QString &path);
+
+    // The executable's file name as a snapshot shows it: the file name of the
+    // image where it can be read; otherwise the kernel's name, completed from
+    // the command line where that was cut to 15 bytes. A '/' (kernel threads
+    // such as "kworker/0:1") becomes '_', so that the name stays a bare name.
+    static QString executableName(DWORD processId, const Stat &stat);
+
+    // A Windows-like base priority (8 normal) from the scheduling policy and
+    // the nice value.
+    static LONG basePriority(const Stat &stat);
+};

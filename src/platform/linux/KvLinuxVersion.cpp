@@ -1,0 +1,64 @@
+#include "platform/linux/KvLinuxVersion.h"
+
+#include "platform/KvExecutableVersionReader.h"
+#include "platform/KvPlatformKernel.h"
+#include "platform/KvVersionResource.h"
+
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QStandardPaths>
+
+#include <cerrno>
+
+KvPlatformVersion *KvPlatformVersion::native()
+{
+    static KvLinuxVersion version;
+    return &version;
+}
+
+QByteArray KvLinuxVersion::readBlock(const QString &path)
+{
+    // A bare name is looked up as a shell finds programs; a name with a
+    // directory is taken as it is.
+    QString resolved = path;
+    if (!path.isEmpty() && !path.contains(QLatin1Char('/')))
+        resolved = QStandardPaths::findExecutable(path);
+    const QFileInfo info(resolved);
+    if (resolved.isEmpty() || !info.isFile()) {
+        KvPlatformKernel::current().setLastError(ENOENT);
+        return {};
+    }
+
+    QMutexLocker locker(&mutex);
+    if (resolved == cachedPath && info.size() == cachedSize &&
+        info.lastModified() == cachedModified)
+        return cachedBlock;
+    QByteArray block = KvExecutableVersionReader::readFile(resolved);
+    cachedPath = resolved;
+    cachedSize = info.size();
+    cachedModified = info.lastModified();
+    cachedBlock = block;
+    if (block.isEmpty())
+        KvPlatformKernel::current().setLastError(ENODATA);
+    return block;
+}
+
+DWORD KvLinuxVersion::getFileVersionInfoSize(const QString &path)
+{
+    return DWORD(readBlock(path).size());
+}
+
+bool KvLinuxVersion::getFileVersionInfo(const QString &path, DWORD size, QByteArray &block)
+{
+    const QByteArray found = readBlock(path);
+    if (found.isEmpty())
+        return false;
+    block = found.left(int(qMin<DWORD>(size, DWORD(found.size()))));
+    return true;
+}
+
+bool KvLinuxVersion::verQueryValue(const QByteArray &block, const QString &subBlock,
+                                   QByteArray &value)
+{
+    return KvVersionResource::queryValue(block, subBlock, value);
+}

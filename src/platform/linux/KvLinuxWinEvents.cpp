@@ -1,0 +1,286 @@
+#include "platform/linux/KvLinuxWinEvents.h"
+
+#include "platform/KvPlatformKernel.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QList>
+#include <qpa/qplatformnativeinterface.h>
+
+#include <xcb/res.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+HWND toHandle(xcb_window_t window)
+{
+    return reinterpret_cast<HWND>(static_cast<quintptr>(window));
+}
+
+xcb_window_t toWindow(HWND handle)
+{
+    return static_cast<xcb_window_t>(reinterpret_cast<quintptr>(handle));
+}
+
+void setLastError(int code)
+{
+    KvPlatformKernel::current().setLastError(static_cast<DWORD>(code));
+}
+
+// Frees what xcb hands out with malloc.
+template<class T> struct XcbReply
+{
+    T *reply = nullptr;
+    xcb_generic_error_t *error = nullptr;
+    ~XcbReply()
+    {
+        std::free(reply);
+        std::free(error);
+    }
+};
+
+} // namespace
+
+KvPlatformWinEvents *KvPlatformWinEvents::native()
+{
+    // Never destroyed: the event dispatcher may still hold the filter while
+    // static objects go at exit.
+    static KvLinuxWinEvents *instance = new KvLinuxWinEvents;
+    return instance;
+}
+
+KvLinuxWinEvents::~KvLinuxWinEvents() = default;
+
+HWINEVENTHOOK KvLinuxWinEvents::setWinEventHook(DWORD eventMin, DWORD eventMax,
+                                                WINEVENTPROC callback, DWORD processId,
+                                                DWORD threadId, DWORD flags)
+{
+    if (!callback || eventMin > eventMax || processId != 0 || threadId != 0 ||
+        flags != OutOfContext) {
+        setLastError(EINVAL);
+        return nullptr;
+    }
+    if (!attach() || !watchRootWindow())
+        return nullptr;
+    const quintptr id = nextHookId++;
+    hooks.insert(id, Hook{eventMin, eventMax, callback});
+    return reinterpret_cast<HWINEVENTHOOK>(id);
+}
+
+bool KvLinuxWinEvents::unhookWinEvent(HWINEVENTHOOK hook)
+{
+    if (hooks.remove(reinterpret_cast<quintptr>(hook)) == 0) {
+        setLastError(EINVAL);
+        return false;
+    }
+    return true;
+}
+
+HWND KvLinuxWinEvents::getForegroundWindow()
+{
+    if (!attach())
+        return nullptr;
+    return toHandle(activeWindow());
+}
+
+DWORD KvLinuxWinEvents::getWindowThreadProcessId(HWND handle, DWORD *processId)
+{
+    if (!attach())
+        return 0;
+    const xcb_window_t window = toWindow(handle);
+    if (window == XCB_WINDOW_NONE) {
+        setLastError(EINVAL);
+        return 0;
+    }
+    DWORD pid = 0;
+    if (!windowPid(window, pid) && !clientPid(window, pid)) {
+        setLastError(ESRCH);
+        return 0;
+    }
+    if (processId)
+        *processId = pid;
+    return pid;
+}
+
+bool KvLinuxWinEvents::attach()
+{
+    if (attached)
+        return true;
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    QPlatformNativeInterface *native = app ? QGuiApplication::platformNativeInterface() : nullptr;
+    if (!native || QGuiApplication::platformName() != QLatin1String("xcb")) {
+        setLastError(ENXIO);
+        return false;
+    }
+    connection =
+        static_cast<xcb_connection_t *>(native->nativeResourceForIntegration("connection"));
+    if (!connection || xcb_connection_has_error(connection)) {
+        connection = nullptr;
+        setLastError(ENXIO);
+        return false;
+    }
+    root = static_cast<xcb_window_t>(
+        reinterpret_cast<quintptr>(native->nativeResourceForIntegration("rootwindow")));
+    if (root == XCB_WINDOW_NONE) {
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        if (screens.rem > 0)
+            root = screens.data->root;
+    }
+    activeWindowAtom = internAtom("_NET_ACTIVE_WINDOW");
+    pidAtom = internAtom("_NET_WM_PID");
+    if (root == XCB_WINDOW_NONE || activeWindowAtom == XCB_ATOM_NONE) {
+        connection = nullptr;
+        setLastError(ENXIO);
+        return false;
+    }
+
+    // Asking a window's creator needs QueryClientIds, new in X-Resource 1.2.
+    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(connection, &xcb_res_id);
+    if (extension && extension->present) {
+        XcbReply<xcb_res_query_version_reply_t> version;
+        version.reply = xcb_res_query_version_reply(
+            connection, xcb_res_query_version(connection, 1, 2), &version.error);
+        resourceExtension = version.reply &&
+                            (version.reply->server_major > 1 || (version.reply->server_major == 1 &&
+                                                                 version.reply->server_minor >= 2));
+    }
+
+    // The connection belongs to the application object and goes with it.
+    QObject::connect(app, &QObject::destroyed, [this] {
+        attached = false;
+        watching = false;
+        connection = nullptr;
+    });
+    attached = true;
+    return true;
+}
+
+bool KvLinuxWinEvents::watchRootWindow()
+{
+    if (watching)
+        return true;
+    // The event mask is per client, and the GUI's connection has its own
+    // wishes on the root window: add ours to them rather than replace them.
+    XcbReply<xcb_get_window_attributes_reply_t> attributes;
+    attributes.reply = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, root), &attributes.error);
+    if (!attributes.reply) {
+        setLastError(ENXIO);
+        return false;
+    }
+    const uint32_t mask = attributes.reply->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_generic_error_t *error = xcb_request_check(
+        connection,
+        xcb_change_window_attributes_checked(connection, root, XCB_CW_EVENT_MASK, &mask));
+    if (error) {
+        std::free(error);
+        setLastError(EACCES);
+        return false;
+    }
+    lastActive = activeWindow();
+    QCoreApplication::instance()->installNativeEventFilter(this);
+    watching = true;
+    return true;
+}
+
+xcb_atom_t KvLinuxWinEvents::internAtom(const char *name)
+{
+    XcbReply<xcb_intern_atom_reply_t> atom;
+    atom.reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(qstrlen(name)), name),
+        &atom.error);
+    return atom.reply ? atom.reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+xcb_window_t KvLinuxWinEvents::activeWindow()
+{
+    XcbReply<xcb_get_property_reply_t> property;
+    property.reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, root, activeWindowAtom, XCB_ATOM_WINDOW, 0, 1),
+        &property.error);
+    if (!property.reply || property.reply->format != 32 ||
+        xcb_get_property_value_length(property.reply) < 4)
+        return XCB_WINDOW_NONE;
+    return *static_cast<xcb_window_t *>(xcb_get_property_value(property.reply));
+}
+
+bool KvLinuxWinEvents::windowPid(xcb_window_t window, DWORD &processId)
+{
+    if (pidAtom == XCB_ATOM_NONE)
+        return false;
+    XcbReply<xcb_get_property_reply_t> property;
+    property.reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1),
+        &property.error);
+    if (!property.reply || property.reply->format != 32 ||
+        xcb_get_property_value_length(property.reply) < 4)
+        return false;
+    const uint32_t pid = *static_cast<uint32_t *>(xcb_get_property_value(property.reply));
+    if (pid == 0)
+        return false;
+    processId = pid;
+    return true;
+}
+
+bool KvLinuxWinEvents::clientPid(xcb_window_t window, DWORD &processId)
+{
+    if (!resourceExtension)
+        return false;
+    xcb_res_client_id_spec_t spec;
+    spec.client = window;
+    spec.mask = XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID;
+    XcbReply<xcb_res_query_client_ids_reply_t> ids;
+    ids.reply = xcb_res_query_client_ids_reply(
+        connection, xcb_res_query_client_ids(connection, 1, &spec), &ids.error);
+    if (!ids.reply)
+        return false;
+    for (auto it = xcb_res_query_client_ids_ids_iterator(ids.reply); it.rem > 0;
+         xcb_res_client_id_value_next(&it)) {
+        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+            xcb_res_client_id_value_value_length(it.data) >= 1) {
+            const uint32_t pid = *xcb_res_client_id_value_value(it.data);
+            if (pid == 0)
+                return false;
+            processId = pid;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool KvLinuxWinEvents::nativeEventFilter(const QByteArray &eventType, void *message, long *)
+{
+    if (!watching || eventType != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+        return false;
+    const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+    if (change->window != root || change->atom != activeWindowAtom)
+        return false;
+    // Window managers write the property again with the same value now and
+    // then; only a different window is a change of the foreground.
+    const xcb_window_t active =
+        change->state == XCB_PROPERTY_DELETE ? xcb_window_t(XCB_WINDOW_NONE) : activeWindow();
+    if (active != lastActive) {
+        lastActive = active;
+        deliver(EventSystemForeground, active, change->time);
+    }
+    return false; // the GUI may want the event as well
+}
+
+void KvLinuxWinEvents::deliver(DWORD event, xcb_window_t window, DWORD time)
+{
+    // A callback may install or remove hooks, so walk a copy of the ids and
+    // skip the hooks that went away meanwhile.
+    const QList<quintptr> ids = hooks.keys();
+    for (quintptr id : ids) {
+        auto found = hooks.constFind(id);
+        if (found == hooks.constEnd() || event < found->eventMin || event > found->eventMax)
+            continue;
+        const WINEVENTPROC callback = found->callback;
+        callback(reinterpret_cast<HWINEVENTHOOK>(id), event, toHandle(window), 0, 0, 0, time);
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/KvPlatformWinEvents.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QMap>
+
+#include <xcb/xcb.h>
+
+// Window events on an X11 desktop, read through the GUI's own xcb
+// connection: the change of the root window's _NET_ACTIVE_WINDOW is the
+// foreground event, and a window's process is its _NET_WM_PID or, where the
+// window has none, what the X-Resource extension knows about the client that
+// made it. Sharing the GUI's connection keeps everything on the GUI thread
+// with no second connection to watch: Qt's event loop already reads it and
+// hands every event to our native event filter.
+//
+// Window handles are X11 window ids. Without an X11 display (the offscreen
+// platform, Wayland) hooks fail with ENXIO and window queries find nothing.
+class KvLinuxWinEvents : public KvPlatformWinEvents, private QAbstractNativeEventFilter
+{
+public:
+    KvLinuxWinEvents() = default;
+    ~KvLinuxWinEvents() override;
+
+    HWINEVENTHOOK setWinEventHook(DWORD eventMin, DWORD eventMax, WINEVENTPROC callback,
+                                  DWORD processId, DWORD threadId, DWORD flags) override;
+    bool unhookWinEvent(HWINEVENTHOOK hook) override;
+    HWND getForegroundWindow() override;
+    DWORD getWindowThreadProcessId(HWND window, DWORD *processId) override;
+
+private:
+    struct Hook
+    {
+        DWORD eventMin = 0;
+        DWORD eventMax = 0;
+        WINEVENTPROC callback = nullptr;
+    };
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
+
+    // Finds the GUI's xcb connection and sets up what the queries and the
+    // events need. Returns false, with the error code set, when there is no
+    // X11 display.
+    bool attach();
+    // Starts watching the root window for _NET_ACTIVE_WINDOW changes.
+    bool watchRootWindow();
+    xcb_atom_t internAtom(const char *name);
+    xcb_window_t activeWindow();
+    bool windowPid(xcb_window_t window, DWORD &processId);
+    bool clientPid(xcb_window_t window, DWORD &processId);
+    void deliver(DWORD event, xcb_window_t window, DWORD time);
+
+    xcb_connection_t *connection = nullptr;
+    bool attached = false;
+    bool watching = false;
+    bool resourceExtension = false;
+    xcb_window_t root = XCB_WINDOW_NONE;
+    xcb_atom_t activeWindowAtom = XCB_ATOM_NONE;
+    xcb_atom_t pidAtom = XCB_ATOM_NONE;
+    xcb_window_t lastActive = XCB_WINDOW_NONE;
+    QMap<quintptr, Hook> hooks; // ordered by installation
+    quintptr nextHookId = 1;
+};

@@ -1,0 +1,178 @@
+#include "support/KvDebug.h"
+
+#include "support/KvDebugStream.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QStandardPaths>
+
+#include <cstring>
+
+namespace {
+
+QMutex &logMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QChar levelLetter(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return QLatin1Char('D');
+    case QtWarningMsg:
+        return QLatin1Char('W');
+    case QtCriticalMsg:
+        return QLatin1Char('C');
+    case QtFatalMsg:
+        return QLatin1Char('F');
+    case QtInfoMsg:
+        return QLatin1Char('I');
+    }
+    return QLatin1Char('?');
+}
+
+QString workOutLogFilePath()
+{
+    if (!QCoreApplication::instance())
+        return QString();
+    const QString directory =
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (directory.isEmpty())
+        return QString();
+    QDir().mkpath(directory);
+    const QString baseName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    return directory + QDir::separator() + baseName + QStringLiteral(".log");
+}
+
+} // namespace
+
+KvDebug::KvDebug(const QDebug &stream, QtMsgType type, const KvLogContext &context,
+                 bool hasErrorCode, int errorCode)
+    : QDebug(stream)
+    , hasErrorCode(hasErrorCode)
+    , errorCode(errorCode)
+    , context(context)
+    , type(type)
+{
+    // The framework output shows the message as the log does, without the
+    // quotes and separators QDebug would add.
+    noquote();
+    nospace();
+}
+
+KvDebug &KvDebug::operator<<(const char *text)
+{
+    QDebug::operator<<(text);
+    message += QString::fromUtf8(text);
+    return *this;
+}
+
+KvDebug &KvDebug::operator<<(const QString &text)
+{
+    QDebug::operator<<(text);
+    message += text;
+    return *this;
+}
+
+KvDebug &KvDebug::operator<<(char character)
+{
+    return *this << QChar::fromLatin1(character);
+}
+
+KvDebug &KvDebug::operator<<(QChar character)
+{
+    QDebug::operator<<(character);
+    message += character;
+    return *this;
+}
+
+QString KvDebug::escapeControlCharacters(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar character : text) {
+        const ushort code = character.unicode();
+        const bool control =
+            code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+        if (!control) {
+            escaped += character;
+            continue;
+        }
+        switch (code) {
+        case '\n':
+            escaped += QLatin1String("\\n");
+            break;
+        case '\r':
+            escaped += QLatin1String("\\r");
+            break;
+        case '\t':
+            escaped += QLatin1String("\\t");
+            break;
+        default:
+            if (code <= 0xFF)
+                escaped += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+            else
+                escaped += QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0'));
+        }
+    }
+    return escaped;
+}
+
+QString KvDebug::formatLine(const QDateTime &utcTime, const char *category, QtMsgType type,
+                            bool hasErrorCode, int errorCode, const QString &message)
+{
+    const QString categoryColumn =
+        (category && std::strcmp(category, "default") != 0)
+            ? QStringLiteral("[%1]").arg(QString::fromLatin1(category).left(12), -12,
+                                         QLatin1Char(' '))
+            : QString(14, QLatin1Char(' '));
+    const QString errorColumn = QStringLiteral("%1").arg(
+        hasErrorCode ? QString::number(errorCode) : QString(), 10, QLatin1Char(' '));
+    // The message goes in last, so that a "%1" inside it is written as it is.
+    return QStringLiteral("%1 %2 [%3] %4 %5")
+        .arg(utcTime.toUTC().toString(QStringLiteral("dd.MM.yy hh:mm::ss")))
+        .arg(categoryColumn)
+        .arg(levelLetter(type))
+        .arg(errorColumn)
+        .arg(escapeControlCharacters(message));
+}
+
+// Called with the log mutex held. A path is kept once it could be worked out;
+// before the application object exists there is none, and lines are lost.
+QString KvDebug::logFilePathLocked()
+{
+    static QString path;
+    if (path.isEmpty())
+        path = workOutLogFilePath();
+    return path;
+}
+
+QString KvDebug::logFilePath()
+{
+    QMutexLocker locker(&logMutex());
+    return logFilePathLocked();
+}
+
+KvDebug::~KvDebug()
+{
+    const QString line = formatLine(QDateTime::currentDateTimeUtc(), context.category, type,
+                                    hasErrorCode, errorCode, message);
+    {
+        QMutexLocker locker(&logMutex());
+        const QString path = logFilePathLocked();
+        if (!path.isEmpty()) {
+            KvDebugStream stream(path);
+            if (stream.open()) {
+                stream << line << '\n';
+                stream.flush();
+            }
+        }
+    }
+    // The QDebug base hands the message to the framework's output now.
+}

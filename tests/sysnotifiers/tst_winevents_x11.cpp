@@ -1,0 +1,196 @@
+#include "LogTail.h"
+#include "SystemTestSupport.h"
+
+#include "notifiers/KvWinEventNotifier.h"
+
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+// The foreground notifier and the window queries on a real X server: the
+// test starts its own Xvfb and runs its checks in a child process whose GUI
+// is connected to it.
+namespace {
+
+const char ChildVariable[] = "CORVANE_TEST_X11_CHILD";
+const DWORD Foreground = KvPlatformWinEvents::EventSystemForeground;
+
+HWND handleOf(xcb_window_t window)
+{
+    return reinterpret_cast<HWND>(static_cast<quintptr>(window));
+}
+
+// A client of its own on the display, standing for the other programs of
+// the desktop and for the window manager.
+class X11Client
+{
+public:
+    X11Client()
+        : connection(xcb_connect(nullptr, nullptr))
+    {
+        if (!xcb_connection_has_error(connection))
+            root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    }
+    ~X11Client() { xcb_disconnect(connection); }
+
+    bool isConnected() const { return !xcb_connection_has_error(connection); }
+
+    xcb_atom_t atom(const char *name)
+    {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_window_t createWindow()
+    {
+        const xcb_window_t window = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, 0, 0, 100, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_map_window(connection, window);
+        xcb_flush(connection);
+        return window;
+    }
+
+    void setPid(xcb_window_t window, uint32_t pid)
+    {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"),
+                            XCB_ATOM_CARDINAL, 32, 1, &pid);
+        xcb_flush(connection);
+    }
+
+    // What a window manager does when it gives a window the focus.
+    void activate(xcb_window_t window)
+    {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom("_NET_ACTIVE_WINDOW"),
+                            XCB_ATOM_WINDOW, 32, 1, &window);
+        // Wait until the server has done it, so that the notifier's
+        // connection sees the change after this returns.
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    }
+
+    void deactivate()
+    {
+        xcb_delete_property(connection, root, atom("_NET_ACTIVE_WINDOW"));
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    }
+
+private:
+    xcb_connection_t *connection;
+    xcb_window_t root = XCB_WINDOW_NONE;
+};
+
+} // namespace
+
+class TestWinEventsX11 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void activeWindowReachesNotifierWithItsProcess();
+};
+
+void TestWinEventsX11::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    qRegisterMetaType<KvWinEventInfo>();
+}
+
+void TestWinEventsX11::activeWindowReachesNotifierWithItsProcess()
+{
+    if (qEnvironmentVariableIsEmpty(ChildVariable)) {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            SKIP_OR_FAIL("Xvfb is not installed");
+        // Xvfb picks a free display and writes its number to our pipe.
+        QProcess server;
+        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QByteArray display;
+        while (!display.contains('\n') && server.waitForReadyRead(20000))
+            display += server.readAllStandardOutput();
+        if (!display.contains('\n')) {
+            server.kill();
+            server.waitForFinished();
+            SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
+        }
+        QProcessEnvironment child;
+        child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+        child.insert(QStringLiteral("DISPLAY"),
+                     QLatin1Char(':') + QString::fromLatin1(display.trimmed()));
+        child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        const int result = runTestFunctionInChild({}, QTest::currentTestFunction(), child);
+        server.terminate();
+        server.waitForFinished();
+        QCOMPARE(result, 0);
+        return;
+    }
+
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    X11Client desktop;
+    QVERIFY(desktop.isConnected());
+
+    // One window whose program says who it is, one that does not: its
+    // process is what the server knows about the client that made it.
+    QProcess owner;
+    owner.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    QVERIFY(owner.waitForStarted());
+    const xcb_window_t announced = desktop.createWindow();
+    desktop.setPid(announced, uint32_t(owner.processId()));
+    const xcb_window_t silent = desktop.createWindow();
+
+    const LogTail log;
+    KvWinEventNotifier notifier;
+    notifier.addHook(Foreground);
+    QSignalSpy spy(&notifier, &KvWinEventNotifier::notify);
+
+    KvPlatformWinEvents &windows = KvPlatformWinEvents::current();
+    desktop.activate(announced);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
+    QCOMPARE(spy.at(0).at(0).value<KvWinEventInfo>().event, Foreground);
+    QCOMPARE(spy.at(0).at(0).value<KvWinEventInfo>().hwnd, handleOf(announced));
+    QCOMPARE(windows.getForegroundWindow(), handleOf(announced));
+    DWORD processId = 0xFFFFFFFF;
+    QVERIFY(windows.getWindowThreadProcessId(handleOf(announced), &processId) != 0);
+    QCOMPARE(processId, DWORD(owner.processId()));
+
+    desktop.activate(silent);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 10000);
+    QCOMPARE(spy.at(1).at(0).value<KvWinEventInfo>().hwnd, handleOf(silent));
+    processId = 0xFFFFFFFF;
+    QVERIFY(windows.getWindowThreadProcessId(handleOf(silent), &processId) != 0);
+    QCOMPARE(processId, DWORD(QCoreApplication::applicationPid()));
+
+    // Writing the same window again is no change of the foreground; the
+    // next different one is the next event.
+    desktop.activate(silent);
+    desktop.activate(announced);
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 10000);
+    QCOMPARE(spy.at(2).at(0).value<KvWinEventInfo>().hwnd, handleOf(announced));
+
+    // No active window at all.
+    desktop.deactivate();
+    QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 4, 10000);
+    QCOMPARE(spy.at(3).at(0).value<KvWinEventInfo>().hwnd, HWND(nullptr));
+    QCOMPARE(windows.getForegroundWindow(), HWND(nullptr));
+
+    QCOMPARE(log.linesEndingWith(QStringLiteral("win event #3 received")).size(), 4);
+    QCOMPARE(log.linesEndingWith(QStringLiteral("cannot be hooked, its changes are not reported"))
+                 .size(),
+             0);
+
+    owner.kill();
+    owner.waitForFinished();
+}
+
+QTEST_MAIN(TestWinEventsX11)
+#include "tst_winevents_x11.moc"
