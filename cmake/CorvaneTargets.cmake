@@ -37,7 +37,8 @@ endfunction()
 
 # corvane_add_test(<name> SOURCES <file>... [LINK <target>...] [LABELS <label>...])
 #   One Qt Test executable registered with CTest. Tests run on Qt's offscreen
-#   platform; system tests carry the label "system".
+#   platform; system tests carry the label "system". Usage reports of any
+#   program a test starts go to a closed port on the loopback address.
 function(corvane_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LINK;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -47,7 +48,7 @@ function(corvane_add_test name)
         set(ARG_TIMEOUT 300)
     endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_MEASUREMENT_HOST=127.0.0.1:1"
         TIMEOUT ${ARG_TIMEOUT})
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")

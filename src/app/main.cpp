@@ -1,26 +1,34 @@
-#include "platform/KvPlatformKernel.h"
-#include "process/KvProcessInfo.h"
-#include "support/KvMessageLogger.h"
+#include "app/KvApplication.h"
+#include "platform/KvPlatformSession.h"
+#include "ui/MainWindow.h"
 
-#include <QCoreApplication>
+#include <cstdio>
 
-// Names the program from its own version resource and writes its start and
-// end lines to the log.
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
+    // Without a display the rules still restrain processes; the window
+    // simply is not seen.
+    if (!KvPlatformSession::current().hasDisplay() &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        std::fputs(
+            "corvane: no display found; running on the offscreen platform, no window is shown\n",
+            stderr);
+    }
 
-    KvPlatformKernel &kernel = KvPlatformKernel::current();
-    KvProcessInfo self;
-    self.processId = kernel.currentProcessId();
-    self.resolveFilePath(kernel.currentProcess());
-    const KvFileInfo fileInfo = self.fileInfo;
-    QCoreApplication::setOrganizationName(fileInfo.companyName());
-    QCoreApplication::setApplicationName(fileInfo.productName());
-    QCoreApplication::setApplicationVersion(fileInfo.version().toString());
+    KvApplication application(argc, argv);
 
-    KvMessageLogger(nullptr, 0, nullptr).info()
-        << fileInfo.productName() << " " << QCoreApplication::applicationVersion() << " started";
-    KvMessageLogger(nullptr, 0, nullptr).info() << QString(50, QLatin1Char('-'));
-    return 0;
+    // Analytics, second hook: the property id goes to the providers and the
+    // start of the run is reported.
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.show();
+        result = application.exec();
+    }
+    // The window and its rules model are gone, so every rule is deactivated.
+    // Destroying the application writes the end line and then tears down the
+    // lazy singletons, the last created first.
+    return result;
 }

@@ -1,6 +1,5 @@
 #include "TestGoogleProvider.h"
 
-#include "MeasurementServer.h"
 #include "analytics/GoogleProvider.h"
 #include "analytics/KvAnalyticsEvent.h"
 #include "analytics/KvAnalyticsTiming.h"
@@ -13,7 +12,6 @@
 #include <QUuid>
 #include <QWindow>
 
-#include <memory>
 #include <vector>
 
 namespace {
@@ -21,8 +19,6 @@ namespace {
 using Action = KvAnalyticsEvent::Action;
 using Category = KvAnalyticsEvent::Category;
 using Parameters = QMap<QString, QString>;
-
-const char *const unreachableHost = "127.0.0.1:1";
 
 KvAnalyticsEvent makeEvent(Category category, Action action)
 {
@@ -37,9 +33,9 @@ QSettings organizationSettings()
     return {QSettings::UserScope, QCoreApplication::organizationName(), QString()};
 }
 
-void pointHitsAt(const MeasurementServer &server)
+bool matches(const char *pattern, const QString &text)
 {
-    qputenv("CORVANE_MEASUREMENT_HOST", server.hostAndPort().toUtf8());
+    return QRegularExpression(QLatin1String(pattern)).match(text).hasMatch();
 }
 
 } // namespace
@@ -47,29 +43,30 @@ void pointHitsAt(const MeasurementServer &server)
 void TestGoogleProvider::init()
 {
     organizationSettings().clear();
+    server = std::make_unique<MeasurementServer>();
+    QVERIFY(server->listen());
+    qputenv("CORVANE_MEASUREMENT_HOST", server->hostAndPort().toUtf8());
 }
 
 void TestGoogleProvider::cleanup()
 {
-    qputenv("CORVANE_MEASUREMENT_HOST", unreachableHost);
+    qputenv("CORVANE_MEASUREMENT_HOST", "127.0.0.1:1");
+    server.reset();
 }
 
 void TestGoogleProvider::sessionHitsCarryTheSessionKeys()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
     GoogleProvider provider;
     provider.setTrackingId(QStringLiteral("UA-123456789-1"));
 
     provider.event(makeEvent(Category::Session, Action::Begin));
-    QTRY_COMPARE(server.requests().size(), 1);
+    QTRY_COMPARE(server->requests().size(), 1);
     // The session end waits for its reply, so it has arrived when event() returns.
     provider.event(makeEvent(Category::Session, Action::End));
-    QCOMPARE(server.requests().size(), 2);
+    QCOMPARE(server->requests().size(), 2);
     QCOMPARE(provider.pendingReplyCount(), 0);
 
-    const MeasurementServer::Request begin = server.requests().at(0);
+    const MeasurementServer::Request begin = server->requests().at(0);
     QCOMPARE(begin.method, QByteArray("POST"));
     QCOMPARE(begin.path, QByteArray("/collect"));
     QCOMPARE(begin.headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
@@ -81,7 +78,6 @@ void TestGoogleProvider::sessionHitsCarryTheSessionKeys()
     QCOMPARE(hit.value("sc"), QStringLiteral("start"));
     QVERIFY(!hit.contains("el"));
     QVERIFY(!hit.contains("ev"));
-
     // Common parameters.
     QCOMPARE(hit.value("v"), QStringLiteral("1"));
     QCOMPARE(hit.value("aip"), QStringLiteral("1"));
@@ -90,21 +86,16 @@ void TestGoogleProvider::sessionHitsCarryTheSessionKeys()
     QCOMPARE(hit.value("ul"), QStringLiteral("en-us"));
     QCOMPARE(hit.value("av"), QStringLiteral("1.0.148"));
     QCOMPARE(hit.value("aid"), QStringLiteral("b.a.tst_analytics"));
-    QVERIFY2(QRegularExpression(QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
-                                               "[0-9a-f]{12}$"))
-                 .match(hit.value("cid"))
-                 .hasMatch(),
-             qPrintable(hit.value("cid")));
-    // Screen parameters of the offscreen platform.
-    QVERIFY(QRegularExpression(QStringLiteral("^[0-9]+$")).match(hit.value("z")).hasMatch());
-    QVERIFY(QRegularExpression(QStringLiteral("^[1-9][0-9]*x[1-9][0-9]*$"))
-                .match(hit.value("sr"))
-                .hasMatch());
-    QVERIFY(
-        QRegularExpression(QStringLiteral("^[1-9][0-9]*-bits$")).match(hit.value("sd")).hasMatch());
+    QVERIFY2(
+        matches("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$", hit.value("cid")),
+        qPrintable(hit.value("cid")));
+    // Per-hit parameters; the offscreen screen, and no window at all.
+    QVERIFY(matches("^[0-9]+$", hit.value("z")));
+    QVERIFY(matches("^[1-9][0-9]*x[1-9][0-9]*$", hit.value("sr")));
+    QVERIFY(matches("^[1-9][0-9]*-bits$", hit.value("sd")));
     QVERIFY(!hit.contains("vp"));
 
-    const Parameters end = server.requests().at(1).parameters();
+    const Parameters end = server->requests().at(1).parameters();
     QCOMPARE(end.value("ec"), QStringLiteral("session"));
     QCOMPARE(end.value("ea"), QStringLiteral("end"));
     QCOMPARE(end.value("sc"), QStringLiteral("end"));
@@ -119,34 +110,34 @@ void TestGoogleProvider::eventKeys_data()
     QTest::addColumn<bool>("hasValue");
     QTest::addColumn<QString>("ec");
     QTest::addColumn<QString>("ea");
-    QTest::addColumn<QString>("sc"); // null: no "sc"
-    QTest::addColumn<QString>("el"); // null: no "el"
-    QTest::addColumn<QString>("ev"); // null: no "ev"
+    // A null expectation means the key must be absent.
+    QTest::addColumn<QString>("sc");
+    QTest::addColumn<QString>("el");
+    QTest::addColumn<QString>("ev");
 
     const int custom = int(Category::Custom);
     const int session = int(Category::Session);
+    const QString none;
     QTest::newRow("custom category, delayed")
-        << custom << int(Action::Delayed) << QString() << false << "Rules"
-        << "delayed" << QString() << QString() << QString();
-    QTest::newRow("custom category, activated, label and value")
+        << custom << int(Action::Delayed) << none << false << "Rules"
+        << "delayed" << none << none << none;
+    QTest::newRow("label and value")
         << custom << int(Action::Activated) << "notepad.exe" << true << "Rules"
-        << "activated" << QString() << "notepad.exe"
+        << "activated" << none << "notepad.exe"
         << "4000000000";
-    QTest::newRow("custom action text")
-        << custom << int(Action::Custom) << QString() << false << "Rules"
-        << "Frobbed" << QString() << QString() << QString();
-    QTest::newRow("custom category, end: no session keys")
-        << custom << int(Action::End) << QString() << false << "Rules"
-        << "end" << QString() << QString() << QString();
-    QTest::newRow("session, deactivated: no sc")
-        << session << int(Action::Deactivated) << QString() << false << "session"
-        << "deactivated" << QString() << QString() << QString();
-    QTest::newRow("empty label is still a label")
-        << session << int(Action::Begin) << "" << true << "session"
+    QTest::newRow("custom action text") << custom << int(Action::Custom) << none << false << "Rules"
+                                        << "Frobbed" << none << none << none;
+    QTest::newRow("end outside the session category")
+        << custom << int(Action::End) << none << false << "Rules"
+        << "end" << none << none << none;
+    QTest::newRow("session, deactivated")
+        << session << int(Action::Deactivated) << none << false << "session"
+        << "deactivated" << none << none << none;
+    QTest::newRow("empty label is a label")
+        << session << int(Action::Begin) << "" << false << "session"
         << "begin"
         << "start"
-        << ""
-        << "4000000000";
+        << "" << none;
 }
 
 void TestGoogleProvider::eventKeys()
@@ -155,12 +146,11 @@ void TestGoogleProvider::eventKeys()
     QFETCH(int, action);
     QFETCH(QString, label);
     QFETCH(bool, hasValue);
+    QFETCH(QString, sc);
+    QFETCH(QString, el);
+    QFETCH(QString, ev);
 
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
     GoogleProvider provider;
-
     KvAnalyticsEvent event = makeEvent(Category(category), Action(action));
     event.customCategory = QStringLiteral("Rules");
     event.customAction = QStringLiteral("Frobbed");
@@ -168,81 +158,66 @@ void TestGoogleProvider::eventKeys()
     event.hasValue = hasValue;
     event.value = 4000000000u;
     provider.event(event);
-    // Only the session end waits.
-    QCOMPARE(provider.pendingReplyCount(), 1);
-    QTRY_COMPARE(server.requests().size(), 1);
+    QCOMPARE(provider.pendingReplyCount(), 1); // only the session end waits
+    QTRY_COMPARE(server->requests().size(), 1);
 
-    const Parameters hit = server.requests().first().parameters();
+    const Parameters hit = server->requests().first().parameters();
     QCOMPARE(hit.value("t"), QStringLiteral("event"));
     QTEST(hit.value("ec"), "ec");
     QTEST(hit.value("ea"), "ea");
-    QFETCH(QString, sc);
-    QFETCH(QString, el);
-    QFETCH(QString, ev);
+    QVERIFY(!hit.contains("tid")); // none was set
     const QList<QPair<QString, QString>> optional = {{"sc", sc}, {"el", el}, {"ev", ev}};
     for (const auto &[key, expected] : optional) {
         QCOMPARE(hit.contains(key), !expected.isNull());
-        if (!expected.isNull())
-            QCOMPARE(hit.value(key), expected);
+        QCOMPARE(hit.value(key), expected);
     }
 }
 
 void TestGoogleProvider::timingKeys()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
     GoogleProvider provider;
+    KvAnalyticsTiming timing;
+    timing.category = QStringLiteral("startup");
+    timing.variable = QStringLiteral("load");
+    timing.time = 1234;
+    timing.variableKind = KvAnalyticsTiming::VariableKind::Runtime;
+    provider.timing(timing);
+    timing.variableKind = KvAnalyticsTiming::VariableKind::Custom;
+    timing.label = QStringLiteral("rules");
+    provider.timing(timing);
+    QTRY_COMPARE(server->requests().size(), 2);
 
-    KvAnalyticsTiming runtime;
-    runtime.category = QStringLiteral("startup");
-    runtime.variable = QStringLiteral("ignored");
-    runtime.variableKind = KvAnalyticsTiming::VariableKind::Runtime;
-    runtime.time = 1234;
-    provider.timing(runtime);
-    QTRY_COMPARE(server.requests().size(), 1);
-
-    KvAnalyticsTiming custom = runtime;
-    custom.variableKind = KvAnalyticsTiming::VariableKind::Custom;
-    custom.variable = QStringLiteral("load");
-    custom.label = QStringLiteral("rules");
-    provider.timing(custom);
-    QTRY_COMPARE(server.requests().size(), 2);
-
-    const Parameters first = server.requests().at(0).parameters();
-    QCOMPARE(first.value("t"), QStringLiteral("timing"));
-    QCOMPARE(first.value("utc"), QStringLiteral("startup"));
-    QCOMPARE(first.value("utv"), QStringLiteral("runtime"));
-    QCOMPARE(first.value("utt"), QStringLiteral("1234"));
-    QVERIFY(!first.contains("utl"));
-    QVERIFY(!first.contains("ec"));
-
-    const Parameters second = server.requests().at(1).parameters();
-    QCOMPARE(second.value("utv"), QStringLiteral("load"));
-    QCOMPARE(second.value("utl"), QStringLiteral("rules"));
+    // Two connections may deliver in either order.
+    Parameters runtime = server->requests().at(0).parameters();
+    Parameters custom = server->requests().at(1).parameters();
+    if (runtime.value("utv") != QLatin1String("runtime"))
+        std::swap(runtime, custom);
+    QCOMPARE(runtime.value("t"), QStringLiteral("timing"));
+    QCOMPARE(runtime.value("utc"), QStringLiteral("startup"));
+    QCOMPARE(runtime.value("utv"), QStringLiteral("runtime"));
+    QCOMPARE(runtime.value("utt"), QStringLiteral("1234"));
+    QVERIFY(!runtime.contains("utl"));
+    QVERIFY(!runtime.contains("ec"));
+    QCOMPARE(custom.value("utv"), QStringLiteral("load"));
+    QCOMPARE(custom.value("utl"), QStringLiteral("rules"));
 }
 
 void TestGoogleProvider::onlyTheApplicationNameIsEncoded()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
     GoogleProvider provider;
-
     KvAnalyticsEvent event = makeEvent(Category::Custom, Action::Custom);
     event.customCategory = QStringLiteral("a b");
     event.customAction = QStringLiteral("x/y");
     provider.event(event);
-    QTRY_COMPARE(server.requests().size(), 1);
+    QTRY_COMPARE(server->requests().size(), 1);
 
-    const QByteArray body = server.requests().first().body;
+    const QByteArray body = server->requests().first().body;
     const QList<QByteArray> pairs = body.split('&');
     QVERIFY(pairs.contains("an=My%20App"));
     QVERIFY(pairs.contains("ec=a b"));
     QVERIFY(pairs.contains("ea=x/y"));
     QCOMPARE(body.count('%'), 1);
-    // Every key once.
-    QCOMPARE(server.requests().first().parameters().size(), pairs.size());
+    QCOMPARE(server->requests().first().parameters().size(), pairs.size()); // every key once
 }
 
 void TestGoogleProvider::applicationId_data()
@@ -251,12 +226,12 @@ void TestGoogleProvider::applicationId_data()
     QTest::addColumn<QString>("executable");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << "a.b"
-                           << "C:/Program Files/Veltrom/app.exe"
-                           << "b.a.app";
-    QTest::newRow("only the last extension goes, lower-cased") << "veltrom.com"
-                                                               << "/opt/App.Setup.EXE"
-                                                               << "com.veltrom.app.setup";
+    QTest::newRow("a.b, app.exe") << "a.b"
+                                  << "C:/Program Files/Veltrom/app.exe"
+                                  << "b.a.app";
+    QTest::newRow("last extension only, lower case") << "veltrom.com"
+                                                     << "/opt/App.Setup.EXE"
+                                                     << "com.veltrom.app.setup";
     QTest::newRow("no extension") << "a.b.c"
                                   << "/usr/bin/corvane"
                                   << "c.b.a.corvane";
@@ -271,35 +246,28 @@ void TestGoogleProvider::applicationId()
 
 void TestGoogleProvider::clientIdComesFromTheStoredGuid()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
-    // Each provider reads the client id when it is constructed; they stay
-    // alive until their hits have gone out.
+    // Each provider reads the client id when it is constructed; all of them
+    // stay alive until their hits have gone out.
     std::vector<std::unique_ptr<GoogleProvider>> providers;
-    auto sendOneHit = [&providers] {
+    auto cidOfNextHit = [&] {
         providers.push_back(std::make_unique<GoogleProvider>());
         providers.back()->event(makeEvent(Category::Custom, Action::Delayed));
+        const int expected = int(providers.size());
+        if (!QTest::qWaitFor([&] { return server->requests().size() >= expected; }))
+            return QString();
+        return server->requests().last().parameters().value("cid");
     };
-    auto lastCid = [&server] { return server.requests().last().parameters().value("cid"); };
 
     organizationSettings().setValue("guid", "{0F8FAD5B-D9CB-469F-A165-70867728950E}");
-    sendOneHit();
-    QTRY_COMPARE(server.requests().size(), 1);
-    QCOMPARE(lastCid(), QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e"));
+    QCOMPARE(cidOfNextHit(), QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e"));
 
     // Absent or unusable: a fresh id each time, and nothing is stored.
     for (const QVariant &stored : {QVariant(), QVariant(QStringLiteral("not a uuid"))}) {
         organizationSettings().clear();
         if (stored.isValid())
             organizationSettings().setValue("guid", stored);
-        const int before = server.requests().size();
-        sendOneHit();
-        QTRY_COMPARE(server.requests().size(), before + 1);
-        const QString first = lastCid();
-        sendOneHit();
-        QTRY_COMPARE(server.requests().size(), before + 2);
-        const QString second = lastCid();
+        const QString first = cidOfNextHit();
+        const QString second = cidOfNextHit();
         QVERIFY(!QUuid(first).isNull());
         QVERIFY(!QUuid(second).isNull());
         QVERIFY(first != second);
@@ -309,22 +277,22 @@ void TestGoogleProvider::clientIdComesFromTheStoredGuid()
 
 void TestGoogleProvider::viewportFollowsTheWindows()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
     GoogleProvider provider;
+    auto viewportOfNextHit = [&] {
+        const int expected = server->requests().size() + 1;
+        provider.event(makeEvent(Category::Custom, Action::Delayed));
+        if (!QTest::qWaitFor([&] { return server->requests().size() >= expected; }))
+            return QString();
+        return server->requests().last().parameters().value("vp", QStringLiteral("absent"));
+    };
+
     QVERIFY(QGuiApplication::topLevelWindows().isEmpty());
+    QCOMPARE(viewportOfNextHit(), QStringLiteral("absent"));
 
-    provider.event(makeEvent(Category::Custom, Action::Delayed));
-    QTRY_COMPARE(server.requests().size(), 1);
-    QVERIFY(!server.requests().last().parameters().contains("vp"));
-
-    // A window that was never shown still counts as a top-level window.
-    auto window = std::make_unique<QWindow>();
-    window->resize(320, 200);
-    provider.event(makeEvent(Category::Custom, Action::Delayed));
-    QTRY_COMPARE(server.requests().size(), 2);
-    QCOMPARE(server.requests().last().parameters().value("vp"), QStringLiteral("320x200"));
+    // No active window: the first top-level one, even if never shown.
+    auto hidden = std::make_unique<QWindow>();
+    hidden->resize(320, 200);
+    QCOMPARE(viewportOfNextHit(), QStringLiteral("320x200"));
 
     // The active window wins over any other, including one created later.
     QWindow active;
@@ -334,29 +302,12 @@ void TestGoogleProvider::viewportFollowsTheWindows()
     QVERIFY(QTest::qWaitForWindowActive(&active));
     QWindow newest;
     newest.resize(100, 100);
-    provider.event(makeEvent(Category::Custom, Action::Delayed));
-    QTRY_COMPARE(server.requests().size(), 3);
-    QCOMPARE(server.requests().last().parameters().value("vp"), QStringLiteral("640x480"));
-}
-
-void TestGoogleProvider::hitsWithoutTrackingIdHaveNoTid()
-{
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
-    GoogleProvider provider;
-    provider.event(makeEvent(Category::Custom, Action::Delayed));
-    QTRY_COMPARE(server.requests().size(), 1);
-    QVERIFY(!server.requests().last().parameters().contains("tid"));
-    QCOMPARE(server.requests().last().parameters().value("t"), QStringLiteral("event"));
+    QCOMPARE(viewportOfNextHit(), QStringLiteral("640x480"));
 }
 
 void TestGoogleProvider::sessionEndWaitIsBoundedWhenNoReplyComes()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    server.setSilent(true);
-    pointHitsAt(server);
+    server->setSilent(true);
     GoogleProvider provider;
 
     // An earlier hit still in flight is waited for as well.
@@ -366,26 +317,22 @@ void TestGoogleProvider::sessionEndWaitIsBoundedWhenNoReplyComes()
     provider.event(makeEvent(Category::Session, Action::End));
     const qint64 waited = elapsed.elapsed();
 
-    QCOMPARE(server.requests().size(), 2); // both arrived, neither answered
+    QCOMPARE(server->requests().size(), 2); // both arrived, neither answered
     QCOMPARE(provider.pendingReplyCount(), 2);
-    QVERIFY2(waited >= 900, qPrintable(QString::number(waited)));
-    QVERIFY2(waited < 3000, qPrintable(QString::number(waited)));
+    QVERIFY2(waited >= 900 && waited < 3000, qPrintable(QString::number(waited)));
 }
 
 void TestGoogleProvider::repliesAreCountedOff()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    pointHitsAt(server);
     GoogleProvider provider;
     for (int i = 0; i < 3; ++i)
         provider.event(makeEvent(Category::Custom, Action::Delayed));
     QCOMPARE(provider.pendingReplyCount(), 3);
     QTRY_COMPARE(provider.pendingReplyCount(), 0);
-    QCOMPARE(server.requests().size(), 3);
+    QCOMPARE(server->requests().size(), 3);
 
-    // A failed request is finished too: nothing listens on the default test port.
-    qputenv("CORVANE_MEASUREMENT_HOST", unreachableHost);
+    // A refused connection finishes the request as well.
+    qputenv("CORVANE_MEASUREMENT_HOST", "127.0.0.1:1");
     provider.event(makeEvent(Category::Custom, Action::Delayed));
     QCOMPARE(provider.pendingReplyCount(), 1);
     QTRY_COMPARE(provider.pendingReplyCount(), 0);
@@ -394,20 +341,15 @@ void TestGoogleProvider::repliesAreCountedOff()
 void TestGoogleProvider::collectUrl_data()
 {
     QTest::addColumn<QString>("override");
-    QTest::addColumn<QString>("expected"); // empty: rejected
+    QTest::addColumn<QString>("expected"); // empty: refused
 
-    QTest::newRow("host") << "collector.example.org"
-                          << "http://collector.example.org/collect";
-    QTest::newRow("host and port") << "127.0.0.1:8080"
+    QTest::newRow("host and port") << " 127.0.0.1:8080 "
                                    << "http://127.0.0.1:8080/collect";
-    QTest::newRow("IPv6 with port") << "[::1]:8080"
-                                    << "http://[::1]:8080/collect";
-    QTest::newRow("surrounding blanks") << " localhost:81 "
-                                        << "http://localhost:81/collect";
+    QTest::newRow("IPv6 and port") << "[::1]:8080"
+                                   << "http://[::1]:8080/collect";
     QTest::newRow("user info") << "user@collector.example.org" << QString();
     QTest::newRow("path") << "collector.example.org/x?y=1" << QString();
     QTest::newRow("bad port") << "collector.example.org:http" << QString();
-    QTest::newRow("port only") << ":8080" << QString();
     QTest::newRow("scheme") << "https://collector.example.org" << QString();
 }
 
@@ -417,20 +359,16 @@ void TestGoogleProvider::collectUrl()
     QFETCH(QString, expected);
 
     qputenv("CORVANE_MEASUREMENT_HOST", override.toUtf8());
-    const QUrl url = GoogleProvider::collectUrl();
-    QCOMPARE(url.isValid(), !expected.isEmpty());
-    if (!expected.isEmpty())
-        QCOMPARE(url.toString(), expected);
+    QCOMPARE(GoogleProvider::collectUrl().toString(), expected);
 
-    // Unset or empty: the built-in host.
+    // Unset or empty: the host built into the program.
     for (bool unset : {true, false}) {
         if (unset)
             qunsetenv("CORVANE_MEASUREMENT_HOST");
         else
             qputenv("CORVANE_MEASUREMENT_HOST", "");
         const QUrl builtIn = GoogleProvider::collectUrl();
-        QVERIFY(builtIn.isValid());
-        QVERIFY(!builtIn.host().isEmpty());
+        QVERIFY(builtIn.isValid() && !builtIn.host().isEmpty());
         QCOMPARE(builtIn.scheme(), QStringLiteral("http"));
         QCOMPARE(builtIn.path(), QStringLiteral("/collect"));
     }
@@ -438,25 +376,13 @@ void TestGoogleProvider::collectUrl()
 
 void TestGoogleProvider::invalidHostOverrideSendsNothing()
 {
-    MeasurementServer server;
-    QVERIFY(server.listen());
-    // Points at the server, but with user info that must not be accepted.
-    qputenv("CORVANE_MEASUREMENT_HOST", ("someone@" + server.hostAndPort()).toUtf8());
+    // Points at the server, but with user info, which is refused.
+    qputenv("CORVANE_MEASUREMENT_HOST", ("someone@" + server->hostAndPort()).toUtf8());
     GoogleProvider provider;
 
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("CORVANE_MEASUREMENT_HOST"));
     provider.event(makeEvent(Category::Session, Action::End));
     QCOMPARE(provider.pendingReplyCount(), 0);
     QTest::qWait(200);
-    QCOMPARE(server.connectionCount(), 0);
-}
-
-void TestGoogleProvider::interfaceIsFoundByCast()
-{
-    GoogleProvider provider;
-    QObject *object = &provider;
-    QCOMPARE(qobject_cast<KvProviderInterface *>(object),
-             static_cast<KvProviderInterface *>(&provider));
-    QCOMPARE(object->qt_metacast("KvProviderInterface"),
-             static_cast<void *>(static_cast<KvProviderInterface *>(&provider)));
+    QCOMPARE(server->connectionCount(), 0);
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "MeasurementServer.h"
+
 #include <QObject>
+
+#include <memory>
 
 class TestGoogleProvider : public QObject
 {
@@ -19,11 +23,13 @@ private slots:
     void applicationId();
     void clientIdComesFromTheStoredGuid();
     void viewportFollowsTheWindows();
-    void hitsWithoutTrackingIdHaveNoTid();
     void sessionEndWaitIsBoundedWhenNoReplyComes();
     void repliesAreCountedOff();
     void collectUrl_data();
     void collectUrl();
     void invalidHostOverrideSendsNothing();
-    void interfaceIsFoundByCast();
+
+private:
+    // Started for every test; hits go to it unless a test says otherwise.
+    std::unique_ptr<MeasurementServer> server;
 };

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "MeasurementServer.h"
+
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 class TestKvAnalytics : public QObject
 {
@@ -19,7 +23,6 @@ private slots:
     void firstStartOnACleanMachine();
     void laterStartKeepsFirstRunAndCounts();
     void runTimeAddsWholeSeconds();
-    void disabledSendsNothingButCounts();
     void enabledIsReadAtEveryEvent();
     void unwritableSystemScopeIsIgnored();
     void corruptCountersCountAsZero();
@@ -28,4 +31,5 @@ private:
     void useSystemScopeAt(const QString &path);
 
     QString settingsRoot;
+    std::unique_ptr<MeasurementServer> server;
 };

@@ -330,17 +330,25 @@ void LoggingTest::twoRunsOfTheProgramAppendToOneFile()
     QVERIFY(data.isValid());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    // No stored rules: the program must not act on anything of this machine.
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), data.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString logFile = data.path() + QStringLiteral("/Veltrom/Corvane/corvane.log");
     for (int run = 0; run < 2; ++run) {
         QProcess program;
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(CORVANE_EXECUTABLE), QStringList());
+        // The program runs until it is asked to end; SIGTERM is the orderly way.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            readLines(logFile).filter(QStringLiteral("Corvane 1.0.148 started")).size(), run + 1,
+            60000);
+        program.terminate();
         QVERIFY(program.waitForFinished(60000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
     }
 
-    const QStringList lines =
-        readLines(data.path() + QStringLiteral("/Veltrom/Corvane/corvane.log"));
+    const QStringList lines = readLines(logFile);
     QVERIFY(lines.size() >= 4);
     const QString start = QStringLiteral("               [I]            Corvane 1.0.148 started");
     const QString end =

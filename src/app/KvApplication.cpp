@@ -1,0 +1,60 @@
+#include "app/KvApplication.h"
+
+#include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformSession.h"
+#include "process/KvProcessInfo.h"
+#include "support/KvLog.h"
+#include "support/KvMessageLogger.h"
+
+namespace {
+
+// The maker's web domain.
+const char makerDomain[] = "corvane.app";
+
+const char endLine[] = "--------------------------------------------------";
+
+// Orders the end of the run from the event loop, so that main can take the
+// window and its rules down and lift every restriction.
+void quitOnRequest(const QString &request)
+{
+    KvMessageLogger(nullptr, 0, nullptr).info() << request << " received, stopping";
+    QCoreApplication::quit();
+}
+
+} // namespace
+
+KvApplication::KvApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    KvPlatformKernel &kernel = KvPlatformKernel::current();
+    KvProcessInfo self;
+    self.processId = kernel.processIdOf(kernel.currentProcess());
+    self.parentProcessId = 0xFFFFFFFF;
+    self.resolveFilePath(kernel.currentProcess());
+    const KvFileInfo fileInfo = self.fileInfo;
+
+    setOrganizationName(fileInfo.companyName());
+    setApplicationName(fileInfo.productName());
+    setApplicationVersion(fileInfo.version().toString());
+    setOrganizationDomain(QLatin1String(makerDomain));
+
+    KvMessageLogger(nullptr, 0, nullptr).info()
+        << fileInfo.productName() << " " << applicationVersion() << " started";
+
+    // Analytics, first hook: the analytics object is created and initialised
+    // here, once the names that place its counters are set.
+
+    if (!KvPlatformSession::current().setTerminationHandler(quitOnRequest)) {
+        KvMessageLogger(nullptr, 0, nullptr, "default", static_cast<int>(kernel.lastError()))
+                .critical()
+            << "termination requests cannot be caught; they end the program at once";
+    }
+}
+
+KvApplication::~KvApplication()
+{
+    KvMessageLogger(nullptr, 0, nullptr).info() << endLine;
+    // From here on a termination request ends the process the default way.
+    // Nothing is restricted any more: the window and its rules are gone.
+    KvPlatformSession::current().setTerminationHandler(nullptr);
+}

@@ -1,0 +1,185 @@
+#include "platform/linux/KvLinuxSession.h"
+
+#include "platform/KvPlatformKernel.h"
+
+#include <QEvent>
+#include <QtGlobal>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The pipe end the signal handler writes to; -1 while nothing is caught.
+volatile sig_atomic_t signalPipe = -1;
+
+extern "C" void onTerminationSignal(int signalNumber)
+{
+    const int savedErrno = errno;
+    const int fd = signalPipe;
+    if (fd >= 0) {
+        const unsigned char byte = static_cast<unsigned char>(signalNumber);
+        // A full pipe already holds enough requests to end the program.
+        ssize_t written = write(fd, &byte, 1);
+        (void)written;
+    }
+    errno = savedErrno;
+}
+
+QString signalName(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    default:
+        return QStringLiteral("signal %1").arg(signalNumber);
+    }
+}
+
+// Hands every activation straight to a callback. (QSocketNotifier's own
+// activated signal is overloaded with private tags, which keeps functors out.)
+class PipeNotifier : public QSocketNotifier
+{
+public:
+    PipeNotifier(int fd, std::function<void()> onReadable)
+        : QSocketNotifier(fd, QSocketNotifier::Read)
+        , onReadable(std::move(onReadable))
+    {}
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::SockAct)
+            return QSocketNotifier::event(event);
+        onReadable();
+        return true;
+    }
+
+private:
+    std::function<void()> onReadable;
+};
+
+void reportErrno()
+{
+    KvPlatformKernel::current().setLastError(static_cast<DWORD>(errno));
+}
+
+} // namespace
+
+KvPlatformSession *KvPlatformSession::native()
+{
+    static KvLinuxSession session;
+    return &session;
+}
+
+KvLinuxSession::~KvLinuxSession()
+{
+    stopCatching();
+}
+
+bool KvLinuxSession::hasDisplay() const
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+bool KvLinuxSession::setTerminationHandler(const TerminationHandler &newHandler)
+{
+    if (!newHandler) {
+        stopCatching();
+        handler = nullptr;
+        return true;
+    }
+    if (!notifier && !startCatching())
+        return false;
+    handler = newHandler;
+    return true;
+}
+
+bool KvLinuxSession::startCatching()
+{
+    if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        reportErrno();
+        pipeEnds[0] = pipeEnds[1] = -1;
+        return false;
+    }
+    notifier = new PipeNotifier(pipeEnds[0], [this] { deliverPending(); });
+    signalPipe = pipeEnds[1];
+
+    for (Caught &entry : caught) {
+        struct sigaction current = {};
+        if (sigaction(entry.signalNumber, nullptr, &current) != 0) {
+            reportErrno();
+            stopCatching();
+            return false;
+        }
+        // A signal the program was told to ignore (nohup, a background job's
+        // SIGINT) stays ignored: whoever started us meant it.
+        if (current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = onTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        if (sigaction(entry.signalNumber, &action, &entry.previous) != 0) {
+            reportErrno();
+            stopCatching();
+            return false;
+        }
+        entry.replaced = true;
+    }
+    return true;
+}
+
+void KvLinuxSession::stopCatching()
+{
+    for (Caught &entry : caught) {
+        if (entry.replaced)
+            sigaction(entry.signalNumber, &entry.previous, nullptr);
+        entry.replaced = false;
+    }
+    signalPipe = -1;
+    if (notifier) {
+        notifier->setEnabled(false);
+        if (delivering)
+            notifier->deleteLater();
+        else
+            delete notifier;
+        notifier = nullptr;
+    }
+    for (int &end : pipeEnds) {
+        if (end >= 0)
+            close(end);
+        end = -1;
+    }
+}
+
+void KvLinuxSession::deliverPending()
+{
+    delivering = true;
+    struct Reset
+    {
+        bool &flag;
+        ~Reset() { flag = false; }
+    } reset{delivering};
+
+    unsigned char bytes[16];
+    for (;;) {
+        const ssize_t count = read(pipeEnds[0], bytes, sizeof bytes);
+        if (count <= 0)
+            return;
+        for (ssize_t i = 0; i < count; ++i) {
+            // The handler may replace or clear itself while it runs.
+            const TerminationHandler current = handler;
+            if (current)
+                current(signalName(bytes[i]));
+            if (pipeEnds[0] < 0)
+                return;
+        }
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QItemSelection>
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QScopedPointer>
+#include <QSortFilterProxyModel>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's only top-level window: the list of rules with their enabled
+// check boxes, status icons and names, the buttons that add, edit and remove
+// rules, and the File and Help menus. Closing it ends the program.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+private slots:
+    void editRule(const QModelIndex &index);
+    void on_actionAbout_triggered(bool checked = false);
+    void on_actionSendFeedback_triggered(bool checked = false);
+    void on_ruleAdd_clicked(bool checked = false);
+    void on_ruleEdit_clicked(bool checked = false);
+    void on_rules_doubleClicked(const QModelIndex &index);
+
+private:
+    // Not a slot: the view has no signal of this name, so the by-name
+    // connection would only complain about it at every start. It is connected
+    // to the view's selection model explicitly.
+    void on_rules_selectionChanged(const QItemSelection &selected,
+                                   const QItemSelection &deselected);
+
+    QScopedPointer<Ui::MainWindow> ui;
+    QSortFilterProxyModel proxyModel;
+};
