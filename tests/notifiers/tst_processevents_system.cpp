@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -42,6 +43,22 @@ int runChild(int argc, char **argv)
         std::fflush(stdout);
         sleepMs(ms);
         return 0;
+    }
+    if (mode == "leader-exit") {
+        // The main thread ends first; the process lives on in its worker.
+        static int workerMs = ms;
+        pthread_t worker;
+        pthread_create(
+            &worker, nullptr,
+            [](void *) -> void * {
+                std::printf("leader-ended\n");
+                std::fflush(stdout);
+                sleepMs(workerMs);
+                std::exit(0);
+            },
+            nullptr);
+        sleepMs(50);
+        pthread_exit(nullptr);
     }
     if (mode == "fork") {
         const pid_t child = ::fork();
@@ -78,6 +95,8 @@ private slots:
     void startedProcessIsReportedWithPathParentAndCommandLine();
     void threadEndInsideLiveProcessIsNoProcessEnd_data() { sources(); }
     void threadEndInsideLiveProcessIsNoProcessEnd();
+    void processOutlivingItsLeaderThreadEndsWithItsLastThread_data() { sources(); }
+    void processOutlivingItsLeaderThreadEndsWithItsLastThread();
     void forkedChildThatNeverExecutesIsReported_data() { sources(); }
     void forkedChildThatNeverExecutesIsReported();
 
@@ -226,6 +245,28 @@ void TestProcessEventsSystem::threadEndInsideLiveProcessIsNoProcessEnd()
     QTest::qWait(600);
     QVERIFY(!m_ended.contains(childId));
     QVERIFY(child.state() == QProcess::Running);
+
+    QVERIFY(child.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_ended.contains(childId), 5000);
+    QCOMPARE(m_ended.count(childId), 1);
+}
+
+void TestProcessEventsSystem::processOutlivingItsLeaderThreadEndsWithItsLastThread()
+{
+    if (!prepareSource())
+        return;
+    QProcess child;
+    child.start(m_childPath,
+                {QStringLiteral("--child"), QStringLiteral("leader-exit"), QStringLiteral("1500")});
+    QVERIFY(child.waitForStarted());
+    const DWORD childId = static_cast<DWORD>(child.processId());
+
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += child.readAllStandardOutput()).contains("leader-ended"),
+                             5000);
+    QTest::qWait(700);
+    QVERIFY(child.state() == QProcess::Running);
+    QVERIFY(!m_ended.contains(childId));
 
     QVERIFY(child.waitForFinished(10000));
     QTRY_VERIFY_WITH_TIMEOUT(m_ended.contains(childId), 5000);
