@@ -51,7 +51,6 @@ private slots:
 
     void statParsingSurvivesAwkwardNames();
     void executablePathAndArguments();
-    void commandLineQuotesArgumentsWithBlanks();
     void creationPropertiesFallBackWhereImageIsUnreadable();
 
     void pollingReportsNewAndEndedButNotInitialProcesses();
@@ -140,17 +139,6 @@ void TestLinuxProcSources::executablePathAndArguments()
                           QStringLiteral("two words"), QString()}));
     QVERIFY(reader.executablePath(51).isEmpty());
     QVERIFY(reader.arguments(51).isEmpty());
-}
-
-void TestLinuxProcSources::commandLineQuotesArgumentsWithBlanks()
-{
-    QCOMPARE(
-        KvLinuxProcReader::commandLine({QStringLiteral("/opt/My App/app"), QStringLiteral("-x"),
-                                        QStringLiteral("a b"), QStringLiteral("c")}),
-        QStringLiteral("\"/opt/My App/app\" -x \"a b\" c"));
-    QCOMPARE(KvLinuxProcReader::commandLine({QStringLiteral("/bin/true")}),
-             QStringLiteral("/bin/true"));
-    QCOMPARE(KvLinuxProcReader::commandLine({}), QString());
 }
 
 void TestLinuxProcSources::creationPropertiesFallBackWhereImageIsUnreadable()
