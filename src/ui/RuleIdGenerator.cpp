@@ -1,0 +1,39 @@
+#include "ui/RuleIdGenerator.h"
+
+#include "rules/RuleOptions.h"
+
+#include <QSet>
+#include <QSettings>
+#include <QUuid>
+
+namespace {
+
+QSet<unsigned> storedIds()
+{
+    QSettings settings;
+    settings.beginGroup(QString::fromLatin1(RuleOptions::rulesGroup));
+    QSet<unsigned> ids;
+    const QStringList groups = settings.childGroups();
+    for (const QString &group : groups)
+        ids.insert(RuleOptions::idFromGroupName(group));
+    return ids;
+}
+
+} // namespace
+
+unsigned RuleIdGenerator::randomId()
+{
+    const QUuid uuid = QUuid::createUuid();
+    return unsigned(uuid.data4[0]) | unsigned(uuid.data4[1]) << 8 | unsigned(uuid.data4[2]) << 16 |
+           unsigned(uuid.data4[3]) << 24;
+}
+
+unsigned RuleIdGenerator::newId(const Source &source)
+{
+    const QSet<unsigned> taken = storedIds();
+    for (;;) {
+        const unsigned id = source();
+        if (id != 0 && !taken.contains(id))
+            return id;
+    }
+}

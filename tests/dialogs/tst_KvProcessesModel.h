@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QObject>
+
+class TestKvProcessesModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void listsResolvedProcessesInSnapshotOrder();
+    void answersOnlyDisplayAndDecoration();
+    void headers();
+    void failedSnapshotGivesAnEmptyModel();
+};
