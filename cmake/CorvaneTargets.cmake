@@ -69,9 +69,17 @@ endfunction()
 # corvane_embed_version_resource(<target>)
 #   Gives the executable its version resource, generated from
 #   CORVANE_COMPANY_NAME, CORVANE_PRODUCT_NAME and CORVANE_FILE_VERSION of
-#   the root CMakeLists.txt, in the ELF section that the program reads its
-#   own names from.
+#   the root CMakeLists.txt: in the ELF section that the program reads its
+#   own names from, or as a Windows resource script on Windows.
 function(corvane_embed_version_resource target)
+    if(WIN32)
+        # Windows reads the resource from the executable's own resources.
+        include(${PROJECT_SOURCE_DIR}/cmake/WindowsResource.cmake)
+        set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+        corvane_write_windows_resource(${PROJECT_SOURCE_DIR}/src/app/corvane.rc.in ${script})
+        target_sources(${target} PRIVATE ${script})
+        return()
+    endif()
     set(output ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_resource.cpp)
     add_custom_command(
         OUTPUT ${output}

@@ -1,5 +1,6 @@
 #include "app/KvApplication.h"
 
+#include "analytics/KvAnalytics.h"
 #include "platform/KvPlatformKernel.h"
 #include "platform/KvPlatformSession.h"
 #include "process/KvProcessInfo.h"
@@ -41,14 +42,16 @@ KvApplication::KvApplication(int &argc, char **argv)
     KvMessageLogger(nullptr, 0, nullptr).info()
         << fileInfo.productName() << " " << applicationVersion() << " started";
 
-    // Analytics, first hook: the analytics object is created and initialised
-    // here, once the names that place its counters are set.
-
     if (!KvPlatformSession::current().setTerminationHandler(quitOnRequest)) {
         KvMessageLogger(nullptr, 0, nullptr, "default", static_cast<int>(kernel.lastError()))
                 .critical()
             << "termination requests cannot be caught; they end the program at once";
     }
+
+    // Analytics, first hook: the analytics object is created and initialised
+    // last, once the names that place its counters are set and a termination
+    // request can no longer cut the start short.
+    KvAnalytics::instance()->initialize();
 }
 
 KvApplication::~KvApplication()

@@ -1,3 +1,5 @@
+#include "analytics/KvAnalytics.h"
+#include "analytics/KvProviderInterface.h"
 #include "app/KvApplication.h"
 #include "platform/KvPlatformSession.h"
 #include "ui/MainWindow.h"
@@ -20,6 +22,10 @@ int main(int argc, char *argv[])
 
     // Analytics, second hook: the property id goes to the providers and the
     // start of the run is reported.
+    KvAnalytics *analytics = KvAnalytics::instance();
+    for (KvProviderInterface *provider : analytics->providers())
+        provider->setTrackingId(KvAnalytics::trackingId());
+    analytics->event(KvAnalytics::sessionBeginEvent());
 
     int result = 0;
     {

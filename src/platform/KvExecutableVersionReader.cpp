@@ -100,7 +100,8 @@ QByteArray readElf(Reader &reader)
         if (namesIndex == 0xFFFF)
             namesIndex = field(first, wide ? 0x28 : 0x18, 4);
     }
-    if (count == 0 || count * quint64(entrySize) > (16u << 20) || namesIndex >= count)
+    // Divided, not multiplied: a hostile count would wrap the product.
+    if (count == 0 || count > (16u << 20) / quint64(entrySize) || namesIndex >= count)
         return {};
 
     QByteArray table;

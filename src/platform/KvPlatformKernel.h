@@ -87,6 +87,22 @@ public:
     // The snapshot is taken at once; reading it later sees that moment.
     virtual HANDLE createToolhelp32Snapshot(DWORD flags) = 0;
 
+    // CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0) for a caller that reads
+    // nothing but th32ProcessID. Where the other fields cost a read per
+    // process (Linux), a backend may leave them empty; by default this is
+    // the full snapshot.
+    virtual HANDLE createProcessIdSnapshot() { return createToolhelp32Snapshot(SnapProcess); }
+
+    // CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0) for a caller that reads
+    // only the threads of processId. A backend may leave out other
+    // processes' threads (Windows lists them all, and so does the default);
+    // callers filter by owner either way.
+    virtual HANDLE createThreadSnapshot(DWORD processId)
+    {
+        (void)processId;
+        return createToolhelp32Snapshot(SnapThread);
+    }
+
     // Process32FirstW / Process32NextW, Thread32First / Thread32Next: false
     // when the snapshot holds no (further) entry of that kind or the handle
     // is not a snapshot.

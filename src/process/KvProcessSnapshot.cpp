@@ -31,7 +31,9 @@ QSet<DWORD> snapshotProcessIds()
 {
     QSet<DWORD> ids;
     KvPlatformKernel &kernel = KvPlatformKernel::current();
-    const KvHandle snapshot = KvHandle::createSnapshot(KvPlatformKernel::SnapProcess);
+    // Ids only: on some platforms the full entries cost a read per process,
+    // and this runs once a second.
+    const KvHandle snapshot(kernel.createProcessIdSnapshot(), INVALID_HANDLE_VALUE);
     KvProcessEntry entry;
     for (bool more = kernel.process32First(snapshot.get(), entry); more;
          more = kernel.process32Next(snapshot.get(), entry))
@@ -43,7 +45,7 @@ QList<KvThreadInfo> snapshotThreads(DWORD processId)
 {
     QList<KvThreadInfo> threads;
     KvPlatformKernel &kernel = KvPlatformKernel::current();
-    const KvHandle snapshot = KvHandle::createSnapshot(KvPlatformKernel::SnapThread);
+    const KvHandle snapshot(kernel.createThreadSnapshot(processId), INVALID_HANDLE_VALUE);
     KvThreadEntry entry;
     for (bool more = kernel.thread32First(snapshot.get(), entry); more;
          more = kernel.thread32Next(snapshot.get(), entry)) {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -94,6 +95,11 @@ void TestApplication::initTestCase()
     QVERIFY(home.isValid());
     qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
     qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+    // Analytics comes up with the application: its system-wide settings stay
+    // in the test's folder and its reports on the loopback address.
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::SystemScope, home.filePath("system-config"));
+    qputenv("CORVANE_MEASUREMENT_HOST", "127.0.0.1:1");
 
     const QString path = QStringLiteral("/opt/veltrom/bin/corvane");
     machine.addProcessWithId(4321, path);
@@ -120,6 +126,7 @@ void TestApplication::namesTheProgramFromItsVersionResource()
     QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
     // The names place the log and the settings store.
     QVERIFY(logPath().contains(QStringLiteral("Veltrom/Corvane/")));
+    QCOMPARE(QSettings().value(QStringLiteral("analytics/runCount")).toInt(), 1);
 }
 
 void TestApplication::writesTheStartLine()
@@ -163,6 +170,8 @@ void TestApplication::endLineBeforeSingletonsLastCreatedFirst()
     const QByteArray last = lines.at(lines.size() - 2);
     QVERIFY(last.endsWith("  " + endLine.toLatin1()));
     QCOMPARE(last.count('-'), 50);
+    // The analytics singleton went too, and counted the run's time.
+    QVERIFY(QSettings().contains(QStringLiteral("analytics/runTime")));
 }
 
 void TestApplication::cleanupTestCase()

@@ -224,6 +224,20 @@ void FileVersionTest::filesWithoutAResourceGiveNothing()
     // A section that holds no version block.
     QCOMPARE(readFromBytes(ExecutableImages::elf(QByteArray(64, 'x'), true, false)), QByteArray());
 
+    // Extended section numbering with a hostile count whose table size
+    // would wrap around.
+    QByteArray hostile = ExecutableImages::elf(block, true, false);
+    const int table = int(uchar(hostile[0x28]) | uchar(hostile[0x29]) << 8);
+    hostile[0x3C] = 0;
+    hostile[0x3D] = 0;
+    for (int i = 0; i < 8; ++i)
+        hostile[table + 0x20 + i] = i == 7 ? char(0x40) : char(0);
+    QCOMPARE(readFromBytes(hostile), QByteArray());
+    // The same with an honest count still finds the section.
+    for (int i = 0; i < 8; ++i)
+        hostile[table + 0x20 + i] = i == 0 ? char(4) : char(0);
+    QCOMPARE(readFromBytes(hostile), block);
+
     // Not a regular file: nothing, and no attempt to read a directory.
     QCOMPARE(KvExecutableVersionReader::readFile(QStringLiteral("/")), QByteArray());
     QCOMPARE(KvExecutableVersionReader::readFile(QStringLiteral("/nonexistent/x.exe")),

@@ -139,6 +139,18 @@ HANDLE KvLinuxKernel::createToolhelp32Snapshot(DWORD flags)
     return KvLinuxHandleTable::instance().add(std::make_unique<KvLinuxSnapshot>(flags));
 }
 
+HANDLE KvLinuxKernel::createProcessIdSnapshot()
+{
+    return KvLinuxHandleTable::instance().add(
+        std::make_unique<KvLinuxSnapshot>(SnapProcess, KvLinuxSnapshot::IdsOnly));
+}
+
+HANDLE KvLinuxKernel::createThreadSnapshot(DWORD processId)
+{
+    return KvLinuxHandleTable::instance().add(
+        std::make_unique<KvLinuxSnapshot>(SnapThread, KvLinuxSnapshot::Everything, processId));
+}
+
 bool KvLinuxKernel::process32First(HANDLE snapshot, KvProcessEntry &entry)
 {
     KvLinuxSnapshot *object = KvLinuxHandleTable::instance().resolve<KvLinuxSnapshot>(snapshot);

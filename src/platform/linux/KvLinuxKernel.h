@@ -18,6 +18,8 @@ public:
     HANDLE openProcess(DWORD access, DWORD processId) override;
     bool queryFullProcessImageName(HANDLE process, QString &path) override;
     HANDLE createToolhelp32Snapshot(DWORD flags) override;
+    HANDLE createProcessIdSnapshot() override;
+    HANDLE createThreadSnapshot(DWORD processId) override;
     bool process32First(HANDLE snapshot, KvProcessEntry &entry) override;
     bool process32Next(HANDLE snapshot, KvProcessEntry &entry) override;
     bool thread32First(HANDLE snapshot, KvThreadEntry &entry) override;

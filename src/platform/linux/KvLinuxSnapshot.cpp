@@ -4,24 +4,40 @@
 
 #include <cerrno>
 
-KvLinuxSnapshot::KvLinuxSnapshot(DWORD flags)
+KvLinuxSnapshot::KvLinuxSnapshot(DWORD flags, Detail detail, DWORD threadOwner)
 {
-    const std::vector<DWORD> ids = KvLinuxProcFs::processIds();
-    if (flags & KvPlatformKernel::SnapProcess)
+    const bool wantProcesses = flags & KvPlatformKernel::SnapProcess;
+    const bool wantThreads = flags & KvPlatformKernel::SnapThread;
+    std::vector<DWORD> ids;
+    if (wantThreads && threadOwner && !wantProcesses)
+        ids.push_back(threadOwner);
+    else
+        ids = KvLinuxProcFs::processIds();
+
+    if (wantProcesses && detail == IdsOnly && !wantThreads) {
+        for (const DWORD processId : ids) {
+            KvProcessEntry entry;
+            entry.processId = processId;
+            processes.push_back(entry);
+        }
+        return;
+    }
+
+    if (wantProcesses)
         processes.reserve(ids.size());
     for (const DWORD processId : ids) {
         KvLinuxProcFs::Stat stat;
         // A process that ends while the snapshot is taken is simply not in it.
         if (!KvLinuxProcFs::readStat(processId, stat))
             continue;
-        if (flags & KvPlatformKernel::SnapProcess) {
+        if (wantProcesses) {
             KvProcessEntry entry;
             entry.processId = processId;
             entry.parentProcessId = stat.parentProcessId;
             entry.exeFile = KvLinuxProcFs::executableName(processId, stat);
             processes.push_back(entry);
         }
-        if (flags & KvPlatformKernel::SnapThread) {
+        if (wantThreads && (!threadOwner || threadOwner == processId)) {
             for (const DWORD threadId : KvLinuxProcFs::threadIds(processId)) {
                 KvLinuxProcFs::Stat threadStat;
                 if (!KvLinuxProcFs::readStat(processId, threadStat, threadId))

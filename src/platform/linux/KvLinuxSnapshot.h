@@ -9,7 +9,14 @@
 class KvLinuxSnapshot : public KvLinuxHandleObject
 {
 public:
-    explicit KvLinuxSnapshot(DWORD flags);
+    enum Detail {
+        Everything,
+        // Process entries carry their id only: no per-process reads.
+        IdsOnly,
+    };
+
+    // threadOwner, when not 0, limits the threads to that process's.
+    explicit KvLinuxSnapshot(DWORD flags, Detail detail = Everything, DWORD threadOwner = 0);
 
     bool firstProcess(KvProcessEntry &entry);
     bool nextProcess(KvProcessEntry &entry);

@@ -29,15 +29,21 @@ QByteArray KvLinuxVersion::readBlock(const QString &path)
         return {};
     }
 
-    QMutexLocker locker(&mutex);
-    if (resolved == cachedPath && info.size() == cachedSize &&
-        info.lastModified() == cachedModified)
-        return cachedBlock;
-    QByteArray block = KvExecutableVersionReader::readFile(resolved);
-    cachedPath = resolved;
-    cachedSize = info.size();
-    cachedModified = info.lastModified();
-    cachedBlock = block;
+    const QDateTime modified = info.lastModified();
+    const qint64 size = info.size();
+    QByteArray block;
+    {
+        QMutexLocker locker(&mutex);
+        auto cached = cache.constFind(resolved);
+        if (cached != cache.constEnd() && cached->size == size && cached->modified == modified) {
+            block = cached->block;
+        } else {
+            block = KvExecutableVersionReader::readFile(resolved);
+            if (cache.size() >= 1024)
+                cache.clear();
+            cache.insert(resolved, CachedBlock{modified, size, block});
+        }
+    }
     if (block.isEmpty())
         KvPlatformKernel::current().setLastError(ENODATA);
     return block;

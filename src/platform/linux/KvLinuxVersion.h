@@ -3,6 +3,7 @@
 #include "platform/KvPlatformVersion.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMutex>
 
 // Version resources on Linux: read from PE files and from our own ELF
@@ -16,13 +17,18 @@ public:
                        QByteArray &value) override;
 
 private:
-    // Callers ask for the size and then for the block: the second read of
-    // the same unchanged file comes from here.
+    // Callers ask for the size and then for the block, and snapshots read
+    // the same few executables for many processes: blocks of unchanged files
+    // (same size and modification time) come from a small cache.
     QByteArray readBlock(const QString &path);
 
+    struct CachedBlock
+    {
+        QDateTime modified;
+        qint64 size;
+        QByteArray block;
+    };
+
     QMutex mutex;
-    QString cachedPath;
-    QDateTime cachedModified;
-    qint64 cachedSize = -1;
-    QByteArray cachedBlock;
+    QHash<QString, CachedBlock> cache;
 };

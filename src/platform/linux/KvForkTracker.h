@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/KvPlatformTypes.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+
+// Children that were forked but have not executed a program yet. Most
+// execute one within milliseconds and are reported then; one that has not
+// after a short while is reported with the image it inherited. One that ends
+// before either is never reported at all, and neither is its end.
+class KvForkTracker
+{
+public:
+    // How long a forked child may go without executing a program before it
+    // is reported as it is.
+    static constexpr int graceMilliseconds = 200;
+
+    void forked(DWORD childId, DWORD parentId);
+
+    // Takes the child off the list; true with its creator in parentId when it
+    // was there.
+    bool take(DWORD childId, DWORD &parentId);
+
+    bool contains(DWORD childId) const { return m_children.contains(childId); }
+
+    // Takes the children whose grace is over, oldest first.
+    QList<QPair<DWORD, DWORD>> takeOverdue();
+
+    bool isEmpty() const { return m_children.isEmpty(); }
+
+private:
+    struct Child
+    {
+        DWORD parentId;
+        QElapsedTimer age;
+    };
+    QHash<DWORD, Child> m_children;
+};

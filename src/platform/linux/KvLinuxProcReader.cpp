@@ -1,0 +1,197 @@
+#include "platform/linux/KvLinuxProcReader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <climits>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+QByteArray readSmallFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return QByteArray();
+    // Files under /proc report size 0; read until the end.
+    return file.readAll();
+}
+
+bool parseProcessId(const QString &text, DWORD &processId)
+{
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    if (!ok || value == 0)
+        return false;
+    processId = value;
+    return true;
+}
+
+QVariant textOrInvalid(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+} // namespace
+
+KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
+    : m_procRoot(procRoot)
+{}
+
+QString KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
+{
+    return m_procRoot + QLatin1Char('/') + QString::number(processId) + QLatin1Char('/') +
+           QLatin1String(entry);
+}
+
+bool KvLinuxProcReader::isReadable() const
+{
+    return QFileInfo(m_procRoot + QStringLiteral("/self/stat")).isReadable();
+}
+
+bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
+{
+    const QByteArray text = readSmallFile(processPath(processId, "stat"));
+    // "pid (comm) state ppid ..."; comm may itself hold blanks and
+    // parentheses, so it ends at the last ')'.
+    const int open = text.indexOf('(');
+    const int close = text.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return false;
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    // After comm: state(0) ppid(1) ... starttime(19).
+    if (fields.size() < 20 || fields.at(0).isEmpty())
+        return false;
+    bool parentOk = false, startOk = false;
+    const uint parent = fields.at(1).toUInt(&parentOk);
+    const quint64 start = fields.at(19).toULongLong(&startOk);
+    if (!parentOk || !startOk)
+        return false;
+    stat.comm = QString::fromLocal8Bit(text.mid(open + 1, close - open - 1));
+    stat.state = fields.at(0).at(0);
+    stat.parentProcessId = parent;
+    stat.startTime = start;
+    return true;
+}
+
+QString KvLinuxProcReader::executablePath(DWORD processId) const
+{
+    char buffer[PATH_MAX + 1];
+    const QByteArray link = QFile::encodeName(processPath(processId, "exe"));
+    const ssize_t length = ::readlink(link.constData(), buffer, PATH_MAX);
+    if (length <= 0)
+        return QString();
+    QByteArray target(buffer, static_cast<int>(length));
+    // The kernel marks an image that is gone from the file system.
+    static const QByteArray deletedMark(" (deleted)");
+    if (target.endsWith(deletedMark))
+        target.chop(deletedMark.size());
+    if (!target.startsWith('/'))
+        return QString();
+    return QFile::decodeName(target);
+}
+
+QStringList KvLinuxProcReader::arguments(DWORD processId) const
+{
+    QByteArray text = readSmallFile(processPath(processId, "cmdline"));
+    QStringList result;
+    if (text.isEmpty())
+        return result;
+    if (text.endsWith('\0'))
+        text.chop(1);
+    for (const QByteArray &argument : text.split('\0'))
+        result.append(QString::fromLocal8Bit(argument));
+    return result;
+}
+
+QList<DWORD> KvLinuxProcReader::processIds() const
+{
+    QList<DWORD> ids;
+    const QStringList entries = QDir(m_procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        DWORD processId = 0;
+        if (parseProcessId(entry, processId))
+            ids.append(processId);
+    }
+    return ids;
+}
+
+bool KvLinuxProcReader::hasOtherLiveThreads(DWORD processId, DWORD exceptThread) const
+{
+    const QString taskDirectory = processPath(processId, "task");
+    const QStringList threads = QDir(taskDirectory).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &thread : threads) {
+        const uint threadId = thread.toUInt();
+        if (threadId == processId || threadId == exceptThread)
+            continue;
+        const QByteArray text =
+            readSmallFile(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/stat"));
+        const int close = text.lastIndexOf(')');
+        if (close < 0 || close + 2 >= text.size())
+            continue;
+        const char state = text.at(close + 2);
+        if (state != 'Z' && state != 'X' && state != 'x')
+            return true;
+    }
+    return false;
+}
+
+qint64 KvLinuxProcReader::ageMilliseconds(quint64 startTime)
+{
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const qint64 nowMs = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const qint64 startMs = ticksPerSecond > 0 ? qint64(startTime * 1000 / ticksPerSecond) : 0;
+    return nowMs - startMs;
+}
+
+QString KvLinuxProcReader::commandLine(const QStringList &arguments)
+{
+    QStringList quoted;
+    quoted.reserve(arguments.size());
+    for (const QString &argument : arguments) {
+        if (argument.contains(QLatin1Char(' ')))
+            quoted.append(QLatin1Char('"') + argument + QLatin1Char('"'));
+        else
+            quoted.append(argument);
+    }
+    return quoted.join(QLatin1Char(' '));
+}
+
+KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD knownParent) const
+{
+    Stat stat;
+    const bool haveStat = readStat(processId, stat);
+    const QString path = executablePath(processId);
+    const QStringList argv = arguments(processId);
+
+    // The image's file name, as the system names processes; the kernel's
+    // short name (at most 15 characters) where the image cannot be read.
+    QString name;
+    if (!path.isEmpty())
+        name = QFileInfo(path).fileName();
+    else if (haveStat)
+        name = stat.comm;
+
+    QVariant parent;
+    if (knownParent != 0xFFFFFFFF)
+        parent = static_cast<int>(knownParent);
+    else if (haveStat)
+        parent = static_cast<int>(stat.parentProcessId);
+
+    return {
+        {QStringLiteral("CommandLine"), textOrInvalid(commandLine(argv))},
+        {QStringLiteral("ExecutablePath"), textOrInvalid(path)},
+        {QStringLiteral("Handle"), QString::number(processId)},
+        {QStringLiteral("Name"), textOrInvalid(name)},
+        {QStringLiteral("ParentProcessId"), parent},
+    };
+}
+
+KvPropertyList KvLinuxProcReader::deletionProperties(DWORD processId)
+{
+    return {{QStringLiteral("Handle"), QString::number(processId)}};
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/KvPlatformTypes.h"
+#include "platform/KvProcessEventSource.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Reads what the process events report about a process from /proc.
+// Everything may fail: the process can end, or be hidden from this user, at
+// any moment; failures give empty results, never errors.
+class KvLinuxProcReader
+{
+public:
+    // The fields of /proc/PID/stat the event sources use.
+    struct Stat
+    {
+        DWORD parentProcessId = 0;
+        QString comm;
+        // Clock ticks after boot.
+        quint64 startTime = 0;
+        char state = '?';
+    };
+
+    explicit KvLinuxProcReader(const QString &procRoot = QStringLiteral("/proc"));
+
+    bool readStat(DWORD processId, Stat &stat) const;
+
+    // The executable's full path; empty when it cannot be read (other
+    // users' processes without privilege, kernel threads, zombies). An
+    // executable replaced or deleted after the start keeps the path it had.
+    QString executablePath(DWORD processId) const;
+
+    // The argument vector; empty for kernel threads, zombies and where it
+    // cannot be read.
+    QStringList arguments(DWORD processId) const;
+
+    // The ids of all processes (thread-group leaders), in no special order;
+    // empty when /proc cannot be listed.
+    QList<DWORD> processIds() const;
+
+    // Whether a thread of the process is left besides its leader (whose end
+    // the caller knows of), exceptThread (one known to be ending) and dead
+    // ones: a leader thread can end while its process goes on.
+    bool hasOtherLiveThreads(DWORD processId, DWORD exceptThread = 0) const;
+
+    // How long ago, in milliseconds, a process that started at startTime
+    // (clock ticks after boot) started.
+    static qint64 ageMilliseconds(quint64 startTime);
+
+    // The property list of a creation event. knownParent is used when the
+    // creator is known from the fork, and the parent in /proc otherwise
+    // (which a dead creator's orphan no longer names).
+    KvPropertyList creationProperties(DWORD processId, DWORD knownParent = 0xFFFFFFFF) const;
+    static KvPropertyList deletionProperties(DWORD processId);
+
+    // The arguments joined with blanks, each argument that holds a blank in
+    // double quotes.
+    static QString commandLine(const QStringList &arguments);
+
+    bool isReadable() const;
+
+private:
+    QString processPath(DWORD processId, const char *entry) const;
+
+    QString m_procRoot;
+};

@@ -1,0 +1,252 @@
+#include "platform/linux/KvProcessConnectorSource.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <linux/cn_proc.h>
+#include <linux/connector.h>
+#include <linux/netlink.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether this process sees the machine's own process ids: the kernel only
+// lets the initial namespaces listen, and reports ids as the initial PID
+// namespace numbers them.
+bool inInitialNamespaces()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("NSpid:") && line.mid(6).simplified().split(' ').size() > 1)
+                return false;
+        }
+    }
+    QFile uidMap(QStringLiteral("/proc/self/uid_map"));
+    if (uidMap.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> fields = uidMap.readAll().simplified().split(' ');
+        if (fields.size() >= 3 &&
+            (fields.at(0) != "0" || fields.at(1) != "0" || fields.at(2) != "4294967295"))
+            return false;
+    }
+    return true;
+}
+
+bool sendListenOperation(int socket, proc_cn_mcast_op operation)
+{
+    // nlmsghdr, cn_msg and the operation, back to back (cn_msg ends in a
+    // flexible array, so they are laid out by hand).
+    alignas(nlmsghdr) char request[NLMSG_SPACE(sizeof(cn_msg) + sizeof(proc_cn_mcast_op))];
+    std::memset(request, 0, sizeof(request));
+    auto *header = reinterpret_cast<nlmsghdr *>(request);
+    header->nlmsg_len = NLMSG_LENGTH(sizeof(cn_msg) + sizeof(proc_cn_mcast_op));
+    header->nlmsg_type = NLMSG_DONE;
+    cn_msg message;
+    std::memset(&message, 0, sizeof(message));
+    message.id.idx = CN_IDX_PROC;
+    message.id.val = CN_VAL_PROC;
+    message.len = sizeof(proc_cn_mcast_op);
+    char *payload = static_cast<char *>(NLMSG_DATA(header));
+    std::memcpy(payload, &message, sizeof(message));
+    std::memcpy(payload + sizeof(cn_msg), &operation, sizeof(operation));
+    const ssize_t length = header->nlmsg_len;
+    return ::send(socket, request, static_cast<size_t>(length), 0) == length;
+}
+
+} // namespace
+
+std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
+{
+    if (!inInitialNamespaces()) {
+        errno = EPERM;
+        return nullptr;
+    }
+    const int socket =
+        ::socket(PF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR);
+    if (socket < 0)
+        return nullptr;
+
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = CN_IDX_PROC;
+    address.nl_pid = 0; // the kernel picks a free port
+    if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) < 0) {
+        const int error = errno;
+        ::close(socket);
+        errno = error;
+        return nullptr;
+    }
+    // A burst of starts (a build, a shell loop) must not overflow the queue;
+    // the forced size needs privilege, which this source has anyway.
+    const int bufferSize = 4 * 1024 * 1024;
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof(bufferSize)) < 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
+
+    if (!sendListenOperation(socket, PROC_CN_MCAST_LISTEN)) {
+        const int error = errno;
+        ::close(socket);
+        errno = error;
+        return nullptr;
+    }
+    return std::unique_ptr<KvProcessConnectorSource>(new KvProcessConnectorSource(socket));
+}
+
+KvProcessConnectorSource::KvProcessConnectorSource(int socket)
+    : KvProcessEventSource(true, QStringLiteral("the kernel's process connector"))
+    , m_socket(socket)
+    , m_notifier(new QSocketNotifier(socket, QSocketNotifier::Read, this))
+{
+    connect(m_notifier, &QSocketNotifier::activated, this, &KvProcessConnectorSource::readEvents);
+    m_pendingTimer.setSingleShot(true);
+    m_pendingTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_pendingTimer, &QTimer::timeout, this, &KvProcessConnectorSource::checkPending);
+}
+
+KvProcessConnectorSource::~KvProcessConnectorSource()
+{
+    m_notifier->setEnabled(false);
+    sendListenOperation(m_socket, PROC_CN_MCAST_IGNORE);
+    ::close(m_socket);
+}
+
+void KvProcessConnectorSource::readEvents()
+{
+    alignas(nlmsghdr) char buffer[8192];
+    for (;;) {
+        const ssize_t length = ::recv(m_socket, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == ENOBUFS) {
+                // The queue overflowed; reading goes on with what follows.
+                emit eventsLost();
+                continue;
+            }
+            break; // EAGAIN: everything read
+        }
+        if (length == 0)
+            break;
+        int remaining = static_cast<int>(length);
+        for (auto *header = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(header, remaining);
+             header = NLMSG_NEXT(header, remaining)) {
+            if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
+                continue;
+            handleMessage(static_cast<const char *>(NLMSG_DATA(header)),
+                          static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+        }
+    }
+    schedulePendingCheck();
+}
+
+void KvProcessConnectorSource::handleMessage(const char *data, int length)
+{
+    if (length < static_cast<int>(sizeof(cn_msg)))
+        return;
+    cn_msg message;
+    std::memcpy(&message, data, sizeof(message));
+    if (message.id.idx != CN_IDX_PROC || message.id.val != CN_VAL_PROC)
+        return;
+    // The event may be shorter than this build's struct (older kernels),
+    // never longer in the parts read here.
+    proc_event event;
+    std::memset(&event, 0, sizeof(event));
+    const int available = std::min<int>(length - static_cast<int>(sizeof(cn_msg)),
+                                        std::min<int>(message.len, sizeof(event)));
+    if (available < static_cast<int>(offsetof(proc_event, event_data)))
+        return;
+    std::memcpy(&event, data + sizeof(cn_msg), static_cast<size_t>(available));
+
+    switch (event.what) {
+    case proc_event::PROC_EVENT_FORK:
+        onFork(event.event_data.fork.child_pid, event.event_data.fork.child_tgid,
+               event.event_data.fork.parent_tgid);
+        break;
+    case proc_event::PROC_EVENT_EXEC:
+        onExec(event.event_data.exec.process_tgid);
+        break;
+    case proc_event::PROC_EVENT_EXIT:
+        onExit(event.event_data.exit.process_pid, event.event_data.exit.process_tgid);
+        break;
+    default:
+        break;
+    }
+}
+
+void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup,
+                                      DWORD parentThreadGroup)
+{
+    // A new thread is a fork event too; only a new thread group is a process.
+    if (childProcess != childThreadGroup)
+        return;
+    m_forks.forked(childThreadGroup, parentThreadGroup);
+}
+
+void KvProcessConnectorSource::onExec(DWORD threadGroup)
+{
+    DWORD creator = 0xFFFFFFFF;
+    m_forks.take(threadGroup, creator);
+    m_leaderGone.remove(threadGroup);
+    emit instanceCreated(m_reader.creationProperties(threadGroup, creator));
+}
+
+void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup)
+{
+    if (process != threadGroup) {
+        // A thread ended. It ends the process only when the leader had gone
+        // already and this was the last one left.
+        if (m_leaderGone.contains(threadGroup) &&
+            !m_reader.hasOtherLiveThreads(threadGroup, process))
+            reportEnd(threadGroup);
+        return;
+    }
+    DWORD creator = 0;
+    if (m_forks.take(threadGroup, creator))
+        return; // a child that never ran a program, never reported
+    if (m_reader.hasOtherLiveThreads(threadGroup)) {
+        QElapsedTimer since;
+        since.start();
+        m_leaderGone.insert(threadGroup, since);
+        return;
+    }
+    reportEnd(threadGroup);
+}
+
+void KvProcessConnectorSource::reportEnd(DWORD threadGroup)
+{
+    m_leaderGone.remove(threadGroup);
+    emit instanceDeleted(KvLinuxProcReader::deletionProperties(threadGroup));
+}
+
+void KvProcessConnectorSource::checkPending()
+{
+    for (const QPair<DWORD, DWORD> &child : m_forks.takeOverdue())
+        emit instanceCreated(m_reader.creationProperties(child.first, child.second));
+
+    // The last threads of a process whose leader went first may have ended
+    // after their own events were read.
+    const QList<DWORD> leaderGone = m_leaderGone.keys();
+    for (DWORD threadGroup : leaderGone) {
+        if (!m_reader.hasOtherLiveThreads(threadGroup))
+            reportEnd(threadGroup);
+    }
+    schedulePendingCheck();
+}
+
+void KvProcessConnectorSource::schedulePendingCheck()
+{
+    if (m_pendingTimer.isActive())
+        return;
+    // Soon while a fork waits or a process's threads are still winding down;
+    // rarely for a process that goes on without its leader thread.
+    bool soon = !m_forks.isEmpty();
+    for (const QElapsedTimer &since : qAsConst(m_leaderGone))
+        soon = soon || since.elapsed() < 2000;
+    if (soon)
+        m_pendingTimer.start(KvForkTracker::graceMilliseconds / 2);
+    else if (!m_leaderGone.isEmpty())
+        m_pendingTimer.start(1000);
+}

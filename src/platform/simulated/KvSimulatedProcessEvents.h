@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/KvPlatformProcessEvents.h"
+#include "platform/KvPlatformTypes.h"
+
+#include <QPointer>
+
+// Process events fired on demand by a test, delivered to every live
+// subscription.
+class KvSimulatedProcessEvents : public KvPlatformProcessEvents
+{
+public:
+    std::unique_ptr<KvProcessEventSource> subscribe() override;
+
+    // Makes the next subscriptions fail with errorCode (0: succeed again).
+    void setSubscribeFailure(DWORD errorCode) { m_subscribeFailure = errorCode; }
+
+    void fireCreated(const KvPropertyList &properties);
+    void fireDeleted(const KvPropertyList &properties);
+    void fireEventsLost();
+
+    // The property lists a creation or deletion event of that process
+    // carries; empty texts become invalid values, as the system gives them.
+    static KvPropertyList creationProperties(DWORD processId, DWORD parentProcessId,
+                                             const QString &executablePath,
+                                             const QString &commandLine, const QString &name);
+    static KvPropertyList deletionProperties(DWORD processId);
+
+    // Subscriptions not yet destroyed.
+    int liveSubscriptions() const;
+
+private:
+    QList<QPointer<KvProcessEventSource>> liveSources() const;
+
+    QList<QPointer<KvProcessEventSource>> m_sources;
+    DWORD m_subscribeFailure = 0;
+};

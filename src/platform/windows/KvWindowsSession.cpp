@@ -1,0 +1,86 @@
+#include "platform/windows/KvWindowsSession.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace {
+
+KvWindowsSession *receiver = nullptr;
+
+QString nameOf(DWORD controlType)
+{
+    switch (controlType) {
+    case CTRL_C_EVENT:
+        return QStringLiteral("CTRL_C_EVENT");
+    case CTRL_BREAK_EVENT:
+        return QStringLiteral("CTRL_BREAK_EVENT");
+    case CTRL_CLOSE_EVENT:
+        return QStringLiteral("CTRL_CLOSE_EVENT");
+    case CTRL_LOGOFF_EVENT:
+        return QStringLiteral("CTRL_LOGOFF_EVENT");
+    case CTRL_SHUTDOWN_EVENT:
+        return QStringLiteral("CTRL_SHUTDOWN_EVENT");
+    default:
+        return QString();
+    }
+}
+
+// After a close, log-off or shut-down event the system ends the process as
+// soon as the handler returns; holding the handler gives the GUI thread the
+// time to lift every restriction and leave main first.
+const DWORD OrderlyExitGrace = 10000;
+
+} // namespace
+
+KvPlatformSession *KvPlatformSession::native()
+{
+    static KvWindowsSession session;
+    return &session;
+}
+
+KvWindowsSession::~KvWindowsSession()
+{
+    setTerminationHandler(TerminationHandler());
+}
+
+bool KvWindowsSession::hasDisplay() const
+{
+    return true;
+}
+
+bool KvWindowsSession::setTerminationHandler(const TerminationHandler &handler)
+{
+    m_handler = handler;
+    if (handler && !m_installed) {
+        receiver = this;
+        m_installed = SetConsoleCtrlHandler(onControlEvent, TRUE) != FALSE;
+        return m_installed;
+    }
+    if (!handler && m_installed) {
+        SetConsoleCtrlHandler(onControlEvent, FALSE);
+        m_installed = false;
+        receiver = nullptr;
+    }
+    return true;
+}
+
+BOOL WINAPI KvWindowsSession::onControlEvent(DWORD controlType)
+{
+    const QString request = nameOf(controlType);
+    QCoreApplication *application = QCoreApplication::instance();
+    if (request.isEmpty() || !receiver || !application)
+        return FALSE;
+    KvWindowsSession *session = receiver;
+    QMetaObject::invokeMethod(
+        application, [session, request] { session->deliver(request); }, Qt::QueuedConnection);
+    if (controlType == CTRL_CLOSE_EVENT || controlType == CTRL_LOGOFF_EVENT ||
+        controlType == CTRL_SHUTDOWN_EVENT)
+        Sleep(OrderlyExitGrace);
+    return TRUE;
+}
+
+void KvWindowsSession::deliver(const QString &request)
+{
+    if (m_handler)
+        m_handler(request);
+}

@@ -1,0 +1,12 @@
+#include "platform/windows/KvWindowsShell.h"
+
+KvPlatformShell *KvPlatformShell::native()
+{
+    static KvWindowsShell shell;
+    return &shell;
+}
+
+QString KvWindowsShell::executableNameFilter() const
+{
+    return QStringLiteral("*.exe");
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "platform/KvPlatformShell.h"
+
+class KvWindowsShell : public KvPlatformShell
+{
+public:
+    QString executableNameFilter() const override;
+};

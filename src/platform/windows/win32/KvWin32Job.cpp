@@ -1,0 +1,48 @@
+#include "KvWin32Job.h"
+
+#include <cstring>
+
+namespace {
+
+// The extended limits are 112 bytes in a 32-bit process and 144 in a 64-bit
+// one; the kernel rejects any other length, so the real structure is passed.
+static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == (sizeof(void *) == 8 ? 144 : 112),
+              "unexpected JOBOBJECT_EXTENDED_LIMIT_INFORMATION layout");
+
+struct CpuRateControlInformation
+{
+    DWORD controlFlags;
+    DWORD cpuRate;
+};
+static_assert(sizeof(CpuRateControlInformation) == 8, "CPU rate control information is 8 bytes");
+
+const JOBOBJECTINFOCLASS ExtendedLimitInformationClass = static_cast<JOBOBJECTINFOCLASS>(9);
+const JOBOBJECTINFOCLASS CpuRateControlInformationClass = static_cast<JOBOBJECTINFOCLASS>(15);
+
+} // namespace
+
+HANDLE KvWin32Job::create()
+{
+    return CreateJobObjectW(nullptr, nullptr);
+}
+
+bool KvWin32Job::setExtendedLimitFlags(HANDLE job, DWORD limitFlags)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION information;
+    std::memset(&information, 0, sizeof information);
+    information.BasicLimitInformation.LimitFlags = limitFlags;
+    return SetInformationJobObject(job, ExtendedLimitInformationClass, &information,
+                                   sizeof information) != FALSE;
+}
+
+bool KvWin32Job::setCpuRateControl(HANDLE job, DWORD controlFlags, DWORD cpuRate)
+{
+    CpuRateControlInformation information = {controlFlags, cpuRate};
+    return SetInformationJobObject(job, CpuRateControlInformationClass, &information,
+                                   sizeof information) != FALSE;
+}
+
+bool KvWin32Job::assignProcess(HANDLE job, HANDLE process)
+{
+    return AssignProcessToJobObject(job, process) != FALSE;
+}

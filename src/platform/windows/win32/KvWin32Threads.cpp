@@ -1,0 +1,16 @@
+#include "KvWin32Threads.h"
+
+HANDLE KvWin32Threads::open(DWORD threadId)
+{
+    return OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId);
+}
+
+DWORD KvWin32Threads::suspend(HANDLE thread)
+{
+    return SuspendThread(thread);
+}
+
+DWORD KvWin32Threads::resume(HANDLE thread)
+{
+    return ResumeThread(thread);
+}
