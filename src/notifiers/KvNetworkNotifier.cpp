@@ -28,11 +28,11 @@ KvNetworkNotifier::~KvNetworkNotifier()
 
 NLM_CONNECTIVITY KvNetworkNotifier::currentConnectivity()
 {
-    NLM_CONNECTIVITY connectivity = 0;
+    NLM_CONNECTIVITY connectivity = NLM_CONNECTIVITY(0);
     if (!KvPlatformConnectivity::current().getConnectivity(connectivity)) {
         kvCriticalWithError(lcNotifier)
             << "network connectivity cannot be read, the machine counts as disconnected";
-        return 0;
+        return NLM_CONNECTIVITY(0);
     }
     return connectivity;
 }

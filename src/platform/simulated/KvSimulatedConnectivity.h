@@ -33,7 +33,7 @@ public:
     bool unadvise(DWORD cookie) override;
 
 private:
-    NLM_CONNECTIVITY value = 0;
+    NLM_CONNECTIVITY value = NLM_CONNECTIVITY(0);
     DWORD openError = 0;
     QMap<DWORD, KvConnectivityEvents *> listeners;
     DWORD nextCookie = 1;

@@ -1,0 +1,330 @@
+#include "platform/linux/KvCgroupCpuTree.h"
+
+#include "platform/linux/KvLinuxProcessIdentity.h"
+
+#include <QDir>
+#include <QList>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const quint64 periodMicroseconds = 100000;
+// The kernel refuses quotas below one millisecond.
+const quint64 minimumQuotaMicroseconds = 1000;
+
+struct MountEntry
+{
+    QByteArray root;
+    QByteArray mountPoint;
+    QByteArray type;
+    QList<QByteArray> superOptions;
+};
+
+QList<MountEntry> cgroupMounts()
+{
+    QList<MountEntry> mounts;
+    QByteArray text;
+    if (!KvCgroupCpuTree::readFile(QStringLiteral("/proc/self/mountinfo"), text))
+        return mounts;
+    for (const QByteArray &line : text.split('\n')) {
+        const int separator = line.indexOf(" - ");
+        if (separator < 0)
+            continue;
+        const QList<QByteArray> left = line.left(separator).split(' ');
+        const QList<QByteArray> right = line.mid(separator + 3).split(' ');
+        if (left.size() < 5 || right.size() < 3)
+            continue;
+        if (right[0] != "cgroup" && right[0] != "cgroup2")
+            continue;
+        MountEntry entry;
+        entry.root = left[3];
+        entry.mountPoint = left[4];
+        entry.type = right[0];
+        entry.superOptions = right[2].split(',');
+        mounts.append(entry);
+    }
+    return mounts;
+}
+
+bool containsWord(const QByteArray &text, const QByteArray &word)
+{
+    return text.simplified().split(' ').contains(word);
+}
+
+} // namespace
+
+bool KvCgroupCpuTree::writeFile(const QString &path, const QByteArray &text)
+{
+    int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t written = ::write(fd, text.constData(), static_cast<size_t>(text.size()));
+    int saved = errno;
+    ::close(fd);
+    if (written != text.size()) {
+        errno = written < 0 ? saved : EIO;
+        return false;
+    }
+    return true;
+}
+
+bool KvCgroupCpuTree::readFile(const QString &path, QByteArray &text)
+{
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    text.clear();
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return false;
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<int>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool KvCgroupCpuTree::prepare()
+{
+    if (m_prepared && ::access(QFile::encodeName(m_run).constData(), F_OK) == 0)
+        return true;
+    m_prepared = false;
+    if (!findVersion2() && !findVersion1()) {
+        errno = EOPNOTSUPP;
+        return false;
+    }
+    quint64 stamp = 0;
+    if (!KvLinuxProcessIdentity::creationStamp(DWORD(::getpid()), stamp))
+        return false;
+    m_base = m_top + QStringLiteral("/corvane");
+    m_run = m_base + QStringLiteral("/run-%1-%2").arg(::getpid()).arg(stamp);
+    if (!makeDirectory(m_base, true) || !makeDirectory(m_run, true))
+        return false;
+    m_prepared = true;
+    return true;
+}
+
+bool KvCgroupCpuTree::findVersion2()
+{
+    for (const MountEntry &mount : cgroupMounts()) {
+        if (mount.type != "cgroup2")
+            continue;
+        QByteArray cgroupText;
+        if (!readFile(QStringLiteral("/proc/self/cgroup"), cgroupText))
+            return false;
+        QByteArray ownPath;
+        for (const QByteArray &line : cgroupText.split('\n')) {
+            if (line.startsWith("0::"))
+                ownPath = line.mid(3);
+        }
+        if (ownPath.isEmpty() || !ownPath.startsWith(mount.root))
+            return false;
+        // From the top of the mount down to our own group: the highest group
+        // that has the cpu controller and lets us enable it for its children.
+        QByteArray relative = mount.root == "/" ? ownPath : ownPath.mid(mount.root.size());
+        QStringList candidates{QString::fromLocal8Bit(mount.mountPoint)};
+        QString path = candidates.first();
+        for (const QByteArray &part : relative.split('/')) {
+            if (part.isEmpty())
+                continue;
+            path += QLatin1Char('/') + QString::fromLocal8Bit(part);
+            candidates.append(path);
+        }
+        for (const QString &candidate : candidates) {
+            QByteArray controllers;
+            if (!readFile(candidate + QStringLiteral("/cgroup.controllers"), controllers) ||
+                !containsWord(controllers, "cpu"))
+                continue;
+            if (!writeFile(candidate + QStringLiteral("/cgroup.subtree_control"), "+cpu"))
+                continue;
+            m_version2 = true;
+            m_mountPoint = QString::fromLocal8Bit(mount.mountPoint);
+            m_mountRoot = mount.root;
+            m_top = candidate;
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+bool KvCgroupCpuTree::findVersion1()
+{
+    for (const MountEntry &mount : cgroupMounts()) {
+        if (mount.type != "cgroup" || !mount.superOptions.contains("cpu"))
+            continue;
+        m_version2 = false;
+        m_mountPoint = QString::fromLocal8Bit(mount.mountPoint);
+        m_mountRoot = mount.root;
+        m_top = m_mountPoint;
+        return true;
+    }
+    return false;
+}
+
+bool KvCgroupCpuTree::makeDirectory(const QString &path, bool enableCpu)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0755) != 0 && errno != EEXIST)
+        return false;
+    // A group competes for the CPUs as one task of default weight. The cap is
+    // the only restraint meant, so each of our groups weighs as much as a
+    // process that keeps every CPU busy; without this, a capped process under
+    // load would get far less than its cap. Failing here restrains no more
+    // than the kernel's default does, so it is not an error.
+    const long cpus = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    if (m_version2)
+        writeFile(path + QStringLiteral("/cpu.weight"),
+                  QByteArray::number(qlonglong(std::min(10000L, 100 * cpus))));
+    else
+        writeFile(path + QStringLiteral("/cpu.shares"), QByteArray::number(qlonglong(1024 * cpus)));
+    if (m_version2 && enableCpu)
+        return writeFile(path + QStringLiteral("/cgroup.subtree_control"), "+cpu");
+    return true;
+}
+
+QString KvCgroupCpuTree::createJobGroup(int number)
+{
+    if (!prepare())
+        return QString();
+    const QString group = m_run + QStringLiteral("/job-%1").arg(number);
+    if (!makeDirectory(group, false))
+        return QString();
+    return group;
+}
+
+bool KvCgroupCpuTree::setRate(const QString &group, quint32 rate)
+{
+    const long cpus = std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN));
+    const bool unlimited = rate >= 10000;
+    const quint64 quota = std::max(minimumQuotaMicroseconds,
+                                   quint64(rate) * quint64(cpus) * periodMicroseconds / 10000);
+    if (m_version2) {
+        const QByteArray text = (unlimited ? QByteArray("max") : QByteArray::number(quota)) + ' ' +
+                                QByteArray::number(periodMicroseconds);
+        return writeFile(group + QStringLiteral("/cpu.max"), text);
+    }
+    if (unlimited)
+        return writeFile(group + QStringLiteral("/cpu.cfs_quota_us"), "-1");
+    return writeFile(group + QStringLiteral("/cpu.cfs_period_us"),
+                     QByteArray::number(periodMicroseconds)) &&
+           writeFile(group + QStringLiteral("/cpu.cfs_quota_us"), QByteArray::number(quota));
+}
+
+bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
+{
+    return writeFile(group + QStringLiteral("/cgroup.procs"), QByteArray::number(pid));
+}
+
+bool KvCgroupCpuTree::members(const QString &group, QList<pid_t> &pids) const
+{
+    QByteArray text;
+    if (!readFile(group + QStringLiteral("/cgroup.procs"), text))
+        return false;
+    pids.clear();
+    for (const QByteArray &line : text.split('\n')) {
+        bool ok = false;
+        const int pid = line.toInt(&ok);
+        if (ok && pid > 0)
+            pids.append(pid);
+    }
+    return true;
+}
+
+bool KvCgroupCpuTree::removeGroup(const QString &group)
+{
+    return ::rmdir(QFile::encodeName(group).constData()) == 0;
+}
+
+QString KvCgroupCpuTree::groupOf(pid_t pid) const
+{
+    QByteArray text;
+    if (!readFile(QStringLiteral("/proc/%1/cgroup").arg(pid), text))
+        return QString();
+    for (const QByteArray &line : text.split('\n')) {
+        const int first = line.indexOf(':');
+        const int second = line.indexOf(':', first + 1);
+        if (first < 0 || second < 0)
+            continue;
+        const QByteArray controllers = line.mid(first + 1, second - first - 1);
+        const bool ours =
+            m_version2 ? line.startsWith("0::") : controllers.split(',').contains("cpu");
+        if (!ours)
+            continue;
+        QByteArray path = line.mid(second + 1);
+        if (m_mountRoot != "/") {
+            if (!path.startsWith(m_mountRoot))
+                return m_top;
+            path = path.mid(m_mountRoot.size());
+        }
+        QString group = m_mountPoint + QString::fromLocal8Bit(path);
+        while (group.endsWith(QLatin1Char('/')))
+            group.chop(1);
+        return group;
+    }
+    return QString();
+}
+
+bool KvCgroupCpuTree::emptyAndRemove(const QString &group, const QString &target)
+{
+    QList<pid_t> pids;
+    if (members(group, pids)) {
+        for (pid_t pid : pids)
+            movePid(target, pid);
+    }
+    if (removeGroup(group))
+        return true;
+    // Someone could not be moved: at least take the cap off.
+    const int saved = errno;
+    setRate(group, 10000);
+    errno = saved;
+    return false;
+}
+
+int KvCgroupCpuTree::removeLeftovers()
+{
+    if (!prepare())
+        return 0;
+    int removed = 0;
+    const QDir base(m_base);
+    const QStringList runs = base.entryList({QStringLiteral("run-*")}, QDir::Dirs);
+    for (const QString &run : runs) {
+        const QString runPath = base.filePath(run);
+        if (runPath == m_run)
+            continue;
+        const QStringList parts = run.split(QLatin1Char('-'));
+        if (parts.size() == 3) {
+            quint64 stamp = 0;
+            if (KvLinuxProcessIdentity::creationStamp(parts[1].toUInt(), stamp) &&
+                QString::number(stamp) == parts[2])
+                continue; // a running instance
+        }
+        const QStringList jobs = QDir(runPath).entryList({QStringLiteral("job-*")}, QDir::Dirs);
+        for (const QString &job : jobs) {
+            if (emptyAndRemove(runPath + QLatin1Char('/') + job, m_top))
+                ++removed;
+        }
+        removeGroup(runPath);
+    }
+    return removed;
+}
+
+void KvCgroupCpuTree::removeRunDirectory()
+{
+    if (m_prepared)
+        removeGroup(m_run);
+    m_prepared = false;
+}

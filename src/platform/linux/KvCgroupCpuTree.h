@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <sys/types.h>
+
+// The part of the cgroup hierarchy with the cpu controller that this program
+// writes to: cgroup v2 (cpu.max) in the highest sub-tree it may write, else
+// the cgroup v1 cpu controller. Its own groups live under
+//     <cpu root>/corvane/run-<pid>-<stamp>/job-<n>
+// so that each run (and each running instance) owns one directory, and what
+// a killed run left behind can be told from what a live one holds.
+//
+// Every failing operation returns false / an empty result with errno set.
+class KvCgroupCpuTree
+{
+public:
+    KvCgroupCpuTree() = default;
+
+    // Finds the hierarchy and makes this run's directory. Repeats the search
+    // after a failure; EOPNOTSUPP when no cpu controller is usable at all.
+    bool prepare();
+
+    bool isVersion2() const { return m_version2; }
+    // The directory under which leftovers of the hierarchy's top end up.
+    QString top() const { return m_top; }
+
+    // Makes the group of job `number`, without a quota.
+    QString createJobGroup(int number);
+    // Quota of rate (hundredths of a percent of all CPUs); 10 000 or more
+    // lifts it.
+    bool setRate(const QString &group, quint32 rate);
+    bool movePid(const QString &group, pid_t pid);
+    // The processes (thread-group ids) in the group; false if it is unreadable.
+    bool members(const QString &group, QList<pid_t> &pids) const;
+    bool removeGroup(const QString &group);
+    // The group of this hierarchy that process pid is in, as a directory.
+    QString groupOf(pid_t pid) const;
+
+    // Empties job groups of runs that are no longer alive into the top and
+    // removes them. Returns the number of job groups removed.
+    int removeLeftovers();
+    // Removes this run's directory once all its jobs are gone.
+    void removeRunDirectory();
+
+    static bool writeFile(const QString &path, const QByteArray &text);
+    static bool readFile(const QString &path, QByteArray &text);
+
+private:
+    bool findVersion2();
+    bool findVersion1();
+    bool makeDirectory(const QString &path, bool enableCpu);
+    // Moves every member of group into target and removes group.
+    bool emptyAndRemove(const QString &group, const QString &target);
+
+    bool m_prepared = false;
+    bool m_version2 = false;
+    QString m_mountPoint;
+    QByteArray m_mountRoot; // the hierarchy path the mount shows at its top
+    QString m_top;          // where our base directory lives
+    QString m_base;         // <top>/corvane
+    QString m_run;          // <base>/run-<pid>-<stamp>
+};

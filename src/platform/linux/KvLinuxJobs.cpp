@@ -1,0 +1,356 @@
+#include "platform/linux/KvLinuxJobs.h"
+
+#include "platform/linux/KvLinuxHandleTable.h"
+#include "platform/linux/KvLinuxJobHandle.h"
+#include "platform/linux/KvLinuxKernel.h"
+#include "platform/linux/KvLinuxProcFs.h"
+#include "platform/linux/KvLinuxProcessHandle.h"
+#include "platform/linux/KvLinuxProcessIdentity.h"
+#include "platform/linux/KvLinuxThreadHandle.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// How often the job groups are looked over: a child of a capped process runs
+// capped for at most about this long.
+const int watchIntervalMs = 100;
+
+} // namespace
+
+KvLinuxJobs *KvLinuxJobs::instance = nullptr;
+
+KvPlatformJobs *KvPlatformJobs::native()
+{
+    static KvLinuxJobs jobs;
+    return &jobs;
+}
+
+KvLinuxJobHandle::~KvLinuxJobHandle()
+{
+    KvLinuxJobs::jobHandleClosed(number);
+}
+
+KvLinuxJobs::KvLinuxJobs()
+{
+    instance = this;
+}
+
+KvLinuxJobs::~KvLinuxJobs()
+{
+    instance = nullptr;
+    delete watchTimer.data();
+    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
+        Job &job = *it;
+        if (job.group.isEmpty())
+            continue;
+        QList<pid_t> pids;
+        tree.members(job.group, pids);
+        for (pid_t pid : pids) {
+            const QString origin = originFor(job, DWORD(pid));
+            if (!tree.movePid(origin, pid))
+                tree.movePid(tree.top(), pid);
+        }
+        if (!tree.removeGroup(job.group))
+            tree.setRate(job.group, 10000);
+    }
+    jobs.clear();
+    tree.removeRunDirectory();
+    suspendCounts.releaseAll();
+}
+
+bool KvLinuxJobs::fail(int error)
+{
+    KvPlatformKernel::native()->setLastError(DWORD(error ? error : errno));
+    return false;
+}
+
+KvLinuxJobs::Job *KvLinuxJobs::resolveJob(HANDLE job) const
+{
+    const KvLinuxJobHandle *handle = KvLinuxHandleTable::instance().resolve<KvLinuxJobHandle>(job);
+    if (!handle)
+        return nullptr;
+    auto found = jobs.find(handle->jobNumber());
+    return found == jobs.end() ? nullptr : const_cast<Job *>(&*found);
+}
+
+HANDLE KvLinuxJobs::createJobObject()
+{
+    const int number = ++lastJobNumber;
+    jobs.insert(number, Job());
+    return KvLinuxHandleTable::instance().add(std::make_unique<KvLinuxJobHandle>(number));
+}
+
+bool KvLinuxJobs::setInformationJobObject(HANDLE job, const KvJobExtendedLimitInformation &info)
+{
+    Job *object = resolveJob(job);
+    if (!object)
+        return fail(EBADF);
+    if (info.limitFlags & ~DWORD(JobObjectLimitSilentBreakawayOk))
+        return fail(EINVAL);
+    object->breakaway = (info.limitFlags & JobObjectLimitSilentBreakawayOk) != 0;
+    return true;
+}
+
+bool KvLinuxJobs::setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info)
+{
+    Job *object = resolveJob(job);
+    if (!object)
+        return fail(EBADF);
+    const DWORD known = CpuRateControlEnable | CpuRateControlHardCap;
+    if (info.controlFlags & ~known)
+        return fail(EINVAL);
+    const bool enable = (info.controlFlags & CpuRateControlEnable) != 0;
+    if (info.controlFlags && !enable)
+        return fail(EINVAL);
+    if (enable && (info.cpuRate < 1 || info.cpuRate > 10000))
+        return fail(EINVAL);
+    object->capped = enable;
+    object->rate = enable ? info.cpuRate : 10000;
+    return object->group.isEmpty() || applyRate(*object) || fail();
+}
+
+bool KvLinuxJobs::applyRate(const Job &job)
+{
+    return tree.setRate(job.group, job.capped ? job.rate : 10000);
+}
+
+bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
+{
+    const KvLinuxProcessHandle *target = KvLinuxKernel::resolveProcess(process);
+    const int number = [&] {
+        const auto *handle = KvLinuxHandleTable::instance().resolve<KvLinuxJobHandle>(job);
+        return handle ? handle->jobNumber() : 0;
+    }();
+    if (!target || !jobs.contains(number))
+        return fail(EBADF);
+    if (target->hasExited())
+        return fail(ESRCH);
+    const DWORD processId = target->processId();
+    quint64 stamp = 0;
+    if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
+        return fail();
+
+    Job &object = jobs[number];
+    if (object.group.isEmpty()) {
+        const QString group = tree.createJobGroup(number);
+        if (group.isEmpty())
+            return fail();
+        object.group = group;
+        if (!applyRate(object)) {
+            const int error = errno;
+            tree.removeGroup(group);
+            object.group.clear();
+            return fail(error);
+        }
+    }
+
+    // Where the process is now; when that is another of our jobs, where it
+    // was before that one.
+    Member member{stamp, tree.groupOf(pid_t(processId))};
+    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
+        auto previous = it->members.find(processId);
+        if (previous == it->members.end() || previous->stamp != stamp)
+            continue;
+        member.origin = previous->origin;
+        if (it.key() != number)
+            it->members.erase(previous);
+    }
+    if (member.origin.isEmpty())
+        member.origin = tree.top();
+
+    if (!tree.movePid(object.group, pid_t(processId)))
+        return fail();
+    // Moved by id: still running afterwards means it was this process.
+    if (target->hasExited())
+        return fail(ESRCH);
+    object.members.insert(processId, member);
+    startWatching();
+    return true;
+}
+
+QString KvLinuxJobs::jobGroup(HANDLE job) const
+{
+    const Job *object = resolveJob(job);
+    return object ? object->group : QString();
+}
+
+void KvLinuxJobs::jobHandleClosed(int jobNumber)
+{
+    if (!instance)
+        return;
+    auto found = instance->jobs.find(jobNumber);
+    if (found == instance->jobs.end())
+        return;
+    found->referenced = false;
+    instance->watchJob(jobNumber, *found);
+}
+
+void KvLinuxJobs::startWatching()
+{
+    if (!watchTimer && QCoreApplication::instance()) {
+        watchTimer = new QTimer(QCoreApplication::instance());
+        watchTimer->setInterval(watchIntervalMs);
+        QObject::connect(watchTimer.data(), &QTimer::timeout, [this] { watchJobs(); });
+    }
+    if (watchTimer && !watchTimer->isActive())
+        watchTimer->start();
+}
+
+void KvLinuxJobs::watchJobs()
+{
+    const QList<int> numbers = jobs.keys();
+    bool anyGroup = false;
+    for (int number : numbers) {
+        auto found = jobs.find(number);
+        if (found == jobs.end())
+            continue;
+        watchJob(number, *found);
+        anyGroup = anyGroup || (jobs.contains(number) && !jobs[number].group.isEmpty());
+    }
+    if (!anyGroup && watchTimer)
+        watchTimer->stop();
+}
+
+void KvLinuxJobs::watchJob(int number, Job &job)
+{
+    if (!job.group.isEmpty()) {
+        QList<pid_t> pids;
+        if (tree.members(job.group, pids)) {
+            QHash<DWORD, Member> present;
+            for (pid_t pid : pids) {
+                const DWORD processId = DWORD(pid);
+                quint64 stamp = 0;
+                if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
+                    continue; // gone meanwhile
+                auto member = job.members.constFind(processId);
+                if (member != job.members.constEnd() && member->stamp == stamp) {
+                    present.insert(processId, *member);
+                    continue;
+                }
+                // Started by a member after it joined.
+                const QString origin = originFor(job, processId);
+                if (job.breakaway && tree.movePid(origin, pid))
+                    continue;
+                present.insert(processId, Member{stamp, origin});
+            }
+            job.members = present;
+        }
+    }
+    if (!job.referenced && job.members.isEmpty()) {
+        if (job.group.isEmpty() || tree.removeGroup(job.group))
+            jobs.remove(number);
+    }
+}
+
+QString KvLinuxJobs::originFor(const Job &job, DWORD processId) const
+{
+    DWORD current = processId;
+    for (int depth = 0; depth < 64 && current > 1; ++depth) {
+        auto member = job.members.constFind(current);
+        if (member != job.members.constEnd() && current != processId)
+            return member->origin;
+        KvLinuxProcFs::Stat stat;
+        if (!KvLinuxProcFs::readStat(current, stat))
+            break;
+        current = stat.parentProcessId;
+    }
+    if (job.members.contains(processId))
+        return job.members.value(processId).origin;
+    // Orphaned on the way (its parent ended): where the members came from.
+    return job.members.isEmpty() ? tree.top() : job.members.cbegin()->origin;
+}
+
+HANDLE KvLinuxJobs::openThread(DWORD access, DWORD threadId)
+{
+    DWORD processId = 0;
+    if (!KvLinuxProcessIdentity::threadGroupOf(threadId, processId)) {
+        fail();
+        return nullptr;
+    }
+    const int pidfd = KvLinuxProcessIdentity::openPidfd(processId);
+    if (pidfd < 0) {
+        fail();
+        return nullptr;
+    }
+    // The thread must still belong to the process the pidfd holds, and that
+    // process must be one we may stop; checked after the pidfd exists so
+    // that neither id can be reused in between unnoticed.
+    DWORD confirmed = 0;
+    quint64 stamp = 0;
+    int error = 0;
+    if (!KvLinuxProcessIdentity::threadGroupOf(threadId, confirmed) || confirmed != processId ||
+        !KvLinuxProcessIdentity::creationStamp(processId, stamp))
+        error = ESRCH;
+    else if (!KvLinuxProcessIdentity::sendSignal(pidfd, 0))
+        error = errno;
+    if (error) {
+        ::close(pidfd);
+        fail(error);
+        return nullptr;
+    }
+    auto object = std::make_unique<KvLinuxThreadHandle>(threadId, processId, stamp, pidfd, access);
+    return KvLinuxHandleTable::instance().add(std::move(object));
+}
+
+DWORD KvLinuxJobs::suspendThread(HANDLE thread)
+{
+    const auto *object = KvLinuxHandleTable::instance().resolve<KvLinuxThreadHandle>(thread);
+    if (!object)
+        return fail(EBADF), SuspendFailed;
+    if (!(object->access() & ThreadSuspendResume))
+        return fail(EACCES), SuspendFailed;
+    const DWORD previous = suspendCounts.suspend(object->processId(), object->processStamp(),
+                                                 object->pidfd(), object->threadId());
+    if (previous == SuspendFailed)
+        fail();
+    return previous;
+}
+
+DWORD KvLinuxJobs::resumeThread(HANDLE thread)
+{
+    const auto *object = KvLinuxHandleTable::instance().resolve<KvLinuxThreadHandle>(thread);
+    if (!object)
+        return fail(EBADF), SuspendFailed;
+    if (!(object->access() & ThreadSuspendResume))
+        return fail(EACCES), SuspendFailed;
+    return suspendCounts.resume(object->processId(), object->processStamp(), object->threadId());
+}
+
+bool KvLinuxJobs::getProcessCreationTime(HANDLE process, quint64 &creationTime)
+{
+    const KvLinuxProcessHandle *object = KvLinuxKernel::resolveProcess(process);
+    if (!object)
+        return fail(EBADF);
+    quint64 stamp = 0;
+    if (!KvLinuxProcessIdentity::creationStamp(object->processId(), stamp))
+        return fail();
+    // Still running after the read: the stamp is this process's.
+    if (object->hasExited())
+        return fail(ESRCH);
+    creationTime = stamp;
+    return true;
+}
+
+int KvLinuxJobs::removeLeftoverJobs()
+{
+    return tree.removeLeftovers();
+}
+
+bool KvLinuxJobs::resumeLeftoverSuspension(HANDLE process, DWORD suspensions)
+{
+    const KvLinuxProcessHandle *object = KvLinuxKernel::resolveProcess(process);
+    if (!object)
+        return fail(EBADF);
+    if (suspensions == 0)
+        return true;
+    if (const int error = object->sendSignal(SIGCONT))
+        return fail(error);
+    return true;
+}

@@ -1,0 +1,78 @@
+#include "platform/linux/KvLinuxProcessIdentity.h"
+
+#include "platform/linux/KvCgroupCpuTree.h"
+#include "platform/linux/KvLinuxProcFs.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cerrno>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
+
+bool KvLinuxProcessIdentity::creationStamp(DWORD processId, quint64 &stamp)
+{
+    KvLinuxProcFs::Stat stat;
+    if (!KvLinuxProcFs::readStat(processId, stat)) {
+        if (errno == ENOENT)
+            errno = ESRCH;
+        return false;
+    }
+    // 44 bits of clock ticks last thousands of years at 100 Hz.
+    stamp = (bootTag() << 44) | (stat.startTime & ((quint64(1) << 44) - 1));
+    return true;
+}
+
+quint64 KvLinuxProcessIdentity::bootTag()
+{
+    static const quint64 tag = [] {
+        QByteArray bootId;
+        KvCgroupCpuTree::readFile(QStringLiteral("/proc/sys/kernel/random/boot_id"), bootId);
+        quint64 hash = 1469598103934665603ull; // FNV-1a
+        for (char c : bootId.trimmed()) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ull;
+        }
+        return (hash & 0xFFFFF) | 1; // never 0: a stamp of 0 means "unknown"
+    }();
+    return tag;
+}
+
+bool KvLinuxProcessIdentity::threadGroupOf(DWORD threadId, DWORD &threadGroupId)
+{
+    QByteArray status;
+    if (threadId == 0 || threadId > DWORD(INT32_MAX) ||
+        !KvCgroupCpuTree::readFile(QStringLiteral("/proc/%1/status").arg(threadId), status)) {
+        errno = ESRCH;
+        return false;
+    }
+    const int at = status.indexOf("\nTgid:");
+    if (at < 0) {
+        errno = ESRCH;
+        return false;
+    }
+    const int end = status.indexOf('\n', at + 1);
+    threadGroupId = DWORD(status.mid(at + 6, end - at - 6).trimmed().toULong());
+    return threadGroupId != 0;
+}
+
+int KvLinuxProcessIdentity::openPidfd(DWORD processId)
+{
+    if (processId == 0 || processId > DWORD(INT32_MAX)) {
+        errno = ESRCH;
+        return -1;
+    }
+    return int(::syscall(SYS_pidfd_open, pid_t(processId), 0));
+}
+
+bool KvLinuxProcessIdentity::sendSignal(int pidfd, int signal)
+{
+    return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+}

@@ -1,0 +1,92 @@
+#include "platform/linux/KvThreadSuspendCounts.h"
+
+#include "platform/linux/KvLinuxProcessIdentity.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+KvThreadSuspendCounts::~KvThreadSuspendCounts()
+{
+    releaseAll();
+}
+
+DWORD KvThreadSuspendCounts::suspend(DWORD processId, quint64 stamp, int pidfd, DWORD threadId)
+{
+    dropEnded();
+    const ProcessKey key(processId, stamp);
+    auto found = processes.find(key);
+    const DWORD previous = found == processes.end() ? 0 : found->counts.value(threadId);
+    if (previous >= maximumCount) {
+        errno = EOVERFLOW;
+        return DWORD(-1);
+    }
+    if (found == processes.end()) {
+        Process process;
+        process.pidfd = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
+        if (process.pidfd < 0)
+            return DWORD(-1);
+        if (!KvLinuxProcessIdentity::sendSignal(pidfd, SIGSTOP)) {
+            const int saved = errno;
+            ::close(process.pidfd);
+            errno = saved;
+            return DWORD(-1);
+        }
+        found = processes.insert(key, process);
+    }
+    found->counts[threadId] = previous + 1;
+    return previous;
+}
+
+DWORD KvThreadSuspendCounts::resume(DWORD processId, quint64 stamp, DWORD threadId)
+{
+    const ProcessKey key(processId, stamp);
+    auto found = processes.find(key);
+    if (found == processes.end())
+        return 0;
+    auto thread = found->counts.find(threadId);
+    if (thread == found->counts.end())
+        return 0;
+    const DWORD previous = *thread;
+    if (previous > 1) {
+        *thread = previous - 1;
+        return previous;
+    }
+    found->counts.erase(thread);
+    if (found->counts.isEmpty()) {
+        // A process that has ended meanwhile needs no continuing.
+        KvLinuxProcessIdentity::sendSignal(found->pidfd, SIGCONT);
+        if (found->pidfd >= 0)
+            ::close(found->pidfd);
+        processes.erase(found);
+    }
+    return previous;
+}
+
+DWORD KvThreadSuspendCounts::count(DWORD processId, quint64 stamp, DWORD threadId) const
+{
+    return processes.value(ProcessKey(processId, stamp)).counts.value(threadId);
+}
+
+void KvThreadSuspendCounts::releaseAll()
+{
+    for (const Process &process : qAsConst(processes)) {
+        KvLinuxProcessIdentity::sendSignal(process.pidfd, SIGCONT);
+        if (process.pidfd >= 0)
+            ::close(process.pidfd);
+    }
+    processes.clear();
+}
+
+void KvThreadSuspendCounts::dropEnded()
+{
+    for (auto it = processes.begin(); it != processes.end();) {
+        if (!KvLinuxProcessIdentity::sendSignal(it->pidfd, 0) && errno == ESRCH) {
+            ::close(it->pidfd);
+            it = processes.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}

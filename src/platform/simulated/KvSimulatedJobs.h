@@ -1,0 +1,116 @@
+#pragma once
+
+#include "platform/KvPlatformJobs.h"
+#include "platform/simulated/KvSimulatedMachine.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+
+#include <memory>
+
+// One job of the simulated machine, as tests inspect it.
+struct KvSimulatedJob
+{
+    int number = 0;
+    DWORD limitFlags = 0;
+    DWORD controlFlags = 0;
+    DWORD cpuRate = 0;
+    // How often each information class was set.
+    int extendedLimitCalls = 0;
+    int cpuRateCalls = 0;
+    // Members as (process id, process serial): a later process with the
+    // same id is no member.
+    QList<QPair<DWORD, quint64>> members;
+    // Whether a handle still refers to it.
+    bool open = true;
+};
+
+// Jobs and thread suspension on a KvSimulatedMachine: jobs with rates, flags
+// and members, suspend counts per thread, failures injected per process and
+// per thread with an error code, and jobs or suspensions that an "earlier
+// run" left behind. Handles are registered with the machine, so its
+// closeHandle closes them, and every call is written to its call record.
+//
+//     KvSimulatedMachine machine;
+//     KvSimulatedJobs jobs(machine);
+//     machine.installAsCurrent();
+//     jobs.installAsCurrent();
+//     ...
+//     jobs.uninstall();
+//     machine.uninstall();
+class KvSimulatedJobs : public KvPlatformJobs
+{
+public:
+    explicit KvSimulatedJobs(KvSimulatedMachine &machine);
+    ~KvSimulatedJobs() override;
+
+    void installAsCurrent();
+    void uninstall();
+
+    // ---- what tests look at
+    QList<int> jobNumbers() const;
+    const KvSimulatedJob *job(int number) const;
+    // The job behind a handle of this backend, or nullptr.
+    const KvSimulatedJob *jobOf(HANDLE job) const;
+    // The job the running process with that id is in, or nullptr.
+    const KvSimulatedJob *jobOfProcess(DWORD processId) const;
+    // The CPU rate in force for the running process: its job's rate when
+    // the job's cap is enabled, otherwise 10 000 (the whole machine).
+    DWORD cpuRateOf(DWORD processId) const;
+    // A thread's suspend count (0 for threads never suspended).
+    DWORD suspendCount(DWORD threadId) const;
+    // Whether any thread of the process has a count above 0.
+    bool isSuspended(DWORD processId) const;
+
+    // ---- an earlier, killed run
+    // Leaves the running process in a capped job that no handle refers to,
+    // as a killed run would; removeLeftoverJobs() empties it.
+    void addLeftoverJob(DWORD processId, DWORD cpuRate);
+    // Suspends every thread of the process once, as a killed run would have,
+    // without any count this run knows of.
+    void addLeftoverSuspension(DWORD processId);
+    // Threads still suspended by an earlier run.
+    DWORD leftoverSuspendCount(DWORD threadId) const;
+
+    // ---- failures (error code 0 removes the failure)
+    void failCreateJob(DWORD errorCode);
+    void failAssignProcess(DWORD processId, DWORD errorCode);
+    void failOpenThread(DWORD threadId, DWORD errorCode);
+    void failProcessCreationTime(DWORD processId, DWORD errorCode);
+    void clearFailures();
+
+    // ---- KvPlatformJobs
+    HANDLE createJobObject() override;
+    bool setInformationJobObject(HANDLE job, const KvJobExtendedLimitInformation &info) override;
+    bool setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info) override;
+    bool assignProcessToJobObject(HANDLE job, HANDLE process) override;
+    HANDLE openThread(DWORD access, DWORD threadId) override;
+    DWORD suspendThread(HANDLE thread) override;
+    DWORD resumeThread(HANDLE thread) override;
+    bool getProcessCreationTime(HANDLE process, quint64 &creationTime) override;
+    int removeLeftoverJobs() override;
+    bool resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
+
+private:
+    class JobHandle;
+    class ThreadHandle;
+    using ThreadKey = QPair<DWORD, quint64>; // thread id, owner's serial
+
+    KvSimulatedJob *resolveJob(HANDLE job) const;
+    ThreadKey threadKey(DWORD threadId) const;
+    bool fail(DWORD errorCode);
+    void jobClosed(int number);
+
+    KvSimulatedMachine &machine;
+    std::shared_ptr<KvSimulatedJobs *> self; // lets closing handles reach us while we live
+    QHash<int, KvSimulatedJob> jobs;
+    QList<int> leftoverJobs;
+    QHash<ThreadKey, DWORD> suspendCounts;
+    QHash<ThreadKey, DWORD> leftoverCounts;
+    DWORD createJobFailure = 0;
+    QHash<DWORD, DWORD> assignFailures;
+    QHash<DWORD, DWORD> openThreadFailures;
+    QHash<DWORD, DWORD> creationTimeFailures;
+    int lastJobNumber = 0;
+};

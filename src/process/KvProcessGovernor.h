@@ -1,0 +1,117 @@
+#pragma once
+
+#include "platform/KvPlatformTypes.h"
+#include "process/KvHandle.h"
+#include "process/KvProcessInfo.h"
+#include "process/KvRestrictionJournal.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSharedPointer>
+
+// The one component that acts on other processes: it caps a process's CPU
+// use through a job with a hard CPU-rate cap, or suspends every thread of
+// it, and keeps what it did in restriction groups, one per active rule, so
+// that a rule can undo everything in one call. It also keeps the table of
+// running processes that rules look through for their targets.
+//
+// It never restrains the program's own process. What it holds in force is
+// kept in a journal, so that a run that gets killed is cleaned up after by
+// the next governor, before anything else at its construction.
+class KvProcessGovernor : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Action : unsigned int { LimitCpu = 0, Suspend = 1 };
+
+    // One action that was applied.
+    struct Restriction
+    {
+        Restriction() = default;
+        Restriction(unsigned int action, DWORD processId, const KvHandle &job = KvHandle())
+            : action(action)
+            , processId(processId)
+            , job(job)
+        {}
+
+        unsigned int action = LimitCpu;
+        DWORD processId = KvProcessInfo::noProcessId;
+        // For a CPU limit, the process's job as limitCpu returned it.
+        KvHandle job;
+
+        // Filled in by the governor when it stores the restriction.
+        // The cap this restriction set, for restoring it when another one on
+        // the same job is lifted.
+        unsigned int percent = 0;
+        // The process's creation time at the action (0 if it could not be
+        // read), so that a revert never reaches a later process with the id.
+        quint64 creationTime = 0;
+        // When it was stored, counted over every group.
+        quint64 sequence = 0;
+    };
+
+    using ProcessTable = QHash<DWORD, QSharedPointer<KvProcessInfo>>;
+
+    // journalPath empty: the journal in the application's local data
+    // directory.
+    explicit KvProcessGovernor(QObject *parent = nullptr, const QString &journalPath = QString());
+    ~KvProcessGovernor() override;
+
+    // Caps the process at percent of the whole machine. Returns its job,
+    // also when the process could not be assigned to it.
+    KvHandle limitCpu(DWORD processId, unsigned int percent);
+    // Suspends every thread the process has now.
+    void suspend(DWORD processId);
+
+    // Stores a new group holding just this restriction; returns its id.
+    // Ids run 1, 2, 3, ... and are never handed out twice in a run.
+    int addRestrictionGroup(const Restriction &restriction);
+    // Appends to a group, creating it empty first if the id has none.
+    void appendRestriction(int groupId, const Restriction &restriction);
+    // Takes the group out and reverts its restrictions in the order they were
+    // added. An id without a group (-1 included) does nothing.
+    void removeRestrictionGroup(int groupId);
+
+    const ProcessTable &processes() const { return processTable; }
+
+    // The groups as they stand; for tests and diagnostics.
+    const QHash<int, QList<Restriction>> &restrictionGroups() const { return groups; }
+
+public slots:
+    void on_processNotifier_ended(DWORD id);
+    void on_processNotifier_started(KvProcessInfo processInfo);
+
+private:
+    struct Applied
+    {
+        unsigned int percent = 0;
+        quint64 creationTime = 0;
+    };
+
+    void liftLeftovers();
+    void fillProcessTable();
+    bool isOwnProcess(DWORD processId) const;
+    quint64 creationTimeOf(DWORD processId) const;
+    Restriction completed(const Restriction &restriction);
+    void revert(const Restriction &restriction);
+    void revertCap(const Restriction &restriction);
+    void revertSuspension(const Restriction &restriction);
+    // The cap still held on job by a remaining group, the latest one added.
+    const Restriction *latestCapOn(const KvHandle &job) const;
+    void record(KvRestrictionJournal::Kind kind, DWORD processId, quint64 creationTime);
+    void forget(KvRestrictionJournal::Kind kind, const Restriction &restriction);
+    void reportJournalWrite(bool written);
+
+    QHash<int, QList<Restriction>> groups;
+    int lastGroupId = 0;
+    quint64 lastSequence = 0;
+    QHash<DWORD, KvHandle> jobs;
+    ProcessTable processTable;
+    // The latest action per process, until the rule stores its restriction.
+    QHash<DWORD, Applied> lastCaps;
+    QHash<DWORD, Applied> lastSuspensions;
+    KvRestrictionJournal journal;
+    bool journalFailureReported = false;
+};

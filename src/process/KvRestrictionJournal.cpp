@@ -1,0 +1,110 @@
+#include "process/KvRestrictionJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+const QByteArray header = "Corvane restriction journal 1";
+
+QByteArray kindName(KvRestrictionJournal::Kind kind)
+{
+    return kind == KvRestrictionJournal::Cap ? "cap" : "suspend";
+}
+
+} // namespace
+
+QString KvRestrictionJournal::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/restrictions.journal");
+}
+
+KvRestrictionJournal::KvRestrictionJournal(const QString &path)
+    : filePath(path)
+{}
+
+bool KvRestrictionJournal::read(QList<Entry> &entries, QString &problem) const
+{
+    entries.clear();
+    problem.clear();
+    QFile file(filePath);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = file.errorString();
+        return false;
+    }
+    // A journal is small; anything large is not one of ours.
+    const QByteArray content = file.read(1 << 20);
+    const QList<QByteArray> lines = content.split('\n');
+    if (lines.isEmpty() || lines.first().trimmed() != header) {
+        problem = QStringLiteral("it is not a restriction journal");
+        return false;
+    }
+    QStringList badLines;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.split(' ');
+        bool idOk = false;
+        bool timeOk = false;
+        Entry entry;
+        if (fields.size() == 3) {
+            entry.processId = fields.at(1).toUInt(&idOk);
+            entry.creationTime = fields.at(2).toULongLong(&timeOk);
+        }
+        const bool kindOk = fields.value(0) == "cap" || fields.value(0) == "suspend";
+        if (!idOk || !timeOk || !kindOk) {
+            badLines.append(QString::number(i + 1));
+            continue;
+        }
+        entry.kind = fields.at(0) == "cap" ? Cap : Suspension;
+        entries.append(entry);
+    }
+    if (!badLines.isEmpty())
+        problem =
+            QStringLiteral("unreadable line(s) %1 left out").arg(badLines.join(QLatin1Char(',')));
+    return true;
+}
+
+bool KvRestrictionJournal::add(const Entry &entry)
+{
+    held.append(entry);
+    return write();
+}
+
+bool KvRestrictionJournal::remove(const Entry &entry)
+{
+    held.removeOne(entry);
+    return write();
+}
+
+bool KvRestrictionJournal::clear()
+{
+    held.clear();
+    return write();
+}
+
+bool KvRestrictionJournal::write()
+{
+    if (held.isEmpty()) {
+        // Nothing in force: no file, and nothing to clean up after a crash.
+        return !QFile::exists(filePath) || QFile::remove(filePath);
+    }
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+    QSaveFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray content = header + '\n';
+    for (const Entry &entry : qAsConst(held)) {
+        content += kindName(entry.kind) + ' ' + QByteArray::number(entry.processId) + ' ' +
+                   QByteArray::number(entry.creationTime) + '\n';
+    }
+    file.write(content);
+    return file.commit();
+}
