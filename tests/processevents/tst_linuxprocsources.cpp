@@ -51,18 +51,19 @@ private slots:
 
     void statParsingSurvivesAwkwardNames();
     void executablePathAndArguments();
-    void commandLineQuotesArgumentsWithBlanks();
     void creationPropertiesFallBackWhereImageIsUnreadable();
 
     void pollingReportsNewAndEndedButNotInitialProcesses();
     void pollingReportsExecButNotSelfRename();
     void pollingTellsReusedIdFromSameProcess();
     void pollingDefersYoungChildWithParentImage();
+    void pollingIgnoresKernelThreads();
 
 private:
     // Writes /proc/<id> of the fake tree. An empty exe leaves no link.
     void writeProcess(DWORD id, const QString &comm, DWORD parent, quint64 startTime,
-                      const QString &exe, const QByteArray &cmdline = QByteArray());
+                      const QString &exe, const QByteArray &cmdline = QByteArray(),
+                      uint flags = 0x400000);
     void removeProcess(DWORD id);
     QString root() const { return m_root->path(); }
 
@@ -77,7 +78,7 @@ void TestLinuxProcSources::init()
 
 void TestLinuxProcSources::writeProcess(DWORD id, const QString &comm, DWORD parent,
                                         quint64 startTime, const QString &exe,
-                                        const QByteArray &cmdline)
+                                        const QByteArray &cmdline, uint flags)
 {
     const QString directory = root() + QLatin1Char('/') + QString::number(id);
     QDir().mkpath(directory);
@@ -86,12 +87,13 @@ void TestLinuxProcSources::writeProcess(DWORD id, const QString &comm, DWORD par
     // pid (comm) state ppid pgrp session tty tpgid flags minflt cminflt majflt
     // cmajflt utime stime cutime cstime priority nice threads itrealvalue
     // starttime vsize ...
-    stat.write(QStringLiteral("%1 (%2) S %3 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 %4 1000 "
+    stat.write(QStringLiteral("%1 (%2) S %3 1 1 0 -1 %5 0 0 0 0 0 0 0 0 20 0 1 0 %4 1000 "
                               "10 0\n")
                    .arg(id)
                    .arg(comm)
                    .arg(parent)
                    .arg(startTime)
+                   .arg(flags)
                    .toUtf8());
     stat.close();
     QFile::remove(directory + QStringLiteral("/exe"));
@@ -140,17 +142,6 @@ void TestLinuxProcSources::executablePathAndArguments()
                           QStringLiteral("two words"), QString()}));
     QVERIFY(reader.executablePath(51).isEmpty());
     QVERIFY(reader.arguments(51).isEmpty());
-}
-
-void TestLinuxProcSources::commandLineQuotesArgumentsWithBlanks()
-{
-    QCOMPARE(
-        KvLinuxProcReader::commandLine({QStringLiteral("/opt/My App/app"), QStringLiteral("-x"),
-                                        QStringLiteral("a b"), QStringLiteral("c")}),
-        QStringLiteral("\"/opt/My App/app\" -x \"a b\" c"));
-    QCOMPARE(KvLinuxProcReader::commandLine({QStringLiteral("/bin/true")}),
-             QStringLiteral("/bin/true"));
-    QCOMPARE(KvLinuxProcReader::commandLine({}), QString());
 }
 
 void TestLinuxProcSources::creationPropertiesFallBackWhereImageIsUnreadable()
@@ -282,6 +273,28 @@ void TestLinuxProcSources::pollingDefersYoungChildWithParentImage()
     QCOMPARE(handleOf(child), QStringLiteral("601"));
     QCOMPARE(propertyValue(child, QStringLiteral("ExecutablePath")).toString(),
              QStringLiteral("/usr/sbin/server"));
+    QCOMPARE(deleted.size(), 0);
+}
+
+void TestLinuxProcSources::pollingIgnoresKernelThreads()
+{
+    const uint kernelThreadFlags = 0x00208040;
+    writeProcess(2, QStringLiteral("kthreadd"), 0, longAgo(), QString(), QByteArray(),
+                 kernelThreadFlags);
+    writeProcess(90, QStringLiteral("kworker/0:1"), 2, longAgo(), QString(), QByteArray(),
+                 kernelThreadFlags);
+    KvProcPollingSource source{QString(), KvLinuxProcReader(root())};
+    QSignalSpy created(&source, &KvProcessEventSource::instanceCreated);
+    QSignalSpy deleted(&source, &KvProcessEventSource::instanceDeleted);
+
+    writeProcess(91, QStringLiteral("kworker/1:2"), 2, longAgo(), QString(), QByteArray(),
+                 kernelThreadFlags);
+    source.poll();
+    source.poll();
+    removeProcess(90);
+    removeProcess(91);
+    source.poll();
+    QCOMPARE(created.size(), 0);
     QCOMPARE(deleted.size(), 0);
 }
 

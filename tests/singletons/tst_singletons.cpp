@@ -67,8 +67,6 @@ class TestSingletons : public QObject
 private slots:
     void locateCreatesAndPublishesTableInEmptyProcess();
     void locateAdoptsExistingTableAndRegistersNothing();
-    void sharedValuesStoreReplaceAndMiss();
-    void registryIsPublishedInValueTable();
     void secondInstanceCallReturnsSameObjectWithoutTouchingRegistry();
     void secondModuleAdoptsExecutableInstance();
     void executableAdoptsSecondModuleInstance();
@@ -117,33 +115,6 @@ void TestSingletons::locateAdoptsExistingTableAndRegistersNothing()
     QVERIFY(privateTable);
     privateTable->insert(QStringLiteral("x"), 2);
     QCOMPARE(privateTable->value(QStringLiteral("x")).toInt(), 2);
-}
-
-void TestSingletons::sharedValuesStoreReplaceAndMiss()
-{
-    const QString name = QStringLiteral("test.sharedValues");
-    QVERIFY(!sharedValue(name).isValid());
-
-    setSharedValue(name, QStringLiteral("first"));
-    QCOMPARE(sharedValue(name).toString(), QStringLiteral("first"));
-    setSharedValue(name, 7);
-    QCOMPARE(sharedValue(name).toInt(), 7);
-    QCOMPARE(sharedValues().count(name), 1);
-
-    // A copy taken by a caller is not changed by later writes.
-    const KvSharedValueTable copy = sharedValues();
-    setSharedValue(name, 8);
-    QCOMPARE(copy.value(name).toInt(), 7);
-    QCOMPARE(sharedValue(name).toInt(), 8);
-}
-
-void TestSingletons::registryIsPublishedInValueTable()
-{
-    KvLazySingletonStorage &storage = lazySingletonStorage();
-    const QVariant published = sharedValue(lazySingletonStorageName());
-    QVERIFY(published.isValid());
-    QCOMPARE(static_cast<quintptr>(published.toULongLong()), reinterpret_cast<quintptr>(&storage));
-    QCOMPARE(&lazySingletonStorage(), &storage);
 }
 
 void TestSingletons::secondInstanceCallReturnsSameObjectWithoutTouchingRegistry()

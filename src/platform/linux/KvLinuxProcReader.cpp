@@ -66,6 +66,7 @@ bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
         return false;
     bool parentOk = false, startOk = false;
     const uint parent = fields.at(1).toUInt(&parentOk);
+    const uint flags = fields.at(6).toUInt();
     const quint64 start = fields.at(19).toULongLong(&startOk);
     if (!parentOk || !startOk)
         return false;
@@ -73,6 +74,8 @@ bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
     stat.state = fields.at(0).at(0);
     stat.parentProcessId = parent;
     stat.startTime = start;
+    const uint kernelThreadFlag = 0x00200000; // PF_KTHREAD
+    stat.kernelThread = (flags & kernelThreadFlag) != 0;
     return true;
 }
 

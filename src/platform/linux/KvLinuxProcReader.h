@@ -21,6 +21,8 @@ public:
         // Clock ticks after boot.
         quint64 startTime = 0;
         char state = '?';
+        // A thread of the kernel's own: listed like a process, but none.
+        bool kernelThread = false;
     };
 
     explicit KvLinuxProcReader(const QString &procRoot = QStringLiteral("/proc"));

@@ -54,7 +54,9 @@ void KvProcPollingSource::scan(bool reportChanges)
         if (old != previous.end() && old->startTime == stat.startTime) {
             Known known = *old;
             previous.erase(old);
-            if (reportChanges && !known.reported) {
+            if (known.kernelThread) {
+                // nothing to report, ever
+            } else if (reportChanges && !known.reported) {
                 // A child seen young with its parent's image is reported at
                 // the next listing, with whatever it runs by then.
                 known.comm = stat.comm;
@@ -86,8 +88,9 @@ void KvProcPollingSource::scan(bool reportChanges)
         known.startTime = entry.second.startTime;
         known.comm = entry.second.comm;
         known.executablePath = m_reader.executablePath(entry.first);
+        known.kernelThread = entry.second.kernelThread;
         // What runs when the source starts is known, not reported.
-        known.reported = !reportChanges;
+        known.reported = !reportChanges && !known.kernelThread;
         m_known.insert(entry.first, known);
     }
     if (!reportChanges)
@@ -95,6 +98,8 @@ void KvProcPollingSource::scan(bool reportChanges)
 
     for (const auto &entry : qAsConst(fresh)) {
         Known &known = m_known[entry.first];
+        if (known.kernelThread)
+            continue;
         if (hasRunProgram(entry.second, known.executablePath) ||
             KvLinuxProcReader::ageMilliseconds(entry.second.startTime) >=
                 KvForkTracker::graceMilliseconds)

@@ -30,6 +30,8 @@ private:
         QString executablePath;
         // False while a young child may still be about to run a program.
         bool reported = false;
+        // Kernel threads are neither reported started nor ended.
+        bool kernelThread = false;
     };
 
     void scan(bool reportChanges);

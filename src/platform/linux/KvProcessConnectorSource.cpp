@@ -14,6 +14,10 @@
 
 namespace {
 
+// kthreadd, the parent of every kernel thread (in the initial PID namespace,
+// the only one this source runs in).
+const DWORD kernelThreadParent = 2;
+
 // Whether this process sees the machine's own process ids: the kernel only
 // lets the initial namespaces listen, and reports ids as the initial PID
 // namespace numbers them.
@@ -169,7 +173,8 @@ void KvProcessConnectorSource::handleMessage(const char *data, int length)
         onExec(event.event_data.exec.process_tgid);
         break;
     case proc_event::PROC_EVENT_EXIT:
-        onExit(event.event_data.exit.process_pid, event.event_data.exit.process_tgid);
+        onExit(event.event_data.exit.process_pid, event.event_data.exit.process_tgid,
+               event.event_data.exit.parent_tgid);
         break;
     default:
         break;
@@ -179,8 +184,9 @@ void KvProcessConnectorSource::handleMessage(const char *data, int length)
 void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup,
                                       DWORD parentThreadGroup)
 {
-    // A new thread is a fork event too; only a new thread group is a process.
-    if (childProcess != childThreadGroup)
+    // A new thread is a fork event too; only a new thread group is a
+    // process, and none that the kernel starts for itself.
+    if (childProcess != childThreadGroup || parentThreadGroup == kernelThreadParent)
         return;
     m_forks.forked(childThreadGroup, parentThreadGroup);
 }
@@ -193,8 +199,11 @@ void KvProcessConnectorSource::onExec(DWORD threadGroup)
     emit instanceCreated(m_reader.creationProperties(threadGroup, creator));
 }
 
-void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup)
+void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup)
 {
+    // Kernels that say who the parent was tell kernel threads apart here.
+    if (parentThreadGroup == kernelThreadParent)
+        return;
     if (process != threadGroup) {
         // A thread ended. It ends the process only when the leader had gone
         // already and this was the last one left.

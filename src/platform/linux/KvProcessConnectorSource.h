@@ -31,7 +31,7 @@ private:
     void handleMessage(const char *data, int length);
     void onFork(DWORD childProcess, DWORD childThreadGroup, DWORD parentThreadGroup);
     void onExec(DWORD threadGroup);
-    void onExit(DWORD process, DWORD threadGroup);
+    void onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup);
     void reportEnd(DWORD threadGroup);
     void checkPending();
     void schedulePendingCheck();

@@ -1,0 +1,158 @@
+// Caps busy processes through the governor at 10, 25 and 50 % of the machine
+// and prints the share each really got over a five-second window, beside the
+// share `cpulimit` achieves on the same load where that tool is installed,
+// and the CPU time the governor's own process spent meanwhile.
+//
+//     cap_accuracy            (as root: caps need a writable cpu cgroup)
+
+#include "process/KvProcessGovernor.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const int windowMs = 5000;
+const int settleMs = 500;
+
+[[noreturn]] void runBusy(int threads)
+{
+    std::vector<std::thread> workers;
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back([] {
+            volatile unsigned long counter = 0;
+            for (;;)
+                ++counter;
+        });
+    volatile unsigned long counter = 0;
+    for (;;)
+        ++counter;
+}
+
+int cpuCount()
+{
+    return std::max(1, QThread::idealThreadCount());
+}
+
+qint64 cpuTicks(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray content = file.readAll();
+    const QList<QByteArray> fields = content.mid(content.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
+}
+
+double ownCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void runEventLoop(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct Window
+{
+    double share = 0;      // of the whole machine
+    double ownSeconds = 0; // CPU time of this process meanwhile
+};
+
+Window measure(qint64 pid)
+{
+    runEventLoop(settleMs);
+    const qint64 before = cpuTicks(pid);
+    const double ownBefore = ownCpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    runEventLoop(windowMs);
+    Window window;
+    window.share = double(cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
+                   (timer.elapsed() / 1000.0) / cpuCount();
+    window.ownSeconds = ownCpuSeconds() - ownBefore;
+    return window;
+}
+
+QProcess *startBusy()
+{
+    auto *busy = new QProcess;
+    busy->start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("busy"), QString::number(cpuCount())});
+    busy->waitForStarted();
+    return busy;
+}
+
+void stop(QProcess *process)
+{
+    process->kill();
+    process->waitForFinished();
+    delete process;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc > 2 && QByteArray(argv[1]) == "busy")
+        runBusy(std::max(1, std::atoi(argv[2])));
+
+    QCoreApplication application(argc, argv);
+    QTemporaryDir journalDir;
+    KvProcessGovernor governor(nullptr, journalDir.filePath(QStringLiteral("journal")));
+    const QString cpulimit = QStandardPaths::findExecutable(QStringLiteral("cpulimit"));
+
+    std::printf("CPUs: %d; each load keeps every CPU busy; window %d ms\n", cpuCount(), windowMs);
+    std::printf("%-10s %-10s %-18s %-10s\n", "requested", "governor", "governor CPU time",
+                "cpulimit");
+    for (unsigned int percent : {10u, 25u, 50u}) {
+        QProcess *busy = startBusy();
+        const qint64 pid = busy->processId();
+        const int group = governor.addRestrictionGroup(KvProcessGovernor::Restriction(
+            KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), percent)));
+        const Window capped = measure(pid);
+        governor.removeRestrictionGroup(group);
+        stop(busy);
+
+        QString other = QStringLiteral("not installed");
+        if (!cpulimit.isEmpty()) {
+            busy = startBusy();
+            QProcess limiter;
+            // Its limit is in percent of one CPU.
+            limiter.start(cpulimit, {QStringLiteral("-l"), QString::number(percent * cpuCount()),
+                                     QStringLiteral("-p"), QString::number(busy->processId())});
+            limiter.waitForStarted();
+            other = QStringLiteral("%1 %").arg(measure(busy->processId()).share * 100, 0, 'f', 1);
+            limiter.terminate();
+            limiter.waitForFinished();
+            stop(busy);
+        }
+        std::printf("%-10s %-10s %-18s %-10s\n", qPrintable(QStringLiteral("%1 %").arg(percent)),
+                    qPrintable(QStringLiteral("%1 %").arg(capped.share * 100, 0, 'f', 1)),
+                    qPrintable(QStringLiteral("%1 ms").arg(capped.ownSeconds * 1000, 0, 'f', 1)),
+                    qPrintable(other));
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,260 @@
+#include "platform/KvPlatformJobs.h"
+#include "platform/KvPlatformKernel.h"
+#include "platform/linux/KvLinuxJobs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// The Linux job backend against the kernel: what it writes into the cgroup
+// files, when its groups go, and how its suspend counts meet the signals.
+class TestLinuxJobsSystem : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void rateBecomesTheGroupsQuota();
+    void groupOutlivesItsHandleUntilEmpty();
+    void leftoversOfADeadRunAreEmptiedAndRemoved();
+    void suspendCountsAndForeignStops();
+    void threadsThatDoNotExistFailToOpen();
+
+private:
+    pid_t startSleeper();
+    // A job holding one fresh sleeper; false (QSKIP/QFAIL done) without cgroups.
+    bool makeJobWithMember(HANDLE &job, pid_t &member);
+    static QByteArray readGroupFile(const QString &group, const char *name);
+    static char state(pid_t pid);
+
+    KvPlatformKernel &kernel = KvPlatformKernel::current();
+    KvLinuxJobs &jobs = static_cast<KvLinuxJobs &>(KvPlatformJobs::current());
+    QList<pid_t> children;
+    QList<HANDLE> handles;
+};
+
+void TestLinuxJobsSystem::init()
+{
+    children.clear();
+    handles.clear();
+}
+
+void TestLinuxJobsSystem::cleanup()
+{
+    for (HANDLE handle : qAsConst(handles))
+        kernel.closeHandle(handle);
+    for (pid_t child : qAsConst(children)) {
+        ::kill(child, SIGKILL);
+        ::kill(child, SIGCONT);
+        ::waitpid(child, nullptr, 0);
+    }
+}
+
+pid_t TestLinuxJobsSystem::startSleeper()
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        for (;;)
+            ::pause();
+    }
+    children.append(child);
+    return child;
+}
+
+QByteArray TestLinuxJobsSystem::readGroupFile(const QString &group, const char *name)
+{
+    QFile file(group + QLatin1Char('/') + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+char TestLinuxJobsSystem::state(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return '?';
+    const QByteArray content = file.readAll();
+    return content.at(content.lastIndexOf(')') + 2);
+}
+
+bool TestLinuxJobsSystem::makeJobWithMember(HANDLE &job, pid_t &member)
+{
+    member = startSleeper();
+    job = jobs.createJobObject();
+    handles.append(job);
+    HANDLE process = kernel.openProcess(
+        KvPlatformKernel::ProcessSetQuota | KvPlatformKernel::ProcessTerminate, DWORD(member));
+    const bool assigned = process && jobs.assignProcessToJobObject(job, process);
+    const DWORD error = kernel.lastError();
+    if (process)
+        kernel.closeHandle(process);
+    if (!assigned) {
+        const QString reason =
+            QStringLiteral("no writable cgroup with the cpu controller (errno %1)").arg(error);
+        if (qEnvironmentVariableIsSet("CI"))
+            QTest::qFail(qPrintable(reason), __FILE__, __LINE__);
+        else
+            QTest::qSkip(qPrintable(reason), __FILE__, __LINE__);
+    }
+    return assigned;
+}
+
+void TestLinuxJobsSystem::rateBecomesTheGroupsQuota()
+{
+    HANDLE job = nullptr;
+    pid_t member = 0;
+    if (!makeJobWithMember(job, member))
+        return;
+    const QString group = jobs.jobGroup(job);
+    const bool version2 = QFile::exists(group + QStringLiteral("/cpu.max"));
+    auto quota = [&] {
+        if (version2)
+            return readGroupFile(group, "cpu.max").split(' ').first();
+        const QByteArray value = readGroupFile(group, "cpu.cfs_quota_us");
+        return value == "-1" ? QByteArray("max") : value;
+    };
+    QCOMPARE(quota(), QByteArray("max"));
+
+    const int cpus = int(::sysconf(_SC_NPROCESSORS_ONLN));
+    KvJobCpuRateControlInformation rate;
+    rate.controlFlags =
+        KvPlatformJobs::CpuRateControlEnable | KvPlatformJobs::CpuRateControlHardCap;
+    rate.cpuRate = 2500; // a quarter of every CPU
+    QVERIFY(jobs.setInformationJobObject(job, rate));
+    QCOMPARE(quota(), QByteArray::number(25000 * cpus));
+    rate.cpuRate = 1; // below the kernel's least quota: the least it takes
+    QVERIFY(jobs.setInformationJobObject(job, rate));
+    QCOMPARE(quota(), QByteArray("1000"));
+
+    // Refused settings leave the cap as it was.
+    for (DWORD badRate : {DWORD(0), DWORD(10001)}) {
+        rate.cpuRate = badRate;
+        QVERIFY(!jobs.setInformationJobObject(job, rate));
+        QCOMPARE(kernel.lastError(), DWORD(EINVAL));
+    }
+    KvJobCpuRateControlInformation weighted;
+    weighted.controlFlags = KvPlatformJobs::CpuRateControlEnable | 0x2;
+    weighted.cpuRate = 5000;
+    QVERIFY(!jobs.setInformationJobObject(job, weighted));
+    QCOMPARE(quota(), QByteArray("1000"));
+
+    rate.cpuRate = 10000;
+    QVERIFY(jobs.setInformationJobObject(job, rate));
+    QCOMPARE(quota(), QByteArray("max"));
+    rate.cpuRate = 5000;
+    QVERIFY(jobs.setInformationJobObject(job, rate));
+    rate.controlFlags = 0; // off
+    QVERIFY(jobs.setInformationJobObject(job, rate));
+    QCOMPARE(quota(), QByteArray("max"));
+}
+
+void TestLinuxJobsSystem::groupOutlivesItsHandleUntilEmpty()
+{
+    HANDLE job = nullptr;
+    pid_t member = 0;
+    if (!makeJobWithMember(job, member))
+        return;
+    const QString group = jobs.jobGroup(job);
+    KvJobCpuRateControlInformation rate;
+    rate.controlFlags =
+        KvPlatformJobs::CpuRateControlEnable | KvPlatformJobs::CpuRateControlHardCap;
+    rate.cpuRate = 1000;
+    QVERIFY(jobs.setInformationJobObject(job, rate));
+
+    // As on Windows, the job and its cap stay while a process is in it.
+    QVERIFY(kernel.closeHandle(job));
+    handles.removeOne(job);
+    QTest::qWait(300);
+    QVERIFY(QDir(group).exists());
+    QCOMPARE(readGroupFile(group, "cgroup.procs"), QByteArray::number(member));
+
+    ::kill(member, SIGKILL);
+    ::waitpid(member, nullptr, 0);
+    children.removeOne(member);
+    QTRY_VERIFY(!QDir(group).exists());
+}
+
+void TestLinuxJobsSystem::leftoversOfADeadRunAreEmptiedAndRemoved()
+{
+    HANDLE job = nullptr;
+    pid_t member = 0;
+    if (!makeJobWithMember(job, member))
+        return;
+    // Our own run's directory is the sibling of where a dead run's would be.
+    const QString ownGroup = jobs.jobGroup(job);
+    QDir base(ownGroup);
+    base.cdUp();
+    base.cdUp();
+    const QString deadRun = base.filePath(QStringLiteral("run-999999999-1"));
+    const QString deadJob = deadRun + QStringLiteral("/job-1");
+    QVERIFY(QDir().mkpath(deadJob));
+    const pid_t stranded = startSleeper();
+    QFile procs(deadJob + QStringLiteral("/cgroup.procs"));
+    QVERIFY(procs.open(QIODevice::WriteOnly));
+    QVERIFY(procs.write(QByteArray::number(stranded)) > 0);
+    procs.close();
+
+    QCOMPARE(jobs.removeLeftoverJobs(), 1);
+    QVERIFY(!QDir(deadRun).exists());
+    QVERIFY(QDir(ownGroup).exists()); // this run's jobs are left alone
+    QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(stranded));
+    QVERIFY(cgroup.open(QIODevice::ReadOnly));
+    QVERIFY(!cgroup.readAll().contains("/corvane/"));
+}
+
+void TestLinuxJobsSystem::suspendCountsAndForeignStops()
+{
+    const pid_t child = startSleeper();
+    HANDLE thread = jobs.openThread(KvPlatformJobs::ThreadSuspendResume, DWORD(child));
+    QVERIFY(thread);
+    handles.append(thread);
+
+    // Resuming a thread nobody suspended does nothing, even to a process
+    // that something else has stopped.
+    ::kill(child, SIGSTOP);
+    QTRY_COMPARE(state(child), 'T');
+    QCOMPARE(jobs.resumeThread(thread), DWORD(0));
+    QTest::qWait(100);
+    QCOMPARE(state(child), 'T');
+    ::kill(child, SIGCONT);
+    QTRY_VERIFY(state(child) != 'T');
+
+    QCOMPARE(jobs.suspendThread(thread), DWORD(0));
+    QCOMPARE(jobs.suspendThread(thread), DWORD(1));
+    QTRY_COMPARE(state(child), 'T');
+    QCOMPARE(jobs.resumeThread(thread), DWORD(2));
+    QTest::qWait(100);
+    QCOMPARE(state(child), 'T');
+    QCOMPARE(jobs.resumeThread(thread), DWORD(1));
+    QTRY_VERIFY(state(child) != 'T');
+
+    // Without the access right, nothing happens.
+    HANDLE readOnly = jobs.openThread(0, DWORD(child));
+    QVERIFY(readOnly);
+    handles.append(readOnly);
+    QCOMPARE(jobs.suspendThread(readOnly), KvPlatformJobs::SuspendFailed);
+    QCOMPARE(kernel.lastError(), DWORD(EACCES));
+}
+
+void TestLinuxJobsSystem::threadsThatDoNotExistFailToOpen()
+{
+    const pid_t child = startSleeper();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    children.removeOne(child);
+    QVERIFY(!jobs.openThread(KvPlatformJobs::ThreadSuspendResume, DWORD(child)));
+    QCOMPARE(kernel.lastError(), DWORD(ESRCH));
+    QVERIFY(!jobs.openThread(KvPlatformJobs::ThreadSuspendResume, 0));
+    QCOMPARE(kernel.lastError(), DWORD(ESRCH));
+}
+
+QTEST_GUILESS_MAIN(TestLinuxJobsSystem)
+#include "tst_linuxjobs_system.moc"
