@@ -241,6 +241,10 @@ void KvLinuxJobs::watchJob(int number, Job &job)
                 present.insert(processId, Member{stamp, origin});
             }
             job.members = present;
+        } else if (errno == ENOENT) {
+            // Removed behind our back: nothing of it is left to watch.
+            job.group.clear();
+            job.members.clear();
         }
     }
     if (!job.referenced && job.members.isEmpty()) {

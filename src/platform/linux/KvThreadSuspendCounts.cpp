@@ -2,9 +2,12 @@
 
 #include "platform/linux/KvLinuxProcessIdentity.h"
 
+#include <QByteArray>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 KvThreadSuspendCounts::~KvThreadSuspendCounts()
@@ -34,6 +37,10 @@ DWORD KvThreadSuspendCounts::suspend(DWORD processId, quint64 stamp, int pidfd, 
             return DWORD(-1);
         }
         found = processes.insert(key, process);
+    } else if (!KvLinuxProcessIdentity::sendSignal(pidfd, SIGSTOP)) {
+        // Stopped already, unless something else continued it meanwhile:
+        // stopping again costs nothing and keeps the count's promise.
+        return DWORD(-1);
     }
     found->counts[threadId] = previous + 1;
     return previous;
@@ -54,6 +61,13 @@ DWORD KvThreadSuspendCounts::resume(DWORD processId, quint64 stamp, DWORD thread
         return previous;
     }
     found->counts.erase(thread);
+    // Threads that ended while counted would keep the process stopped for
+    // good; a revert lists only the threads that exist.
+    for (auto it = found->counts.begin(); it != found->counts.end();) {
+        const QByteArray task =
+            "/proc/" + QByteArray::number(processId) + "/task/" + QByteArray::number(it.key());
+        it = ::access(task.constData(), F_OK) == 0 ? std::next(it) : found->counts.erase(it);
+    }
     if (found->counts.isEmpty()) {
         // A process that has ended meanwhile needs no continuing.
         KvLinuxProcessIdentity::sendSignal(found->pidfd, SIGCONT);
