@@ -4,6 +4,8 @@
 
 #include "ui_MainWindow.h"
 
+#include "ui/KvAboutBox.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -47,6 +49,8 @@ void MainWindow::editRule(const QModelIndex &index)
 void MainWindow::on_actionAbout_triggered(bool checked)
 {
     Q_UNUSED(checked)
+    KvAboutBox about(this);
+    about.exec();
 }
 
 void MainWindow::on_actionSendFeedback_triggered(bool checked)
