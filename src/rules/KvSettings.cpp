@@ -1,5 +1,7 @@
 #include "rules/KvSettings.h"
 
+#include "support/KvLog.h"
+
 namespace {
 
 // A stored count above this is checked against the elements that really
@@ -32,6 +34,10 @@ int KvSettings::arraySize(const QString &key)
     for (const QString &element : elements)
         highestStored = qMax(highestStored, element.toInt());
     endGroup();
+    if (highestStored < size) {
+        kvCritical(lcCorvane) << "settings list \"" << group() << "/" << key << "\" claims " << size
+                              << " elements but stores " << highestStored << "; reading only those";
+    }
     return qMin(size, highestStored);
 }
 

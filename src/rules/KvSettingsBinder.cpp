@@ -1,6 +1,7 @@
 #include "rules/KvSettingsBinder.h"
 
 #include "rules/KvSettings.h"
+#include "support/KvLog.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
@@ -64,8 +65,13 @@ void KvSettingsBinder::load(const QString &key, const Binding &binding, KvSettin
         // bring the rest of the form in line. An index that names no button
         // of the group (a hand-edited store) leaves the group untouched.
         const int index = value.toInt();
-        if (index >= 0 && index < binding.buttons.size() && binding.buttons.at(index))
+        if (index >= 0 && index < binding.buttons.size() && binding.buttons.at(index)) {
             binding.buttons.at(index)->click();
+        } else {
+            kvCritical(lcCorvane) << "settings key \"" << settings.group() << "/" << key
+                                  << "\" holds choice " << value.toString() << " of "
+                                  << binding.buttons.size() << "; the form keeps its own";
+        }
     } else if (auto *checkBox = qobject_cast<QCheckBox *>(binding.widget)) {
         checkBox->setCheckState(static_cast<Qt::CheckState>(value.toUInt()));
     } else if (auto *comboBox = qobject_cast<QComboBox *>(binding.widget)) {

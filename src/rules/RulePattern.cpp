@@ -110,6 +110,10 @@ RulePattern::RulePattern(const QString &text, QChar nativeSeparator)
     } else if (prepared.startsWith(QLatin1Char('*')) && !hasWildcard(prepared, 1)) {
         kind = PathEnd;
         literal = prepared.mid(1);
+    } else if (prepared.endsWith(QLatin1Char('*')) &&
+               !hasWildcard(prepared.left(prepared.size() - 1), 0)) {
+        kind = PathStart;
+        literal = prepared.left(prepared.size() - 1);
     } else {
         kind = Wildcard;
         expression.setPattern(wildcardToExpression(prepared));
@@ -140,6 +144,8 @@ bool RulePattern::matches(const QString &path) const
         return path.compare(literal, Qt::CaseInsensitive) == 0;
     case PathEnd:
         return path.endsWith(literal, Qt::CaseInsensitive);
+    case PathStart:
+        return path.startsWith(literal, Qt::CaseInsensitive);
     case Wildcard:
         return expression.match(path).hasMatch();
     }

@@ -15,8 +15,8 @@
 //
 // Every event matches every pattern of every enabled rule against every
 // process, so compiled() keeps one compiled form per distinct text, and the
-// common shapes (a bare name, a plain path) match without a regular
-// expression.
+// common shapes (a bare name, a plain path, a directory with everything
+// below it) match without a regular expression.
 class RulePattern
 {
 public:
@@ -33,7 +33,7 @@ public:
 private:
     static QChar nativeSeparatorOfPlatform();
 
-    enum Kind { WholePath, PathEnd, Wildcard };
+    enum Kind { WholePath, PathEnd, PathStart, Wildcard };
     Kind kind = WholePath;
     QString literal;
     QRegularExpression expression;

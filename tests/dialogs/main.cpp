@@ -1,5 +1,6 @@
 #include "tst_KvAboutBox.h"
 #include "tst_KvProcessesModel.h"
+#include "tst_MainWindowCommands.h"
 #include "tst_RuleDialog.h"
 #include "tst_RuleIdGenerator.h"
 #include "tst_SelectProcessDialog.h"
@@ -19,5 +20,6 @@ int main(int argc, char *argv[])
     run(TestSelectProcessDialog());
     run(TestRuleIdGenerator());
     run(TestKvProcessesModel());
+    run(TestMainWindowCommands());
     return failed;
 }

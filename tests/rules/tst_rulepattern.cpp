@@ -73,6 +73,10 @@ void TestRulePattern::matching_data()
     QTest::newRow("dot is not any character") << "a.exe" << backslash << "C:/abexe" << false;
     QTest::newRow("parentheses with star")
         << "C:\\Program Files (x86)\\*" << backslash << "C:/Program Files (x86)/a/b.exe" << true;
+    QTest::newRow("parentheses around a star") << "C:\\Program Files (x86)\\*\\app.exe" << backslash
+                                               << "c:/program files (x86)/Vendor/App.exe" << true;
+    QTest::newRow("parentheses are no group") << "C:\\Program Files (x86)\\*\\app.exe" << backslash
+                                              << "C:/Program Files x86/V/app.exe" << false;
     QTest::newRow("dollar and caret with wildcard")
         << "$^*.exe" << backslash << "C:/$^x.exe" << true;
 

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "notifiers/KvWinEventInfo.h"
+#include "platform/KvPlatformConnectivity.h"
+#include "platform/KvPlatformTypes.h"
+#include "process/KvProcessInfo.h"
+#include "rules/RuleOptions.h"
+#include "rules/RuleState.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+
+class KvProcessGovernor;
+class RulePattern;
+class RulesModelInterface;
+
+// The live form of one stored rule. It follows the foreground window and the
+// connectivity, re-evaluates its conditions at every event it receives, and
+// moves between Inactive, Delayed and Active. Entering Active applies the
+// rule's action to every running target through the governor; leaving it
+// lifts everything the rule did in one call.
+//
+// A rule keeps no copy of its settings: every decision reads the store again
+// through its options, so an edit applies from the next event on.
+class Rule : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Reads the current foreground process and connectivity; the rule starts
+    // Inactive and is not evaluated here.
+    Rule(unsigned id, KvProcessGovernor *governor, RulesModelInterface *model);
+    // An Active rule lifts its restrictions; a Delayed one only drops its
+    // timer.
+    ~Rule() override;
+
+    bool conditionsMet();
+    // Delays when useDelay is set and the rule asks for a delay, otherwise
+    // restricts every running target at once. Called on an Inactive rule.
+    void activate(bool useDelay);
+    // Cancels the delay or lifts every restriction the rule made.
+    void deactivate();
+
+    // Whether the process satisfies one pattern of the condition list, given
+    // the rule's foreground state.
+    bool matchesCondition(const QString &pattern, const KvProcessInfo &process);
+    // Whether the process matches a pattern of the target list.
+    bool isTarget(const KvProcessInfo &process);
+
+    RuleState state() const { return m_state; }
+    const QSet<DWORD> &restrictedProcessIds() const { return m_restrictedProcessIds; }
+    RuleOptions &options() { return m_options; }
+    const RuleOptions &options() const { return m_options; }
+
+public slots:
+    void on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity);
+    void on_processNotifier_ended(DWORD id);
+    void on_processNotifier_started(KvProcessInfo processInfo);
+    void on_winEventNotifier_notify(KvWinEventInfo winEventInfo);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    // The foreground test of one process that matches a condition pattern.
+    bool satisfiesState(unsigned conditionState, const KvProcessInfo &process) const;
+    bool isTarget(const KvProcessInfo &process, const QList<RulePattern> &targets) const;
+    void restrict(const KvProcessInfo &process);
+    void restrictAllTargets();
+    void notifyModel();
+    void resolveForeground(HWND window);
+
+    int timerId = 0;
+    KvProcessGovernor *governor;
+    KvProcessInfo foreground;
+    NLM_CONNECTIVITY connectivity = 0;
+    QSet<DWORD> m_restrictedProcessIds;
+    int restrictionGroupId = -1;
+    RuleOptions m_options;
+    RulesModelInterface *model;
+    RuleState m_state = RuleState::Inactive;
+};

@@ -1,0 +1,224 @@
+// A rule on the real Linux backends: under its own Xvfb, a window that
+// announces its process with _NET_WM_PID becomes the active window, reaches
+// the rule as the foreground process, and the rule suspends its target, a
+// real process; another window taking the foreground lifts it again.
+//
+// The test's programs are copies of sleep under unique names in a temporary
+// folder, so that the rule can never reach anything else on the machine.
+
+#include "notifiers/KvWinEventNotifier.h"
+#include "process/KvProcessGovernor.h"
+#include "rules/Rule.h"
+#include "rules/RulesModelInterface.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char ChildVariable[] = "CORVANE_TEST_RULE_X11_CHILD";
+
+// Skips for the reason, or fails in CI, where every capability must be there.
+#define SKIP_OR_FAIL(reason)                                                                       \
+    do {                                                                                           \
+        const QByteArray why = QByteArray(reason);                                                 \
+        if (!qEnvironmentVariableIsEmpty("CI"))                                                    \
+            QFAIL(("capability missing in CI: " + why).constData());                               \
+        QSKIP(why.constData());                                                                    \
+    } while (false)
+
+class NoModel : public RulesModelInterface
+{
+public:
+    int rowOf(unsigned) const override { return 0; }
+    void ruleStatusChanged(int) override { ++changes; }
+    int changes = 0;
+};
+
+// Another client of the display, standing for the window manager.
+class Desktop
+{
+public:
+    Desktop()
+        : connection(xcb_connect(nullptr, nullptr))
+    {
+        if (!xcb_connection_has_error(connection))
+            root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    }
+    ~Desktop() { xcb_disconnect(connection); }
+
+    bool isConnected() const { return !xcb_connection_has_error(connection); }
+
+    xcb_window_t createWindow(uint32_t pid)
+    {
+        const xcb_window_t window = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, 0, 0, 100, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"),
+                            XCB_ATOM_CARDINAL, 32, 1, &pid);
+        xcb_map_window(connection, window);
+        xcb_flush(connection);
+        return window;
+    }
+
+    void activate(xcb_window_t window)
+    {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom("_NET_ACTIVE_WINDOW"),
+                            XCB_ATOM_WINDOW, 32, 1, &window);
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    }
+
+private:
+    xcb_atom_t atom(const char *name)
+    {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_connection_t *connection;
+    xcb_window_t root = XCB_WINDOW_NONE;
+};
+
+// The scheduler state letter of a process: 'T' while it is stopped.
+char processState(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return '?';
+    const QByteArray line = stat.readAll();
+    const int end = line.lastIndexOf(')');
+    return end >= 0 && end + 2 < line.size() ? line.at(end + 2) : '?';
+}
+
+} // namespace
+
+class TestRuleX11 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void foregroundWindowDrivesARule();
+};
+
+void TestRuleX11::foregroundWindowDrivesARule()
+{
+    if (qEnvironmentVariableIsEmpty(ChildVariable)) {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            SKIP_OR_FAIL("Xvfb is not installed");
+        QProcess server;
+        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QByteArray display;
+        while (!display.contains('\n') && server.waitForReadyRead(20000))
+            display += server.readAllStandardOutput();
+        if (!display.contains('\n')) {
+            server.kill();
+            server.waitForFinished();
+            SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
+        }
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+        environment.insert(QStringLiteral("DISPLAY"),
+                           QLatin1Char(':') + QString::fromLatin1(display.trimmed()));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QString::fromLatin1(QTest::currentTestFunction())});
+        const bool finished = child.waitForStarted() && child.waitForFinished(120000);
+        if (!finished)
+            child.kill();
+        child.waitForFinished();
+        server.terminate();
+        server.waitForFinished();
+        QVERIFY(finished);
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        return;
+    }
+
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("CorvaneTests"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_rule_x11"));
+
+    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+    QVERIFY(!sleep.isEmpty());
+    const QString playerPath = dir.filePath(QStringLiteral("corvane-test-player"));
+    const QString targetPath = dir.filePath(QStringLiteral("corvane-test-target"));
+    QVERIFY(QFile::copy(sleep, playerPath));
+    QVERIFY(QFile::copy(sleep, targetPath));
+    QProcess player;
+    QProcess target;
+    player.start(playerPath, {QStringLiteral("120")});
+    target.start(targetPath, {QStringLiteral("120")});
+    QVERIFY(player.waitForStarted());
+    QVERIFY(target.waitForStarted());
+
+    Desktop desktop;
+    QVERIFY(desktop.isConnected());
+    const xcb_window_t playerWindow = desktop.createWindow(uint32_t(player.processId()));
+    const xcb_window_t ownWindow =
+        desktop.createWindow(uint32_t(QCoreApplication::applicationPid()));
+
+    {
+        RuleOptions options(0x4242);
+        options.setValue(QLatin1String(RuleOptions::nameKey), QStringLiteral("Player in front"));
+        options.setEnabled(true);
+        options.setSelectedProcesses(RuleOptions::Condition, {playerPath});
+        options.setValue(QLatin1String(RuleOptions::conditionStateKey), RuleOptions::Foreground);
+        options.setSelectedProcesses(RuleOptions::Target, {targetPath});
+        options.setValue(QLatin1String(RuleOptions::targetActionKey), RuleOptions::Suspend);
+    }
+
+    {
+        KvProcessGovernor governor(nullptr, dir.filePath(QStringLiteral("journal")));
+        KvWinEventNotifier notifier;
+        notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
+        NoModel model;
+        Rule rule(0x4242, &governor, &model);
+        connect(&notifier, &KvWinEventNotifier::notify, &rule, &Rule::on_winEventNotifier_notify);
+
+        desktop.activate(playerWindow);
+        QTRY_COMPARE_WITH_TIMEOUT(rule.state(), RuleState::Active, 10000);
+        QCOMPARE(rule.restrictedProcessIds(), QSet<DWORD>{DWORD(target.processId())});
+        QTRY_COMPARE_WITH_TIMEOUT(processState(target.processId()), 'T', 10000);
+        QVERIFY(processState(player.processId()) != 'T');
+
+        desktop.activate(ownWindow);
+        QTRY_COMPARE_WITH_TIMEOUT(rule.state(), RuleState::Inactive, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(processState(target.processId()) != 'T', 10000);
+        QCOMPARE(model.changes, 2);
+
+        // Active again when the rule goes away: nothing may stay suspended.
+        desktop.activate(playerWindow);
+        QTRY_COMPARE_WITH_TIMEOUT(processState(target.processId()), 'T', 10000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(processState(target.processId()) != 'T', 10000);
+
+    player.kill();
+    target.kill();
+    player.waitForFinished();
+    target.waitForFinished();
+}
+
+QTEST_MAIN(TestRuleX11)
+#include "tst_rule_x11.moc"
