@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "rules/Rule.h"
+
 #include "ui_MainWindow.h"
 
 #include "ui/KvAboutBox.h"
@@ -24,7 +26,14 @@ MainWindow::MainWindow()
     Q_INIT_RESOURCE(MainWindow);
 
     ui->setupUi(this);
+    proxyModel.setSourceModel(&rulesModel);
     ui->rules->setModel(&proxyModel);
+
+    QHeaderView *header = ui->rules->header();
+    header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(2, QHeaderView::Stretch);
+    header->setSortIndicator(2, Qt::AscendingOrder);
 
     connect(ui->rules->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::on_rules_selectionChanged);
@@ -62,6 +71,23 @@ void MainWindow::on_ruleEdit_clicked(bool checked)
 {
     Q_UNUSED(checked)
     editRule(ui->rules->currentIndex());
+}
+
+void MainWindow::on_ruleRemove_clicked(bool checked)
+{
+    Q_UNUSED(checked)
+    const QModelIndex current = proxyModel.mapToSource(ui->rules->currentIndex());
+    // A selection without a current row names no rule to remove.
+    if (!current.isValid())
+        return;
+
+    const QSharedPointer<Rule> rule =
+        rulesModel.ruleFor(static_cast<unsigned>(current.internalId()));
+    // Lift the restrictions (or cancel the pending delay) while the rule
+    // still knows what it did.
+    if (rule->state() != RuleState::Inactive)
+        rule->deactivate();
+    rulesModel.removeRow(current.row(), QModelIndex());
 }
 
 void MainWindow::on_rules_doubleClicked(const QModelIndex &index)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "rules/RulesModel.h"
+
 #include <QItemSelection>
 #include <QMainWindow>
 #include <QModelIndex>
@@ -13,6 +15,9 @@ class MainWindow;
 // The program's only top-level window: the list of rules with their enabled
 // check boxes, status icons and names, the buttons that add, edit and remove
 // rules, and the File and Help menus. Closing it ends the program.
+//
+// It owns the rules model, and with it the whole rules engine: making the
+// window starts watching the system, destroying it lifts every restriction.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -27,6 +32,7 @@ private slots:
     void on_actionSendFeedback_triggered(bool checked = false);
     void on_ruleAdd_clicked(bool checked = false);
     void on_ruleEdit_clicked(bool checked = false);
+    void on_ruleRemove_clicked(bool checked = false);
     void on_rules_doubleClicked(const QModelIndex &index);
 
 private:
@@ -38,4 +44,5 @@ private:
 
     QScopedPointer<Ui::MainWindow> ui;
     QSortFilterProxyModel proxyModel;
+    RulesModel rulesModel;
 };

@@ -1,0 +1,226 @@
+#include "rules/RulesModel.h"
+
+#include "notifiers/KvProcessNotifier.h"
+#include "platform/KvPlatformWinEvents.h"
+#include "rules/Rule.h"
+#include "rules/RuleOptions.h"
+#include "support/KvLazySingleton.h"
+
+#include <QCoreApplication>
+#include <QIcon>
+
+namespace {
+
+enum Column { EnabledColumn = 0, StatusColumn = 1, NameColumn = 2, ColumnCount = 3 };
+
+KvProcessNotifier *processNotifier()
+{
+    return KvLazySingleton<KvProcessNotifier>::instance();
+}
+
+QVariant statusIcon(const Rule &rule)
+{
+    switch (rule.state()) {
+    case RuleState::Inactive:
+        return QIcon(QStringLiteral(":/resources/images/status/inactive.png"));
+    case RuleState::Active:
+        return rule.restrictedProcessIds().isEmpty()
+                   ? QIcon(QStringLiteral(":/resources/images/status/activenotrestricting.png"))
+                   : QIcon(QStringLiteral(":/resources/images/status/activerestricting.png"));
+    case RuleState::Delayed:
+        return QIcon(QStringLiteral(":/resources/images/status/delayed.png"));
+    }
+    return QVariant();
+}
+
+} // namespace
+
+RulesModel::RulesModel()
+{
+    // The images live in a static library; make sure the linker keeps them.
+    Q_INIT_RESOURCE(RulesModel);
+
+    // The governor hears of every process start and end before any rule does,
+    // so a rule evaluating an event already finds the table up to date.
+    KvProcessNotifier *notifier = processNotifier();
+    connect(notifier, &KvProcessNotifier::started, &governor,
+            &KvProcessGovernor::on_processNotifier_started);
+    connect(notifier, &KvProcessNotifier::ended, &governor,
+            &KvProcessGovernor::on_processNotifier_ended);
+
+    settings.beginGroup(QLatin1String(RuleOptions::rulesGroup));
+
+    const int count = rowCount();
+    if (count != rules.size()) {
+        for (int row = 0; row < count; ++row)
+            ruleFor(idAt(row));
+    }
+
+    const QList<QSharedPointer<Rule>> loaded = rules.values();
+    for (const QSharedPointer<Rule> &rule : loaded) {
+        if (rule->options().enabled() && rule->conditionsMet())
+            rule->activate(true);
+    }
+
+    winEventNotifier.addHook(KvPlatformWinEvents::EventSystemForeground);
+}
+
+RulesModel::~RulesModel() = default;
+
+QModelIndex RulesModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || column < 0 || column >= ColumnCount)
+        return QModelIndex();
+    const QStringList groups = ruleGroups();
+    if (row >= groups.size())
+        return QModelIndex();
+    return createIndex(row, column, RuleOptions::idFromGroupName(groups.at(row)));
+}
+
+QModelIndex RulesModel::parent(const QModelIndex &index) const
+{
+    Q_UNUSED(index)
+    return QModelIndex();
+}
+
+int RulesModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return ruleGroups().size();
+}
+
+int RulesModel::columnCount(const QModelIndex &parent) const
+{
+    Q_UNUSED(parent)
+    return ColumnCount;
+}
+
+QVariant RulesModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole && role != Qt::DecorationRole && role != Qt::CheckStateRole)
+        return QVariant();
+    if (!index.isValid())
+        return QVariant();
+
+    // Asking for a row is what brings its rule to life.
+    const QSharedPointer<Rule> rule =
+        const_cast<RulesModel *>(this)->ruleFor(static_cast<unsigned>(index.internalId()));
+
+    if (index.column() == EnabledColumn && role == Qt::CheckStateRole)
+        return rule->options().enabled() ? int(Qt::Checked) : int(Qt::Unchecked);
+    if (index.column() == StatusColumn && role == Qt::DecorationRole)
+        return statusIcon(*rule);
+    if (index.column() == NameColumn && role == Qt::DisplayRole)
+        return rule->options().name();
+    return QVariant();
+}
+
+bool RulesModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::CheckStateRole)
+        return QAbstractItemModel::setData(index, value, role);
+    if (!index.isValid())
+        return false;
+
+    const QSharedPointer<Rule> rule = ruleFor(static_cast<unsigned>(index.internalId()));
+    const bool enabled = value.toBool();
+    rule->options().setEnabled(enabled);
+    // A rule that is already running is left as it is: activating it again
+    // would apply its action a second time under a group it could not lift.
+    if (enabled && rule->state() == RuleState::Inactive && rule->conditionsMet())
+        rule->activate(true);
+    else if (!enabled && rule->state() != RuleState::Inactive)
+        rule->deactivate();
+
+    emit dataChanged(index, index, {});
+    ruleStatusChanged(index.row());
+    return true;
+}
+
+QVariant RulesModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section != EnabledColumn &&
+        section != StatusColumn)
+        return QCoreApplication::translate("RulesModel", "Name");
+    return QVariant();
+}
+
+bool RulesModel::insertRows(int row, int count, const QModelIndex &parent)
+{
+    if (parent.isValid() || row < 0 || count < 1)
+        return false;
+    beginInsertRows(parent, row, row + count - 1);
+    endInsertRows();
+    return true;
+}
+
+bool RulesModel::removeRows(int row, int count, const QModelIndex &parent)
+{
+    if (parent.isValid() || row < 0 || count < 1)
+        return false;
+    const QStringList groups = ruleGroups();
+    if (row + count > groups.size())
+        return false;
+
+    beginRemoveRows(parent, row, row + count - 1);
+    // Every announced row goes, not just the first one.
+    for (int i = row; i < row + count; ++i) {
+        const QString group = groups.at(i);
+        rules.remove(RuleOptions::idFromGroupName(group));
+        settings.remove(group);
+    }
+    endRemoveRows();
+    return true;
+}
+
+Qt::ItemFlags RulesModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags result = QAbstractItemModel::flags(index);
+    if (index.column() == EnabledColumn)
+        result |= Qt::ItemIsUserCheckable;
+    return result;
+}
+
+QSharedPointer<Rule> RulesModel::ruleFor(unsigned id)
+{
+    const auto found = rules.constFind(id);
+    if (found != rules.constEnd())
+        return found.value();
+
+    const QSharedPointer<Rule> rule(new Rule(id, &governor, this));
+    rules.insert(id, rule);
+    connect(&networkNotifier, &KvNetworkNotifier::connectivityChanged, rule.data(),
+            &Rule::on_networkNotifier_connectivityChanged);
+    connect(processNotifier(), &KvProcessNotifier::started, rule.data(),
+            &Rule::on_processNotifier_started);
+    connect(processNotifier(), &KvProcessNotifier::ended, rule.data(),
+            &Rule::on_processNotifier_ended);
+    connect(&winEventNotifier, &KvWinEventNotifier::notify, rule.data(),
+            &Rule::on_winEventNotifier_notify);
+    return rule;
+}
+
+unsigned RulesModel::idAt(int row) const
+{
+    return RuleOptions::idFromGroupName(ruleGroups().value(row));
+}
+
+int RulesModel::rowOf(unsigned id) const
+{
+    return ruleGroups().indexOf(RuleOptions::groupName(id));
+}
+
+void RulesModel::ruleStatusChanged(int row)
+{
+    // A rule whose group went from the store meanwhile has no row to repaint.
+    if (row < 0 || row >= rowCount())
+        return;
+    const QModelIndex cell = index(row, StatusColumn);
+    emit dataChanged(cell, cell, {});
+}
+
+QStringList RulesModel::ruleGroups() const
+{
+    return settings.childGroups();
+}

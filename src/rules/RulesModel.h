@@ -1,0 +1,75 @@
+#pragma once
+
+#include "notifiers/KvNetworkNotifier.h"
+#include "notifiers/KvWinEventNotifier.h"
+#include "process/KvProcessGovernor.h"
+#include "rules/RulesModelInterface.h"
+
+#include <QAbstractItemModel>
+#include <QHash>
+#include <QSettings>
+#include <QSharedPointer>
+#include <QStringList>
+
+class Rule;
+
+// The rules list of the main window and, at the same time, the owner of the
+// rules engine: the notifiers, the governor and one live Rule per stored
+// rule, to which it fans out every system event.
+//
+// The rows are the rule groups of the settings store, read again at every
+// call, so whatever the rule dialog writes shows up without a refresh. A
+// live Rule is made the first time its id is needed.
+//
+// Columns: 0 the enabled check box, 1 the status icon, 2 the name. The
+// internal id of an index is the rule id of its row.
+class RulesModel : public QAbstractItemModel, public RulesModelInterface
+{
+public:
+    RulesModel();
+    // Every active rule lifts its restrictions while the governor is still
+    // there.
+    ~RulesModel() override;
+
+    QModelIndex index(int row, int column,
+                      const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex &index) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    // Handles the check box: stores "enabled" and activates or deactivates
+    // the rule at once.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    // Only announces rows: whoever calls it has already written the rules'
+    // groups to the store.
+    bool insertRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
+    // Forgets the rules of the rows and deletes their groups from the store.
+    // Callers deactivate the rules first.
+    bool removeRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // The live rule of an id, created (Inactive, not evaluated) when absent.
+    QSharedPointer<Rule> ruleFor(unsigned id);
+    // The id of the rule group at a row; 0 for a row that is not there or a
+    // group name that is no braced hexadecimal number.
+    unsigned idAt(int row) const;
+
+    // RulesModelInterface
+    int rowOf(unsigned id) const override;
+    void ruleStatusChanged(int row) override;
+
+    // The governor the rules act through; for tests and diagnostics.
+    const KvProcessGovernor &processGovernor() const { return governor; }
+
+private:
+    QStringList ruleGroups() const;
+
+    KvNetworkNotifier networkNotifier;
+    KvProcessGovernor governor;
+    KvWinEventNotifier winEventNotifier;
+    QHash<unsigned, QSharedPointer<Rule>> rules;
+    // Stays in the group "rules" for its whole life.
+    QSettings settings;
+};
