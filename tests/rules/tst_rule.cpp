@@ -164,6 +164,9 @@ private:
 void TestRule::initTestCase()
 {
     QVERIFY(storeDir.isValid());
+    // The log goes under the home folder; a home of our own keeps test runs
+    // of other checkouts on this machine out of the lines we assert on.
+    qputenv("HOME", QFile::encodeName(storeDir.path()));
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, storeDir.path());
     QCoreApplication::setOrganizationName(QStringLiteral("CorvaneTests"));

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QListView>
 #include <QRadioButton>
@@ -110,6 +111,9 @@ private:
 void TestRuleOptions::initTestCase()
 {
     QVERIFY(storeDir.isValid());
+    // The log goes under the home folder; a home of our own keeps test runs
+    // of other checkouts on this machine out of the lines we assert on.
+    qputenv("HOME", QFile::encodeName(storeDir.path()));
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, storeDir.path());
     QCoreApplication::setOrganizationName(QStringLiteral("CorvaneTests"));
