@@ -4,6 +4,7 @@
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -272,16 +273,29 @@ void TestGovernorSystem::capHoldsTheShareAndLiftsFully()
         Restriction(KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), 25)));
     QVERIFY(cpuCgroupOf(pid).contains("/corvane/"));
     QTest::qWait(300);
-    QList<double> shares = machineShares({pid, control}, 3000);
+    // Other work on the machine may take the CPUs from both for a while, so
+    // windows are measured until one shows the capped process running at
+    // all; the cap itself must hold in every one of them.
     const QString figures = QStringLiteral("capped %1, uncapped beside it %2");
-    QVERIFY2(shares.at(0) < 0.35 && shares.at(0) > std::min(0.15, shares.at(1) * 0.3),
+    QList<double> shares;
+    QDeadlineTimer deadline(60000);
+    do {
+        shares = machineShares({pid, control}, 2000);
+        QVERIFY2(shares.at(0) < 0.35, qPrintable(figures.arg(shares.at(0)).arg(shares.at(1))));
+    } while (shares.at(0) <= std::min(0.15, shares.at(1) * 0.3) && !deadline.hasExpired());
+    QVERIFY2(shares.at(0) > std::min(0.15, shares.at(1) * 0.3),
              qPrintable(figures.arg(shares.at(0)).arg(shares.at(1))));
 
+    // Lifted: more than the cap allowed, or about what the uncapped process
+    // gets beside it, in one of the windows.
     governor.removeRestrictionGroup(group);
     QTest::qWait(300);
-    shares = machineShares({pid, control}, 2000);
-    QVERIFY2(shares.at(0) > shares.at(1) * 0.6,
-             qPrintable(figures.arg(shares.at(0)).arg(shares.at(1))));
+    auto lifted = [&] { return shares.at(0) > 0.35 || shares.at(0) > shares.at(1) * 0.6; };
+    deadline.setRemainingTime(60000);
+    do {
+        shares = machineShares({pid, control}, 2000);
+    } while (!lifted() && !deadline.hasExpired());
+    QVERIFY2(lifted(), qPrintable(figures.arg(shares.at(0)).arg(shares.at(1))));
 }
 
 void TestGovernorSystem::suspensionStopsUntilTheLastGroupIsRemoved()
