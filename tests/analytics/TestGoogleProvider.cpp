@@ -319,7 +319,10 @@ void TestGoogleProvider::sessionEndWaitIsBoundedWhenNoReplyComes()
 
     QCOMPARE(server->requests().size(), 2); // both arrived, neither answered
     QCOMPARE(provider.pendingReplyCount(), 2);
-    QVERIFY2(waited >= 900 && waited < 3000, qPrintable(QString::number(waited)));
+    // At least the wait for the replies; the upper end only tells a bounded
+    // wait from one for a reply that never comes, and leaves a loaded
+    // machine all the room it needs.
+    QVERIFY2(waited >= 900 && waited < 20000, qPrintable(QString::number(waited)));
 }
 
 void TestGoogleProvider::repliesAreCountedOff()
