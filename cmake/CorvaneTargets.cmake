@@ -39,6 +39,9 @@ endfunction()
 #   One Qt Test executable registered with CTest. Tests run on Qt's offscreen
 #   platform; system tests carry the label "system". Usage reports of any
 #   program a test starts go to a closed port on the loopback address.
+#   Each test has a home folder of its own in the build tree, so that its
+#   logs and settings neither stay in the user's home nor meet those of a
+#   test run in another build tree at the same time.
 function(corvane_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LINK;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -47,8 +50,10 @@ function(corvane_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
+    set(home ${CMAKE_BINARY_DIR}/test-home/${name})
+    file(MAKE_DIRECTORY ${home})
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_MEASUREMENT_HOST=127.0.0.1:1"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CORVANE_MEASUREMENT_HOST=127.0.0.1:1;HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_DATA_HOME=${home}/.local/share;XDG_CACHE_HOME=${home}/.cache;XDG_RUNTIME_DIR=${home}/.runtime"
         TIMEOUT ${ARG_TIMEOUT})
     if(ARG_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")

@@ -5,6 +5,8 @@
 #include "ui_MainWindow.h"
 
 #include "ui/KvAboutBox.h"
+#include "ui/RuleDialog.h"
+#include "ui/RuleIdGenerator.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -43,7 +45,26 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::editRule(const QModelIndex &index)
 {
-    Q_UNUSED(index)
+    const QModelIndex source = proxyModel.mapToSource(index);
+    // No row, no rule: its id would read as 0, and accepting the dialog
+    // would store a rule nobody asked for.
+    if (!source.isValid())
+        return;
+    const unsigned id = static_cast<unsigned>(source.internalId());
+
+    RuleDialog dialog(id, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    // An inactive rule is left to its next event; one that was acting is
+    // lifted and, if it still applies, applied again with its new settings.
+    const QSharedPointer<Rule> rule = rulesModel.ruleFor(id);
+    if (rule->state() != RuleState::Inactive) {
+        rule->deactivate();
+        if (rule->options().enabled() && rule->conditionsMet())
+            rule->activate(true);
+    }
+    announceChangedRule(id);
 }
 
 void MainWindow::on_actionAbout_triggered(bool checked)
@@ -65,6 +86,20 @@ void MainWindow::on_actionSendFeedback_triggered(bool checked)
 void MainWindow::on_ruleAdd_clicked(bool checked)
 {
     Q_UNUSED(checked)
+    const unsigned id = RuleIdGenerator::newId();
+
+    RuleDialog dialog(id, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+
+    // The dialog has written the rule's group; the model only announces it.
+    const int row = rulesModel.rowOf(id);
+    if (row >= 0)
+        rulesModel.insertRow(row, QModelIndex());
+    const QSharedPointer<Rule> rule = rulesModel.ruleFor(id);
+    if (rule->options().enabled() && rule->conditionsMet())
+        rule->activate(true);
+    announceChangedRule(id);
 }
 
 void MainWindow::on_ruleEdit_clicked(bool checked)
@@ -93,6 +128,16 @@ void MainWindow::on_ruleRemove_clicked(bool checked)
 void MainWindow::on_rules_doubleClicked(const QModelIndex &index)
 {
     editRule(index);
+}
+
+void MainWindow::announceChangedRule(unsigned id)
+{
+    // Activating from here is not announced by the rule itself, and a new
+    // name must take its sorted place; the list shows both at once.
+    const int row = rulesModel.rowOf(id);
+    if (row >= 0)
+        rulesModel.ruleStatusChanged(row);
+    proxyModel.invalidate();
 }
 
 void MainWindow::on_rules_selectionChanged(const QItemSelection &selected,

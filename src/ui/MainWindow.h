@@ -41,6 +41,8 @@ private:
     // to the view's selection model explicitly.
     void on_rules_selectionChanged(const QItemSelection &selected,
                                    const QItemSelection &deselected);
+    // Brings the list up to date with a rule the dialog has just written.
+    void announceChangedRule(unsigned id);
 
     QScopedPointer<Ui::MainWindow> ui;
     QSortFilterProxyModel proxyModel;

@@ -310,9 +310,7 @@ void TestGoogleProvider::sessionEndWaitIsBoundedWhenNoReplyComes()
     server->setSilent(true);
     GoogleProvider provider;
 
-    // An earlier hit still in flight is waited for as well. It gives up
-    // only after its bound (a load can make that later, never earlier); an
-    // unbounded wait would never return here.
+    // An earlier hit still in flight is waited for as well.
     provider.event(makeEvent(Category::Session, Action::Begin));
     QElapsedTimer elapsed;
     elapsed.start();
@@ -321,7 +319,10 @@ void TestGoogleProvider::sessionEndWaitIsBoundedWhenNoReplyComes()
 
     QCOMPARE(server->requests().size(), 2); // both arrived, neither answered
     QCOMPARE(provider.pendingReplyCount(), 2);
-    QVERIFY2(waited >= 900, qPrintable(QString::number(waited)));
+    // At least the wait for the replies; the upper end only tells a bounded
+    // wait from one for a reply that never comes, and leaves a loaded
+    // machine all the room it needs.
+    QVERIFY2(waited >= 900 && waited < 20000, qPrintable(QString::number(waited)));
 }
 
 void TestGoogleProvider::repliesAreCountedOff()

@@ -1,6 +1,5 @@
 #include "tst_KvAboutBox.h"
 #include "tst_KvProcessesModel.h"
-#include "tst_MainWindowCommands.h"
 #include "tst_RuleDialog.h"
 #include "tst_RuleIdGenerator.h"
 #include "tst_SelectProcessDialog.h"
@@ -20,6 +19,5 @@ int main(int argc, char *argv[])
     run(TestSelectProcessDialog());
     run(TestRuleIdGenerator());
     run(TestKvProcessesModel());
-    run(TestMainWindowCommands());
     return failed;
 }

@@ -116,7 +116,7 @@ void TestWinEventsX11::activeWindowReachesNotifierWithItsProcess()
         server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         QByteArray display;
-        while (!display.contains('\n') && server.waitForReadyRead(20000))
+        while (!display.contains('\n') && server.waitForReadyRead(60000))
             display += server.readAllStandardOutput();
         if (!display.contains('\n')) {
             server.kill();
