@@ -28,7 +28,6 @@ private slots:
     void liftingOneOfTwoCapsRestoresTheOther_data();
     void liftingOneOfTwoCapsRestoresTheOther();
     void suspensionsCountPerThread();
-    void threadsCreatedAfterSuspendAreLeftAlone();
     void groupIdsAndRemovalOfUnknownGroups();
     void revertFollowsOrderOfAddition();
     void failuresAreLoggedWithTheirErrorCodes();
@@ -213,10 +212,13 @@ void TestGovernor::suspensionsCountPerThread()
     QCOMPARE(log.lines(),
              (QStringList{QStringLiteral("I process #%1 threads suspended").arg(target),
                           QStringLiteral("I process #%1 threads suspended").arg(target)}));
+    // A thread created after the suspension is left alone.
+    const DWORD late = machine->addThread(target);
+    QCOMPARE(jobs->suspendCount(late), DWORD(0));
 
     log.mark();
     governor->removeRestrictionGroup(ruleA);
-    for (DWORD thread : machine->threadIdsOf(target))
+    for (DWORD thread : machine->threadIdsOf(target).mid(0, 3))
         QCOMPARE(jobs->suspendCount(thread), DWORD(1));
     QVERIFY(jobs->isSuspended(target));
     governor->removeRestrictionGroup(ruleB);
@@ -224,22 +226,10 @@ void TestGovernor::suspensionsCountPerThread()
     QCOMPARE(log.lines(),
              (QStringList{QStringLiteral("I process #%1 threads resumed").arg(target),
                           QStringLiteral("I process #%1 threads resumed").arg(target)}));
-}
-
-void TestGovernor::threadsCreatedAfterSuspendAreLeftAlone()
-{
-    const DWORD target = machine->addProcess(QStringLiteral("/usr/bin/game"), 0, 2);
-    auto governor = makeGovernor();
-    governor->suspend(target);
-    const int rule = governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
-    const DWORD late = machine->addThread(target);
-    QCOMPARE(jobs->suspendCount(late), DWORD(0));
-
-    governor->removeRestrictionGroup(rule);
-    // The revert lists the threads anew; resuming the late one changes nothing.
+    // The revert lists the threads anew; resuming the late one changed
+    // nothing, and a new suspension takes it in.
     QVERIFY(machine->calls().contains(QStringLiteral("ResumeThread(%1)").arg(late)));
     QCOMPARE(jobs->suspendCount(late), DWORD(0));
-    QVERIFY(!jobs->isSuspended(target));
     governor->suspend(target);
     QCOMPARE(jobs->suspendCount(late), DWORD(1));
 }

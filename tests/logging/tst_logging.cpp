@@ -67,13 +67,12 @@ private slots:
     void categoryColumnIsCutOrPadded();
     void errorColumn_data();
     void errorColumn();
-    void percentSignsAndPlaceholdersAreKept();
     void timeStampIsUtc();
     void itemsAreStreamedWithoutSeparators();
     void errorCodeIsReadBeforeTheMessageIsBuilt();
     void disabledLevelBuildsNothing();
-    void controlCharactersCannotForgeLines_data();
-    void controlCharactersCannotForgeLines();
+    void messageTextIsKeptButCannotForgeLines_data();
+    void messageTextIsKeptButCannotForgeLines();
     void writersInThreadsNeverInterleave();
     void twoRunsOfTheProgramAppendToOneFile();
 
@@ -190,15 +189,6 @@ void LoggingTest::errorColumn()
     QCOMPARE(withoutTime(lines[0]).mid(15), expected);
 }
 
-void LoggingTest::percentSignsAndPlaceholdersAreKept()
-{
-    kvInfo(lcGovernor) << "limited to 30% of %1 and %2 with %%";
-    const QStringList lines = newLines();
-    QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines[0].endsWith(QStringLiteral("            limited to 30% of %1 and %2 with %%")),
-             qPrintable(lines[0]));
-}
-
 void LoggingTest::timeStampIsUtc()
 {
     // A zone far from UTC, so that local time would show.
@@ -261,7 +251,7 @@ void LoggingTest::disabledLevelBuildsNothing()
     QVERIFY(lines[0].endsWith(QStringLiteral("shown 1")));
 }
 
-void LoggingTest::controlCharactersCannotForgeLines_data()
+void LoggingTest::messageTextIsKeptButCannotForgeLines_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("written");
@@ -277,11 +267,13 @@ void LoggingTest::controlCharactersCannotForgeLines_data()
     QTest::newRow("next line and separators")
         << QStringLiteral("a") + QChar(0x85) + QChar(0x2028) + QChar(0x2029) + QStringLiteral("b")
         << QStringLiteral("a\\x85\\u2028\\u2029b");
+    QTest::newRow("percent signs and placeholders stay")
+        << QStringLiteral("30% of %1 and %2 with %%") << QStringLiteral("30% of %1 and %2 with %%");
     QTest::newRow("backslashes stay")
         << QStringLiteral("C:\\Games\\n.exe") << QStringLiteral("C:\\Games\\n.exe");
 }
 
-void LoggingTest::controlCharactersCannotForgeLines()
+void LoggingTest::messageTextIsKeptButCannotForgeLines()
 {
     QFETCH(QString, name);
     QFETCH(QString, written);

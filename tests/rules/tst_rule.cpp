@@ -124,8 +124,8 @@ private slots:
     void foregroundCountsOnlyTheOwningProcess();
     void backgroundWithTwoInstancesOfOneProgram();
     void delayEndsInActiveAndRestrictsWhatStartedMeanwhile();
-    void delayCancelledByDisabling();
-    void delayCancelledByFailingConditions();
+    void delayCancelled_data();
+    void delayCancelled();
     void disabledRuleOnlyKeepsItsBookkeeping();
     void unknownPathNeverMatches();
     void unknownStatusOrActionAppliesNothing();
@@ -584,31 +584,16 @@ void TestRule::delayEndsInActiveAndRestrictsWhatStartedMeanwhile()
     QCOMPARE(rule->state(), RuleState::Delayed);
 }
 
-void TestRule::delayCancelledByDisabling()
+void TestRule::delayCancelled_data()
 {
-    const DWORD target = machine->addProcess(QStringLiteral("/opt/game/run"));
-    RuleSpec spec;
-    spec.targets = QStringList{QStringLiteral("run")};
-    spec.delay = true;
-    Rule *rule = makeRule(0x90, spec);
-    LogTail log;
-    evaluate(*rule);
-    QCOMPARE(rule->state(), RuleState::Delayed);
-
-    // Disabling, as the rules list does it: store the flag, then deactivate.
-    rule->options().setEnabled(false);
-    rule->deactivate();
-    QCOMPARE(rule->state(), RuleState::Inactive);
-    QTest::qWait(1500);
-    QCOMPARE(rule->state(), RuleState::Inactive);
-    QCOMPARE(cpuRateOf(target), DWORD(10000));
-    QVERIFY(governor->restrictionGroups().isEmpty());
-    QCOMPARE(log.rules(), (QStringList{QStringLiteral("rule \"Games\" delayed for 1s"),
-                                       QStringLiteral("rule \"Games\" deactivated")}));
+    QTest::addColumn<bool>("byDisabling");
+    QTest::newRow("disabled") << true;
+    QTest::newRow("conditions fail") << false;
 }
 
-void TestRule::delayCancelledByFailingConditions()
+void TestRule::delayCancelled()
 {
+    QFETCH(bool, byDisabling);
     const DWORD target = machine->addProcess(QStringLiteral("/opt/game/run"));
     RuleSpec spec;
     spec.conditions = QStringList{QStringLiteral("launcher")};
@@ -625,12 +610,19 @@ void TestRule::delayCancelledByFailingConditions()
     QCOMPARE(rule->state(), RuleState::Delayed);
     QCOMPARE(model->notifiedRows.size(), 1);
 
-    endProcess(launcher);
+    if (byDisabling) {
+        // As the rules list does it: store the flag, then deactivate.
+        rule->options().setEnabled(false);
+        rule->deactivate();
+    } else {
+        endProcess(launcher);
+        QCOMPARE(model->notifiedRows.size(), 2);
+    }
     QCOMPARE(rule->state(), RuleState::Inactive);
-    QCOMPARE(model->notifiedRows.size(), 2);
     QTest::qWait(1500);
     QCOMPARE(rule->state(), RuleState::Inactive);
     QVERIFY(!isSuspended(target));
+    QVERIFY(governor->restrictionGroups().isEmpty());
     QCOMPARE(log.rules(), (QStringList{QStringLiteral("rule \"Games\" delayed for 1s"),
                                        QStringLiteral("rule \"Games\" deactivated")}));
     // Nothing was applied, so the governor had nothing to lift.
@@ -665,30 +657,15 @@ void TestRule::disabledRuleOnlyKeepsItsBookkeeping()
 
 void TestRule::unknownPathNeverMatches()
 {
+    // The path patterns themselves are covered with RulePattern; here only
+    // that a start whose path is unknown neither meets "*" nor is a target.
     RuleSpec spec;
     spec.conditions = QStringList{QStringLiteral("*")};
-    spec.targets = QStringList{QStringLiteral("*"), QStringLiteral("bare")};
+    spec.targets = QStringList{QStringLiteral("*")};
     Rule *rule = makeRule(0xc0, spec);
-
     KvProcessInfo unknown;
     unknown.processId = 4242;
     QVERIFY(!rule->isTarget(unknown));
-    QVERIFY(!rule->matchesCondition(QStringLiteral("*"), unknown));
-
-    // A path of only a file name has no slash before the name, and every
-    // pattern either has a slash or gets one in front.
-    KvProcessInfo nameOnly;
-    nameOnly.processId = 4243;
-    nameOnly.fileInfo = KvFileInfo(QStringLiteral("bare"));
-    QVERIFY(!rule->matchesCondition(QStringLiteral("bare"), nameOnly));
-    QVERIFY(!rule->matchesCondition(QStringLiteral("*"), nameOnly));
-    QVERIFY(!rule->isTarget(nameOnly));
-    nameOnly.fileInfo = KvFileInfo(QStringLiteral("/sbin/bare"));
-    QVERIFY(rule->matchesCondition(QStringLiteral("bare"), nameOnly));
-    QVERIFY(rule->isTarget(nameOnly));
-
-    // Through the slots: a start with no path neither meets "*" nor is
-    // restricted.
     emit processEvents->started(unknown);
     QCOMPARE(rule->state(), RuleState::Inactive);
 }

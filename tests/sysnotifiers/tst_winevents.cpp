@@ -39,7 +39,6 @@ private slots:
     void foregroundChangeReachesTheNotifierOnce();
     void everyCallbackIsLoggedOnce();
     void destroyingOneNotifierLeavesTheOtherEmitting();
-    void hookingTwiceKeepsOneHook();
     void failedHookIsLoggedAndSilent();
     void receiverMayDestroyNotifiersDuringDelivery();
     void withoutX11NoHookAndNoWindow();
@@ -68,8 +67,11 @@ void TestWinEvents::cleanup()
 
 void TestWinEvents::foregroundChangeReachesTheNotifierOnce()
 {
+    // Hooking twice keeps one hook.
     KvWinEventNotifier notifier;
     notifier.addHook(Foreground);
+    notifier.addHook(Foreground);
+    QCOMPARE(machine->hookCount(), 1);
     QSignalSpy spy(&notifier, &KvWinEventNotifier::notify);
 
     machine->setForegroundWindow(window(0x101));
@@ -131,18 +133,6 @@ void TestWinEvents::destroyingOneNotifierLeavesTheOtherEmitting()
     machine->setForegroundWindow(window(0x302));
     QCOMPARE(stayingSpy.count(), 2);
     QCOMPARE(log.linesEndingWith(QStringLiteral("win event #3 received")).size(), 1);
-}
-
-void TestWinEvents::hookingTwiceKeepsOneHook()
-{
-    KvWinEventNotifier notifier;
-    notifier.addHook(Foreground);
-    notifier.addHook(Foreground);
-    QCOMPARE(machine->hookCount(), 1);
-
-    QSignalSpy spy(&notifier, &KvWinEventNotifier::notify);
-    machine->setForegroundWindow(window(0x401));
-    QCOMPARE(spy.count(), 1);
 }
 
 void TestWinEvents::failedHookIsLoggedAndSilent()

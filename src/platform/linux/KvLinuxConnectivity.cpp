@@ -51,22 +51,17 @@ DWORD KvLinuxConnectivity::advise(KvConnectivityEvents *events)
     }
     if (changesSocket < 0 && !openChanges())
         return 0;
-    const DWORD cookie = nextCookie++;
-    events->AddRef();
-    listeners.insert(cookie, events);
-    return cookie;
+    return listeners.add(events);
 }
 
 bool KvLinuxConnectivity::unadvise(DWORD cookie)
 {
-    KvConnectivityEvents *events = listeners.take(cookie);
-    if (!events) {
+    if (!listeners.remove(cookie)) {
         setLastError(EINVAL);
         return false;
     }
     if (listeners.isEmpty())
         closeChanges();
-    events->Release();
     return true;
 }
 
@@ -127,16 +122,5 @@ void KvLinuxConnectivity::readChanges()
     if (!KvRoutingTable::connectivity(now) || now == reported)
         return;
     reported = now;
-    // A listener may end registrations while it is called, so walk a copy
-    // and skip the ones that went away; the reference held during the call
-    // keeps the listener alive even if it unregisters itself.
-    const QList<DWORD> cookies = listeners.keys();
-    for (DWORD cookie : cookies) {
-        KvConnectivityEvents *events = listeners.value(cookie);
-        if (!events)
-            continue;
-        events->AddRef();
-        events->ConnectivityChanged(now);
-        events->Release();
-    }
+    listeners.notify(now);
 }

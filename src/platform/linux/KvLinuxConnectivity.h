@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KvConnectivityListeners.h"
 #include "platform/KvPlatformConnectivity.h"
 
 #include <QMap>
@@ -29,6 +30,5 @@ private:
     int changesSocket = -1;
     QSocketNotifier *changesNotifier = nullptr;
     NLM_CONNECTIVITY reported = 0;
-    QMap<DWORD, KvConnectivityEvents *> listeners;
-    DWORD nextCookie = 1;
+    KvConnectivityListeners listeners;
 };

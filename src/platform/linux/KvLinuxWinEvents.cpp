@@ -64,14 +64,12 @@ HWINEVENTHOOK KvLinuxWinEvents::setWinEventHook(DWORD eventMin, DWORD eventMax,
     }
     if (!attach() || !watchRootWindow())
         return nullptr;
-    const quintptr id = nextHookId++;
-    hooks.insert(id, Hook{eventMin, eventMax, callback});
-    return reinterpret_cast<HWINEVENTHOOK>(id);
+    return hooks.add(eventMin, eventMax, callback);
 }
 
 bool KvLinuxWinEvents::unhookWinEvent(HWINEVENTHOOK hook)
 {
-    if (hooks.remove(reinterpret_cast<quintptr>(hook)) == 0) {
+    if (!hooks.remove(hook)) {
         setLastError(EINVAL);
         return false;
     }
@@ -273,14 +271,5 @@ bool KvLinuxWinEvents::nativeEventFilter(const QByteArray &eventType, void *mess
 
 void KvLinuxWinEvents::deliver(DWORD event, xcb_window_t window, DWORD time)
 {
-    // A callback may install or remove hooks, so walk a copy of the ids and
-    // skip the hooks that went away meanwhile.
-    const QList<quintptr> ids = hooks.keys();
-    for (quintptr id : ids) {
-        auto found = hooks.constFind(id);
-        if (found == hooks.constEnd() || event < found->eventMin || event > found->eventMax)
-            continue;
-        const WINEVENTPROC callback = found->callback;
-        callback(reinterpret_cast<HWINEVENTHOOK>(id), event, toHandle(window), 0, 0, 0, time);
-    }
+    hooks.deliver(event, toHandle(window), time);
 }

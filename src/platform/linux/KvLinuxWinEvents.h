@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KvPlatformWinEvents.h"
+#include "platform/KvWinEventHookTable.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QMap>
@@ -30,13 +31,6 @@ public:
     DWORD getWindowThreadProcessId(HWND window, DWORD *processId) override;
 
 private:
-    struct Hook
-    {
-        DWORD eventMin = 0;
-        DWORD eventMax = 0;
-        WINEVENTPROC callback = nullptr;
-    };
-
     bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
 
     // Finds the GUI's xcb connection and sets up what the queries and the
@@ -59,6 +53,5 @@ private:
     xcb_atom_t activeWindowAtom = XCB_ATOM_NONE;
     xcb_atom_t pidAtom = XCB_ATOM_NONE;
     xcb_window_t lastActive = XCB_WINDOW_NONE;
-    QMap<quintptr, Hook> hooks; // ordered by installation
-    quintptr nextHookId = 1;
+    KvWinEventHookTable hooks;
 };

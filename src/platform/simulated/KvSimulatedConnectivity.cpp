@@ -12,18 +12,7 @@ void KvSimulatedConnectivity::setConnectivity(NLM_CONNECTIVITY connectivity)
 void KvSimulatedConnectivity::fireConnectivityChanged(NLM_CONNECTIVITY connectivity)
 {
     value = connectivity;
-    // A listener may end registrations while it is called, so walk a copy
-    // and skip the ones that went away; the reference held during the call
-    // keeps the listener alive even if it unregisters itself.
-    const QList<DWORD> cookies = listeners.keys();
-    for (DWORD cookie : cookies) {
-        KvConnectivityEvents *events = listeners.value(cookie);
-        if (!events)
-            continue;
-        events->AddRef();
-        events->ConnectivityChanged(connectivity);
-        events->Release();
-    }
+    listeners.notify(connectivity);
 }
 
 void KvSimulatedConnectivity::failOpen(DWORD errorCode)
@@ -52,19 +41,14 @@ DWORD KvSimulatedConnectivity::advise(KvConnectivityEvents *events)
         KvPlatformKernel::current().setLastError(openError);
         return 0;
     }
-    const DWORD cookie = nextCookie++;
-    events->AddRef();
-    listeners.insert(cookie, events);
-    return cookie;
+    return listeners.add(events);
 }
 
 bool KvSimulatedConnectivity::unadvise(DWORD cookie)
 {
-    KvConnectivityEvents *events = listeners.take(cookie);
-    if (!events) {
+    if (!listeners.remove(cookie)) {
         KvPlatformKernel::current().setLastError(ErrorInvalidCookie);
         return false;
     }
-    events->Release();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KvConnectivityListeners.h"
 #include "platform/KvPlatformConnectivity.h"
 
 #include <QMap>
@@ -35,6 +36,5 @@ public:
 private:
     NLM_CONNECTIVITY value = NLM_CONNECTIVITY(0);
     DWORD openError = 0;
-    QMap<DWORD, KvConnectivityEvents *> listeners;
-    DWORD nextCookie = 1;
+    KvConnectivityListeners listeners;
 };

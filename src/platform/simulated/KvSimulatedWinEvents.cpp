@@ -23,16 +23,7 @@ void KvSimulatedWinEvents::setForegroundWindow(HWND window, bool notify)
 
 void KvSimulatedWinEvents::fireWinEvent(DWORD event, HWND window)
 {
-    // A callback may install or remove hooks, so walk a copy of the ids and
-    // skip the hooks that went away meanwhile.
-    const QList<quintptr> ids = hooks.keys();
-    for (quintptr id : ids) {
-        auto found = hooks.constFind(id);
-        if (found == hooks.constEnd() || event < found->eventMin || event > found->eventMax)
-            continue;
-        const WINEVENTPROC callback = found->callback;
-        callback(reinterpret_cast<HWINEVENTHOOK>(id), event, window, 0, 0, 0, 0);
-    }
+    hooks.deliver(event, window, 0);
 }
 
 void KvSimulatedWinEvents::failHooks(DWORD errorCode)
@@ -47,10 +38,7 @@ int KvSimulatedWinEvents::hookCount() const
 
 int KvSimulatedWinEvents::hookCount(DWORD event) const
 {
-    int count = 0;
-    for (const Hook &hook : hooks)
-        count += event >= hook.eventMin && event <= hook.eventMax;
-    return count;
+    return hooks.countCovering(event);
 }
 
 HWINEVENTHOOK KvSimulatedWinEvents::setWinEventHook(DWORD eventMin, DWORD eventMax,
@@ -66,14 +54,12 @@ HWINEVENTHOOK KvSimulatedWinEvents::setWinEventHook(DWORD eventMin, DWORD eventM
         KvPlatformKernel::current().setLastError(ErrorInvalidParameter);
         return nullptr;
     }
-    const quintptr id = nextHookId++;
-    hooks.insert(id, Hook{eventMin, eventMax, callback});
-    return reinterpret_cast<HWINEVENTHOOK>(id);
+    return hooks.add(eventMin, eventMax, callback);
 }
 
 bool KvSimulatedWinEvents::unhookWinEvent(HWINEVENTHOOK hook)
 {
-    if (hooks.remove(reinterpret_cast<quintptr>(hook)) == 0) {
+    if (!hooks.remove(hook)) {
         KvPlatformKernel::current().setLastError(ErrorInvalidHookHandle);
         return false;
     }

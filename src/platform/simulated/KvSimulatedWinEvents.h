@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KvPlatformWinEvents.h"
+#include "platform/KvWinEventHookTable.h"
 
 #include <QHash>
 #include <QMap>
@@ -46,15 +47,7 @@ public:
     DWORD getWindowThreadProcessId(HWND window, DWORD *processId) override;
 
 private:
-    struct Hook
-    {
-        DWORD eventMin = 0;
-        DWORD eventMax = 0;
-        WINEVENTPROC callback = nullptr;
-    };
-
-    QMap<quintptr, Hook> hooks; // ordered by installation
-    quintptr nextHookId = 1;
+    KvWinEventHookTable hooks;
     DWORD hookError = 0;
     HWND foreground = nullptr;
     QHash<HWND, DWORD> owners;
