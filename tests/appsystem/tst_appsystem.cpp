@@ -1,5 +1,7 @@
 #include "rules/RuleOptions.h"
 
+#include "../support/ProgramCgroups.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -78,9 +80,11 @@ class TestAppSystem : public QObject
 private slots:
     void initTestCase();
     void cleanup();
+    void cleanupTestCase();
     void storedRuleCapsUntilSigterm();
 
 private:
+    const ProgramCgroups cgroups;
     QTemporaryDir home;
     QProcess busy;
     QProcess corvane;
@@ -114,6 +118,11 @@ void TestAppSystem::cleanup()
             process->waitForFinished(5000);
         }
     }
+}
+
+void TestAppSystem::cleanupTestCase()
+{
+    cgroups.removeNew();
 }
 
 void TestAppSystem::storedRuleCapsUntilSigterm()

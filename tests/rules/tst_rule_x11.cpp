@@ -11,6 +11,8 @@
 #include "rules/Rule.h"
 #include "rules/RulesModelInterface.h"
 
+#include "../support/ProgramCgroups.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -135,6 +137,7 @@ void TestRuleX11::foregroundWindowDrivesARule()
         environment.insert(QStringLiteral("DISPLAY"),
                            QLatin1Char(':') + QString::fromLatin1(display.trimmed()));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        const ProgramCgroups cgroups;
         QProcess child;
         child.setProcessEnvironment(environment);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -146,6 +149,7 @@ void TestRuleX11::foregroundWindowDrivesARule()
         child.waitForFinished();
         server.terminate();
         server.waitForFinished();
+        cgroups.removeNew();
         QVERIFY(finished);
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
