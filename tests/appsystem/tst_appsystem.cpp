@@ -1,12 +1,12 @@
 #include "rules/RuleOptions.h"
 
 #include "../support/ProgramCgroups.h"
+#include "../support/ShieldedProgramStart.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -87,6 +87,7 @@ private:
     const ProgramCgroups cgroups;
     QTemporaryDir home;
     QProcess busy;
+    const ShieldedProgramStart shield; // until the program has ended
     QProcess corvane;
 };
 
@@ -156,23 +157,7 @@ void TestAppSystem::storedRuleCapsUntilSigterm()
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     corvane.setProcessEnvironment(environment);
-    // Run by root, the program also writes its client id into the
-    // machine-wide settings, whose folder no environment variable moves: an
-    // empty folder mounted over it in a mount namespace of the program's own
-    // keeps them from staying on the machine.
-    if (QProcess::execute(QStringLiteral("unshare"),
-                          {QStringLiteral("--mount"), QStringLiteral("true")}) == 0) {
-        corvane.start(
-            QStringLiteral("unshare"),
-            QStringList{QStringLiteral("--mount"), QStringLiteral("--propagation"),
-                        QStringLiteral("private"), QStringLiteral("--"), QStringLiteral("sh"),
-                        QStringLiteral("-c"),
-                        QStringLiteral("mount -t tmpfs corvane-test \"$1\" && exec \"$0\""),
-                        QStringLiteral(CORVANE_EXECUTABLE),
-                        QLibraryInfo::location(QLibraryInfo::SettingsPath)});
-    } else {
-        corvane.start(QStringLiteral(CORVANE_EXECUTABLE), QStringList());
-    }
+    shield.start(corvane, QStringLiteral(CORVANE_EXECUTABLE));
     QVERIFY(corvane.waitForStarted(5000));
 
     // Capped: the busy process sits in one of the program's jobs.

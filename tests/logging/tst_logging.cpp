@@ -1,8 +1,9 @@
 #include "support/KvLog.h"
 
+#include "../support/ShieldedProgramStart.h"
+
 #include <QDateTime>
 #include <QFile>
-#include <QLibraryInfo>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
@@ -13,7 +14,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <unistd.h>
 
 namespace {
 
@@ -328,31 +328,12 @@ void LoggingTest::twoRunsOfTheProgramAppendToOneFile()
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), data.path());
     environment.insert(QStringLiteral("HOME"), data.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // Run by root, the program also writes the machine-wide settings (its
-    // client id), whose folder no environment variable moves: an empty
-    // folder mounted over it in a mount namespace of the program's own keeps
-    // them from staying on the machine.
-    QString executable = QStringLiteral(CORVANE_EXECUTABLE);
-    QStringList arguments;
-    if (::geteuid() == 0 &&
-        QProcess::execute(QStringLiteral("unshare"),
-                          {QStringLiteral("--mount"), QStringLiteral("true")}) == 0) {
-        executable = QStringLiteral("unshare");
-        arguments = QStringList{QStringLiteral("--mount"),
-                                QStringLiteral("--propagation"),
-                                QStringLiteral("private"),
-                                QStringLiteral("--"),
-                                QStringLiteral("sh"),
-                                QStringLiteral("-c"),
-                                QStringLiteral("mount -t tmpfs corvane-test \"$1\" && exec \"$0\""),
-                                QStringLiteral(CORVANE_EXECUTABLE),
-                                QLibraryInfo::location(QLibraryInfo::SettingsPath)};
-    }
+    const ShieldedProgramStart shield;
     const QString logFile = data.path() + QStringLiteral("/Veltrom/Corvane/corvane.log");
     for (int run = 0; run < 2; ++run) {
         QProcess program;
         program.setProcessEnvironment(environment);
-        program.start(executable, arguments);
+        shield.start(program, QStringLiteral(CORVANE_EXECUTABLE));
         // The program runs until it is asked to end; SIGTERM is the orderly way.
         QTRY_COMPARE_WITH_TIMEOUT(
             readLines(logFile).filter(QStringLiteral("Corvane 1.0.148 started")).size(), run + 1,
