@@ -1,6 +1,5 @@
 #include "rules/RuleOptions.h"
 
-#include "../support/ProgramCgroups.h"
 #include "../support/ShieldedProgramStart.h"
 
 #include <QCoreApplication>
@@ -80,11 +79,9 @@ class TestAppSystem : public QObject
 private slots:
     void initTestCase();
     void cleanup();
-    void cleanupTestCase();
     void storedRuleCapsUntilSigterm();
 
 private:
-    const ProgramCgroups cgroups;
     QTemporaryDir home;
     QProcess busy;
     const ShieldedProgramStart shield; // until the program has ended
@@ -119,11 +116,6 @@ void TestAppSystem::cleanup()
             process->waitForFinished(5000);
         }
     }
-}
-
-void TestAppSystem::cleanupTestCase()
-{
-    cgroups.removeNew();
 }
 
 void TestAppSystem::storedRuleCapsUntilSigterm()

@@ -1,5 +1,7 @@
 #include "GovernorLogReader.h"
 
+#include "../support/ProgramCgroups.h"
+
 #include "platform/linux/KvLinuxJobs.h"
 #include "process/KvProcessGovernor.h"
 
@@ -233,9 +235,9 @@ void TestGovernorSystem::cleanup()
 void TestGovernorSystem::cleanupTestCase()
 {
     // The program's common group goes too once it is empty; while any other
-    // run of the program holds a group in it, this fails and it stays.
+    // run of the program holds a group in it, it stays.
     if (!cgroupBase.isEmpty())
-        ::rmdir(QFile::encodeName(cgroupBase).constData());
+        ProgramCgroups::removeOwnRunAndCommonGroup(cgroupBase);
 }
 
 QProcess *TestGovernorSystem::startChild(const QStringList &arguments)

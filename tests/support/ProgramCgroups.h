@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <QtTest>
 
 #include <unistd.h>
 
@@ -28,6 +29,25 @@ public:
     {
         for (const QString &path : missing)
             ::rmdir(QFile::encodeName(path).constData());
+    }
+
+    // For a test that uses the Linux jobs itself, at its end: its own run's
+    // group would go only at the exit of the process, after the test. Once
+    // every job group in it is gone (each goes with its last process), it
+    // is removed, and then the common group at `base` when nothing else is
+    // in it.
+    static void removeOwnRunAndCommonGroup(const QString &base)
+    {
+        const QDir common(base);
+        const QStringList ownRuns = common.entryList({QStringLiteral("run-%1-*").arg(::getpid())},
+                                                     QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &run : ownRuns) {
+            const QDir group(common.filePath(run));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                group.entryList({QStringLiteral("job-*")}, QDir::Dirs).isEmpty(), 30000);
+            ::rmdir(QFile::encodeName(group.path()).constData());
+        }
+        ::rmdir(QFile::encodeName(base).constData());
     }
 
 private:

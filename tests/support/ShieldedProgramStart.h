@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ProgramCgroups.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -13,7 +15,8 @@
 // variable moves that folder. The program runs in a mount namespace of its
 // own with an empty folder mounted over that one. Where no mount namespace
 // can be made (not root), it starts as it is and cannot write there anyway.
-// Keep the object until the program has ended.
+// The program's common cgroup, where this made it, goes with the object:
+// keep the object until the program has ended.
 class ShieldedProgramStart
 {
 public:
@@ -32,6 +35,7 @@ public:
     {
         if (made)
             QDir().rmdir(folder);
+        cgroups.removeNew();
     }
     ShieldedProgramStart(const ShieldedProgramStart &) = delete;
     ShieldedProgramStart &operator=(const ShieldedProgramStart &) = delete;
@@ -52,6 +56,7 @@ public:
     }
 
 private:
+    const ProgramCgroups cgroups;
     QString folder;
     bool shielded = false;
     bool made = false;
