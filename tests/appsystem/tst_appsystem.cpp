@@ -1,3 +1,4 @@
+#include "KvSystemTestSupport.h"
 #include "rules/RuleOptions.h"
 
 #include "../support/ShieldedProgramStart.h"
@@ -88,15 +89,6 @@ private:
     QProcess corvane;
 };
 
-#define REQUIRE(condition, reason)                                                                 \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            if (qEnvironmentVariableIsSet("CI"))                                                   \
-                QFAIL(reason);                                                                     \
-            QSKIP(reason);                                                                         \
-        }                                                                                          \
-    } while (false)
-
 void TestAppSystem::initTestCase()
 {
     QVERIFY(home.isValid());
@@ -120,8 +112,8 @@ void TestAppSystem::cleanup()
 
 void TestAppSystem::storedRuleCapsUntilSigterm()
 {
-    REQUIRE(::geteuid() == 0, "capping another process through cgroups needs root");
-    REQUIRE(!cpuCgroupOf(::getpid()).isEmpty(), "this kernel shows no cgroups");
+    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "capping another process through cgroups needs root");
+    KV_REQUIRE_CAPABILITY(!cpuCgroupOf(::getpid()).isEmpty(), "this kernel shows no cgroups");
 
     {
         RuleOptions options(ruleId);
@@ -161,8 +153,9 @@ void TestAppSystem::storedRuleCapsUntilSigterm()
         // Where this machine gives no writable cgroup, the governor said why.
         const QStringList refusals = readLines(logPath).filter(
             QRegularExpression(QStringLiteral("\\[KvProcessGov\\] \\[C\\]")));
-        REQUIRE(refusals.isEmpty(),
-                qPrintable(QStringLiteral("the governor cannot cap here: ") + refusals.first()));
+        KV_REQUIRE_CAPABILITY(
+            refusals.isEmpty(),
+            qPrintable(QStringLiteral("the governor cannot cap here: ") + refusals.first()));
         QFAIL("the busy process was not capped within 30 s");
     }
     QVERIFY(corvane.state() == QProcess::Running);

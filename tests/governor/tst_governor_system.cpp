@@ -1,4 +1,5 @@
 #include "GovernorLogReader.h"
+#include "KvSystemTestSupport.h"
 
 #include "../support/ProgramCgroups.h"
 
@@ -181,15 +182,6 @@ private:
     GovernorLogReader log;
 };
 
-#define REQUIRE(condition, reason)                                                                 \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            if (qEnvironmentVariableIsSet("CI"))                                                   \
-                QFAIL(qPrintable(reason));                                                         \
-            QSKIP(qPrintable(reason));                                                             \
-        }                                                                                          \
-    } while (false)
-
 void TestGovernorSystem::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
@@ -263,7 +255,7 @@ bool TestGovernorSystem::requireCgroups()
 
 void TestGovernorSystem::capHoldsTheShareAndLiftsFully()
 {
-    REQUIRE(requireCgroups(), cgroupProblem);
+    KV_REQUIRE_CAPABILITY(requireCgroups(), cgroupProblem);
     // As many busy threads as CPUs, twice: one process to cap, and one beside
     // it that shows what an uncapped process gets on this machine right now
     // (other work may be running).
@@ -309,8 +301,9 @@ void TestGovernorSystem::suspensionStopsUntilTheLastGroupIsRemoved()
     governor.suspend(DWORD(pid));
     const int first =
         governor.addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, DWORD(pid)));
-    REQUIRE(log.lines().contains(QStringLiteral("I process #%1 threads suspended").arg(pid)),
-            QStringLiteral("cannot suspend a child: ") + log.lines().join(QLatin1Char(';')));
+    KV_REQUIRE_CAPABILITY(
+        log.lines().contains(QStringLiteral("I process #%1 threads suspended").arg(pid)),
+        QStringLiteral("cannot suspend a child: ") + log.lines().join(QLatin1Char(';')));
     QTRY_COMPARE(processState(pid), 'T');
     QCOMPARE(machineShare(pid, 300), 0.0);
 
@@ -329,7 +322,7 @@ void TestGovernorSystem::suspensionStopsUntilTheLastGroupIsRemoved()
 
 void TestGovernorSystem::childOfCappedProcessBreaksAway()
 {
-    REQUIRE(requireCgroups(), cgroupProblem);
+    KV_REQUIRE_CAPABILITY(requireCgroups(), cgroupProblem);
     QProcess *spawner = startChild({QStringLiteral("spawner")});
     QVERIFY(spawner);
     const qint64 pid = spawner->processId();
@@ -375,7 +368,7 @@ void TestGovernorSystem::processThatExitedIsReportedWithItsErrno()
 
 void TestGovernorSystem::killedGovernorLeavesNothingInForce()
 {
-    REQUIRE(requireCgroups(), cgroupProblem);
+    KV_REQUIRE_CAPABILITY(requireCgroups(), cgroupProblem);
     const qint64 capped = startBusy();
     const qint64 suspended = startBusy();
     QVERIFY(capped > 0 && suspended > 0);

@@ -1,3 +1,4 @@
+#include "KvSystemTestSupport.h"
 #include "platform/KvPlatformKernel.h"
 #include "platform/linux/KvLinuxHandleTable.h"
 #include "process/KvHandle.h"
@@ -14,16 +15,6 @@
 #include <memory>
 
 namespace {
-
-// Skips for a missing capability, except in CI, where everything must run.
-#define REQUIRE_CAPABILITY(condition, reason)                                                      \
-    do {                                                                                           \
-        if (!(condition)) {                                                                        \
-            if (qEnvironmentVariableIsSet("CI"))                                                   \
-                QFAIL(reason);                                                                     \
-            QSKIP(reason);                                                                         \
-        }                                                                                          \
-    } while (false)
 
 const KvProcessInfo *findProcess(const QList<KvProcessInfo> &list, DWORD processId)
 {
@@ -74,11 +65,11 @@ private slots:
 
 void LinuxProcessesTest::initTestCase()
 {
-    REQUIRE_CAPABILITY(QFile::exists(QStringLiteral("/proc/self/stat")), "/proc is not mounted");
+    KV_REQUIRE_CAPABILITY(QFile::exists(QStringLiteral("/proc/self/stat")), "/proc is not mounted");
     KvPlatformKernel &kernel = KvPlatformKernel::current();
     const HANDLE self = kernel.openProcess(KvPlatformKernel::ProcessQueryLimitedInformation,
                                            kernel.currentProcessId());
-    REQUIRE_CAPABILITY(self, "the kernel cannot open processes as pidfds (pidfd_open)");
+    KV_REQUIRE_CAPABILITY(self, "the kernel cannot open processes as pidfds (pidfd_open)");
     kernel.closeHandle(self);
 }
 

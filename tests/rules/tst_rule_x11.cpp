@@ -6,6 +6,7 @@
 // The test's programs are copies of sleep under unique names in a temporary
 // folder, so that the rule can never reach anything else on the machine.
 
+#include "KvSystemTestSupport.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
@@ -28,15 +29,6 @@
 namespace {
 
 const char ChildVariable[] = "CORVANE_TEST_RULE_X11_CHILD";
-
-// Skips for the reason, or fails in CI, where every capability must be there.
-#define SKIP_OR_FAIL(reason)                                                                       \
-    do {                                                                                           \
-        const QByteArray why = QByteArray(reason);                                                 \
-        if (!qEnvironmentVariableIsEmpty("CI"))                                                    \
-            QFAIL(("capability missing in CI: " + why).constData());                               \
-        QSKIP(why.constData());                                                                    \
-    } while (false)
 
 class NoModel : public RulesModelInterface
 {
@@ -119,7 +111,7 @@ void TestRuleX11::foregroundWindowDrivesARule()
     if (qEnvironmentVariableIsEmpty(ChildVariable)) {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (xvfb.isEmpty())
-            SKIP_OR_FAIL("Xvfb is not installed");
+            KV_SKIP_OR_FAIL("Xvfb is not installed");
         QProcess server;
         server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
                             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
@@ -129,7 +121,7 @@ void TestRuleX11::foregroundWindowDrivesARule()
         if (!display.contains('\n')) {
             server.kill();
             server.waitForFinished();
-            SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
+            KV_SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
         }
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KvSystemTestSupport.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -9,15 +11,6 @@
 // may be missing (an X server, root for network namespaces).
 
 // Skips for the given reason, or fails in CI, where every capability must
-// be there.
-#define SKIP_OR_FAIL(reason)                                                                       \
-    do {                                                                                           \
-        const QByteArray why = QByteArray(reason);                                                 \
-        if (!qEnvironmentVariableIsEmpty("CI"))                                                    \
-            QFAIL(("capability missing in CI: " + why).constData());                               \
-        QSKIP(why.constData());                                                                    \
-    } while (false)
-
 // Runs one test function of this executable again in a child process,
 // started through launcher (e.g. "unshare -n --"), with extra environment.
 // The child's output is passed on; the result is its exit code, or -1 when

@@ -46,13 +46,13 @@ void TestConnectivityNetns::defaultRoutesMakeTheMachineOnline()
 {
     if (qEnvironmentVariableIsEmpty(ChildVariable)) {
         if (::geteuid() != 0)
-            SKIP_OR_FAIL("a private network namespace needs root");
+            KV_SKIP_OR_FAIL("a private network namespace needs root");
         if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("ip")).isEmpty())
-            SKIP_OR_FAIL("unshare (util-linux) or ip (iproute2) is not installed");
+            KV_SKIP_OR_FAIL("unshare (util-linux) or ip (iproute2) is not installed");
         if (QProcess::execute(QStringLiteral("unshare"),
                               {QStringLiteral("-n"), QStringLiteral("true")}) != 0)
-            SKIP_OR_FAIL("network namespaces cannot be created here");
+            KV_SKIP_OR_FAIL("network namespaces cannot be created here");
         QProcessEnvironment child;
         child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
         QCOMPARE(runTestFunctionInChild(

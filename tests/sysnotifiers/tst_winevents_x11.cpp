@@ -110,7 +110,7 @@ void TestWinEventsX11::activeWindowReachesNotifierWithItsProcess()
     if (qEnvironmentVariableIsEmpty(ChildVariable)) {
         const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (xvfb.isEmpty())
-            SKIP_OR_FAIL("Xvfb is not installed");
+            KV_SKIP_OR_FAIL("Xvfb is not installed");
         // Xvfb picks a free display and writes its number to our pipe.
         QProcess server;
         server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
@@ -121,7 +121,7 @@ void TestWinEventsX11::activeWindowReachesNotifierWithItsProcess()
         if (!display.contains('\n')) {
             server.kill();
             server.waitForFinished();
-            SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
+            KV_SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
         }
         QProcessEnvironment child;
         child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
