@@ -324,7 +324,11 @@ int KvCgroupCpuTree::removeLeftovers()
 
 void KvCgroupCpuTree::removeRunDirectory()
 {
-    if (m_prepared)
+    if (m_prepared) {
         removeGroup(m_run);
+        // The common directory goes with the last run that used it; while
+        // another instance runs, its own run directory keeps it in place.
+        removeGroup(m_base);
+    }
     m_prepared = false;
 }
