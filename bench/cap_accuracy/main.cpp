@@ -5,6 +5,7 @@
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
+#include "KvProcFsProbe.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
@@ -30,33 +31,9 @@ namespace {
 const int windowMs = 5000;
 const int settleMs = 500;
 
-[[noreturn]] void runBusy(int threads)
-{
-    std::vector<std::thread> workers;
-    for (int i = 1; i < threads; ++i)
-        workers.emplace_back([] {
-            volatile unsigned long counter = 0;
-            for (;;)
-                ++counter;
-        });
-    volatile unsigned long counter = 0;
-    for (;;)
-        ++counter;
-}
-
 int cpuCount()
 {
     return std::max(1, QThread::idealThreadCount());
-}
-
-qint64 cpuTicks(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray content = file.readAll();
-    const QList<QByteArray> fields = content.mid(content.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
 }
 
 double ownCpuSeconds()
@@ -83,13 +60,13 @@ struct Window
 Window measure(qint64 pid)
 {
     runEventLoop(settleMs);
-    const qint64 before = cpuTicks(pid);
+    const qint64 before = KvProcFsProbe::cpuTicks(pid);
     const double ownBefore = ownCpuSeconds();
     QElapsedTimer timer;
     timer.start();
     runEventLoop(windowMs);
     Window window;
-    window.share = double(cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
+    window.share = double(KvProcFsProbe::cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
                    (timer.elapsed() / 1000.0) / cpuCount();
     window.ownSeconds = ownCpuSeconds() - ownBefore;
     return window;
@@ -116,7 +93,7 @@ void stop(QProcess *process)
 int main(int argc, char **argv)
 {
     if (argc > 2 && QByteArray(argv[1]) == "busy")
-        runBusy(std::max(1, std::atoi(argv[2])));
+        KvProcFsProbe::runBusy(std::max(1, std::atoi(argv[2])));
 
     QCoreApplication application(argc, argv);
     QTemporaryDir journalDir;

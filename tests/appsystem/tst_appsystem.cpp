@@ -1,3 +1,4 @@
+#include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 #include "rules/RuleOptions.h"
 
@@ -19,37 +20,6 @@ namespace {
 
 const unsigned ruleId = 0x5eed;
 const QString ruleName = QStringLiteral("Busy work");
-
-// The cgroup of a process that holds its cpu controller (v1), or its
-// unified cgroup (v2).
-QByteArray cpuCgroupOf(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/cgroup").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QByteArray unified;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> parts = line.split(':');
-        if (parts.size() < 3)
-            continue;
-        if (parts.at(1).split(',').contains("cpu"))
-            return parts.at(2);
-        if (parts.at(0) == "0")
-            unified = parts.at(2);
-    }
-    return unified;
-}
-
-// R running, S sleeping, T stopped, ...
-char processState(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return '?';
-    const QByteArray content = file.readAll();
-    const int end = content.lastIndexOf(')');
-    return end < 0 || end + 2 >= content.size() ? '?' : content.at(end + 2);
-}
 
 QStringList readLines(const QString &path)
 {
@@ -113,7 +83,8 @@ void TestAppSystem::cleanup()
 void TestAppSystem::storedRuleCapsUntilSigterm()
 {
     KV_REQUIRE_CAPABILITY(::geteuid() == 0, "capping another process through cgroups needs root");
-    KV_REQUIRE_CAPABILITY(!cpuCgroupOf(::getpid()).isEmpty(), "this kernel shows no cgroups");
+    KV_REQUIRE_CAPABILITY(!KvProcFsProbe::cpuCgroupOf(::getpid()).isEmpty(),
+                          "this kernel shows no cgroups");
 
     {
         RuleOptions options(ruleId);
@@ -130,7 +101,7 @@ void TestAppSystem::storedRuleCapsUntilSigterm()
     busy.start(QStringLiteral(BUSY_EXECUTABLE), QStringList());
     QVERIFY(busy.waitForStarted(5000));
     const qint64 busyPid = busy.processId();
-    const QByteArray origin = cpuCgroupOf(busyPid);
+    const QByteArray origin = KvProcFsProbe::cpuCgroupOf(busyPid);
     QVERIFY(!origin.isEmpty());
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -147,9 +118,9 @@ void TestAppSystem::storedRuleCapsUntilSigterm()
     // Capped: the busy process sits in one of the program's jobs.
     const QString logPath = home.filePath(QStringLiteral("data/Veltrom/Corvane/corvane.log"));
     QDeadlineTimer deadline(30000);
-    while (!cpuCgroupOf(busyPid).contains("/corvane/") && !deadline.hasExpired())
+    while (!KvProcFsProbe::cpuCgroupOf(busyPid).contains("/corvane/") && !deadline.hasExpired())
         QTest::qWait(50);
-    if (!cpuCgroupOf(busyPid).contains("/corvane/")) {
+    if (!KvProcFsProbe::cpuCgroupOf(busyPid).contains("/corvane/")) {
         // Where this machine gives no writable cgroup, the governor said why.
         const QStringList refusals = readLines(logPath).filter(
             QRegularExpression(QStringLiteral("\\[KvProcessGov\\] \\[C\\]")));
@@ -167,8 +138,8 @@ void TestAppSystem::storedRuleCapsUntilSigterm()
     QVERIFY(corvane.readAllStandardError().contains("offscreen"));
 
     // Nothing outlives the program: back where it came from, and running.
-    QCOMPARE(cpuCgroupOf(busyPid), origin);
-    QVERIFY(processState(busyPid) != 'T');
+    QCOMPARE(KvProcFsProbe::cpuCgroupOf(busyPid), origin);
+    QVERIFY(KvProcFsProbe::processState(busyPid) != 'T');
     QCOMPARE(busy.state(), QProcess::Running);
 
     const QStringList lines = readLines(logPath);

@@ -1,4 +1,5 @@
 #include "GovernorLogReader.h"
+#include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 
 #include "../support/ProgramCgroups.h"
@@ -27,20 +28,6 @@ using Restriction = KvProcessGovernor::Restriction;
 namespace {
 
 // ---- what the test starts as child processes (this executable, in a mode)
-
-[[noreturn]] void runBusy(int threads)
-{
-    std::vector<std::thread> workers;
-    for (int i = 1; i < threads; ++i)
-        workers.emplace_back([] {
-            volatile unsigned long counter = 0;
-            for (;;)
-                ++counter;
-        });
-    volatile unsigned long counter = 0;
-    for (;;)
-        ++counter;
-}
 
 // Starts a child when the test says so (once it has been capped), and tells
 // its id.
@@ -79,46 +66,6 @@ int runGovernor(int argc, char **argv)
 
 // ---- what the test reads from /proc
 
-QList<QByteArray> statFields(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray content = file.readAll();
-    return content.mid(content.lastIndexOf(')') + 2).split(' ');
-}
-
-char processState(qint64 pid)
-{
-    const QList<QByteArray> fields = statFields(pid);
-    return fields.isEmpty() ? '?' : fields.first().at(0);
-}
-
-// utime + stime in clock ticks.
-qint64 cpuTicks(qint64 pid)
-{
-    const QList<QByteArray> fields = statFields(pid);
-    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
-}
-
-QByteArray cpuCgroupOf(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/cgroup").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QByteArray unified;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> parts = line.split(':');
-        if (parts.size() < 3)
-            continue;
-        if (parts.at(1).split(',').contains("cpu"))
-            return parts.at(2);
-        if (parts.at(0) == "0")
-            unified = parts.at(2);
-    }
-    return unified;
-}
-
 int cpuCount()
 {
     return std::max(1, QThread::idealThreadCount());
@@ -130,15 +77,15 @@ QList<double> machineShares(const QList<qint64> &pids, int ms)
 {
     QList<qint64> before;
     for (qint64 pid : pids)
-        before.append(cpuTicks(pid));
+        before.append(KvProcFsProbe::cpuTicks(pid));
     QElapsedTimer timer;
     timer.start();
     QTest::qWait(ms);
     const double seconds = timer.elapsed() / 1000.0;
     QList<double> shares;
     for (int i = 0; i < pids.size(); ++i) {
-        shares.append(double(cpuTicks(pids.at(i)) - before.at(i)) / double(::sysconf(_SC_CLK_TCK)) /
-                      seconds / cpuCount());
+        shares.append(double(KvProcFsProbe::cpuTicks(pids.at(i)) - before.at(i)) /
+                      double(::sysconf(_SC_CLK_TCK)) / seconds / cpuCount());
     }
     return shares;
 }
@@ -265,7 +212,7 @@ void TestGovernorSystem::capHoldsTheShareAndLiftsFully()
     KvProcessGovernor governor(nullptr, journalPath());
     const int group = governor.addRestrictionGroup(
         Restriction(KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), 25)));
-    QVERIFY(cpuCgroupOf(pid).contains("/corvane/"));
+    QVERIFY(KvProcFsProbe::cpuCgroupOf(pid).contains("/corvane/"));
     QTest::qWait(300);
     // Other work on the machine may take the CPUs from both for a while, so
     // windows are measured until one shows the capped process running at
@@ -304,7 +251,7 @@ void TestGovernorSystem::suspensionStopsUntilTheLastGroupIsRemoved()
     KV_REQUIRE_CAPABILITY(
         log.lines().contains(QStringLiteral("I process #%1 threads suspended").arg(pid)),
         QStringLiteral("cannot suspend a child: ") + log.lines().join(QLatin1Char(';')));
-    QTRY_COMPARE(processState(pid), 'T');
+    QTRY_COMPARE(KvProcFsProbe::processState(pid), 'T');
     QCOMPARE(machineShare(pid, 300), 0.0);
 
     governor.suspend(DWORD(pid));
@@ -312,11 +259,11 @@ void TestGovernorSystem::suspensionStopsUntilTheLastGroupIsRemoved()
         governor.addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, DWORD(pid)));
     governor.removeRestrictionGroup(first);
     QTest::qWait(200);
-    QCOMPARE(processState(pid), 'T');
+    QCOMPARE(KvProcFsProbe::processState(pid), 'T');
     QCOMPARE(machineShare(pid, 300), 0.0);
 
     governor.removeRestrictionGroup(second);
-    QTRY_VERIFY(processState(pid) != 'T');
+    QTRY_VERIFY(KvProcFsProbe::processState(pid) != 'T');
     QVERIFY(machineShare(pid, 500) > 0.0);
 }
 
@@ -326,19 +273,19 @@ void TestGovernorSystem::childOfCappedProcessBreaksAway()
     QProcess *spawner = startChild({QStringLiteral("spawner")});
     QVERIFY(spawner);
     const qint64 pid = spawner->processId();
-    const QByteArray origin = cpuCgroupOf(pid);
+    const QByteArray origin = KvProcFsProbe::cpuCgroupOf(pid);
     KvProcessGovernor governor(nullptr, journalPath());
     const int group = governor.addRestrictionGroup(
         Restriction(KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), 50)));
-    const QByteArray job = cpuCgroupOf(pid);
+    const QByteArray job = KvProcFsProbe::cpuCgroupOf(pid);
     QVERIFY(job.contains("/corvane/"));
 
     spawner->write("\n");
     QTRY_VERIFY_WITH_TIMEOUT(spawner->canReadLine(), 30000);
     const qint64 grandchild = spawner->readLine().trimmed().toLongLong();
     QVERIFY(grandchild > 0);
-    QTRY_COMPARE(cpuCgroupOf(grandchild), origin);
-    QCOMPARE(cpuCgroupOf(pid), job);
+    QTRY_COMPARE(KvProcFsProbe::cpuCgroupOf(grandchild), origin);
+    QCOMPARE(KvProcFsProbe::cpuCgroupOf(pid), job);
     ::kill(pid_t(grandchild), SIGKILL);
     governor.removeRestrictionGroup(group);
 }
@@ -372,25 +319,25 @@ void TestGovernorSystem::killedGovernorLeavesNothingInForce()
     const qint64 capped = startBusy();
     const qint64 suspended = startBusy();
     QVERIFY(capped > 0 && suspended > 0);
-    const QByteArray origin = cpuCgroupOf(capped);
+    const QByteArray origin = KvProcFsProbe::cpuCgroupOf(capped);
     QProcess *helper = startChild({QStringLiteral("governor"), journalPath(),
                                    QString::number(capped), QString::number(suspended)});
     QVERIFY(helper);
     QTRY_VERIFY_WITH_TIMEOUT(helper->canReadLine(), 30000);
     QCOMPARE(helper->readLine().trimmed(), QByteArray("ready"));
-    QVERIFY(cpuCgroupOf(capped).contains("/corvane/"));
-    QTRY_COMPARE(processState(suspended), 'T');
+    QVERIFY(KvProcFsProbe::cpuCgroupOf(capped).contains("/corvane/"));
+    QTRY_COMPARE(KvProcFsProbe::processState(suspended), 'T');
 
     ::kill(pid_t(helper->processId()), SIGKILL);
     QVERIFY(helper->waitForFinished(5000));
     QVERIFY(QFile::exists(journalPath()));
-    QVERIFY(cpuCgroupOf(capped).contains("/corvane/"));
-    QCOMPARE(processState(suspended), 'T');
+    QVERIFY(KvProcFsProbe::cpuCgroupOf(capped).contains("/corvane/"));
+    QCOMPARE(KvProcFsProbe::processState(suspended), 'T');
 
     log.mark();
     KvProcessGovernor governor(nullptr, journalPath());
-    QCOMPARE(cpuCgroupOf(capped), origin);
-    QTRY_VERIFY(processState(suspended) != 'T');
+    QCOMPARE(KvProcFsProbe::cpuCgroupOf(capped), origin);
+    QTRY_VERIFY(KvProcFsProbe::processState(suspended) != 'T');
     QVERIFY(!QFile::exists(journalPath()));
     QCOMPARE(
         log.lines(),
@@ -404,7 +351,7 @@ int main(int argc, char **argv)
 {
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (mode == "busy")
-        runBusy(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
+        KvProcFsProbe::runBusy(argc > 2 ? std::max(1, std::atoi(argv[2])) : 1);
     if (mode == "spawner")
         runSpawner();
     if (mode == "governor" && argc > 4)

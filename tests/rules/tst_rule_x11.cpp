@@ -6,6 +6,7 @@
 // The test's programs are copies of sleep under unique names in a temporary
 // folder, so that the rule can never reach anything else on the machine.
 
+#include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
@@ -84,17 +85,6 @@ private:
     xcb_connection_t *connection;
     xcb_window_t root = XCB_WINDOW_NONE;
 };
-
-// The scheduler state letter of a process: 'T' while it is stopped.
-char processState(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return '?';
-    const QByteArray line = stat.readAll();
-    const int end = line.lastIndexOf(')');
-    return end >= 0 && end + 2 < line.size() ? line.at(end + 2) : '?';
-}
 
 } // namespace
 
@@ -196,19 +186,19 @@ void TestRuleX11::foregroundWindowDrivesARule()
         desktop.activate(playerWindow);
         QTRY_COMPARE_WITH_TIMEOUT(rule.state(), RuleState::Active, 10000);
         QCOMPARE(rule.restrictedProcessIds(), QSet<DWORD>{DWORD(target.processId())});
-        QTRY_COMPARE_WITH_TIMEOUT(processState(target.processId()), 'T', 10000);
-        QVERIFY(processState(player.processId()) != 'T');
+        QTRY_COMPARE_WITH_TIMEOUT(KvProcFsProbe::processState(target.processId()), 'T', 10000);
+        QVERIFY(KvProcFsProbe::processState(player.processId()) != 'T');
 
         desktop.activate(ownWindow);
         QTRY_COMPARE_WITH_TIMEOUT(rule.state(), RuleState::Inactive, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(processState(target.processId()) != 'T', 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(KvProcFsProbe::processState(target.processId()) != 'T', 10000);
         QCOMPARE(model.changes, 2);
 
         // Active again when the rule goes away: nothing may stay suspended.
         desktop.activate(playerWindow);
-        QTRY_COMPARE_WITH_TIMEOUT(processState(target.processId()), 'T', 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(KvProcFsProbe::processState(target.processId()), 'T', 10000);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(processState(target.processId()) != 'T', 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(KvProcFsProbe::processState(target.processId()) != 'T', 10000);
 
     player.kill();
     target.kill();
