@@ -8,6 +8,7 @@
 
 #include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
+#include "KvXvfbServer.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
@@ -99,25 +100,13 @@ private slots:
 void TestRuleX11::foregroundWindowDrivesARule()
 {
     if (qEnvironmentVariableIsEmpty(ChildVariable)) {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            KV_SKIP_OR_FAIL("Xvfb is not installed");
-        QProcess server;
-        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        QByteArray display;
-        while (!display.contains('\n') && server.waitForReadyRead(60000))
-            display += server.readAllStandardOutput();
-        if (!display.contains('\n')) {
-            server.kill();
-            server.waitForFinished();
-            KV_SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
-        }
+        KvXvfbServer server;
+        if (!server.start())
+            KV_SKIP_OR_FAIL(server.problem());
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
-        environment.insert(QStringLiteral("DISPLAY"),
-                           QLatin1Char(':') + QString::fromLatin1(display.trimmed()));
+        environment.insert(QStringLiteral("DISPLAY"), server.display());
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         const ProgramCgroups cgroups;
         QProcess child;
@@ -129,8 +118,6 @@ void TestRuleX11::foregroundWindowDrivesARule()
         if (!finished)
             child.kill();
         child.waitForFinished();
-        server.terminate();
-        server.waitForFinished();
         cgroups.removeNew();
         QVERIFY(finished);
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);

@@ -1,3 +1,4 @@
+#include "KvXvfbServer.h"
 #include "LogTail.h"
 #include "SystemTestSupport.h"
 
@@ -108,29 +109,14 @@ void TestWinEventsX11::initTestCase()
 void TestWinEventsX11::activeWindowReachesNotifierWithItsProcess()
 {
     if (qEnvironmentVariableIsEmpty(ChildVariable)) {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            KV_SKIP_OR_FAIL("Xvfb is not installed");
-        // Xvfb picks a free display and writes its number to our pipe.
-        QProcess server;
-        server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        QByteArray display;
-        while (!display.contains('\n') && server.waitForReadyRead(60000))
-            display += server.readAllStandardOutput();
-        if (!display.contains('\n')) {
-            server.kill();
-            server.waitForFinished();
-            KV_SKIP_OR_FAIL("Xvfb did not start: " + server.readAllStandardError());
-        }
+        KvXvfbServer server;
+        if (!server.start())
+            KV_SKIP_OR_FAIL(server.problem());
         QProcessEnvironment child;
         child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
-        child.insert(QStringLiteral("DISPLAY"),
-                     QLatin1Char(':') + QString::fromLatin1(display.trimmed()));
+        child.insert(QStringLiteral("DISPLAY"), server.display());
         child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         const int result = runTestFunctionInChild({}, QTest::currentTestFunction(), child);
-        server.terminate();
-        server.waitForFinished();
         QCOMPARE(result, 0);
         return;
     }
