@@ -187,26 +187,17 @@ void KvSimulatedJobs::failCreateJob(DWORD errorCode)
 
 void KvSimulatedJobs::failAssignProcess(DWORD processId, DWORD errorCode)
 {
-    if (errorCode)
-        assignFailures.insert(processId, errorCode);
-    else
-        assignFailures.remove(processId);
+    assignFailures.set(processId, errorCode);
 }
 
 void KvSimulatedJobs::failOpenThread(DWORD threadId, DWORD errorCode)
 {
-    if (errorCode)
-        openThreadFailures.insert(threadId, errorCode);
-    else
-        openThreadFailures.remove(threadId);
+    openThreadFailures.set(threadId, errorCode);
 }
 
 void KvSimulatedJobs::failProcessCreationTime(DWORD processId, DWORD errorCode)
 {
-    if (errorCode)
-        creationTimeFailures.insert(processId, errorCode);
-    else
-        creationTimeFailures.remove(processId);
+    creationTimeFailures.set(processId, errorCode);
 }
 
 void KvSimulatedJobs::clearFailures()
@@ -285,7 +276,7 @@ bool KvSimulatedJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     KvSimulatedProcess *target = machine.processOf(process);
     if (!target)
         return fail(errorAccessDenied); // it has ended
-    if (const DWORD error = assignFailures.value(target->processId))
+    if (const DWORD error = assignFailures.code(target->processId))
         return fail(error);
     const QPair<DWORD, quint64> member(target->processId, target->serial);
     if (!object->members.contains(member))
@@ -296,7 +287,7 @@ bool KvSimulatedJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
 HANDLE KvSimulatedJobs::openThread(DWORD access, DWORD threadId)
 {
     machine.recordCall(QStringLiteral("OpenThread(%1, %2)").arg(hex(access)).arg(threadId));
-    if (const DWORD error = openThreadFailures.value(threadId)) {
+    if (const DWORD error = openThreadFailures.code(threadId)) {
         fail(error);
         return nullptr;
     }
@@ -349,7 +340,7 @@ bool KvSimulatedJobs::getProcessCreationTime(HANDLE process, quint64 &creationTi
     KvSimulatedProcess *target = machine.processOf(process);
     if (!target)
         return fail(errorInvalidHandle);
-    if (const DWORD error = creationTimeFailures.value(target->processId))
+    if (const DWORD error = creationTimeFailures.code(target->processId))
         return fail(error);
     creationTime = target->startTime;
     return true;

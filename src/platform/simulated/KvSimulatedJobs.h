@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KvPlatformJobs.h"
+#include "platform/simulated/KvInjectedFailures.h"
 #include "platform/simulated/KvSimulatedMachine.h"
 
 #include <QHash>
@@ -109,8 +110,8 @@ private:
     QHash<ThreadKey, DWORD> suspendCounts;
     QHash<ThreadKey, DWORD> leftoverCounts;
     DWORD createJobFailure = 0;
-    QHash<DWORD, DWORD> assignFailures;
-    QHash<DWORD, DWORD> openThreadFailures;
-    QHash<DWORD, DWORD> creationTimeFailures;
+    KvInjectedFailures<DWORD> assignFailures;
+    KvInjectedFailures<DWORD> openThreadFailures;
+    KvInjectedFailures<DWORD> creationTimeFailures;
     int lastJobNumber = 0;
 };

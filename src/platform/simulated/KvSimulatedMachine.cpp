@@ -179,26 +179,17 @@ void KvSimulatedMachine::removeVersionBlock(const QString &path)
 
 void KvSimulatedMachine::failOpenProcess(DWORD processId, DWORD errorCode)
 {
-    if (errorCode)
-        openProcessFailures.insert(processId, errorCode);
-    else
-        openProcessFailures.remove(processId);
+    openProcessFailures.set(processId, errorCode);
 }
 
 void KvSimulatedMachine::failQueryImageName(DWORD processId, DWORD errorCode)
 {
-    if (errorCode)
-        queryImageNameFailures.insert(processId, errorCode);
-    else
-        queryImageNameFailures.remove(processId);
+    queryImageNameFailures.set(processId, errorCode);
 }
 
 void KvSimulatedMachine::failGetFileVersionInfo(const QString &path, DWORD errorCode)
 {
-    if (errorCode)
-        versionInfoFailures.insert(path, errorCode);
-    else
-        versionInfoFailures.remove(path);
+    versionInfoFailures.set(path, errorCode);
 }
 
 void KvSimulatedMachine::failSnapshots(DWORD errorCode)
@@ -212,12 +203,6 @@ void KvSimulatedMachine::clearFailures()
     queryImageNameFailures.clear();
     versionInfoFailures.clear();
     snapshotFailure = 0;
-}
-
-DWORD KvSimulatedMachine::injectedFailure(const QHash<DWORD, DWORD> &failures,
-                                          DWORD processId) const
-{
-    return failures.value(processId, failures.value(anyProcess, 0));
 }
 
 bool KvSimulatedMachine::fail(DWORD errorCode)
@@ -319,7 +304,7 @@ DWORD KvSimulatedMachine::processIdOf(HANDLE handle)
 HANDLE KvSimulatedMachine::openProcess(DWORD access, DWORD processId)
 {
     recordCall(QStringLiteral("OpenProcess(%1, %2)").arg(hex(access)).arg(processId));
-    if (const DWORD injected = injectedFailure(openProcessFailures, processId)) {
+    if (const DWORD injected = openProcessFailures.code(processId, anyProcess)) {
         fail(injected);
         return nullptr;
     }
@@ -338,7 +323,7 @@ bool KvSimulatedMachine::queryFullProcessImageName(HANDLE handle, QString &path)
     recordCall(QStringLiteral("QueryFullProcessImageNameW(%1)").arg(id));
     if (handle != currentProcessPseudoHandle && !handleObject(handle))
         return fail(errorInvalidHandle);
-    if (const DWORD injected = injectedFailure(queryImageNameFailures, id))
+    if (const DWORD injected = queryImageNameFailures.code(id, anyProcess))
         return fail(injected);
     const KvSimulatedProcess *found = processOf(handle);
     if (!found || found->imagePath.isEmpty())
@@ -424,7 +409,7 @@ DWORD KvSimulatedMachine::getFileVersionInfoSize(const QString &path)
 bool KvSimulatedMachine::getFileVersionInfo(const QString &path, DWORD size, QByteArray &block)
 {
     recordCall(QStringLiteral("GetFileVersionInfoW(%1)").arg(path));
-    if (const DWORD injected = versionInfoFailures.value(path))
+    if (const DWORD injected = versionInfoFailures.code(path))
         return fail(injected);
     auto it = versionBlocks.constFind(path);
     if (it == versionBlocks.constEnd())

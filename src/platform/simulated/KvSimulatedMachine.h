@@ -2,6 +2,7 @@
 
 #include "platform/KvPlatformKernel.h"
 #include "platform/KvPlatformVersion.h"
+#include "platform/simulated/KvInjectedFailures.h"
 
 #include <QHash>
 #include <QList>
@@ -157,15 +158,14 @@ private:
 
     DWORD freshId();
     bool fail(DWORD errorCode);
-    DWORD injectedFailure(const QHash<DWORD, DWORD> &failures, DWORD processId) const;
 
     std::map<DWORD, KvSimulatedProcess> processes;
     std::map<DWORD, KvSimulatedThread> threads;
     std::map<quintptr, std::shared_ptr<KvSimulatedObject>> handles;
     QHash<QString, QByteArray> versionBlocks;
-    QHash<DWORD, DWORD> openProcessFailures;
-    QHash<DWORD, DWORD> queryImageNameFailures;
-    QHash<QString, DWORD> versionInfoFailures;
+    KvInjectedFailures<DWORD> openProcessFailures;
+    KvInjectedFailures<DWORD> queryImageNameFailures;
+    KvInjectedFailures<QString> versionInfoFailures;
     DWORD snapshotFailure = 0;
     QStringList callRecord;
     DWORD error = 0;
