@@ -317,12 +317,12 @@ void TestGoogleProvider::sessionEndWaitIsBoundedWhenNoReplyComes()
     provider.event(makeEvent(Category::Session, Action::End));
     const qint64 waited = elapsed.elapsed();
 
+    // Returning at all while both replies are still outstanding is what
+    // shows the wait to be bounded: a wait for the replies would never end.
     QCOMPARE(server->requests().size(), 2); // both arrived, neither answered
     QCOMPARE(provider.pendingReplyCount(), 2);
-    // At least the wait for the replies; the upper end only tells a bounded
-    // wait from one for a reply that never comes, and leaves a loaded
-    // machine all the room it needs.
-    QVERIFY2(waited >= 900 && waited < 20000, qPrintable(QString::number(waited)));
+    // A timer never fires early, so the session end did wait for them.
+    QVERIFY2(waited >= 900, qPrintable(QString::number(waited)));
 }
 
 void TestGoogleProvider::repliesAreCountedOff()
