@@ -254,21 +254,31 @@ void Rule::notifyModel()
         model->ruleStatusChanged(row);
 }
 
+void Rule::activateIfConditionsMet()
+{
+    if (conditionsMet()) {
+        activate(true);
+        notifyModel();
+    }
+}
+
+void Rule::reevaluate()
+{
+    if (m_state == RuleState::Inactive)
+        activateIfConditionsMet();
+    else if (!conditionsMet()) {
+        deactivate();
+        notifyModel();
+    }
+}
+
 void Rule::on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity)
 {
     connectivity = newConnectivity;
     if (!m_options.enabled())
         return;
 
-    if (m_state == RuleState::Inactive) {
-        if (conditionsMet()) {
-            activate(true);
-            notifyModel();
-        }
-    } else if (!conditionsMet()) {
-        deactivate();
-        notifyModel();
-    }
+    reevaluate();
 }
 
 void Rule::on_processNotifier_ended(DWORD id)
@@ -289,12 +299,9 @@ void Rule::on_processNotifier_ended(DWORD id)
         notifyModel();
         return;
     case RuleOptions::NotRunning:
-        if (m_state == RuleState::Inactive) {
-            if (conditionsMet()) {
-                activate(true);
-                notifyModel();
-            }
-        } else if (m_state == RuleState::Active) {
+        if (m_state == RuleState::Inactive)
+            activateIfConditionsMet();
+        else if (m_state == RuleState::Active) {
             m_restrictedProcessIds.remove(id);
         }
         return;
@@ -310,12 +317,9 @@ void Rule::on_processNotifier_started(KvProcessInfo processInfo)
 
     switch (m_options.conditionStatus()) {
     case RuleOptions::Running:
-        if (m_state == RuleState::Inactive) {
-            if (conditionsMet()) {
-                activate(true);
-                notifyModel();
-            }
-        } else if (m_state == RuleState::Active) {
+        if (m_state == RuleState::Inactive)
+            activateIfConditionsMet();
+        else if (m_state == RuleState::Active) {
             if (isTarget(processInfo))
                 restrict(processInfo);
         }
@@ -344,13 +348,5 @@ void Rule::on_winEventNotifier_notify(KvWinEventInfo winEventInfo)
     if (m_options.conditionState() == RuleOptions::Anyhow)
         return;
 
-    if (m_state == RuleState::Inactive) {
-        if (conditionsMet()) {
-            activate(true);
-            notifyModel();
-        }
-    } else if (!conditionsMet()) {
-        deactivate();
-        notifyModel();
-    }
+    reevaluate();
 }

@@ -69,6 +69,11 @@ private:
     void restrict(const KvProcessInfo &process);
     void restrictAllTargets();
     void notifyModel();
+    // An inactive rule whose conditions now hold is activated (or delayed).
+    void activateIfConditionsMet();
+    // After a change that can make the conditions hold or fail: activates an
+    // inactive rule, or lifts an active or delayed one whose conditions failed.
+    void reevaluate();
     void resolveForeground(HWND window);
 
     int timerId = 0;
