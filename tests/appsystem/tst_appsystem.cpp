@@ -2,7 +2,7 @@
 #include "KvSystemTestSupport.h"
 #include "rules/RuleOptions.h"
 
-#include "../support/ShieldedProgramStart.h"
+#include "ShieldedProgramStart.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -2,7 +2,7 @@
 #include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 
-#include "../support/ProgramCgroups.h"
+#include "ProgramCgroups.h"
 
 #include "platform/linux/KvLinuxJobs.h"
 #include "process/KvProcessGovernor.h"

@@ -1,6 +1,6 @@
 #include "support/KvLog.h"
 
-#include "../support/ShieldedProgramStart.h"
+#include "ShieldedProgramStart.h"
 
 #include <QDateTime>
 #include <QFile>

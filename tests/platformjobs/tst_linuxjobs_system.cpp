@@ -3,7 +3,7 @@
 #include "platform/KvPlatformKernel.h"
 #include "platform/linux/KvLinuxJobs.h"
 
-#include "../support/ProgramCgroups.h"
+#include "ProgramCgroups.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,13 +8,14 @@
 
 #include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
+#include "KvX11Client.h"
 #include "KvXvfbServer.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
 #include "rules/RulesModelInterface.h"
 
-#include "../support/ProgramCgroups.h"
+#include "ProgramCgroups.h"
 
 #include <QFile>
 #include <QProcess>
@@ -38,53 +39,6 @@ public:
     int rowOf(unsigned) const override { return 0; }
     void ruleStatusChanged(int) override { ++changes; }
     int changes = 0;
-};
-
-// Another client of the display, standing for the window manager.
-class Desktop
-{
-public:
-    Desktop()
-        : connection(xcb_connect(nullptr, nullptr))
-    {
-        if (!xcb_connection_has_error(connection))
-            root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    }
-    ~Desktop() { xcb_disconnect(connection); }
-
-    bool isConnected() const { return !xcb_connection_has_error(connection); }
-
-    xcb_window_t createWindow(uint32_t pid)
-    {
-        const xcb_window_t window = xcb_generate_id(connection);
-        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, 0, 0, 100, 100, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_PID"),
-                            XCB_ATOM_CARDINAL, 32, 1, &pid);
-        xcb_map_window(connection, window);
-        xcb_flush(connection);
-        return window;
-    }
-
-    void activate(xcb_window_t window)
-    {
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom("_NET_ACTIVE_WINDOW"),
-                            XCB_ATOM_WINDOW, 32, 1, &window);
-        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-    }
-
-private:
-    xcb_atom_t atom(const char *name)
-    {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return atom;
-    }
-
-    xcb_connection_t *connection;
-    xcb_window_t root = XCB_WINDOW_NONE;
 };
 
 } // namespace
@@ -146,11 +100,12 @@ void TestRuleX11::foregroundWindowDrivesARule()
     QVERIFY(player.waitForStarted());
     QVERIFY(target.waitForStarted());
 
-    Desktop desktop;
+    KvX11Client desktop;
     QVERIFY(desktop.isConnected());
-    const xcb_window_t playerWindow = desktop.createWindow(uint32_t(player.processId()));
-    const xcb_window_t ownWindow =
-        desktop.createWindow(uint32_t(QCoreApplication::applicationPid()));
+    const xcb_window_t playerWindow = desktop.createWindow();
+    desktop.setPid(playerWindow, uint32_t(player.processId()));
+    const xcb_window_t ownWindow = desktop.createWindow();
+    desktop.setPid(ownWindow, uint32_t(QCoreApplication::applicationPid()));
 
     {
         RuleOptions options(0x4242);
