@@ -1,4 +1,4 @@
-#include "GovernorLogReader.h"
+#include "KvLogTail.h"
 
 #include "platform/simulated/KvSimulatedJobs.h"
 #include "platform/simulated/KvSimulatedMachine.h"
@@ -46,7 +46,7 @@ private:
     std::unique_ptr<QTemporaryDir> journalDir;
     std::unique_ptr<KvSimulatedMachine> machine;
     std::unique_ptr<KvSimulatedJobs> jobs;
-    GovernorLogReader log;
+    KvLogTail log;
 };
 
 void TestGovernor::initTestCase()
@@ -119,9 +119,9 @@ void TestGovernor::processTableFollowsSnapshotAndNotifier()
 
     governor->on_processNotifier_ended(later);
     QVERIFY(!governor->processes().contains(later));
-    QCOMPARE(log.lines(), QStringList());
+    QCOMPARE(log.governorEntries(), QStringList());
     governor->on_processNotifier_ended(later);
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              QStringList{QStringLiteral("D process #%1 to remove not found").arg(later)});
     QCOMPARE(governor->processes().size(), machine->processIds().size() - 1);
 }
@@ -147,7 +147,7 @@ void TestGovernor::limitCpuRunsEveryStepOnEveryCall()
     QCOMPARE(callCount(QStringLiteral("AssignProcessToJobObject")), 2);
     QCOMPARE(record->extendedLimitCalls, 2);
     QCOMPARE(jobs->cpuRateOf(target), DWORD(5000));
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              (QStringList{QStringLiteral("I process #%1 CPU limited to 30%").arg(target),
                           QStringLiteral("I process #%1 CPU limited to 50%").arg(target)}));
 
@@ -183,7 +183,7 @@ void TestGovernor::liftingOneOfTwoCapsRestoresTheOther()
     governor->removeRestrictionGroup(liftLaterFirst ? ruleB : ruleA);
     const QString remaining = liftLaterFirst ? QStringLiteral("30") : QStringLiteral("50");
     QCOMPARE(jobs->cpuRateOf(target), DWORD(remaining.toUInt() * 100));
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              (QStringList{
                  QStringLiteral("I process #%1 CPU limit removed").arg(target),
                  QStringLiteral("I process #%1 CPU limited to %2%").arg(target).arg(remaining)}));
@@ -193,7 +193,7 @@ void TestGovernor::liftingOneOfTwoCapsRestoresTheOther()
     QCOMPARE(jobs->cpuRateOf(target), DWORD(10000));
     // The process stays in its job, raised to the whole machine.
     QVERIFY(jobs->jobOfProcess(target));
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              QStringList{QStringLiteral("I process #%1 CPU limit removed").arg(target)});
 }
 
@@ -209,7 +209,7 @@ void TestGovernor::suspensionsCountPerThread()
         governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
     for (DWORD thread : machine->threadIdsOf(target))
         QCOMPARE(jobs->suspendCount(thread), DWORD(2));
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              (QStringList{QStringLiteral("I process #%1 threads suspended").arg(target),
                           QStringLiteral("I process #%1 threads suspended").arg(target)}));
     // A thread created after the suspension is left alone.
@@ -223,7 +223,7 @@ void TestGovernor::suspensionsCountPerThread()
     QVERIFY(jobs->isSuspended(target));
     governor->removeRestrictionGroup(ruleB);
     QVERIFY(!jobs->isSuspended(target));
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              (QStringList{QStringLiteral("I process #%1 threads resumed").arg(target),
                           QStringLiteral("I process #%1 threads resumed").arg(target)}));
     // The revert lists the threads anew; resuming the late one changed
@@ -251,7 +251,7 @@ void TestGovernor::groupIdsAndRemovalOfUnknownGroups()
     governor->removeRestrictionGroup(-1);
     governor->removeRestrictionGroup(99);
     QCOMPARE(machine->calls(), QStringList());
-    QCOMPARE(log.lines(), QStringList());
+    QCOMPARE(log.governorEntries(), QStringList());
 
     // Never handed out twice, even after its group is gone.
     QCOMPARE(governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target)), 2);
@@ -279,7 +279,7 @@ void TestGovernor::revertFollowsOrderOfAddition()
     log.mark();
 
     governor->removeRestrictionGroup(rule);
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              (QStringList{QStringLiteral("I process #%1 CPU limit removed").arg(capped),
                           QStringLiteral("I process #%1 threads resumed").arg(suspended),
                           QStringLiteral("I process #%1 CPU limit removed").arg(cappedToo)}));
@@ -318,7 +318,7 @@ void TestGovernor::failuresAreLoggedWithTheirErrorCodes()
     jobs->failOpenThread(twoThreads.last(), 6);
     governor->removeRestrictionGroup(rule);
 
-    QCOMPARE(log.lines(),
+    QCOMPARE(log.governorEntries(),
              (QStringList{
                  QStringLiteral("C 5 failed to assign process #%1 to job object").arg(refused),
                  QStringLiteral("C 31 failed to assign process #%1 to job object").arg(unopenable),
@@ -352,12 +352,12 @@ void TestGovernor::ownProcessIsNeverRestrained()
         callCount(QStringLiteral("CreateJobObjectW")) + callCount(QStringLiteral("OpenThread")), 0);
     const QString skipped =
         QStringLiteral("I process #%1 is this program itself and is not restrained").arg(own);
-    QCOMPARE(log.lines(), (QStringList{skipped, skipped}));
+    QCOMPARE(log.governorEntries(), (QStringList{skipped, skipped}));
 
     // Nothing was done, so lifting has nothing to undo or report.
     log.mark();
     governor->removeRestrictionGroup(rule);
-    QCOMPARE(log.lines(), QStringList());
+    QCOMPARE(log.governorEntries(), QStringList());
     QVERIFY(!QFile::exists(journalPath()));
 }
 
@@ -383,7 +383,7 @@ void TestGovernor::suspensionOfAnEndedProcessDoesNotReachItsSuccessor()
     QVERIFY(jobs->isSuspended(target));
     QCOMPARE(callCount(QStringLiteral("ResumeThread")), 0);
     QCOMPARE(
-        log.lines(),
+        log.governorEntries(),
         QStringList{
             QStringLiteral("I process #%1 has ended; its threads are not resumed").arg(target)});
 
@@ -449,7 +449,7 @@ void TestGovernor::leftoversOfAKilledRunAreLifted()
     QVERIFY(machine->calls().contains(
         QStringLiteral("ResumeLeftoverSuspension(process %1, 2)").arg(suspended)));
     QCOMPARE(
-        log.lines(),
+        log.governorEntries(),
         (QStringList{
             QStringLiteral("I process #%1 resumed, left suspended by a previous run")
                 .arg(suspended),
@@ -473,7 +473,7 @@ void TestGovernor::unreadableJournalStartsAfresh()
     log.mark();
     {
         KvProcessGovernor governor(nullptr, journalPath());
-        const QStringList lines = log.lines();
+        const QStringList lines = log.governorEntries();
         QCOMPARE(lines.size(), 1);
         QVERIFY2(
             lines.first().startsWith(QStringLiteral("C restriction journal ")) &&
@@ -497,7 +497,7 @@ void TestGovernor::unreadableJournalStartsAfresh()
     log.mark();
     KvProcessGovernor governor(nullptr, journalPath());
     QVERIFY(!jobs->isSuspended(suspended));
-    const QStringList lines = log.lines();
+    const QStringList lines = log.governorEntries();
     QCOMPARE(lines.size(), 2);
     QVERIFY2(lines.first().endsWith(QStringLiteral("unreadable line(s) 2 left out")),
              qPrintable(lines.first()));

@@ -1,4 +1,4 @@
-#include "GovernorLogReader.h"
+#include "KvLogTail.h"
 #include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 
@@ -126,7 +126,7 @@ private:
     bool cgroupsUsable = false;
     QString cgroupProblem;
     QString cgroupBase;
-    GovernorLogReader log;
+    KvLogTail log;
 };
 
 void TestGovernorSystem::initTestCase()
@@ -142,7 +142,7 @@ void TestGovernorSystem::initTestCase()
     KvProcessGovernor governor(nullptr, journalPath());
     log.mark();
     const KvHandle job = governor.limitCpu(DWORD(probe), 50);
-    const QStringList lines = log.lines();
+    const QStringList lines = log.governorEntries();
     cgroupsUsable = lines.size() == 1 && lines.first().startsWith(QLatin1String("I "));
     if (cgroupsUsable) {
         const QString group =
@@ -249,8 +249,8 @@ void TestGovernorSystem::suspensionStopsUntilTheLastGroupIsRemoved()
     const int first =
         governor.addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, DWORD(pid)));
     KV_REQUIRE_CAPABILITY(
-        log.lines().contains(QStringLiteral("I process #%1 threads suspended").arg(pid)),
-        QStringLiteral("cannot suspend a child: ") + log.lines().join(QLatin1Char(';')));
+        log.governorEntries().contains(QStringLiteral("I process #%1 threads suspended").arg(pid)),
+        QStringLiteral("cannot suspend a child: ") + log.governorEntries().join(QLatin1Char(';')));
     QTRY_COMPARE(KvProcFsProbe::processState(pid), 'T');
     QCOMPARE(machineShare(pid, 300), 0.0);
 
@@ -306,7 +306,7 @@ void TestGovernorSystem::processThatExitedIsReportedWithItsErrno()
     governor.appendRestriction(group, Restriction(KvProcessGovernor::Suspend, pid));
     governor.removeRestrictionGroup(group);
     QCOMPARE(
-        log.lines(),
+        log.governorEntries(),
         (QStringList{
             QStringLiteral("C %1 failed to assign process #%2 to job object").arg(ESRCH).arg(pid),
             QStringLiteral("I process #%1 CPU limit removed").arg(pid),
@@ -340,7 +340,7 @@ void TestGovernorSystem::killedGovernorLeavesNothingInForce()
     QTRY_VERIFY(KvProcFsProbe::processState(suspended) != 'T');
     QVERIFY(!QFile::exists(journalPath()));
     QCOMPARE(
-        log.lines(),
+        log.governorEntries(),
         (QStringList{
             QStringLiteral("I process #%1 resumed, left suspended by a previous run")
                 .arg(suspended),

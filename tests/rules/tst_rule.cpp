@@ -4,6 +4,7 @@
 // checked where it ends up: the jobs and thread suspend counts of the
 // simulated machine, the model's notifications and the log file.
 
+#include "KvLogTail.h"
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "platform/simulated/KvSimulatedConnectivity.h"
@@ -48,39 +49,6 @@ public:
     void ruleStatusChanged(int row) override { notifiedRows.append(row); }
 
     QList<int> notifiedRows;
-};
-
-// The lines the log file received since the tail was made.
-class LogTail
-{
-public:
-    LogTail()
-        : start(QFile(KvDebug::logFilePath()).size())
-    {}
-
-    // Messages of one category at info level, in the order written. A line
-    // is the time stamp (18), the category column (14), the level column
-    // (3) and the error column (10), each followed by a blank, then the
-    // message.
-    QStringList messages(const QString &category) const
-    {
-        QFile file(KvDebug::logFilePath());
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text) || !file.seek(start))
-            return {};
-        QStringList found;
-        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-        for (const QString &line : lines) {
-            if (line.mid(19, 14) == QStringLiteral("[%1]").arg(category, -12) &&
-                line.mid(34, 3) == QLatin1String("[I]"))
-                found.append(line.mid(49));
-        }
-        return found;
-    }
-    QStringList rules() const { return messages(QStringLiteral("Corvane")); }
-    QStringList governor() const { return messages(QStringLiteral("KvProcessGov")); }
-
-private:
-    qint64 start;
 };
 
 struct RuleSpec
@@ -284,7 +252,7 @@ void TestRule::emptyConditionsAreMetAndRestrictRunningTargets()
     const DWORD game1 = machine->addProcess(QStringLiteral("/opt/games/game"), 1, 2);
     const DWORD game2 = machine->addProcess(QStringLiteral("/usr/local/bin/GAME"), 1, 1);
     const DWORD editor = machine->addProcess(QStringLiteral("/usr/bin/editor"), 1, 1);
-    LogTail log;
+    KvLogTail log;
     RuleSpec spec;
     spec.targets = QStringList{QStringLiteral("game")};
     Rule *rule = makeRule(0x10, spec);
@@ -338,7 +306,7 @@ void TestRule::connectivityChangeReevaluatesEveryRule()
     makeRule(0x21, second);
     Rule *withoutInternet = rules[0].get();
     Rule *neverMet = rules[1].get();
-    LogTail log;
+    KvLogTail log;
 
     // Neither rule asks about the internet; the change still evaluates them.
     connectivity->fireConnectivityChanged(0x1);
@@ -401,7 +369,7 @@ void TestRule::runningConditionFollowsProcesses()
     spec.targets = QStringList{QStringLiteral("worker")};
     spec.cpuLimit = 40;
     Rule *rule = makeRule(0x40, spec);
-    LogTail log;
+    KvLogTail log;
 
     // Every pattern of the list must be satisfied.
     const DWORD steam = startProcess(QStringLiteral("/usr/games/steam"));
@@ -444,7 +412,7 @@ void TestRule::notRunningCondition()
     spec.targets = QStringList{QStringLiteral("worker")};
     spec.action = RuleOptions::Suspend;
     Rule *rule = makeRule(0x50, spec);
-    LogTail log;
+    KvLogTail log;
 
     // Met while no game.exe runs.
     QVERIFY(rule->conditionsMet());
@@ -557,7 +525,7 @@ void TestRule::delayEndsInActiveAndRestrictsWhatStartedMeanwhile()
     spec.delay = true;
     spec.delaySeconds = 1;
     Rule *rule = makeRule(0x80, spec);
-    LogTail log;
+    KvLogTail log;
 
     startProcess(QStringLiteral("/usr/bin/launcher"));
     QCOMPARE(rule->state(), RuleState::Delayed);
@@ -601,7 +569,7 @@ void TestRule::delayCancelled()
     spec.action = RuleOptions::Suspend;
     spec.delay = true;
     Rule *rule = makeRule(0xa0, spec);
-    LogTail log;
+    KvLogTail log;
 
     const DWORD launcher = startProcess(QStringLiteral("/usr/bin/launcher"));
     QCOMPARE(rule->state(), RuleState::Delayed);
@@ -732,7 +700,7 @@ void TestRule::destructionLiftsRestrictions()
     QVERIFY(isSuspended(target));
     QCOMPARE(rules[1]->state(), RuleState::Delayed);
 
-    LogTail log;
+    KvLogTail log;
     rules.clear();
     QVERIFY(!isSuspended(target));
     QVERIFY(governor->restrictionGroups().isEmpty());

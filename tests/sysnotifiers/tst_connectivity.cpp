@@ -1,4 +1,4 @@
-#include "LogTail.h"
+#include "KvLogTail.h"
 
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/NetworkListManagerEvents.h"
@@ -124,7 +124,7 @@ void TestConnectivity::receiverMayDestroyTheNotifierDuringDelivery()
 
 void TestConnectivity::sourceThatCannotBeOpenedIsLoggedAndSilent()
 {
-    const LogTail log;
+    const KvLogTail log;
     machine->failOpen(SourceFailure);
     auto notifier = std::make_unique<KvNetworkNotifier>();
     QSignalSpy spy(notifier.get(), &KvNetworkNotifier::connectivityChanged);
@@ -153,7 +153,7 @@ void TestConnectivity::currentConnectivityReadsTheSource()
     machine->setConnectivity(0x441);
     QCOMPARE(KvNetworkNotifier::currentConnectivity(), NLM_CONNECTIVITY(0x441));
 
-    const LogTail log;
+    const KvLogTail log;
     machine->failOpen(SourceFailure);
     QCOMPARE(KvNetworkNotifier::currentConnectivity(), NLM_CONNECTIVITY(0));
     QCOMPARE(log

@@ -1,4 +1,4 @@
-#include "LogTail.h"
+#include "KvLogTail.h"
 
 #include "notifiers/KvWinEventNotifier.h"
 #include "platform/KvPlatformKernel.h"
@@ -90,7 +90,7 @@ void TestWinEvents::foregroundChangeReachesTheNotifierOnce()
 
 void TestWinEvents::everyCallbackIsLoggedOnce()
 {
-    const LogTail log;
+    const KvLogTail log;
     KvWinEventNotifier first;
     KvWinEventNotifier second;
     first.addHook(Foreground);
@@ -124,7 +124,7 @@ void TestWinEvents::destroyingOneNotifierLeavesTheOtherEmitting()
     machine->setForegroundWindow(window(0x301));
     QCOMPARE(stayingSpy.count(), 1);
 
-    const LogTail log;
+    const KvLogTail log;
     {
         KvWinEventNotifier last;
         last.addHook(Foreground);
@@ -137,7 +137,7 @@ void TestWinEvents::destroyingOneNotifierLeavesTheOtherEmitting()
 
 void TestWinEvents::failedHookIsLoggedAndSilent()
 {
-    const LogTail log;
+    const KvLogTail log;
     machine->failHooks(KvSimulatedWinEvents::ErrorInvalidParameter);
     {
         KvWinEventNotifier notifier;
@@ -188,7 +188,7 @@ void TestWinEvents::withoutX11NoHookAndNoWindow()
         QSKIP("runs on the offscreen platform only");
     KvPlatformWinEvents::install(nullptr);
 
-    const LogTail log;
+    const KvLogTail log;
     KvWinEventNotifier notifier;
     notifier.addHook(Foreground);
     QCOMPARE(log.linesEndingWith(

@@ -1,6 +1,6 @@
+#include "KvLogTail.h"
 #include "KvX11Client.h"
 #include "KvXvfbServer.h"
-#include "LogTail.h"
 #include "SystemTestSupport.h"
 
 #include "notifiers/KvWinEventNotifier.h"
@@ -73,7 +73,7 @@ void TestWinEventsX11::activeWindowReachesNotifierWithItsProcess()
     desktop.setPid(announced, uint32_t(owner.processId()));
     const xcb_window_t silent = desktop.createWindow();
 
-    const LogTail log;
+    const KvLogTail log;
     KvWinEventNotifier notifier;
     notifier.addHook(Foreground);
     QSignalSpy spy(&notifier, &KvWinEventNotifier::notify);
