@@ -1,3 +1,4 @@
+#include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 #include "platform/KvPlatformJobs.h"
 #include "platform/KvPlatformKernel.h"
@@ -28,6 +29,7 @@ private slots:
     void cleanupTestCase();
 
     void rateBecomesTheGroupsQuota();
+    void uncappedMembersStayWhereTheyCameFrom();
     void groupOutlivesItsHandleUntilEmpty();
     void leftoversOfADeadRunAreEmptiedAndRemoved();
     void suspendCountsAndForeignStops();
@@ -35,7 +37,8 @@ private slots:
 private:
     pid_t startSleeper();
     // A job holding one fresh sleeper; false (QSKIP/QFAIL done) without cgroups.
-    bool makeJobWithMember(HANDLE &job, pid_t &member);
+    bool makeJobWithMember(HANDLE &job, pid_t &member, DWORD cpuRate = 5000);
+    bool setRate(HANDLE job, DWORD cpuRate);
     static QByteArray readGroupFile(const QString &group, const char *name);
     static char state(pid_t pid);
 
@@ -97,11 +100,21 @@ char TestLinuxJobsSystem::state(pid_t pid)
     return content.at(content.lastIndexOf(')') + 2);
 }
 
-bool TestLinuxJobsSystem::makeJobWithMember(HANDLE &job, pid_t &member)
+bool TestLinuxJobsSystem::setRate(HANDLE job, DWORD cpuRate)
+{
+    KvJobCpuRateControlInformation rate;
+    rate.controlFlags =
+        KvPlatformJobs::CpuRateControlEnable | KvPlatformJobs::CpuRateControlHardCap;
+    rate.cpuRate = cpuRate;
+    return jobs.setInformationJobObject(job, rate);
+}
+
+bool TestLinuxJobsSystem::makeJobWithMember(HANDLE &job, pid_t &member, DWORD cpuRate)
 {
     member = startSleeper();
     job = jobs.createJobObject();
     handles.append(job);
+    setRate(job, cpuRate);
     HANDLE process = kernel.openProcess(
         KvPlatformKernel::ProcessSetQuota | KvPlatformKernel::ProcessTerminate, DWORD(member));
     const bool assigned = process && jobs.assignProcessToJobObject(job, process);
@@ -122,33 +135,23 @@ void TestLinuxJobsSystem::rateBecomesTheGroupsQuota()
 {
     HANDLE job = nullptr;
     pid_t member = 0;
-    if (!makeJobWithMember(job, member))
+    if (!makeJobWithMember(job, member, 2500)) // a quarter of every CPU
         return;
     const QString group = jobs.jobGroup(job);
     const bool version2 = QFile::exists(group + QStringLiteral("/cpu.max"));
     auto quota = [&] {
         if (version2)
             return readGroupFile(group, "cpu.max").split(' ').first();
-        const QByteArray value = readGroupFile(group, "cpu.cfs_quota_us");
-        return value == "-1" ? QByteArray("max") : value;
+        return readGroupFile(group, "cpu.cfs_quota_us");
     };
-    QCOMPARE(quota(), QByteArray("max"));
-
     const int cpus = int(::sysconf(_SC_NPROCESSORS_ONLN));
-    KvJobCpuRateControlInformation rate;
-    rate.controlFlags =
-        KvPlatformJobs::CpuRateControlEnable | KvPlatformJobs::CpuRateControlHardCap;
-    rate.cpuRate = 2500; // a quarter of every CPU
-    QVERIFY(jobs.setInformationJobObject(job, rate));
     QCOMPARE(quota(), QByteArray::number(25000 * cpus));
-    rate.cpuRate = 1; // below the kernel's least quota: the least it takes
-    QVERIFY(jobs.setInformationJobObject(job, rate));
+    QVERIFY(setRate(job, 1)); // below the kernel's least quota: the least it takes
     QCOMPARE(quota(), QByteArray("1000"));
 
     // Refused settings leave the cap as it was.
     for (DWORD badRate : {DWORD(0), DWORD(10001)}) {
-        rate.cpuRate = badRate;
-        QVERIFY(!jobs.setInformationJobObject(job, rate));
+        QVERIFY(!setRate(job, badRate));
         QCOMPARE(kernel.lastError(), DWORD(EINVAL));
     }
     KvJobCpuRateControlInformation weighted;
@@ -156,15 +159,44 @@ void TestLinuxJobsSystem::rateBecomesTheGroupsQuota()
     weighted.cpuRate = 5000;
     QVERIFY(!jobs.setInformationJobObject(job, weighted));
     QCOMPARE(quota(), QByteArray("1000"));
+    QCOMPARE(readGroupFile(group, "cgroup.procs"), QByteArray::number(member));
+}
 
-    rate.cpuRate = 10000;
-    QVERIFY(jobs.setInformationJobObject(job, rate));
-    QCOMPARE(quota(), QByteArray("max"));
-    rate.cpuRate = 5000;
-    QVERIFY(jobs.setInformationJobObject(job, rate));
-    rate.controlFlags = 0; // off
-    QVERIFY(jobs.setInformationJobObject(job, rate));
-    QCOMPARE(quota(), QByteArray("max"));
+void TestLinuxJobsSystem::uncappedMembersStayWhereTheyCameFrom()
+{
+    const pid_t member = startSleeper();
+    const QByteArray origin = KvProcFsProbe::cpuCgroupOf(member);
+    HANDLE job = jobs.createJobObject();
+    handles.append(job);
+    HANDLE process = kernel.openProcess(KvPlatformKernel::ProcessSetQuota, DWORD(member));
+    QVERIFY(process);
+    const bool assigned = jobs.assignProcessToJobObject(job, process);
+    kernel.closeHandle(process);
+    KV_REQUIRE_CAPABILITY(assigned, QStringLiteral("no writable cgroup with the cpu controller "
+                                                   "(errno %1)")
+                                        .arg(kernel.lastError()));
+    // A group of its own, even without a quota, would weigh the member
+    // against every other restrained process.
+    QVERIFY(jobs.jobGroup(job).isEmpty());
+    QCOMPARE(KvProcFsProbe::cpuCgroupOf(member), origin);
+
+    QVERIFY(setRate(job, 5000));
+    const QString group = jobs.jobGroup(job);
+    QVERIFY(!group.isEmpty());
+    QCOMPARE(readGroupFile(group, "cgroup.procs"), QByteArray::number(member));
+
+    // Lifting, by the full rate or by turning control off, empties and
+    // removes the group; a new cap brings the member in again.
+    QVERIFY(setRate(job, 10000));
+    QVERIFY(jobs.jobGroup(job).isEmpty());
+    QVERIFY(!QDir(group).exists());
+    QCOMPARE(KvProcFsProbe::cpuCgroupOf(member), origin);
+
+    QVERIFY(setRate(job, 5000));
+    QCOMPARE(readGroupFile(jobs.jobGroup(job), "cgroup.procs"), QByteArray::number(member));
+    QVERIFY(jobs.setInformationJobObject(job, KvJobCpuRateControlInformation{})); // off
+    QVERIFY(jobs.jobGroup(job).isEmpty());
+    QCOMPARE(KvProcFsProbe::cpuCgroupOf(member), origin);
 }
 
 void TestLinuxJobsSystem::groupOutlivesItsHandleUntilEmpty()
@@ -174,11 +206,6 @@ void TestLinuxJobsSystem::groupOutlivesItsHandleUntilEmpty()
     if (!makeJobWithMember(job, member))
         return;
     const QString group = jobs.jobGroup(job);
-    KvJobCpuRateControlInformation rate;
-    rate.controlFlags =
-        KvPlatformJobs::CpuRateControlEnable | KvPlatformJobs::CpuRateControlHardCap;
-    rate.cpuRate = 1000;
-    QVERIFY(jobs.setInformationJobObject(job, rate));
 
     // As on Windows, the job and its cap stay while a process is in it.
     QVERIFY(kernel.closeHandle(job));

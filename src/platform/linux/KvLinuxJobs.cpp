@@ -83,7 +83,9 @@ KvLinuxJobs::Job *KvLinuxJobs::resolveJob(HANDLE job) const
 HANDLE KvLinuxJobs::createJobObject()
 {
     const int number = ++lastJobNumber;
-    jobs.insert(number, Job());
+    Job job;
+    job.number = number;
+    jobs.insert(number, job);
     return KvLinuxHandleTable::instance().add(std::make_unique<KvLinuxJobHandle>(number));
 }
 
@@ -113,12 +115,62 @@ bool KvLinuxJobs::setInformationJobObject(HANDLE job, const KvJobCpuRateControlI
         return fail(EINVAL);
     object->capped = enable;
     object->rate = enable ? info.cpuRate : 10000;
-    return object->group.isEmpty() || applyRate(*object) || fail();
+    return settle(*object) || fail();
 }
 
-bool KvLinuxJobs::applyRate(const Job &job)
+bool KvLinuxJobs::restrains(const Job &job)
 {
-    return tree.setRate(job.group, job.capped ? job.rate : 10000);
+    return job.capped && job.rate < 10000;
+}
+
+bool KvLinuxJobs::settle(Job &job)
+{
+    if (!restrains(job)) {
+        return job.group.isEmpty() || release(job);
+    }
+    if (job.group.isEmpty()) {
+        if (job.members.isEmpty())
+            return true; // the group is made as the first process joins
+        job.group = tree.createJobGroup(job.number);
+        if (job.group.isEmpty())
+            return false;
+    }
+    if (!tree.setRate(job.group, job.rate))
+        return false;
+    // Members that waited where they came from while nothing capped them.
+    for (auto it = job.members.begin(); it != job.members.end();) {
+        quint64 stamp = 0;
+        const bool same =
+            KvLinuxProcessIdentity::creationStamp(it.key(), stamp) && stamp == it->stamp;
+        if (same && tree.movePid(job.group, pid_t(it.key())))
+            ++it;
+        else
+            it = job.members.erase(it);
+    }
+    startWatching();
+    return true;
+}
+
+bool KvLinuxJobs::release(Job &job)
+{
+    // Even a group without a quota weighs its members together against every
+    // other process, so a job that restrains nothing holds none: they go back
+    // where they came from, and come in again when a cap is set.
+    const bool lifted = tree.setRate(job.group, 10000);
+    QList<pid_t> pids;
+    tree.members(job.group, pids);
+    for (pid_t pid : qAsConst(pids)) {
+        auto member = job.members.constFind(DWORD(pid));
+        const QString origin =
+            member != job.members.constEnd() ? member->origin : originFor(job, DWORD(pid));
+        if (!tree.movePid(origin, pid))
+            tree.movePid(tree.top(), pid);
+    }
+    if (tree.removeGroup(job.group)) {
+        job.group.clear();
+        return true;
+    }
+    return lifted;
 }
 
 bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
@@ -138,12 +190,14 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
         return fail();
 
     Job &object = jobs[number];
-    if (object.group.isEmpty()) {
+    if (!tree.prepare())
+        return fail();
+    if (restrains(object) && object.group.isEmpty()) {
         const QString group = tree.createJobGroup(number);
         if (group.isEmpty())
             return fail();
         object.group = group;
-        if (!applyRate(object)) {
+        if (!tree.setRate(group, object.rate)) {
             const int error = errno;
             tree.removeGroup(group);
             object.group.clear();
@@ -165,13 +219,16 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     if (member.origin.isEmpty())
         member.origin = tree.top();
 
-    if (!tree.movePid(object.group, pid_t(processId)))
+    const QString destination = restrains(object) ? object.group : member.origin;
+    if (tree.groupOf(pid_t(processId)) != destination &&
+        !tree.movePid(destination, pid_t(processId)))
         return fail();
     // Moved by id: still running afterwards means it was this process.
     if (target->hasExited())
         return fail(ESRCH);
     object.members.insert(processId, member);
-    startWatching();
+    if (!object.group.isEmpty())
+        startWatching();
     return true;
 }
 
@@ -220,6 +277,9 @@ void KvLinuxJobs::watchJobs()
 
 void KvLinuxJobs::watchJob(int number, Job &job)
 {
+    // A group left behind because a member could not be moved out at once.
+    if (!job.group.isEmpty() && !restrains(job))
+        release(job);
     if (!job.group.isEmpty()) {
         QList<pid_t> pids;
         if (tree.members(job.group, pids)) {
@@ -247,7 +307,9 @@ void KvLinuxJobs::watchJob(int number, Job &job)
             job.members.clear();
         }
     }
-    if (!job.referenced && job.members.isEmpty()) {
+    // Without a group nothing restrains the members, and without a handle
+    // nothing can cap them again.
+    if (!job.referenced && (job.members.isEmpty() || job.group.isEmpty())) {
         if (job.group.isEmpty() || tree.removeGroup(job.group))
             jobs.remove(number);
     }

@@ -15,14 +15,16 @@ class QTimer;
 // Jobs as cgroups with the cpu controller, and suspension as SIGSTOP/SIGCONT
 // through pidfds with per-thread counts.
 //
-// A job's cgroup is made when the first process joins it and removed once it
-// is empty and no handle refers to the job. A timer on the event loop keeps
-// watch over the jobs' cgroups while any exists: processes that members
-// start land in their parent's cgroup, and with the breakaway flag they are
-// moved back to where their ancestor came from; members that ended are
-// forgotten, and unreferenced empty jobs removed. On destruction (the end of
-// the program) every member goes back where it came from and every stopped
-// process is continued, so that no restriction outlives the program.
+// A job's cgroup exists only while the job is capped: a group weighs its
+// members together against the rest of the machine, so the members of an
+// uncapped job stay where they came from (and, unlike on Windows, the
+// processes they start meanwhile do not join). The group is removed once the
+// cap is lifted, or once it is empty and no handle refers to the job. A timer on the event loop
+// keeps watch over the jobs' cgroups while any exists: processes that members start land in their
+// parent's cgroup, and with the breakaway flag they are moved back to where their ancestor came
+// from; members that ended are forgotten, and unreferenced empty jobs removed. On destruction (the
+// end of the program) every member goes back where it came from and every stopped process is
+// continued, so that no restriction outlives the program.
 class KvLinuxJobs : public KvPlatformJobs
 {
 public:
@@ -58,6 +60,7 @@ private:
     };
     struct Job
     {
+        int number = 0;
         QString group;
         bool breakaway = false;
         bool capped = false;
@@ -67,7 +70,12 @@ private:
     };
 
     Job *resolveJob(HANDLE job) const;
-    bool applyRate(const Job &job);
+    static bool restrains(const Job &job);
+    // Brings the job's group in line with its rate: made, capped and filled
+    // with the members while a cap is set, emptied and removed otherwise.
+    bool settle(Job &job);
+    // True once the members are free of any cap.
+    bool release(Job &job);
     // Where a process that is not a member goes: the origin of its nearest
     // ancestor among the members.
     QString originFor(const Job &job, DWORD processId) const;
