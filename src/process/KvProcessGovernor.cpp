@@ -253,11 +253,17 @@ void KvProcessGovernor::revertCap(const Restriction &restriction)
     // Another rule may still cap the same process: its cap stays in force.
     const Restriction *remaining = latestCapOn(restriction.job);
     const DWORD rate = remaining ? remaining->percent * 100 : fullMachineRate;
-    KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate));
-    kvInfo(lcGovernor) << "process #" << restriction.processId << " CPU limit removed";
-    if (remaining) {
-        kvInfo(lcGovernor) << "process #" << remaining->processId << " CPU limited to "
-                           << remaining->percent << "%";
+    // Without a job the cap was never in force, and there is nothing to lift.
+    if (restriction.job.isValid() &&
+        !KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate))) {
+        kvCriticalWithError(lcGovernor)
+            << "failed to remove CPU limit of process #" << restriction.processId;
+    } else {
+        kvInfo(lcGovernor) << "process #" << restriction.processId << " CPU limit removed";
+        if (remaining) {
+            kvInfo(lcGovernor) << "process #" << remaining->processId << " CPU limited to "
+                               << remaining->percent << "%";
+        }
     }
     forget(KvRestrictionJournal::Cap, restriction);
 }

@@ -332,6 +332,18 @@ void TestGovernor::failuresAreLoggedWithTheirErrorCodes()
              }));
     QCOMPARE(jobs->suspendCount(twoThreads.last()), DWORD(1));
     QCOMPARE(jobs->cpuRateOf(refused), DWORD(10000));
+
+    // A cap that cannot be lifted is reported as such, never as removed.
+    const DWORD capped = machine->addProcess(QStringLiteral("/usr/bin/capped"));
+    const int cap = governor->addRestrictionGroup(
+        Restriction(KvProcessGovernor::LimitCpu, capped, governor->limitCpu(capped, 40)));
+    jobs->failSetCpuRate(5);
+    log.mark();
+    governor->removeRestrictionGroup(cap);
+    QCOMPARE(
+        log.governorEntries(),
+        QStringList{QStringLiteral("C 5 failed to remove CPU limit of process #%1").arg(capped)});
+    QCOMPARE(jobs->cpuRateOf(capped), DWORD(4000));
 }
 
 void TestGovernor::ownProcessIsNeverRestrained()

@@ -185,6 +185,11 @@ void KvSimulatedJobs::failCreateJob(DWORD errorCode)
     createJobFailure = errorCode;
 }
 
+void KvSimulatedJobs::failSetCpuRate(DWORD errorCode)
+{
+    setCpuRateFailure = errorCode;
+}
+
 void KvSimulatedJobs::failAssignProcess(DWORD processId, DWORD errorCode)
 {
     assignFailures.set(processId, errorCode);
@@ -203,6 +208,7 @@ void KvSimulatedJobs::failProcessCreationTime(DWORD processId, DWORD errorCode)
 void KvSimulatedJobs::clearFailures()
 {
     createJobFailure = 0;
+    setCpuRateFailure = 0;
     assignFailures.clear();
     openThreadFailures.clear();
     creationTimeFailures.clear();
@@ -253,6 +259,8 @@ bool KvSimulatedJobs::setInformationJobObject(HANDLE job,
     if ((info.controlFlags & ~known) || (info.controlFlags && !enable) ||
         (enable && (info.cpuRate < 1 || info.cpuRate > 10000)))
         return fail(errorInvalidParameter);
+    if (setCpuRateFailure)
+        return fail(setCpuRateFailure);
     object->controlFlags = info.controlFlags;
     object->cpuRate = info.cpuRate;
     ++object->cpuRateCalls;

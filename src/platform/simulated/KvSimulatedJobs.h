@@ -76,6 +76,7 @@ public:
 
     // ---- failures (error code 0 removes the failure)
     void failCreateJob(DWORD errorCode);
+    void failSetCpuRate(DWORD errorCode);
     void failAssignProcess(DWORD processId, DWORD errorCode);
     void failOpenThread(DWORD threadId, DWORD errorCode);
     void failProcessCreationTime(DWORD processId, DWORD errorCode);
@@ -110,6 +111,7 @@ private:
     QHash<ThreadKey, DWORD> suspendCounts;
     QHash<ThreadKey, DWORD> leftoverCounts;
     DWORD createJobFailure = 0;
+    DWORD setCpuRateFailure = 0;
     KvInjectedFailures<DWORD> assignFailures;
     KvInjectedFailures<DWORD> openThreadFailures;
     KvInjectedFailures<DWORD> creationTimeFailures;
