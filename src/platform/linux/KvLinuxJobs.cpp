@@ -125,9 +125,8 @@ bool KvLinuxJobs::restrains(const Job &job)
 
 bool KvLinuxJobs::settle(Job &job)
 {
-    if (!restrains(job)) {
+    if (!restrains(job))
         return job.group.isEmpty() || release(job);
-    }
     if (job.group.isEmpty()) {
         if (job.members.isEmpty())
             return true; // the group is made as the first process joins

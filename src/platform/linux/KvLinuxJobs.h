@@ -19,12 +19,15 @@ class QTimer;
 // members together against the rest of the machine, so the members of an
 // uncapped job stay where they came from (and, unlike on Windows, the
 // processes they start meanwhile do not join). The group is removed once the
-// cap is lifted, or once it is empty and no handle refers to the job. A timer on the event loop
-// keeps watch over the jobs' cgroups while any exists: processes that members start land in their
-// parent's cgroup, and with the breakaway flag they are moved back to where their ancestor came
-// from; members that ended are forgotten, and unreferenced empty jobs removed. On destruction (the
-// end of the program) every member goes back where it came from and every stopped process is
-// continued, so that no restriction outlives the program.
+// cap is lifted, or once it is empty and no handle refers to the job.
+//
+// A timer on the event loop keeps watch over the jobs' cgroups while any
+// exists: processes that members start land in their parent's cgroup, and
+// with the breakaway flag they are moved back to where their ancestor came
+// from; members that ended are forgotten, and unreferenced empty jobs
+// removed. On destruction (the end of the program) every member goes back
+// where it came from and every stopped process is continued, so that no
+// restriction outlives the program.
 class KvLinuxJobs : public KvPlatformJobs
 {
 public:
