@@ -113,30 +113,27 @@ bool KvLinuxJobs::setInformationJobObject(HANDLE job, const KvJobCpuRateControlI
         return fail(EINVAL);
     if (enable && (info.cpuRate < 1 || info.cpuRate > 10000))
         return fail(EINVAL);
-    object->capped = enable;
     object->rate = enable ? info.cpuRate : 10000;
     return settle(*object) || fail();
 }
 
 bool KvLinuxJobs::restrains(const Job &job)
 {
-    return job.capped && job.rate < 10000;
+    return job.rate < 10000;
 }
 
 bool KvLinuxJobs::settle(Job &job)
 {
     if (!restrains(job))
         return job.group.isEmpty() || release(job);
-    if (job.group.isEmpty()) {
-        if (job.members.isEmpty())
-            return true; // the group is made as the first process joins
-        job.group = tree.createJobGroup(job.number);
-        if (job.group.isEmpty())
-            return false;
-    }
-    if (!tree.setRate(job.group, job.rate))
+    if (!job.group.isEmpty())
+        return tree.setRate(job.group, job.rate);
+    // The group is made as the first process joins, or here for members
+    // that waited where they came from while nothing capped them.
+    if (job.members.isEmpty())
+        return true;
+    if (!makeGroup(job))
         return false;
-    // Members that waited where they came from while nothing capped them.
     for (auto it = job.members.begin(); it != job.members.end();) {
         quint64 stamp = 0;
         const bool same =
@@ -147,6 +144,21 @@ bool KvLinuxJobs::settle(Job &job)
             it = job.members.erase(it);
     }
     startWatching();
+    return true;
+}
+
+bool KvLinuxJobs::makeGroup(Job &job)
+{
+    const QString group = tree.createJobGroup(job.number);
+    if (group.isEmpty())
+        return false;
+    if (!tree.setRate(group, job.rate)) {
+        const int error = errno;
+        tree.removeGroup(group);
+        errno = error;
+        return false;
+    }
+    job.group = group;
     return true;
 }
 
@@ -191,22 +203,13 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     Job &object = jobs[number];
     if (!tree.prepare())
         return fail();
-    if (restrains(object) && object.group.isEmpty()) {
-        const QString group = tree.createJobGroup(number);
-        if (group.isEmpty())
-            return fail();
-        object.group = group;
-        if (!tree.setRate(group, object.rate)) {
-            const int error = errno;
-            tree.removeGroup(group);
-            object.group.clear();
-            return fail(error);
-        }
-    }
+    if (restrains(object) && object.group.isEmpty() && !makeGroup(object))
+        return fail();
 
     // Where the process is now; when that is another of our jobs, where it
     // was before that one.
-    Member member{stamp, tree.groupOf(pid_t(processId))};
+    const QString current = tree.groupOf(pid_t(processId));
+    Member member{stamp, current};
     for (auto it = jobs.begin(); it != jobs.end(); ++it) {
         auto previous = it->members.find(processId);
         if (previous == it->members.end() || previous->stamp != stamp)
@@ -219,8 +222,7 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
         member.origin = tree.top();
 
     const QString destination = restrains(object) ? object.group : member.origin;
-    if (tree.groupOf(pid_t(processId)) != destination &&
-        !tree.movePid(destination, pid_t(processId)))
+    if (current != destination && !tree.movePid(destination, pid_t(processId)))
         return fail();
     // Moved by id: still running afterwards means it was this process.
     if (target->hasExited())

@@ -66,8 +66,7 @@ private:
         int number = 0;
         QString group;
         bool breakaway = false;
-        bool capped = false;
-        DWORD rate = 10000;
+        DWORD rate = 10000; // 10 000: no cap
         bool referenced = true;
         QHash<DWORD, Member> members;
     };
@@ -77,6 +76,8 @@ private:
     // Brings the job's group in line with its rate: made, capped and filled
     // with the members while a cap is set, emptied and removed otherwise.
     bool settle(Job &job);
+    // A new group for the job, with its quota.
+    bool makeGroup(Job &job);
     // True once the members are free of any cap.
     bool release(Job &job);
     // Where a process that is not a member goes: the origin of its nearest
