@@ -33,7 +33,8 @@ bool KvProcPollingSource::hasRunProgram(const KvLinuxProcReader::Stat &stat,
 void KvProcPollingSource::report(DWORD processId, Known &known, DWORD parentId)
 {
     known.reported = true;
-    emit instanceCreated(m_reader.creationProperties(processId, parentId));
+    emit instanceCreated(
+        m_reader.creationProperties(processId, parentId, known.comm, known.executablePath));
 }
 
 void KvProcPollingSource::scan(bool reportChanges)
