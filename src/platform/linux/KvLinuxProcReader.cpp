@@ -25,11 +25,6 @@ bool parseProcessId(const QString &text, DWORD &processId)
     return true;
 }
 
-QVariant textOrInvalid(const QString &text)
-{
-    return text.isEmpty() ? QVariant() : QVariant(text);
-}
-
 } // namespace
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
@@ -143,17 +138,6 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD pare
     // The image's file name, as the system names processes; the kernel's
     // short name (at most 15 characters) where the image cannot be read.
     const QString name = path.isEmpty() ? comm : QFileInfo(path).fileName();
-    return {
-        {QStringLiteral("CommandLine"), textOrInvalid(commandLine(arguments(processId)))},
-        {QStringLiteral("ExecutablePath"), textOrInvalid(path)},
-        {QStringLiteral("Handle"), QString::number(processId)},
-        {QStringLiteral("Name"), textOrInvalid(name)},
-        {QStringLiteral("ParentProcessId"),
-         parent == 0xFFFFFFFF ? QVariant() : QVariant(static_cast<int>(parent))},
-    };
-}
-
-KvPropertyList KvLinuxProcReader::deletionProperties(DWORD processId)
-{
-    return {{QStringLiteral("Handle"), QString::number(processId)}};
+    return KvProcessEventSource::creationProperties(processId, parent, path,
+                                                    commandLine(arguments(processId)), name);
 }

@@ -50,7 +50,6 @@ public:
     // unknown); only the arguments are read here.
     KvPropertyList creationProperties(DWORD processId, DWORD parent, const QString &comm,
                                       const QString &path) const;
-    static KvPropertyList deletionProperties(DWORD processId);
 
     // The arguments joined with blanks, each argument that holds a blank in
     // double quotes.

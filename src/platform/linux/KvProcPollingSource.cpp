@@ -81,7 +81,7 @@ void KvProcPollingSource::scan(bool reportChanges)
     // Whatever is left of the last listing has ended, or its id was reused.
     for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
         if (reportChanges && it->reported)
-            emit instanceDeleted(KvLinuxProcReader::deletionProperties(it.key()));
+            emit instanceDeleted(deletionProperties(it.key()));
     }
 
     for (const auto &entry : qAsConst(fresh)) {
