@@ -4,8 +4,6 @@
 #include "platform/KvPlatformKernel.h"
 #include "platform/linux/KvLinuxJobs.h"
 
-#include "ProgramCgroups.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,7 +24,6 @@ class TestLinuxJobsSystem : public QObject
 private slots:
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void rateBecomesTheGroupsQuota();
     void uncappedMembersStayWhereTheyCameFrom();
@@ -47,7 +44,6 @@ private:
     KvLinuxJobs &jobs = static_cast<KvLinuxJobs &>(KvPlatformJobs::current());
     QList<pid_t> children;
     QList<HANDLE> handles;
-    QString cgroupBase;
 };
 
 void TestLinuxJobsSystem::init()
@@ -65,14 +61,6 @@ void TestLinuxJobsSystem::cleanup()
         ::kill(child, SIGCONT);
         ::waitpid(child, nullptr, 0);
     }
-}
-
-void TestLinuxJobsSystem::cleanupTestCase()
-{
-    // The program's common group goes too once it is empty; while any other
-    // run of the program holds a group in it, it stays.
-    if (!cgroupBase.isEmpty())
-        ProgramCgroups::removeOwnRunAndCommonGroup(cgroupBase);
 }
 
 pid_t TestLinuxJobsSystem::startSleeper()
@@ -127,8 +115,6 @@ bool TestLinuxJobsSystem::makeJobWithMember(HANDLE &job, pid_t &member, DWORD cp
             QStringLiteral("no writable cgroup with the cpu controller (errno %1)").arg(error);
         kvSkipOrFailAt(reason, __FILE__, __LINE__);
     }
-    if (assigned && cgroupBase.isEmpty() && !jobs.jobGroup(job).isEmpty())
-        cgroupBase = QFileInfo(jobs.jobGroup(job) + QStringLiteral("/../..")).absoluteFilePath();
     return assigned;
 }
 
