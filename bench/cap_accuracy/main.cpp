@@ -1,7 +1,6 @@
 // Caps busy processes through the governor at 10, 25 and 50 % of the machine
-// and prints the share each really got over a five-second window, beside the
-// share `cpulimit` achieves on the same load where that tool is installed,
-// and the CPU time the governor's own process spent meanwhile.
+// and prints the share each really got over a five-second window, and the
+// CPU time the governor's own process spent meanwhile.
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
@@ -11,20 +10,15 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -72,22 +66,6 @@ Window measure(qint64 pid)
     return window;
 }
 
-QProcess *startBusy()
-{
-    auto *busy = new QProcess;
-    busy->start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("busy"), QString::number(cpuCount())});
-    busy->waitForStarted();
-    return busy;
-}
-
-void stop(QProcess *process)
-{
-    process->kill();
-    process->waitForFinished();
-    delete process;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -98,37 +76,24 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     QTemporaryDir journalDir;
     KvProcessGovernor governor(nullptr, journalDir.filePath(QStringLiteral("journal")));
-    const QString cpulimit = QStandardPaths::findExecutable(QStringLiteral("cpulimit"));
 
     std::printf("CPUs: %d; each load keeps every CPU busy; window %d ms\n", cpuCount(), windowMs);
-    std::printf("%-10s %-10s %-18s %-10s\n", "requested", "governor", "governor CPU time",
-                "cpulimit");
+    std::printf("%-10s %-10s %-18s\n", "requested", "governor", "governor CPU time");
     for (unsigned int percent : {10u, 25u, 50u}) {
-        QProcess *busy = startBusy();
-        const qint64 pid = busy->processId();
+        QProcess busy;
+        busy.start(QCoreApplication::applicationFilePath(),
+                   {QStringLiteral("busy"), QString::number(cpuCount())});
+        busy.waitForStarted();
+        const qint64 pid = busy.processId();
         const int group = governor.addRestrictionGroup(KvProcessGovernor::Restriction(
             KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), percent)));
         const Window capped = measure(pid);
         governor.removeRestrictionGroup(group);
-        stop(busy);
-
-        QString other = QStringLiteral("not installed");
-        if (!cpulimit.isEmpty()) {
-            busy = startBusy();
-            QProcess limiter;
-            // Its limit is in percent of one CPU.
-            limiter.start(cpulimit, {QStringLiteral("-l"), QString::number(percent * cpuCount()),
-                                     QStringLiteral("-p"), QString::number(busy->processId())});
-            limiter.waitForStarted();
-            other = QStringLiteral("%1 %").arg(measure(busy->processId()).share * 100, 0, 'f', 1);
-            limiter.terminate();
-            limiter.waitForFinished();
-            stop(busy);
-        }
-        std::printf("%-10s %-10s %-18s %-10s\n", qPrintable(QStringLiteral("%1 %").arg(percent)),
+        busy.kill();
+        busy.waitForFinished();
+        std::printf("%-10s %-10s %-18s\n", qPrintable(QStringLiteral("%1 %").arg(percent)),
                     qPrintable(QStringLiteral("%1 %").arg(capped.share * 100, 0, 'f', 1)),
-                    qPrintable(QStringLiteral("%1 ms").arg(capped.ownSeconds * 1000, 0, 'f', 1)),
-                    qPrintable(other));
+                    qPrintable(QStringLiteral("%1 ms").arg(capped.ownSeconds * 1000, 0, 'f', 1)));
         std::fflush(stdout);
     }
     return 0;

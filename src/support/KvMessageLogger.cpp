@@ -1,12 +1,8 @@
 #include "support/KvMessageLogger.h"
 
 KvMessageLogger::KvMessageLogger(const char *file, int line, const char *function)
-    : QMessageLogger(file, line, function)
-{
-    logContext.file = file;
-    logContext.line = line;
-    logContext.function = function;
-}
+    : KvMessageLogger(file, line, function, "default")
+{}
 
 KvMessageLogger::KvMessageLogger(const char *file, int line, const char *function,
                                  const char *category)

@@ -2,8 +2,9 @@
 
 #include <QDialog>
 #include <QList>
-#include <QSharedPointer>
 #include <QSize>
+
+#include <memory>
 
 class QIcon;
 
@@ -29,5 +30,5 @@ public:
     static QSize iconSizeFor(const QIcon &icon, const QSize &bounds);
 
 private:
-    QSharedPointer<Ui::KvAboutBox> ui;
+    const std::unique_ptr<Ui::KvAboutBox> ui;
 };

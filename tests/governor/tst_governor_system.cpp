@@ -2,9 +2,6 @@
 #include "KvProcFsProbe.h"
 #include "KvSystemTestSupport.h"
 
-#include "ProgramCgroups.h"
-
-#include "platform/linux/KvLinuxJobs.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
@@ -106,7 +103,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void capHoldsTheShareAndLiftsFully();
     void suspensionStopsUntilTheLastGroupIsRemoved();
@@ -125,7 +121,6 @@ private:
     QList<QProcess *> children;
     bool cgroupsUsable = false;
     QString cgroupProblem;
-    QString cgroupBase;
     KvLogTail log;
 };
 
@@ -144,11 +139,6 @@ void TestGovernorSystem::initTestCase()
     const KvHandle job = governor.limitCpu(DWORD(probe), 50);
     const QStringList lines = log.governorEntries();
     cgroupsUsable = lines.size() == 1 && lines.first().startsWith(QLatin1String("I "));
-    if (cgroupsUsable) {
-        const QString group =
-            static_cast<KvLinuxJobs &>(KvPlatformJobs::current()).jobGroup(job.get());
-        cgroupBase = QFileInfo(group + QStringLiteral("/../..")).absoluteFilePath();
-    }
     if (!cgroupsUsable)
         cgroupProblem =
             QStringLiteral("no writable cgroup with the cpu controller: ") + lines.value(0);
@@ -171,14 +161,6 @@ void TestGovernorSystem::cleanup()
         delete child;
     }
     children.clear();
-}
-
-void TestGovernorSystem::cleanupTestCase()
-{
-    // The program's common group goes too once it is empty; while any other
-    // run of the program holds a group in it, it stays.
-    if (!cgroupBase.isEmpty())
-        ProgramCgroups::removeOwnRunAndCommonGroup(cgroupBase);
 }
 
 QProcess *TestGovernorSystem::startChild(const QStringList &arguments)

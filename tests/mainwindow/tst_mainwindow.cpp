@@ -84,10 +84,7 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     window.reset();
-    for (DWORD id : fixture.machine.processIds()) {
-        if (id != fixture.machine.currentProcessId())
-            fixture.machine.removeProcess(id);
-    }
+    fixture.removeOtherProcesses();
 }
 
 QStringList TestMainWindow::shownNames() const

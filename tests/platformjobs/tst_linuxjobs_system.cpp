@@ -4,8 +4,6 @@
 #include "platform/KvPlatformKernel.h"
 #include "platform/linux/KvLinuxJobs.h"
 
-#include "ProgramCgroups.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,7 +24,6 @@ class TestLinuxJobsSystem : public QObject
 private slots:
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void rateBecomesTheGroupsQuota();
     void uncappedMembersStayWhereTheyCameFrom();
@@ -41,13 +38,11 @@ private:
     bool makeJobWithMember(HANDLE &job, pid_t &member, DWORD cpuRate = 5000);
     bool setRate(HANDLE job, DWORD cpuRate);
     static QByteArray readGroupFile(const QString &group, const char *name);
-    static char state(pid_t pid);
 
     KvPlatformKernel &kernel = KvPlatformKernel::current();
     KvLinuxJobs &jobs = static_cast<KvLinuxJobs &>(KvPlatformJobs::current());
     QList<pid_t> children;
     QList<HANDLE> handles;
-    QString cgroupBase;
 };
 
 void TestLinuxJobsSystem::init()
@@ -67,14 +62,6 @@ void TestLinuxJobsSystem::cleanup()
     }
 }
 
-void TestLinuxJobsSystem::cleanupTestCase()
-{
-    // The program's common group goes too once it is empty; while any other
-    // run of the program holds a group in it, it stays.
-    if (!cgroupBase.isEmpty())
-        ProgramCgroups::removeOwnRunAndCommonGroup(cgroupBase);
-}
-
 pid_t TestLinuxJobsSystem::startSleeper()
 {
     const pid_t child = ::fork();
@@ -90,15 +77,6 @@ QByteArray TestLinuxJobsSystem::readGroupFile(const QString &group, const char *
 {
     QFile file(group + QLatin1Char('/') + QLatin1String(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
-}
-
-char TestLinuxJobsSystem::state(pid_t pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return '?';
-    const QByteArray content = file.readAll();
-    return content.at(content.lastIndexOf(')') + 2);
 }
 
 bool TestLinuxJobsSystem::setRate(HANDLE job, DWORD cpuRate)
@@ -127,8 +105,6 @@ bool TestLinuxJobsSystem::makeJobWithMember(HANDLE &job, pid_t &member, DWORD cp
             QStringLiteral("no writable cgroup with the cpu controller (errno %1)").arg(error);
         kvSkipOrFailAt(reason, __FILE__, __LINE__);
     }
-    if (assigned && cgroupBase.isEmpty() && !jobs.jobGroup(job).isEmpty())
-        cgroupBase = QFileInfo(jobs.jobGroup(job) + QStringLiteral("/../..")).absoluteFilePath();
     return assigned;
 }
 
@@ -240,9 +216,9 @@ void TestLinuxJobsSystem::leftoversOfADeadRunAreEmptiedAndRemoved()
     QVERIFY(jobs.removeLeftoverJobs() >= 1);
     QVERIFY(!QDir(deadRun).exists());
     QVERIFY(QDir(ownGroup).exists()); // this run's jobs are left alone
-    QFile cgroup(QStringLiteral("/proc/%1/cgroup").arg(stranded));
-    QVERIFY(cgroup.open(QIODevice::ReadOnly));
-    QVERIFY(!cgroup.readAll().contains("/corvane/"));
+    const QByteArray strandedGroup = KvProcFsProbe::cpuCgroupOf(stranded);
+    QVERIFY(!strandedGroup.isEmpty());
+    QVERIFY(!strandedGroup.contains("/corvane/"));
 }
 
 void TestLinuxJobsSystem::suspendCountsAndForeignStops()
@@ -255,21 +231,21 @@ void TestLinuxJobsSystem::suspendCountsAndForeignStops()
     // Resuming a thread nobody suspended does nothing, even to a process
     // that something else has stopped.
     ::kill(child, SIGSTOP);
-    QTRY_COMPARE_WITH_TIMEOUT(state(child), 'T', 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(KvProcFsProbe::processState(child), 'T', 30000);
     QCOMPARE(jobs.resumeThread(thread), DWORD(0));
     QTest::qWait(100);
-    QCOMPARE(state(child), 'T');
+    QCOMPARE(KvProcFsProbe::processState(child), 'T');
     ::kill(child, SIGCONT);
-    QTRY_VERIFY_WITH_TIMEOUT(state(child) != 'T', 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(KvProcFsProbe::processState(child) != 'T', 30000);
 
     QCOMPARE(jobs.suspendThread(thread), DWORD(0));
     QCOMPARE(jobs.suspendThread(thread), DWORD(1));
-    QTRY_COMPARE_WITH_TIMEOUT(state(child), 'T', 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(KvProcFsProbe::processState(child), 'T', 30000);
     QCOMPARE(jobs.resumeThread(thread), DWORD(2));
     QTest::qWait(100);
-    QCOMPARE(state(child), 'T');
+    QCOMPARE(KvProcFsProbe::processState(child), 'T');
     QCOMPARE(jobs.resumeThread(thread), DWORD(1));
-    QTRY_VERIFY_WITH_TIMEOUT(state(child) != 'T', 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(KvProcFsProbe::processState(child) != 'T', 30000);
 
     // Without the access right, nothing happens.
     HANDLE readOnly = jobs.openThread(0, DWORD(child));

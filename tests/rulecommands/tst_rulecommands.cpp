@@ -113,10 +113,7 @@ void TestRuleCommands::init()
 void TestRuleCommands::cleanup()
 {
     window.reset();
-    for (DWORD id : fixture.machine.processIds()) {
-        if (id != fixture.machine.currentProcessId())
-            fixture.machine.removeProcess(id);
-    }
+    fixture.removeOtherProcesses();
 }
 
 void TestRuleCommands::openWindow()

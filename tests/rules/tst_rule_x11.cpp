@@ -15,8 +15,6 @@
 #include "rules/Rule.h"
 #include "rules/RulesModelInterface.h"
 
-#include "ProgramCgroups.h"
-
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
@@ -58,24 +56,11 @@ void TestRuleX11::foregroundWindowDrivesARule()
         if (!server.start())
             KV_SKIP_OR_FAIL(server.problem());
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
-        environment.insert(QStringLiteral("DISPLAY"), server.display());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        const ProgramCgroups cgroups;
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QString::fromLatin1(QTest::currentTestFunction())});
-        const bool finished = child.waitForStarted() && child.waitForFinished(120000);
-        if (!finished)
-            child.kill();
-        child.waitForFinished();
-        cgroups.removeNew();
-        QVERIFY(finished);
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        QProcessEnvironment child;
+        child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+        child.insert(QStringLiteral("DISPLAY"), server.display());
+        child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QCOMPARE(runTestFunctionInChild({}, QTest::currentTestFunction(), child), 0);
         return;
     }
 

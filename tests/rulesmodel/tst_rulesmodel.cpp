@@ -78,10 +78,7 @@ void TestRulesModel::init()
 void TestRulesModel::cleanup()
 {
     tester.reset();
-    for (DWORD id : fixture.machine.processIds()) {
-        if (id != fixture.machine.currentProcessId())
-            fixture.machine.removeProcess(id);
-    }
+    fixture.removeOtherProcesses();
 }
 
 std::unique_ptr<RulesModel> TestRulesModel::makeModel()

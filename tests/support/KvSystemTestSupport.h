@@ -1,6 +1,9 @@
 #pragma once
 
-#include <QString>
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
 #include <QtTest>
 
 // System tests need capabilities of the machine (root, a cgroup with the cpu
@@ -35,3 +38,29 @@ inline void kvSkipOrFailAt(const QString &reason, const char *file, int line)
         if (!(condition))                                                                          \
             KV_SKIP_OR_FAIL(reason);                                                               \
     } while (false)
+
+// Runs one test function of this executable again in a child process,
+// started through launcher (e.g. "unshare -n --"), with extra environment:
+// for checks that need a process of their own (another display, another
+// network namespace). The child's output is passed on; the result is its
+// exit code, or -1 when it could not run or did not end normally.
+inline int runTestFunctionInChild(const QStringList &launcher, const char *function,
+                                  const QProcessEnvironment &extra)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(extra);
+    QStringList arguments = launcher;
+    arguments << QCoreApplication::applicationFilePath() << QString::fromLatin1(function);
+    const QString program = arguments.takeFirst();
+
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(program, arguments);
+    if (!child.waitForStarted() || !child.waitForFinished(120000)) {
+        child.kill();
+        child.waitForFinished();
+        return -1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "ProgramCgroups.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -15,8 +13,6 @@
 // variable moves that folder. The program runs in a mount namespace of its
 // own with an empty folder mounted over that one. Where no mount namespace
 // can be made (not root), it starts as it is and cannot write there anyway.
-// The program's common cgroup, where this made it, goes with the object:
-// keep the object until the program has ended.
 class ShieldedProgramStart
 {
 public:
@@ -35,7 +31,6 @@ public:
     {
         if (made)
             QDir().rmdir(folder);
-        cgroups.removeNew();
     }
     ShieldedProgramStart(const ShieldedProgramStart &) = delete;
     ShieldedProgramStart &operator=(const ShieldedProgramStart &) = delete;
@@ -56,7 +51,6 @@ public:
     }
 
 private:
-    const ProgramCgroups cgroups;
     QString folder;
     bool shielded = false;
     bool made = false;

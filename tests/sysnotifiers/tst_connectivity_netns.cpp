@@ -1,4 +1,4 @@
-#include "SystemTestSupport.h"
+#include "KvSystemTestSupport.h"
 
 #include "notifiers/KvNetworkNotifier.h"
 

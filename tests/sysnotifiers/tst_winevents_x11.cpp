@@ -1,7 +1,7 @@
 #include "KvLogTail.h"
+#include "KvSystemTestSupport.h"
 #include "KvX11Client.h"
 #include "KvXvfbServer.h"
-#include "SystemTestSupport.h"
 
 #include "notifiers/KvWinEventNotifier.h"
 
@@ -11,9 +11,6 @@
 #include <QtTest>
 
 #include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
 
 // The foreground notifier and the window queries on a real X server: the
 // test starts its own Xvfb and runs its checks in a child process whose GUI

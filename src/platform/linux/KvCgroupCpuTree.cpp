@@ -1,5 +1,6 @@
 #include "platform/linux/KvCgroupCpuTree.h"
 
+#include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
 
 #include <QDir>
@@ -29,7 +30,7 @@ QList<MountEntry> cgroupMounts()
 {
     QList<MountEntry> mounts;
     QByteArray text;
-    if (!KvCgroupCpuTree::readFile(QStringLiteral("/proc/self/mountinfo"), text))
+    if (!KvLinuxProcFs::readFile(QStringLiteral("/proc/self/mountinfo"), text))
         return mounts;
     for (const QByteArray &line : text.split('\n')) {
         const int separator = line.indexOf(" - ");
@@ -73,31 +74,6 @@ bool KvCgroupCpuTree::writeFile(const QString &path, const QByteArray &text)
     return true;
 }
 
-bool KvCgroupCpuTree::readFile(const QString &path, QByteArray &text)
-{
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    text.clear();
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<int>(n));
-    }
-    ::close(fd);
-    return true;
-}
-
 bool KvCgroupCpuTree::prepare()
 {
     if (m_prepared && ::access(QFile::encodeName(m_run).constData(), F_OK) == 0)
@@ -124,7 +100,7 @@ bool KvCgroupCpuTree::findVersion2()
         if (mount.type != "cgroup2")
             continue;
         QByteArray cgroupText;
-        if (!readFile(QStringLiteral("/proc/self/cgroup"), cgroupText))
+        if (!KvLinuxProcFs::readFile(QStringLiteral("/proc/self/cgroup"), cgroupText))
             return false;
         QByteArray ownPath;
         for (const QByteArray &line : cgroupText.split('\n')) {
@@ -146,7 +122,8 @@ bool KvCgroupCpuTree::findVersion2()
         }
         for (const QString &candidate : candidates) {
             QByteArray controllers;
-            if (!readFile(candidate + QStringLiteral("/cgroup.controllers"), controllers) ||
+            if (!KvLinuxProcFs::readFile(candidate + QStringLiteral("/cgroup.controllers"),
+                                         controllers) ||
                 !containsWord(controllers, "cpu"))
                 continue;
             if (!writeFile(candidate + QStringLiteral("/cgroup.subtree_control"), "+cpu"))
@@ -232,7 +209,7 @@ bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
 bool KvCgroupCpuTree::members(const QString &group, QList<pid_t> &pids) const
 {
     QByteArray text;
-    if (!readFile(group + QStringLiteral("/cgroup.procs"), text))
+    if (!KvLinuxProcFs::readFile(group + QStringLiteral("/cgroup.procs"), text))
         return false;
     pids.clear();
     for (const QByteArray &line : text.split('\n')) {
@@ -252,7 +229,7 @@ bool KvCgroupCpuTree::removeGroup(const QString &group)
 QString KvCgroupCpuTree::groupOf(pid_t pid) const
 {
     QByteArray text;
-    if (!readFile(QStringLiteral("/proc/%1/cgroup").arg(pid), text))
+    if (!KvLinuxProcFs::readFile(QStringLiteral("/proc/%1/cgroup").arg(pid), text))
         return QString();
     for (const QByteArray &line : text.split('\n')) {
         const int first = line.indexOf(':');

@@ -46,7 +46,6 @@ public:
     void removeRunDirectory();
 
     static bool writeFile(const QString &path, const QByteArray &text);
-    static bool readFile(const QString &path, QByteArray &text);
 
 private:
     bool findVersion2();

@@ -3,16 +3,11 @@
 #include "platform/linux/KvLinuxHandleTable.h"
 #include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessHandle.h"
+#include "platform/linux/KvLinuxProcessIdentity.h"
 #include "platform/linux/KvLinuxSnapshot.h"
 
 #include <cerrno>
-#include <csignal>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#ifndef SYS_pidfd_open
-#define SYS_pidfd_open 434
-#endif
 
 namespace {
 
@@ -92,7 +87,7 @@ HANDLE KvLinuxKernel::openProcess(DWORD access, DWORD processId)
         failWithErrno();
         return nullptr;
     }
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid_t(processId), 0));
+    const int pidfd = KvLinuxProcessIdentity::openPidfd(processId);
     if (pidfd < 0) {
         failWithErrno();
         return nullptr;

@@ -1,6 +1,6 @@
 #include "platform/linux/KvLinuxProcFs.h"
 
-#include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -11,35 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Reads a small /proc file in one go; /proc files report size 0, so read
-// until the end.
-bool readSmallFile(const char *path, QByteArray &content)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    content.clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
-        }
-        if (got == 0)
-            break;
-        content.append(buffer, int(got));
-        if (content.size() > (1 << 20))
-            break;
-    }
-    ::close(fd);
-    return true;
-}
 
 std::vector<DWORD> numericEntries(const char *path)
 {
@@ -64,6 +35,31 @@ QString fileNameOf(const QString &path)
 
 } // namespace
 
+bool KvLinuxProcFs::readFile(const QString &path, QByteArray &content)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    content.clear();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return false;
+        }
+        if (got == 0)
+            break;
+        content.append(buffer, int(got));
+    }
+    ::close(fd);
+    return true;
+}
+
 std::vector<DWORD> KvLinuxProcFs::processIds()
 {
     return numericEntries("/proc");
@@ -77,38 +73,53 @@ std::vector<DWORD> KvLinuxProcFs::threadIds(DWORD processId)
 
 bool KvLinuxProcFs::readStat(DWORD processId, Stat &stat, DWORD threadId)
 {
-    QByteArray path = "/proc/" + QByteArray::number(processId);
+    QString path = QStringLiteral("/proc/") + QString::number(processId);
     if (threadId)
-        path += "/task/" + QByteArray::number(threadId);
-    path += "/stat";
+        path += QStringLiteral("/task/") + QString::number(threadId);
     QByteArray content;
-    if (!readSmallFile(path.constData(), content))
-        return false;
+    return readFile(path + QStringLiteral("/stat"), content) && parseStat(content, stat);
+}
+
+bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
+{
     // "pid (comm) state ppid ...": comm may hold spaces and parentheses, so
     // it ends at the last ')'.
     const int open = content.indexOf('(');
     const int close = content.lastIndexOf(')');
-    if (open < 0 || close < open) {
-        errno = EINVAL;
-        return false;
-    }
-    stat.comm = QString::fromUtf8(content.mid(open + 1, close - open - 1));
-    const QList<QByteArray> fields = content.mid(close + 2).split(' ');
-    // fields[0] is field 3 of the file (state).
+    const QList<QByteArray> fields =
+        open >= 0 && close > open ? content.mid(close + 2).split(' ') : QList<QByteArray>();
+    // fields[0] is field 3 of the file (state); starttime (22) is the last
+    // one every caller needs.
     auto field = [&fields](int number) -> QByteArray {
         const int index = number - 3;
         return index < fields.size() ? fields.at(index) : QByteArray();
     };
-    stat.parentProcessId = DWORD(field(4).toULong());
+    bool parentOk = false, startOk = false;
+    const DWORD parent = DWORD(field(4).toULong(&parentOk));
+    const quint64 start = field(22).toULongLong(&startOk);
+    if (field(3).isEmpty() || !parentOk || !startOk) {
+        errno = EINVAL;
+        return false;
+    }
+    stat.comm = QString::fromLocal8Bit(content.mid(open + 1, close - open - 1));
+    stat.state = field(3).at(0);
+    stat.parentProcessId = parent;
+    stat.startTime = start;
     stat.nice = field(19).toInt();
-    stat.startTime = field(22).toULongLong();
     stat.policy = field(41).toInt();
+    const uint kernelThreadFlag = 0x00200000; // PF_KTHREAD
+    stat.kernelThread = (field(9).toUInt() & kernelThreadFlag) != 0;
     return true;
 }
 
 bool KvLinuxProcFs::readImagePath(DWORD processId, QString &path)
 {
-    const QByteArray link = "/proc/" + QByteArray::number(processId) + "/exe";
+    return readImageLink(QStringLiteral("/proc/%1/exe").arg(processId), path);
+}
+
+bool KvLinuxProcFs::readImageLink(const QString &linkPath, QString &path)
+{
+    const QByteArray link = QFile::encodeName(linkPath);
     QByteArray target(4096, Qt::Uninitialized);
     const ssize_t length = ::readlink(link.constData(), target.data(), size_t(target.size()));
     if (length < 0)
@@ -121,7 +132,12 @@ bool KvLinuxProcFs::readImagePath(DWORD processId, QString &path)
     static const QByteArray deleted = " (deleted)";
     if (target.endsWith(deleted) && ::access(target.constData(), F_OK) != 0)
         target.chop(deleted.size());
-    path = QString::fromLocal8Bit(target);
+    // Anything but a path (an anonymous file) names no image.
+    if (!target.startsWith('/')) {
+        errno = ENOENT;
+        return false;
+    }
+    path = QFile::decodeName(target);
     return true;
 }
 
@@ -133,8 +149,7 @@ QString KvLinuxProcFs::executableName(DWORD processId, const Stat &stat)
     QString name = stat.comm;
     if (name.size() == 15) {
         QByteArray commandLine;
-        const QByteArray path = "/proc/" + QByteArray::number(processId) + "/cmdline";
-        if (readSmallFile(path.constData(), commandLine)) {
+        if (readFile(QStringLiteral("/proc/%1/cmdline").arg(processId), commandLine)) {
             const QString first = fileNameOf(QString::fromLocal8Bit(commandLine.constData()));
             if (first.startsWith(name))
                 name = first;

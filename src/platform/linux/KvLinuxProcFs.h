@@ -2,6 +2,7 @@
 
 #include "platform/KvPlatformTypes.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -19,9 +20,19 @@ public:
         // Clock ticks after boot: with the id, tells a process from a later
         // one that was given the same id.
         quint64 startTime = 0;
+        char state = '?';
         int nice = 0;
         int policy = 0;
+        // A thread of the kernel's own: listed like a process, but none.
+        bool kernelThread = false;
     };
+
+    // Reads a small kernel file (/proc, cgroups) in one go: such files
+    // report size 0, so it reads until the end.
+    static bool readFile(const QString &path, QByteArray &content);
+
+    // The text of a stat file; fails (EINVAL) when it is cut short.
+    static bool parseStat(const QByteArray &content, Stat &stat);
 
     // The numeric entries of /proc (processes) or /proc/PID/task (threads).
     static std::vector<DWORD> processIds();
@@ -34,6 +45,8 @@ public:
     // an image that was replaced. Fails (errno) for processes the user may
     // not inspect and for kernel threads.
     static bool readImagePath(DWORD processId, QString &path);
+    // The same for the exe link at linkPath.
+    static bool readImageLink(const QString &linkPath, QString &path);
 
     // The executable's file name as a snapshot shows it: the file name of the
     // image where it can be read; otherwise the kernel's name, completed from

@@ -1,10 +1,8 @@
 #include "platform/linux/KvLinuxProcReader.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
-#include <climits>
 #include <ctime>
 #include <unistd.h>
 
@@ -12,11 +10,9 @@ namespace {
 
 QByteArray readSmallFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return QByteArray();
-    // Files under /proc report size 0; read until the end.
-    return file.readAll();
+    QByteArray content;
+    KvLinuxProcFs::readFile(path, content);
+    return content;
 }
 
 bool parseProcessId(const QString &text, DWORD &processId)
@@ -53,47 +49,16 @@ bool KvLinuxProcReader::isReadable() const
 
 bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
 {
-    const QByteArray text = readSmallFile(processPath(processId, "stat"));
-    // "pid (comm) state ppid ..."; comm may itself hold blanks and
-    // parentheses, so it ends at the last ')'.
-    const int open = text.indexOf('(');
-    const int close = text.lastIndexOf(')');
-    if (open < 0 || close < open)
-        return false;
-    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-    // After comm: state(0) ppid(1) ... starttime(19).
-    if (fields.size() < 20 || fields.at(0).isEmpty())
-        return false;
-    bool parentOk = false, startOk = false;
-    const uint parent = fields.at(1).toUInt(&parentOk);
-    const uint flags = fields.at(6).toUInt();
-    const quint64 start = fields.at(19).toULongLong(&startOk);
-    if (!parentOk || !startOk)
-        return false;
-    stat.comm = QString::fromLocal8Bit(text.mid(open + 1, close - open - 1));
-    stat.state = fields.at(0).at(0);
-    stat.parentProcessId = parent;
-    stat.startTime = start;
-    const uint kernelThreadFlag = 0x00200000; // PF_KTHREAD
-    stat.kernelThread = (flags & kernelThreadFlag) != 0;
-    return true;
+    QByteArray text;
+    return KvLinuxProcFs::readFile(processPath(processId, "stat"), text) &&
+           KvLinuxProcFs::parseStat(text, stat);
 }
 
 QString KvLinuxProcReader::executablePath(DWORD processId) const
 {
-    char buffer[PATH_MAX + 1];
-    const QByteArray link = QFile::encodeName(processPath(processId, "exe"));
-    const ssize_t length = ::readlink(link.constData(), buffer, PATH_MAX);
-    if (length <= 0)
-        return QString();
-    QByteArray target(buffer, static_cast<int>(length));
-    // The kernel marks an image that is gone from the file system.
-    static const QByteArray deletedMark(" (deleted)");
-    if (target.endsWith(deletedMark))
-        target.chop(deletedMark.size());
-    if (!target.startsWith('/'))
-        return QString();
-    return QFile::decodeName(target);
+    QString path;
+    KvLinuxProcFs::readImageLink(processPath(processId, "exe"), path);
+    return path;
 }
 
 QStringList KvLinuxProcReader::arguments(DWORD processId) const

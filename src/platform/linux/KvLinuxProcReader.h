@@ -2,6 +2,7 @@
 
 #include "platform/KvPlatformTypes.h"
 #include "platform/KvProcessEventSource.h"
+#include "platform/linux/KvLinuxProcFs.h"
 
 #include <QList>
 #include <QString>
@@ -13,17 +14,7 @@
 class KvLinuxProcReader
 {
 public:
-    // The fields of /proc/PID/stat the event sources use.
-    struct Stat
-    {
-        DWORD parentProcessId = 0;
-        QString comm;
-        // Clock ticks after boot.
-        quint64 startTime = 0;
-        char state = '?';
-        // A thread of the kernel's own: listed like a process, but none.
-        bool kernelThread = false;
-    };
+    using Stat = KvLinuxProcFs::Stat;
 
     explicit KvLinuxProcReader(const QString &procRoot = QStringLiteral("/proc"));
 

@@ -1,14 +1,11 @@
 #include "platform/linux/KvLinuxProcessHandle.h"
 
+#include "platform/linux/KvLinuxProcessIdentity.h"
+
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#ifndef SYS_pidfd_send_signal
-#define SYS_pidfd_send_signal 424
-#endif
 
 KvLinuxProcessHandle::KvLinuxProcessHandle(int pidfd, DWORD processId, DWORD access)
     : fd(pidfd)
@@ -35,5 +32,5 @@ int KvLinuxProcessHandle::sendSignal(int signal) const
 {
     if (fd < 0)
         return ::kill(::getpid(), signal) == 0 ? 0 : errno;
-    return ::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0) == 0 ? 0 : errno;
+    return KvLinuxProcessIdentity::sendSignal(fd, signal) ? 0 : errno;
 }

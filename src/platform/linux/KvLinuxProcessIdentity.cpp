@@ -1,6 +1,5 @@
 #include "platform/linux/KvLinuxProcessIdentity.h"
 
-#include "platform/linux/KvCgroupCpuTree.h"
 #include "platform/linux/KvLinuxProcFs.h"
 
 #include <QByteArray>
@@ -34,7 +33,7 @@ quint64 KvLinuxProcessIdentity::bootTag()
 {
     static const quint64 tag = [] {
         QByteArray bootId;
-        KvCgroupCpuTree::readFile(QStringLiteral("/proc/sys/kernel/random/boot_id"), bootId);
+        KvLinuxProcFs::readFile(QStringLiteral("/proc/sys/kernel/random/boot_id"), bootId);
         quint64 hash = 1469598103934665603ull; // FNV-1a
         for (char c : bootId.trimmed()) {
             hash ^= static_cast<unsigned char>(c);
@@ -49,7 +48,7 @@ bool KvLinuxProcessIdentity::threadGroupOf(DWORD threadId, DWORD &threadGroupId)
 {
     QByteArray status;
     if (threadId == 0 || threadId > DWORD(INT32_MAX) ||
-        !KvCgroupCpuTree::readFile(QStringLiteral("/proc/%1/status").arg(threadId), status)) {
+        !KvLinuxProcFs::readFile(QStringLiteral("/proc/%1/status").arg(threadId), status)) {
         errno = ESRCH;
         return false;
     }

@@ -2,7 +2,6 @@
 
 #include "platform/KvPlatformKernel.h"
 
-#include <QEvent>
 #include <QtGlobal>
 
 #include <cerrno>
@@ -40,29 +39,6 @@ QString signalName(int signalNumber)
         return QStringLiteral("signal %1").arg(signalNumber);
     }
 }
-
-// Hands every activation straight to a callback. (QSocketNotifier's own
-// activated signal is overloaded with private tags, which keeps functors out.)
-class PipeNotifier : public QSocketNotifier
-{
-public:
-    PipeNotifier(int fd, std::function<void()> onReadable)
-        : QSocketNotifier(fd, QSocketNotifier::Read)
-        , onReadable(std::move(onReadable))
-    {}
-
-protected:
-    bool event(QEvent *event) override
-    {
-        if (event->type() != QEvent::SockAct)
-            return QSocketNotifier::event(event);
-        onReadable();
-        return true;
-    }
-
-private:
-    std::function<void()> onReadable;
-};
 
 void reportErrno()
 {
@@ -108,7 +84,8 @@ bool KvLinuxSession::startCatching()
         pipeEnds[0] = pipeEnds[1] = -1;
         return false;
     }
-    notifier = new PipeNotifier(pipeEnds[0], [this] { deliverPending(); });
+    notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { deliverPending(); });
     signalPipe = pipeEnds[1];
 
     for (Caught &entry : caught) {

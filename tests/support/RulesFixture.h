@@ -107,6 +107,16 @@ public:
         processEvents.fireDeleted(KvSimulatedProcessEvents::deletionProperties(id));
     }
 
+    // Takes every process but the test program's own off the machine, so
+    // that the next test starts from an empty process table.
+    void removeOtherProcesses()
+    {
+        for (DWORD id : machine.processIds()) {
+            if (id != machine.currentProcessId())
+                machine.removeProcess(id);
+        }
+    }
+
     static QImage statusImage(const QString &name)
     {
         return QImage(QStringLiteral(":/resources/images/status/%1.png").arg(name))
