@@ -46,19 +46,9 @@ KvLinuxJobs::~KvLinuxJobs()
 {
     instance = nullptr;
     delete watchTimer.data();
-    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
-        Job &job = *it;
-        if (job.group.isEmpty())
-            continue;
-        QList<pid_t> pids;
-        tree.members(job.group, pids);
-        for (pid_t pid : pids) {
-            const QString origin = originFor(job, DWORD(pid));
-            if (!tree.movePid(origin, pid))
-                tree.movePid(tree.top(), pid);
-        }
-        if (!tree.removeGroup(job.group))
-            tree.setRate(job.group, 10000);
+    for (Job &job : jobs) {
+        if (!job.group.isEmpty())
+            release(job);
     }
     jobs.clear();
     tree.removeRunDirectory();
@@ -187,11 +177,8 @@ bool KvLinuxJobs::release(Job &job)
 bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
 {
     const KvLinuxProcessHandle *target = KvLinuxKernel::resolveProcess(process);
-    const int number = [&] {
-        const auto *handle = KvLinuxHandleTable::instance().resolve<KvLinuxJobHandle>(job);
-        return handle ? handle->jobNumber() : 0;
-    }();
-    if (!target || !jobs.contains(number))
+    Job *object = resolveJob(job);
+    if (!target || !object)
         return fail(EBADF);
     if (target->hasExited())
         return fail(ESRCH);
@@ -200,10 +187,9 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
         return fail();
 
-    Job &object = jobs[number];
     if (!tree.prepare())
         return fail();
-    if (restrains(object) && object.group.isEmpty() && !makeGroup(object))
+    if (restrains(*object) && object->group.isEmpty() && !makeGroup(*object))
         return fail();
 
     // Where the process is now; when that is another of our jobs, where it
@@ -215,20 +201,20 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
         if (previous == it->members.end() || previous->stamp != stamp)
             continue;
         member.origin = previous->origin;
-        if (it.key() != number)
+        if (&*it != object)
             it->members.erase(previous);
     }
     if (member.origin.isEmpty())
         member.origin = tree.top();
 
-    const QString destination = restrains(object) ? object.group : member.origin;
+    const QString destination = restrains(*object) ? object->group : member.origin;
     if (current != destination && !tree.movePid(destination, pid_t(processId)))
         return fail();
     // Moved by id: still running afterwards means it was this process.
     if (target->hasExited())
         return fail(ESRCH);
-    object.members.insert(processId, member);
-    if (!object.group.isEmpty())
+    object->members.insert(processId, member);
+    if (!object->group.isEmpty())
         startWatching();
     return true;
 }

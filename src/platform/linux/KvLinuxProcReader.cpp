@@ -25,11 +25,6 @@ bool parseProcessId(const QString &text, DWORD &processId)
     return true;
 }
 
-QVariant textOrInvalid(const QString &text)
-{
-    return text.isEmpty() ? QVariant() : QVariant(text);
-}
-
 } // namespace
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
@@ -132,34 +127,17 @@ QString KvLinuxProcReader::commandLine(const QStringList &arguments)
 KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD knownParent) const
 {
     Stat stat;
-    const bool haveStat = readStat(processId, stat);
-    const QString path = executablePath(processId);
-    const QStringList argv = arguments(processId);
-
-    // The image's file name, as the system names processes; the kernel's
-    // short name (at most 15 characters) where the image cannot be read.
-    QString name;
-    if (!path.isEmpty())
-        name = QFileInfo(path).fileName();
-    else if (haveStat)
-        name = stat.comm;
-
-    QVariant parent;
-    if (knownParent != 0xFFFFFFFF)
-        parent = static_cast<int>(knownParent);
-    else if (haveStat)
-        parent = static_cast<int>(stat.parentProcessId);
-
-    return {
-        {QStringLiteral("CommandLine"), textOrInvalid(commandLine(argv))},
-        {QStringLiteral("ExecutablePath"), textOrInvalid(path)},
-        {QStringLiteral("Handle"), QString::number(processId)},
-        {QStringLiteral("Name"), textOrInvalid(name)},
-        {QStringLiteral("ParentProcessId"), parent},
-    };
+    if (readStat(processId, stat) && knownParent == 0xFFFFFFFF)
+        knownParent = stat.parentProcessId;
+    return creationProperties(processId, knownParent, stat.comm, executablePath(processId));
 }
 
-KvPropertyList KvLinuxProcReader::deletionProperties(DWORD processId)
+KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD parent,
+                                                     const QString &comm, const QString &path) const
 {
-    return {{QStringLiteral("Handle"), QString::number(processId)}};
+    // The image's file name, as the system names processes; the kernel's
+    // short name (at most 15 characters) where the image cannot be read.
+    const QString name = path.isEmpty() ? comm : QFileInfo(path).fileName();
+    return KvProcessEventSource::creationProperties(processId, parent, path,
+                                                    commandLine(arguments(processId)), name);
 }

@@ -46,7 +46,10 @@ public:
     // creator is known from the fork, and the parent in /proc otherwise
     // (which a dead creator's orphan no longer names).
     KvPropertyList creationProperties(DWORD processId, DWORD knownParent = 0xFFFFFFFF) const;
-    static KvPropertyList deletionProperties(DWORD processId);
+    // The same from what the caller has just read (parent 0xFFFFFFFF:
+    // unknown); only the arguments are read here.
+    KvPropertyList creationProperties(DWORD processId, DWORD parent, const QString &comm,
+                                      const QString &path) const;
 
     // The arguments joined with blanks, each argument that holds a blank in
     // double quotes.

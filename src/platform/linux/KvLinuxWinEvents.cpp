@@ -41,6 +41,19 @@ template<class T> struct XcbReply
     }
 };
 
+// The first 32-bit value of a window's property, where it has one.
+bool readProperty32(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t property,
+                    xcb_atom_t type, uint32_t &value)
+{
+    XcbReply<xcb_get_property_reply_t> reply;
+    reply.reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, type, 0, 1), &reply.error);
+    if (!reply.reply || reply.reply->format != 32 || xcb_get_property_value_length(reply.reply) < 4)
+        return false;
+    value = *static_cast<uint32_t *>(xcb_get_property_value(reply.reply));
+    return true;
+}
+
 } // namespace
 
 KvPlatformWinEvents *KvPlatformWinEvents::native()
@@ -194,29 +207,17 @@ xcb_atom_t KvLinuxWinEvents::internAtom(const char *name)
 
 xcb_window_t KvLinuxWinEvents::activeWindow()
 {
-    XcbReply<xcb_get_property_reply_t> property;
-    property.reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, root, activeWindowAtom, XCB_ATOM_WINDOW, 0, 1),
-        &property.error);
-    if (!property.reply || property.reply->format != 32 ||
-        xcb_get_property_value_length(property.reply) < 4)
+    uint32_t window = XCB_WINDOW_NONE;
+    if (!readProperty32(connection, root, activeWindowAtom, XCB_ATOM_WINDOW, window))
         return XCB_WINDOW_NONE;
-    return *static_cast<xcb_window_t *>(xcb_get_property_value(property.reply));
+    return window;
 }
 
 bool KvLinuxWinEvents::windowPid(xcb_window_t window, DWORD &processId)
 {
-    if (pidAtom == XCB_ATOM_NONE)
-        return false;
-    XcbReply<xcb_get_property_reply_t> property;
-    property.reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1),
-        &property.error);
-    if (!property.reply || property.reply->format != 32 ||
-        xcb_get_property_value_length(property.reply) < 4)
-        return false;
-    const uint32_t pid = *static_cast<uint32_t *>(xcb_get_property_value(property.reply));
-    if (pid == 0)
+    uint32_t pid = 0;
+    if (pidAtom == XCB_ATOM_NONE ||
+        !readProperty32(connection, window, pidAtom, XCB_ATOM_CARDINAL, pid) || pid == 0)
         return false;
     processId = pid;
     return true;

@@ -33,7 +33,8 @@ bool KvProcPollingSource::hasRunProgram(const KvLinuxProcReader::Stat &stat,
 void KvProcPollingSource::report(DWORD processId, Known &known, DWORD parentId)
 {
     known.reported = true;
-    emit instanceCreated(m_reader.creationProperties(processId, parentId));
+    emit instanceCreated(
+        m_reader.creationProperties(processId, parentId, known.comm, known.executablePath));
 }
 
 void KvProcPollingSource::scan(bool reportChanges)
@@ -80,7 +81,7 @@ void KvProcPollingSource::scan(bool reportChanges)
     // Whatever is left of the last listing has ended, or its id was reused.
     for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
         if (reportChanges && it->reported)
-            emit instanceDeleted(KvLinuxProcReader::deletionProperties(it.key()));
+            emit instanceDeleted(deletionProperties(it.key()));
     }
 
     for (const auto &entry : qAsConst(fresh)) {

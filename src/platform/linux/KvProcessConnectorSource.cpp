@@ -227,7 +227,7 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
 void KvProcessConnectorSource::reportEnd(DWORD threadGroup)
 {
     m_leaderGone.remove(threadGroup);
-    emit instanceDeleted(KvLinuxProcReader::deletionProperties(threadGroup));
+    emit instanceDeleted(deletionProperties(threadGroup));
 }
 
 void KvProcessConnectorSource::checkPending()

@@ -113,22 +113,15 @@ bool KvRoutingTable::readLinksUp(QSet<int> &links)
     request.header.nlmsg_type = RTM_GETLINK;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.link.ifi_family = AF_UNSPEC;
-    bool interrupted = false;
-    const bool ok = dump(
-        &request, sizeof request,
-        [&links](const nlmsghdr *message) {
-            if (message->nlmsg_type != RTM_NEWLINK)
-                return;
-            const auto *link = static_cast<const ifinfomsg *>(NLMSG_DATA(message));
-            // Up, and with a carrier: a default route over a cable that is
-            // out carries nothing.
-            if ((link->ifi_flags & IFF_UP) && (link->ifi_flags & IFF_RUNNING))
-                links.insert(link->ifi_index);
-        },
-        interrupted);
-    if (ok && interrupted)
-        errno = EAGAIN;
-    return ok && !interrupted;
+    return dump(&request, sizeof request, [&links](const nlmsghdr *message) {
+        if (message->nlmsg_type != RTM_NEWLINK)
+            return;
+        const auto *link = static_cast<const ifinfomsg *>(NLMSG_DATA(message));
+        // Up, and with a carrier: a default route over a cable that is out
+        // carries nothing.
+        if ((link->ifi_flags & IFF_UP) && (link->ifi_flags & IFF_RUNNING))
+            links.insert(link->ifi_index);
+    });
 }
 
 bool KvRoutingTable::hasDefaultRoute(unsigned char family, const QSet<int> &links, bool &found)
@@ -138,25 +131,18 @@ bool KvRoutingTable::hasDefaultRoute(unsigned char family, const QSet<int> &link
     request.header.nlmsg_type = RTM_GETROUTE;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.route.rtm_family = family;
-    bool interrupted = false;
     found = false;
-    const bool ok = dump(
-        &request, sizeof request,
-        [&](const nlmsghdr *message) {
-            if (message->nlmsg_type == RTM_NEWROUTE &&
-                message->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg)) &&
-                static_cast<const rtmsg *>(NLMSG_DATA(message))->rtm_family == family &&
-                routeLeadsOut(message, links))
-                found = true;
-        },
-        interrupted);
-    if (ok && interrupted)
-        errno = EAGAIN;
-    return ok && !interrupted;
+    return dump(&request, sizeof request, [&](const nlmsghdr *message) {
+        if (message->nlmsg_type == RTM_NEWROUTE &&
+            message->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg)) &&
+            static_cast<const rtmsg *>(NLMSG_DATA(message))->rtm_family == family &&
+            routeLeadsOut(message, links))
+            found = true;
+    });
 }
 
 bool KvRoutingTable::dump(const void *request, unsigned length,
-                          const std::function<void(const nlmsghdr *)> &handle, bool &interrupted)
+                          const std::function<void(const nlmsghdr *)> &handle)
 {
     // The request is copied so that it can carry this dump's sequence number.
     QByteArray message(static_cast<const char *>(request), static_cast<int>(length));
@@ -173,6 +159,13 @@ bool KvRoutingTable::dump(const void *request, unsigned length,
         return false;
 
     QByteArray buffer(ReceiveBufferSize, Qt::Uninitialized);
+    // A complete dump counts only when no change came in between.
+    bool interrupted = false;
+    auto finished = [&interrupted] {
+        if (interrupted)
+            errno = EAGAIN;
+        return !interrupted;
+    };
     for (;;) {
         const ssize_t received =
             ::recv(socket, buffer.data(), static_cast<size_t>(buffer.size()), 0);
@@ -195,11 +188,11 @@ bool KvRoutingTable::dump(const void *request, unsigned length,
             if (answer->nlmsg_flags & NLM_F_DUMP_INTR)
                 interrupted = true;
             if (answer->nlmsg_type == NLMSG_DONE)
-                return true;
+                return finished();
             if (answer->nlmsg_type == NLMSG_ERROR) {
                 const auto *error = static_cast<const nlmsgerr *>(NLMSG_DATA(answer));
                 if (error->error == 0)
-                    return true;
+                    return finished();
                 errno = -error->error;
                 return false;
             }

@@ -24,10 +24,10 @@ private:
     bool readLinksUp(QSet<int> &links);
     bool hasDefaultRoute(unsigned char family, const QSet<int> &links, bool &found);
     // Sends a dump request and hands every answer to handle. False with
-    // errno set on failure; interrupted is set when the kernel's tables
-    // changed during the dump, so that the answers are not consistent.
+    // errno set on failure, EAGAIN when the kernel's tables changed during
+    // the dump, so that the answers are not consistent.
     bool dump(const void *request, unsigned length,
-              const std::function<void(const nlmsghdr *)> &handle, bool &interrupted);
+              const std::function<void(const nlmsghdr *)> &handle);
 
     int socket;
     unsigned sequence = 0;

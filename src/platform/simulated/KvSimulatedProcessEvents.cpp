@@ -2,15 +2,6 @@
 
 #include "platform/KvPlatformKernel.h"
 
-namespace {
-
-QVariant textOrInvalid(const QString &text)
-{
-    return text.isEmpty() ? QVariant() : QVariant(text);
-}
-
-} // namespace
-
 std::unique_ptr<KvProcessEventSource> KvSimulatedProcessEvents::subscribe()
 {
     if (m_subscribeFailure) {
@@ -64,18 +55,13 @@ KvPropertyList KvSimulatedProcessEvents::creationProperties(DWORD processId, DWO
                                                             const QString &commandLine,
                                                             const QString &name)
 {
-    return {
-        {QStringLiteral("CommandLine"), textOrInvalid(commandLine)},
-        {QStringLiteral("ExecutablePath"), textOrInvalid(executablePath)},
-        {QStringLiteral("Handle"), QString::number(processId)},
-        {QStringLiteral("Name"), textOrInvalid(name)},
-        {QStringLiteral("ParentProcessId"), static_cast<int>(parentProcessId)},
-    };
+    return KvProcessEventSource::creationProperties(processId, parentProcessId, executablePath,
+                                                    commandLine, name);
 }
 
 KvPropertyList KvSimulatedProcessEvents::deletionProperties(DWORD processId)
 {
-    return {{QStringLiteral("Handle"), QString::number(processId)}};
+    return KvProcessEventSource::deletionProperties(processId);
 }
 
 int KvSimulatedProcessEvents::liveSubscriptions() const
