@@ -98,16 +98,18 @@ void KvProcessNotifier::on_instanceCreationObject_indicate(KvPropertyList proper
     if (executablePath.isEmpty() && !commandLine.isEmpty())
         executablePath = pathFromCommandLine(commandLine);
 
-    if (name.isEmpty() && executablePath.isEmpty()) {
-        record.resolveFilePath();
-    } else {
+    if (!executablePath.isEmpty()) {
+        // A path the event carried is taken as it is, directory or not.
         record.fileInfo.setFile(executablePath);
         record.fileInfo.readVersionInfo();
-        if (executablePath.isEmpty()) {
+    } else {
+        // The bare name stays should the process be gone before its full
+        // path can be asked for.
+        if (!name.isEmpty()) {
             record.fileInfo.setFile(name);
             record.fileInfo.readVersionInfo();
-            record.resolveFilePath();
         }
+        record.resolveFilePath();
     }
 
     kvInfo(lcNotifier) << "process #" << record.processId << " started ("

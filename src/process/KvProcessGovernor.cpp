@@ -158,25 +158,31 @@ void KvProcessGovernor::suspend(DWORD processId)
                            << " is this program itself and is not restrained";
         return;
     }
-    KvPlatformJobs &platform = KvPlatformJobs::current();
     const quint64 creationTime = creationTimeOf(processId);
     lastSuspensions.insert(processId, Applied{0, creationTime});
     record(KvRestrictionJournal::Suspension, processId, creationTime);
 
-    bool suspended = false;
+    if (actOnThreads(processId, "suspend", &KvPlatformJobs::suspendThread))
+        kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+}
+
+bool KvProcessGovernor::actOnThreads(DWORD processId, const char *purpose,
+                                     DWORD (KvPlatformJobs::*act)(HANDLE))
+{
+    KvPlatformJobs &platform = KvPlatformJobs::current();
+    bool opened = false;
     const QList<KvThreadInfo> threads = snapshotThreads(processId);
     for (const KvThreadInfo &thread : threads) {
         KvHandle handle(platform.openThread(KvPlatformJobs::ThreadSuspendResume, thread.threadId));
         if (!handle.isValid()) {
             kvCriticalWithError(lcGovernor)
-                << "failed to open thread #" << thread.threadId << " to suspend";
+                << "failed to open thread #" << thread.threadId << " to " << purpose;
             continue;
         }
-        platform.suspendThread(handle.get());
-        suspended = true;
+        (platform.*act)(handle.get());
+        opened = true;
     }
-    if (suspended)
-        kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+    return opened;
 }
 
 // ---- groups
@@ -277,17 +283,7 @@ void KvProcessGovernor::revertSuspension(const Restriction &restriction)
         forget(KvRestrictionJournal::Suspension, restriction);
         return;
     }
-    KvPlatformJobs &platform = KvPlatformJobs::current();
-    const QList<KvThreadInfo> threads = snapshotThreads(processId);
-    for (const KvThreadInfo &thread : threads) {
-        KvHandle handle(platform.openThread(KvPlatformJobs::ThreadSuspendResume, thread.threadId));
-        if (!handle.isValid()) {
-            kvCriticalWithError(lcGovernor)
-                << "failed to open thread #" << thread.threadId << " to resume";
-            continue;
-        }
-        platform.resumeThread(handle.get());
-    }
+    actOnThreads(processId, "resume", &KvPlatformJobs::resumeThread);
     kvInfo(lcGovernor) << "process #" << processId << " threads resumed";
     forget(KvRestrictionJournal::Suspension, restriction);
 }

@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QSharedPointer>
 
+class KvPlatformJobs;
+
 // The one component that acts on other processes: it caps a process's CPU
 // use through a job with a hard CPU-rate cap, or suspends every thread of
 // it, and keeps what it did in restriction groups, one per active rule, so
@@ -94,6 +96,10 @@ private:
     void fillProcessTable();
     bool isOwnProcess(DWORD processId) const;
     quint64 creationTimeOf(DWORD processId) const;
+    // Opens every thread the process has now and applies act to it; a thread
+    // that cannot be opened is logged with the purpose it was opened for.
+    // True when at least one thread was opened.
+    bool actOnThreads(DWORD processId, const char *purpose, DWORD (KvPlatformJobs::*act)(HANDLE));
     Restriction completed(const Restriction &restriction);
     void revert(const Restriction &restriction);
     void revertCap(const Restriction &restriction);

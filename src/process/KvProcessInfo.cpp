@@ -8,12 +8,6 @@ namespace {
 const DWORD systemIdleProcessId = 0;
 const DWORD systemProcessId = 4;
 
-bool hasNoDirectory(const QFileInfo &info)
-{
-    const QString path = info.path();
-    return path.isEmpty() || path == QLatin1String(".");
-}
-
 } // namespace
 
 void KvProcessInfo::resolveFilePath()
@@ -38,11 +32,17 @@ void KvProcessInfo::resolveFilePath()
 
 void KvProcessInfo::resolveFilePath(HANDLE process)
 {
-    if (!hasNoDirectory(fileInfo))
+    if (hasResolvedPath())
         return;
     QString path;
     if (!KvPlatformKernel::current().queryFullProcessImageName(process, path))
         return;
     fileInfo.setFile(path);
     fileInfo.readVersionInfo();
+}
+
+bool KvProcessInfo::hasResolvedPath() const
+{
+    const QString directory = fileInfo.path();
+    return !directory.isEmpty() && directory != QLatin1String(".");
 }

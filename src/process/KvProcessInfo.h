@@ -19,6 +19,10 @@ public:
     // directory yet; a path with a directory is left as it is.
     void resolveFilePath(HANDLE process);
 
+    // Whether fileInfo holds a path with a directory, as resolving finds it,
+    // rather than a bare name or nothing.
+    bool hasResolvedPath() const;
+
     DWORD processId = noProcessId;
     DWORD parentProcessId = noProcessId;
     KvFileInfo fileInfo;

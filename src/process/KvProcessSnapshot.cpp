@@ -19,8 +19,7 @@ QList<KvProcessInfo> snapshotProcesses(int flags)
 
         if ((flags & SkipUnnamed) && process.fileInfo.fileName().isEmpty())
             continue;
-        const QString directory = process.fileInfo.path();
-        if ((flags & SkipUnresolved) && (directory.isEmpty() || directory == QLatin1String(".")))
+        if ((flags & SkipUnresolved) && !process.hasResolvedPath())
             continue;
         processes.append(process);
     }

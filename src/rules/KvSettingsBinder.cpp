@@ -31,14 +31,13 @@ void KvSettingsBinder::bindGroup(const QString &key, const QList<QAbstractButton
 
 void KvSettingsBinder::sync(bool save)
 {
+    if (!settings)
+        return;
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
-        KvSettings *target = it->settings ? it->settings : settings;
-        if (!target)
-            continue;
         if (save)
-            this->save(it.key(), it.value(), *target);
+            this->save(it.key(), it.value(), *settings);
         else
-            load(it.key(), it.value(), *target);
+            load(it.key(), it.value(), *settings);
     }
 }
 

@@ -36,7 +36,6 @@ private:
     {
         QList<QAbstractButton *> buttons;
         QWidget *widget = nullptr;
-        KvSettings *settings = nullptr; // null: the binder's own handle
     };
 
     void load(const QString &key, const Binding &binding, KvSettings &settings);

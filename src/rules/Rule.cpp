@@ -71,7 +71,16 @@ void Rule::resolveForeground(HWND window)
     KvPlatformWinEvents::current().getWindowThreadProcessId(window, &processId);
     owner.processId = processId;
     owner.parentProcessId = KvProcessInfo::noProcessId;
-    owner.resolveFilePath();
+    // Every rule follows every change of the foreground window. The owner is
+    // nearly always in the governor's table with its path already found:
+    // taking the file from there spares each rule opening the process, and
+    // the file's canonical path, once worked out for the background test,
+    // stays with the record for the next comparisons.
+    const QSharedPointer<KvProcessInfo> known = governor->processes().value(processId);
+    if (known && known->hasResolvedPath())
+        owner.fileInfo = known->fileInfo;
+    else
+        owner.resolveFilePath();
     foreground = owner;
 }
 

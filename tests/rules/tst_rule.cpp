@@ -91,6 +91,7 @@ private slots:
     void notRunningCondition();
     void foregroundCountsOnlyTheOwningProcess();
     void backgroundWithTwoInstancesOfOneProgram();
+    void foregroundProgramIsKnownWithoutOpeningIt();
     void delayEndsInActiveAndRestrictsWhatStartedMeanwhile();
     void delayCancelled_data();
     void delayCancelled();
@@ -514,6 +515,33 @@ void TestRule::backgroundWithTwoInstancesOfOneProgram()
     // empty file: every editor counts as background again.
     winEvents->setForegroundWindow(reinterpret_cast<HWND>(quintptr(0x999)));
     QCOMPARE(rule->state(), RuleState::Active);
+}
+
+void TestRule::foregroundProgramIsKnownWithoutOpeningIt()
+{
+    machine->addProcess(QStringLiteral("/usr/bin/editor"));
+    const DWORD elevated = machine->addProcess(QStringLiteral("/usr/bin/editor"));
+    const DWORD builder = machine->addProcess(QStringLiteral("/usr/bin/builder"));
+    RuleSpec spec;
+    spec.conditions = QStringList{QStringLiteral("editor")};
+    spec.state = RuleOptions::Background;
+    spec.targets = QStringList{QStringLiteral("builder")};
+    Rule *rule = makeRule(0x71, spec);
+
+    // An instance this program may not open takes the foreground. The program
+    // knows its path all the same, so the other instance is no background.
+    machine->failOpenProcess(elevated, 5);
+    setForeground(elevated);
+    QCOMPARE(rule->state(), RuleState::Inactive);
+    QCOMPARE(cpuRateOf(builder), DWORD(10000));
+
+    // An instance whose start has not been reported yet is looked up.
+    machine->failOpenProcess(elevated, 0);
+    setForeground(builder);
+    QCOMPARE(rule->state(), RuleState::Active);
+    const DWORD unreported = machine->addProcess(QStringLiteral("/usr/bin/editor"));
+    setForeground(unreported);
+    QCOMPARE(rule->state(), RuleState::Inactive);
 }
 
 void TestRule::delayEndsInActiveAndRestrictsWhatStartedMeanwhile()
