@@ -101,13 +101,6 @@ bool Rule::satisfiesState(unsigned conditionState, const KvProcessInfo &process)
     }
 }
 
-bool Rule::matchesCondition(const QString &pattern, const KvProcessInfo &process)
-{
-    if (!RulePattern::compiled(pattern).matches(process.fileInfo.filePath()))
-        return false;
-    return satisfiesState(m_options.conditionState(), process);
-}
-
 bool Rule::conditionsMet()
 {
     if (m_options.internetConnection()) {
