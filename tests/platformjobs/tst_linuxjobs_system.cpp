@@ -3,6 +3,7 @@
 #include "platform/KvPlatformJobs.h"
 #include "platform/KvPlatformKernel.h"
 #include "platform/linux/KvLinuxJobs.h"
+#include "platform/linux/KvLinuxProcFs.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 // The Linux job backend against the kernel: what it writes into the cgroup
@@ -30,6 +32,7 @@ private slots:
     void groupOutlivesItsHandleUntilEmpty();
     void leftoversOfADeadRunAreEmptiedAndRemoved();
     void suspendCountsAndForeignStops();
+    void endedThreadDoesNotKeepItsProcessStopped();
 
 private:
     pid_t startSleeper();
@@ -253,6 +256,44 @@ void TestLinuxJobsSystem::suspendCountsAndForeignStops()
     handles.append(readOnly);
     QCOMPARE(jobs.suspendThread(readOnly), KvPlatformJobs::SuspendFailed);
     QCOMPARE(kernel.lastError(), DWORD(EACCES));
+}
+
+void TestLinuxJobsSystem::endedThreadDoesNotKeepItsProcessStopped()
+{
+    // A child with a second thread that ends when told to.
+    int release[2];
+    QVERIFY(::pipe(release) == 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::thread([fd = release[0]] {
+            char byte;
+            (void)::read(fd, &byte, 1);
+        }).detach();
+        for (;;)
+            ::pause();
+    }
+    children.append(child);
+    ::close(release[0]);
+    QTRY_COMPARE_WITH_TIMEOUT(KvLinuxProcFs::threadIds(DWORD(child)).size(), size_t(2), 30000);
+    DWORD second = 0;
+    for (DWORD thread : KvLinuxProcFs::threadIds(DWORD(child)))
+        second = thread != DWORD(child) ? thread : second;
+    HANDLE mainThread = jobs.openThread(KvPlatformJobs::ThreadSuspendResume, DWORD(child));
+    HANDLE secondThread = jobs.openThread(KvPlatformJobs::ThreadSuspendResume, second);
+    QVERIFY(mainThread && secondThread);
+    handles << mainThread << secondThread;
+
+    QVERIFY(::write(release[1], "x", 1) == 1);
+    ::close(release[1]);
+    QTRY_COMPARE_WITH_TIMEOUT(KvLinuxProcFs::threadIds(DWORD(child)).size(), size_t(1), 30000);
+
+    // Its handle still counts a suspension of the thread that is gone; the
+    // last live thread's resume must continue the process all the same.
+    QCOMPARE(jobs.suspendThread(secondThread), DWORD(0));
+    QCOMPARE(jobs.suspendThread(mainThread), DWORD(0));
+    QTRY_COMPARE_WITH_TIMEOUT(KvProcFsProbe::processState(child), 'T', 30000);
+    QCOMPARE(jobs.resumeThread(mainThread), DWORD(1));
+    QTRY_VERIFY_WITH_TIMEOUT(KvProcFsProbe::processState(child) != 'T', 30000);
 }
 
 QTEST_GUILESS_MAIN(TestLinuxJobsSystem)

@@ -233,7 +233,7 @@ void KvLinuxJobs::jobHandleClosed(int jobNumber)
     if (found == instance->jobs.end())
         return;
     found->referenced = false;
-    instance->watchJob(jobNumber, *found);
+    instance->watchJob(*found);
 }
 
 void KvLinuxJobs::startWatching()
@@ -255,14 +255,14 @@ void KvLinuxJobs::watchJobs()
         auto found = jobs.find(number);
         if (found == jobs.end())
             continue;
-        watchJob(number, *found);
+        watchJob(*found);
         anyGroup = anyGroup || (jobs.contains(number) && !jobs[number].group.isEmpty());
     }
     if (!anyGroup && watchTimer)
         watchTimer->stop();
 }
 
-void KvLinuxJobs::watchJob(int number, Job &job)
+void KvLinuxJobs::watchJob(Job &job)
 {
     // A group left behind because a member could not be moved out at once.
     if (!job.group.isEmpty() && !restrains(job))
@@ -297,6 +297,7 @@ void KvLinuxJobs::watchJob(int number, Job &job)
     // Without a group nothing restrains the members, and without a handle
     // nothing can cap them again.
     if (!job.referenced && (job.members.isEmpty() || job.group.isEmpty())) {
+        const int number = job.number; // the key must outlive the entry it removes
         if (job.group.isEmpty() || tree.removeGroup(job.group))
             jobs.remove(number);
     }

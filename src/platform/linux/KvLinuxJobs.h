@@ -83,7 +83,7 @@ private:
     // Where a process that is not a member goes: the origin of its nearest
     // ancestor among the members.
     QString originFor(const Job &job, DWORD processId) const;
-    void watchJob(int number, Job &job);
+    void watchJob(Job &job);
     void startWatching();
     bool fail(int error = 0);
 

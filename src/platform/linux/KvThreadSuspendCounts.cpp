@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <iterator>
 #include <unistd.h>
 
 KvThreadSuspendCounts::~KvThreadSuspendCounts()
@@ -62,11 +61,15 @@ DWORD KvThreadSuspendCounts::resume(DWORD processId, quint64 stamp, DWORD thread
     }
     found->counts.erase(thread);
     // Threads that ended while counted would keep the process stopped for
-    // good; a revert lists only the threads that exist.
+    // good; a revert lists only the threads that exist. One live thread still
+    // counted keeps it stopped anyway, so the search ends there: resuming
+    // every thread of a large process in turn stays linear.
     for (auto it = found->counts.begin(); it != found->counts.end();) {
         const QByteArray task =
             "/proc/" + QByteArray::number(processId) + "/task/" + QByteArray::number(it.key());
-        it = ::access(task.constData(), F_OK) == 0 ? std::next(it) : found->counts.erase(it);
+        if (::access(task.constData(), F_OK) == 0)
+            break;
+        it = found->counts.erase(it);
     }
     if (found->counts.isEmpty()) {
         // A process that has ended meanwhile needs no continuing.
