@@ -48,8 +48,6 @@ public:
     // Starts afresh with nothing in force.
     bool clear();
 
-    const QList<Entry> &entries() const { return held; }
-
 private:
     bool write();
 

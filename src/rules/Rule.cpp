@@ -101,13 +101,6 @@ bool Rule::satisfiesState(unsigned conditionState, const KvProcessInfo &process)
     }
 }
 
-bool Rule::matchesCondition(const QString &pattern, const KvProcessInfo &process)
-{
-    if (!RulePattern::compiled(pattern).matches(process.fileInfo.filePath()))
-        return false;
-    return satisfiesState(m_options.conditionState(), process);
-}
-
 bool Rule::conditionsMet()
 {
     if (m_options.internetConnection()) {
@@ -167,19 +160,19 @@ bool Rule::isTarget(const KvProcessInfo &process, const QList<RulePattern> &targ
 
 void Rule::restrict(const KvProcessInfo &process)
 {
+    using Restriction = KvProcessGovernor::Restriction;
     const DWORD processId = process.processId;
-    KvProcessGovernor::Restriction restriction;
-    restriction.processId = processId;
+    Restriction restriction;
     bool applied = true;
 
     switch (m_options.targetAction()) {
     case RuleOptions::LimitCpu:
-        restriction.action = RuleOptions::LimitCpu;
-        restriction.job = governor->limitCpu(processId, m_options.cpuLimit());
+        restriction = Restriction(KvProcessGovernor::LimitCpu, processId,
+                                  governor->limitCpu(processId, m_options.cpuLimit()));
         break;
     case RuleOptions::Suspend:
-        restriction.action = RuleOptions::Suspend;
         governor->suspend(processId);
+        restriction = Restriction(KvProcessGovernor::Suspend, processId);
         break;
     default:
         applied = false;

@@ -42,9 +42,6 @@ public:
     // Cancels the delay or lifts every restriction the rule made.
     void deactivate();
 
-    // Whether the process satisfies one pattern of the condition list, given
-    // the rule's foreground state.
-    bool matchesCondition(const QString &pattern, const KvProcessInfo &process);
     // Whether the process matches a pattern of the target list.
     bool isTarget(const KvProcessInfo &process);
 

@@ -50,11 +50,9 @@ RulesModel::RulesModel()
 
     settings.beginGroup(QLatin1String(RuleOptions::rulesGroup));
 
-    const int count = rowCount();
-    if (count != rules.size()) {
-        for (int row = 0; row < count; ++row)
-            ruleFor(idAt(row));
-    }
+    const QStringList groups = ruleGroups();
+    for (const QString &group : groups)
+        ruleFor(RuleOptions::idFromGroupName(group));
 
     const QList<QSharedPointer<Rule>> loaded = rules.values();
     for (const QSharedPointer<Rule> &rule : loaded) {
