@@ -84,8 +84,11 @@ void Rule::resolveForeground(HWND window)
     foreground = owner;
 }
 
-bool Rule::satisfiesState(unsigned conditionState, const KvProcessInfo &process) const
+bool Rule::matchesCondition(const RulePattern &pattern, unsigned conditionState,
+                            const KvProcessInfo &process) const
 {
+    if (!pattern.matches(process.fileInfo.filePath()))
+        return false;
     switch (conditionState) {
     case RuleOptions::Anyhow:
         return true;
@@ -134,9 +137,9 @@ bool Rule::conditionsMet()
         bool matched = false;
         for (auto it = processes.cbegin(); it != processes.cend() && !matched; ++it) {
             const KvProcessInfo &process = **it;
-            matched =
-                pattern.matches(process.fileInfo.filePath()) &&
-                (status == RuleOptions::NotRunning || satisfiesState(conditionState, process));
+            matched = status == RuleOptions::NotRunning
+                          ? pattern.matches(process.fileInfo.filePath())
+                          : matchesCondition(pattern, conditionState, process);
         }
         // Running wants a satisfying process; NotRunning wants no match at all.
         if (matched != (status == RuleOptions::Running))

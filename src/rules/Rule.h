@@ -60,8 +60,10 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // The foreground test of one process that matches a condition pattern.
-    bool satisfiesState(unsigned conditionState, const KvProcessInfo &process) const;
+    // Whether the process satisfies one pattern of a Running condition,
+    // foreground state included.
+    bool matchesCondition(const RulePattern &pattern, unsigned conditionState,
+                          const KvProcessInfo &process) const;
     bool isTarget(const KvProcessInfo &process, const QList<RulePattern> &targets) const;
     void restrict(const KvProcessInfo &process);
     void restrictAllTargets();
