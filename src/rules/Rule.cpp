@@ -259,6 +259,12 @@ void Rule::notifyModel()
         model->ruleStatusChanged(row);
 }
 
+void Rule::activateIfApplicable()
+{
+    if (m_options.enabled() && conditionsMet())
+        activate(true);
+}
+
 void Rule::activateIfConditionsMet()
 {
     if (conditionsMet()) {

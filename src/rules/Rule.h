@@ -41,6 +41,9 @@ public:
     void activate(bool useDelay);
     // Cancels the delay or lifts every restriction the rule made.
     void deactivate();
+    // Activates (with its delay) an Inactive rule that is enabled and whose
+    // conditions hold, as when it is loaded, added or edited.
+    void activateIfApplicable();
 
     // Whether the process matches a pattern of the target list.
     bool isTarget(const KvProcessInfo &process);

@@ -55,10 +55,8 @@ RulesModel::RulesModel()
         ruleFor(RuleOptions::idFromGroupName(group));
 
     const QList<QSharedPointer<Rule>> loaded = rules.values();
-    for (const QSharedPointer<Rule> &rule : loaded) {
-        if (rule->options().enabled() && rule->conditionsMet())
-            rule->activate(true);
-    }
+    for (const QSharedPointer<Rule> &rule : loaded)
+        rule->activateIfApplicable();
 
     winEventNotifier.addHook(KvPlatformWinEvents::EventSystemForeground);
 }

@@ -61,8 +61,7 @@ void MainWindow::editRule(const QModelIndex &index)
     const QSharedPointer<Rule> rule = rulesModel.ruleFor(id);
     if (rule->state() != RuleState::Inactive) {
         rule->deactivate();
-        if (rule->options().enabled() && rule->conditionsMet())
-            rule->activate(true);
+        rule->activateIfApplicable();
     }
     announceChangedRule(id);
 }
@@ -96,9 +95,7 @@ void MainWindow::on_ruleAdd_clicked(bool checked)
     const int row = rulesModel.rowOf(id);
     if (row >= 0)
         rulesModel.insertRow(row, QModelIndex());
-    const QSharedPointer<Rule> rule = rulesModel.ruleFor(id);
-    if (rule->options().enabled() && rule->conditionsMet())
-        rule->activate(true);
+    rulesModel.ruleFor(id)->activateIfApplicable();
     announceChangedRule(id);
 }
 
