@@ -4,7 +4,7 @@
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
-#include "KvProcFsProbe.h"
+#include "ProcFsProbe.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
@@ -54,13 +54,13 @@ struct Window
 Window measure(qint64 pid)
 {
     runEventLoop(settleMs);
-    const qint64 before = KvProcFsProbe::cpuTicks(pid);
+    const qint64 before = ProcFsProbe::cpuTicks(pid);
     const double ownBefore = ownCpuSeconds();
     QElapsedTimer timer;
     timer.start();
     runEventLoop(windowMs);
     Window window;
-    window.share = double(KvProcFsProbe::cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
+    window.share = double(ProcFsProbe::cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
                    (timer.elapsed() / 1000.0) / cpuCount();
     window.ownSeconds = ownCpuSeconds() - ownBefore;
     return window;
@@ -71,7 +71,7 @@ Window measure(qint64 pid)
 int main(int argc, char **argv)
 {
     if (argc > 2 && QByteArray(argv[1]) == "busy")
-        KvProcFsProbe::runBusy(std::max(1, std::atoi(argv[2])));
+        ProcFsProbe::runBusy(std::max(1, std::atoi(argv[2])));
 
     QCoreApplication application(argc, argv);
     QTemporaryDir journalDir;

@@ -103,7 +103,7 @@ int main(int argc, char **argv)
                 std::vector<std::unique_ptr<Rule>> rules;
                 for (int i = 0; i < ruleCount; ++i) {
                     writeRule(0x1000 + i, i);
-                    rules.push_back(std::make_unique<Rule>(0x1000 + i, &governor, nullptr));
+                    rules.push_back(std::make_unique<Rule>(0x1000 + i, &governor));
                 }
 
                 // What every event costs an Inactive rule: the conditions.

@@ -3,8 +3,8 @@
 // neither crash nor read out of bounds, and whatever block it returns must
 // be well formed.
 
-#include "platform/KvExecutableVersionReader.h"
-#include "platform/KvVersionResource.h"
+#include "platform/common/KvExecutableVersionReader.h"
+#include "platform/common/KvVersionResource.h"
 
 #include <QBuffer>
 

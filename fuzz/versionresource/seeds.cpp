@@ -2,7 +2,7 @@
 
 #include "ExecutableImages.h"
 
-#include "platform/KvVersionResourceBuilder.h"
+#include "platform/common/KvVersionResourceBuilder.h"
 
 #include <QDir>
 #include <QFile>

@@ -28,14 +28,6 @@ public:
     bool isListening() const { return m_listening; }
     QString description() const { return m_description; }
 
-    // The property lists of a creation or deletion event, for sources that
-    // describe processes themselves. Empty texts become invalid values, as
-    // the system gives them; a parent of 0xFFFFFFFF is unknown.
-    static KvPropertyList creationProperties(DWORD processId, DWORD parentProcessId,
-                                             const QString &executablePath,
-                                             const QString &commandLine, const QString &name);
-    static KvPropertyList deletionProperties(DWORD processId);
-
 signals:
     // A process was created: "Handle" (decimal id as text), "ParentProcessId",
     // "ExecutablePath", "CommandLine" and "Name", among possibly others.

@@ -5,7 +5,6 @@
 #include "platform/KvPlatformWinEvents.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/RulePattern.h"
-#include "rules/RulesModelInterface.h"
 #include "support/KvLog.h"
 
 #include <QTimerEvent>
@@ -48,10 +47,9 @@ bool isOnline(NLM_CONNECTIVITY connectivity)
 
 } // namespace
 
-Rule::Rule(unsigned id, KvProcessGovernor *governor, RulesModelInterface *model)
+Rule::Rule(unsigned id, KvProcessGovernor *governor)
     : governor(governor)
     , m_options(id)
-    , model(model)
 {
     resolveForeground(KvPlatformWinEvents::current().getForegroundWindow());
 
@@ -246,17 +244,7 @@ void Rule::timerEvent(QTimerEvent *event)
     killTimer(timerId);
     timerId = 0;
     activate(false);
-    notifyModel();
-}
-
-void Rule::notifyModel()
-{
-    if (!model)
-        return;
-    const int row = model->rowOf(m_options.id);
-    // A rule whose group has left the store has no row to repaint.
-    if (row >= 0)
-        model->ruleStatusChanged(row);
+    emit statusChanged();
 }
 
 void Rule::activateIfApplicable()
@@ -269,7 +257,7 @@ void Rule::activateIfConditionsMet()
 {
     if (conditionsMet()) {
         activate(true);
-        notifyModel();
+        emit statusChanged();
     }
 }
 
@@ -279,7 +267,7 @@ void Rule::reevaluate()
         activateIfConditionsMet();
     else if (!conditionsMet()) {
         deactivate();
-        notifyModel();
+        emit statusChanged();
     }
 }
 
@@ -307,7 +295,7 @@ void Rule::on_processNotifier_ended(DWORD id)
             return;
         }
         deactivate();
-        notifyModel();
+        emit statusChanged();
         return;
     case RuleOptions::NotRunning:
         if (m_state == RuleState::Inactive)
@@ -340,7 +328,7 @@ void Rule::on_processNotifier_started(KvProcessInfo processInfo)
         // A target that starts now is restricted at the next activation.
         if (m_state != RuleState::Inactive && !conditionsMet()) {
             deactivate();
-            notifyModel();
+            emit statusChanged();
         }
         return;
     default:

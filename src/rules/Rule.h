@@ -13,7 +13,6 @@
 
 class KvProcessGovernor;
 class RulePattern;
-class RulesModelInterface;
 
 // The live form of one stored rule. It follows the foreground window and the
 // connectivity, re-evaluates its conditions at every event it receives, and
@@ -30,7 +29,7 @@ class Rule : public QObject
 public:
     // Reads the current foreground process and connectivity; the rule starts
     // Inactive and is not evaluated here.
-    Rule(unsigned id, KvProcessGovernor *governor, RulesModelInterface *model);
+    Rule(unsigned id, KvProcessGovernor *governor);
     // An Active rule lifts its restrictions; a Delayed one only drops its
     // timer.
     ~Rule() override;
@@ -53,6 +52,11 @@ public:
     RuleOptions &options() { return m_options; }
     const RuleOptions &options() const { return m_options; }
 
+signals:
+    // The rule changed its status by itself, on an event or at the end of
+    // its delay, so the status icon of its row is out of date.
+    void statusChanged();
+
 public slots:
     void on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity);
     void on_processNotifier_ended(DWORD id);
@@ -70,7 +74,6 @@ private:
     bool isTarget(const KvProcessInfo &process, const QList<RulePattern> &targets) const;
     void restrict(const KvProcessInfo &process);
     void restrictAllTargets();
-    void notifyModel();
     // An inactive rule whose conditions now hold is activated (or delayed).
     void activateIfConditionsMet();
     // After a change that can make the conditions hold or fail: activates an
@@ -85,6 +88,5 @@ private:
     QSet<DWORD> m_restrictedProcessIds;
     int restrictionGroupId = -1;
     RuleOptions m_options;
-    RulesModelInterface *model;
     RuleState m_state = RuleState::Inactive;
 };

@@ -184,8 +184,9 @@ QSharedPointer<Rule> RulesModel::ruleFor(unsigned id)
     if (found != rules.constEnd())
         return found.value();
 
-    const QSharedPointer<Rule> rule(new Rule(id, &governor, this));
+    const QSharedPointer<Rule> rule(new Rule(id, &governor));
     rules.insert(id, rule);
+    connect(rule.data(), &Rule::statusChanged, this, [this, id] { ruleStatusChanged(rowOf(id)); });
     connect(&networkNotifier, &KvNetworkNotifier::connectivityChanged, rule.data(),
             &Rule::on_networkNotifier_connectivityChanged);
     connect(processNotifier(), &KvProcessNotifier::started, rule.data(),

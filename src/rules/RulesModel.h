@@ -3,7 +3,6 @@
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
-#include "rules/RulesModelInterface.h"
 
 #include <QAbstractItemModel>
 #include <QHash>
@@ -23,7 +22,7 @@ class Rule;
 //
 // Columns: 0 the enabled check box, 1 the status icon, 2 the name. The
 // internal id of an index is the rule id of its row.
-class RulesModel : public QAbstractItemModel, public RulesModelInterface
+class RulesModel : public QAbstractItemModel
 {
 public:
     RulesModel();
@@ -56,9 +55,12 @@ public:
     // group name that is no braced hexadecimal number.
     unsigned idAt(int row) const;
 
-    // RulesModelInterface
-    int rowOf(unsigned id) const override;
-    void ruleStatusChanged(int row) override;
+    // The row of the rule with this id: the position of its group among the
+    // child groups of "rules", in store order. -1 when the store no longer
+    // holds the group (for example after outside editing).
+    int rowOf(unsigned id) const;
+    // Announces the change of the status cell of a row that is still there.
+    void ruleStatusChanged(int row);
 
     // The governor the rules act through; for tests and diagnostics.
     const KvProcessGovernor &processGovernor() const { return governor; }

@@ -1,7 +1,7 @@
 #include "support/KvFileInfo.h"
 
 #include "platform/KvPlatformVersion.h"
-#include "platform/KvVersionResource.h"
+#include "platform/common/KvVersionResource.h"
 #include "support/KvString.h"
 
 #include <QtEndian>

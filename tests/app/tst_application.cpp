@@ -1,5 +1,5 @@
 #include "app/KvApplication.h"
-#include "platform/KvVersionResourceBuilder.h"
+#include "platform/common/KvVersionResourceBuilder.h"
 #include "platform/simulated/KvSimulatedMachine.h"
 #include "support/KvLazySingleton.h"
 

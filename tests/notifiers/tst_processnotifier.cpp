@@ -2,6 +2,7 @@
 
 #include "platform/simulated/KvSimulatedMachine.h"
 #include "platform/simulated/KvSimulatedProcessEvents.h"
+#include "platform/common/KvProcessEventProperties.h"
 
 #include <QRegularExpression>
 #include <QTimerEvent>
@@ -162,7 +163,7 @@ void TestProcessNotifier::creationDerivesFilePath()
         QtInfoMsg,
         qPrintable(
             QStringLiteral("process #4321 started (%1)").arg(QDir::toNativeSeparators(expected))));
-    m_events->fireCreated(KvSimulatedProcessEvents::creationProperties(
+    m_events->fireCreated(KvProcessEventProperties::creation(
         processId, 100, executablePath, commandLine, name));
 
     QCOMPARE(m_started.size(), 1);
@@ -220,7 +221,7 @@ void TestProcessNotifier::startedIsEmittedBeforeProcessBecomesKnown()
     connect(m_notifier, &KvProcessNotifier::started, this, [&](const KvProcessInfo &info) {
         knownDuringEmission = m_notifier->knownProcessIds().contains(info.processId);
     });
-    m_events->fireCreated(KvSimulatedProcessEvents::creationProperties(
+    m_events->fireCreated(KvProcessEventProperties::creation(
         555, 1, QStringLiteral("/bin/x"), QString(), QString()));
 
     QVERIFY(!knownDuringEmission);
@@ -236,7 +237,7 @@ void TestProcessNotifier::deletionIsEmittedForAnyIdAndForgetsKnownOnes()
 
     // One that started before the notifier existed.
     QTest::ignoreMessage(QtInfoMsg, "process #42 ended");
-    m_events->fireDeleted(KvSimulatedProcessEvents::deletionProperties(42));
+    m_events->fireDeleted(KvProcessEventProperties::deletion(42));
     QTest::ignoreMessage(QtInfoMsg, "process #600 ended");
     m_events->fireDeleted({{QStringLiteral("Handle"), invalid},
                            {QStringLiteral("Handle"), QStringLiteral("600")},

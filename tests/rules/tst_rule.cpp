@@ -4,7 +4,7 @@
 // checked where it ends up: the jobs and thread suspend counts of the
 // simulated machine, the model's notifications and the log file.
 
-#include "KvLogTail.h"
+#include "LogTail.h"
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "platform/simulated/KvSimulatedConnectivity.h"
@@ -253,7 +253,7 @@ void TestRule::emptyConditionsAreMetAndRestrictRunningTargets()
     const DWORD game1 = machine->addProcess(QStringLiteral("/opt/games/game"), 1, 2);
     const DWORD game2 = machine->addProcess(QStringLiteral("/usr/local/bin/GAME"), 1, 1);
     const DWORD editor = machine->addProcess(QStringLiteral("/usr/bin/editor"), 1, 1);
-    KvLogTail log;
+    LogTail log;
     RuleSpec spec;
     spec.targets = QStringList{QStringLiteral("game")};
     Rule *rule = makeRule(0x10, spec);
@@ -307,7 +307,7 @@ void TestRule::connectivityChangeReevaluatesEveryRule()
     makeRule(0x21, second);
     Rule *withoutInternet = rules[0].get();
     Rule *neverMet = rules[1].get();
-    KvLogTail log;
+    LogTail log;
 
     // Neither rule asks about the internet; the change still evaluates them.
     connectivity->fireConnectivityChanged(0x1);
@@ -370,7 +370,7 @@ void TestRule::runningConditionFollowsProcesses()
     spec.targets = QStringList{QStringLiteral("worker")};
     spec.cpuLimit = 40;
     Rule *rule = makeRule(0x40, spec);
-    KvLogTail log;
+    LogTail log;
 
     // Every pattern of the list must be satisfied.
     const DWORD steam = startProcess(QStringLiteral("/usr/games/steam"));
@@ -413,7 +413,7 @@ void TestRule::notRunningCondition()
     spec.targets = QStringList{QStringLiteral("worker")};
     spec.action = RuleOptions::Suspend;
     Rule *rule = makeRule(0x50, spec);
-    KvLogTail log;
+    LogTail log;
 
     // Met while no game.exe runs.
     QVERIFY(rule->conditionsMet());
@@ -553,7 +553,7 @@ void TestRule::delayEndsInActiveAndRestrictsWhatStartedMeanwhile()
     spec.delay = true;
     spec.delaySeconds = 1;
     Rule *rule = makeRule(0x80, spec);
-    KvLogTail log;
+    LogTail log;
 
     startProcess(QStringLiteral("/usr/bin/launcher"));
     QCOMPARE(rule->state(), RuleState::Delayed);
@@ -597,7 +597,7 @@ void TestRule::delayCancelled()
     spec.action = RuleOptions::Suspend;
     spec.delay = true;
     Rule *rule = makeRule(0xa0, spec);
-    KvLogTail log;
+    LogTail log;
 
     const DWORD launcher = startProcess(QStringLiteral("/usr/bin/launcher"));
     QCOMPARE(rule->state(), RuleState::Delayed);
@@ -728,7 +728,7 @@ void TestRule::destructionLiftsRestrictions()
     QVERIFY(isSuspended(target));
     QCOMPARE(rules[1]->state(), RuleState::Delayed);
 
-    KvLogTail log;
+    LogTail log;
     rules.clear();
     QVERIFY(!isSuspended(target));
     QVERIFY(governor->restrictionGroups().isEmpty());

@@ -5,8 +5,8 @@
 //   corvane_version_generator <output.cpp> <company> <product> <file version>
 //                             <original file name>
 
-#include "platform/KvExecutableVersionReader.h"
-#include "platform/KvVersionResourceBuilder.h"
+#include "platform/common/KvExecutableVersionReader.h"
+#include "platform/common/KvVersionResourceBuilder.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvConnectivityListeners.h"
+#include "platform/common/KvConnectivityListeners.h"
 #include "platform/KvPlatformConnectivity.h"
 
 #include <QMap>

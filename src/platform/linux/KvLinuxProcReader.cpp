@@ -1,5 +1,7 @@
 #include "platform/linux/KvLinuxProcReader.h"
 
+#include "platform/common/KvProcessEventProperties.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -138,6 +140,6 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD pare
     // The image's file name, as the system names processes; the kernel's
     // short name (at most 15 characters) where the image cannot be read.
     const QString name = path.isEmpty() ? comm : QFileInfo(path).fileName();
-    return KvProcessEventSource::creationProperties(processId, parent, path,
+    return KvProcessEventProperties::creation(processId, parent, path,
                                                     commandLine(arguments(processId)), name);
 }

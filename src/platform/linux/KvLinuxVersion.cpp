@@ -1,8 +1,8 @@
 #include "platform/linux/KvLinuxVersion.h"
 
-#include "platform/KvExecutableVersionReader.h"
+#include "platform/common/KvExecutableVersionReader.h"
 #include "platform/KvPlatformKernel.h"
-#include "platform/KvVersionResource.h"
+#include "platform/common/KvVersionResource.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/KvPlatformWinEvents.h"
-#include "platform/KvWinEventHookTable.h"
+#include "platform/common/KvWinEventHookTable.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QMap>

@@ -1,5 +1,6 @@
 #include "platform/linux/KvProcPollingSource.h"
 
+#include "platform/common/KvProcessEventProperties.h"
 #include "platform/linux/KvForkTracker.h"
 
 KvProcPollingSource::KvProcPollingSource(const QString &reason, const KvLinuxProcReader &reader)
@@ -81,7 +82,7 @@ void KvProcPollingSource::scan(bool reportChanges)
     // Whatever is left of the last listing has ended, or its id was reused.
     for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
         if (reportChanges && it->reported)
-            emit instanceDeleted(deletionProperties(it.key()));
+            emit instanceDeleted(KvProcessEventProperties::deletion(it.key()));
     }
 
     for (const auto &entry : qAsConst(fresh)) {

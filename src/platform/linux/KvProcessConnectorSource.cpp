@@ -1,5 +1,7 @@
 #include "platform/linux/KvProcessConnectorSource.h"
 
+#include "platform/common/KvProcessEventProperties.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -227,7 +229,7 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
 void KvProcessConnectorSource::reportEnd(DWORD threadGroup)
 {
     m_leaderGone.remove(threadGroup);
-    emit instanceDeleted(deletionProperties(threadGroup));
+    emit instanceDeleted(KvProcessEventProperties::deletion(threadGroup));
 }
 
 void KvProcessConnectorSource::checkPending()

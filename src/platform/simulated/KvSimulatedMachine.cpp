@@ -1,6 +1,6 @@
 #include "platform/simulated/KvSimulatedMachine.h"
 
-#include "platform/KvVersionResource.h"
+#include "platform/common/KvVersionResource.h"
 
 #include <vector>
 

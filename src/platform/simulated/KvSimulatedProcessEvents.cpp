@@ -50,20 +50,6 @@ void KvSimulatedProcessEvents::fireEventsLost()
     }
 }
 
-KvPropertyList KvSimulatedProcessEvents::creationProperties(DWORD processId, DWORD parentProcessId,
-                                                            const QString &executablePath,
-                                                            const QString &commandLine,
-                                                            const QString &name)
-{
-    return KvProcessEventSource::creationProperties(processId, parentProcessId, executablePath,
-                                                    commandLine, name);
-}
-
-KvPropertyList KvSimulatedProcessEvents::deletionProperties(DWORD processId)
-{
-    return KvProcessEventSource::deletionProperties(processId);
-}
-
 int KvSimulatedProcessEvents::liveSubscriptions() const
 {
     return liveSources().size();

@@ -19,13 +19,6 @@ public:
     void fireDeleted(const KvPropertyList &properties);
     void fireEventsLost();
 
-    // The property lists a creation or deletion event of that process
-    // carries; empty texts become invalid values, as the system gives them.
-    static KvPropertyList creationProperties(DWORD processId, DWORD parentProcessId,
-                                             const QString &executablePath,
-                                             const QString &commandLine, const QString &name);
-    static KvPropertyList deletionProperties(DWORD processId);
-
     // Subscriptions not yet destroyed.
     int liveSubscriptions() const;
 
