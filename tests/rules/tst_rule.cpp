@@ -13,7 +13,6 @@
 #include "platform/simulated/KvSimulatedWinEvents.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
-#include "rules/RulesModelInterface.h"
 #include "support/KvDebug.h"
 
 #include <QFile>
@@ -36,17 +35,22 @@ signals:
     void ended(DWORD id);
 };
 
-// The rules model as far as a rule sees it: rows come from the store.
-class ModelStandIn : public RulesModelInterface
+// The rules model as far as a rule sees it: rows come from the store, and
+// every status change a rule announces is noted with its row.
+class ModelStandIn
 {
 public:
-    int rowOf(unsigned id) const override
+    int rowOf(unsigned id) const
     {
         QSettings settings;
         settings.beginGroup(QLatin1String(RuleOptions::rulesGroup));
         return settings.childGroups().indexOf(RuleOptions::groupName(id));
     }
-    void ruleStatusChanged(int row) override { notifiedRows.append(row); }
+    void watch(Rule *rule)
+    {
+        const unsigned id = rule->options().id;
+        QObject::connect(rule, &Rule::statusChanged, [this, id] { notifiedRows.append(rowOf(id)); });
+    }
 
     QList<int> notifiedRows;
 };
@@ -208,7 +212,8 @@ Rule *TestRule::makeRule(unsigned id, const RuleSpec &spec)
         options.setValue(QLatin1String(RuleOptions::applyDelayKey), spec.delay ? 2 : 0);
         options.setValue(QLatin1String(RuleOptions::applyDelayValueKey), spec.delaySeconds);
     }
-    rules.push_back(std::make_unique<Rule>(id, governor.get(), model.get()));
+    rules.push_back(std::make_unique<Rule>(id, governor.get()));
+    model->watch(rules.back().get());
     Rule *rule = rules.back().get();
     connect(networkNotifier.get(), &KvNetworkNotifier::connectivityChanged, rule,
             &Rule::on_networkNotifier_connectivityChanged);
