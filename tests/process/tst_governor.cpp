@@ -1,519 +1,276 @@
-#include "LogTail.h"
+#include "TestStore.h"
 
 #include "platform/simulated/KvSimulatedJobs.h"
 #include "platform/simulated/KvSimulatedMachine.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 using Restriction = KvProcessGovernor::Restriction;
+using Journal = KvRestrictionJournal;
 
-// The governor's logic on the simulated machine: every message it logs, the
-// rates and suspend counts it leaves, and what it lifts after a crash.
+// The governor's effects on the simulated machine, its journal and its start-up.
 class TestGovernor : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void processTableFollowsSnapshotAndNotifier();
-    void limitCpuRunsEveryStepOnEveryCall();
-    void liftingOneOfTwoCapsRestoresTheOther_data();
-    void liftingOneOfTwoCapsRestoresTheOther();
-    void suspensionsCountPerThread();
-    void groupIdsAndRemovalOfUnknownGroups();
-    void revertFollowsOrderOfAddition();
-    void failuresAreLoggedWithTheirErrorCodes();
-    void ownProcessIsNeverRestrained();
-    void suspensionOfAnEndedProcessDoesNotReachItsSuccessor();
-    void journalHoldsWhatIsInForce();
-    void leftoversOfAKilledRunAreLifted();
-    void unreadableJournalStartsAfresh();
-
-private:
-    std::unique_ptr<KvProcessGovernor> makeGovernor();
-    QString journalPath() const { return journalDir->filePath(QStringLiteral("journal")); }
-    void writeJournal(const QByteArray &content);
-    int callCount(const QString &prefix) const;
-
-    std::unique_ptr<QTemporaryDir> journalDir;
-    std::unique_ptr<KvSimulatedMachine> machine;
-    std::unique_ptr<KvSimulatedJobs> jobs;
-    LogTail log;
-};
-
-void TestGovernor::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
-
-void TestGovernor::init()
-{
-    journalDir = std::make_unique<QTemporaryDir>();
-    machine = std::make_unique<KvSimulatedMachine>();
-    jobs = std::make_unique<KvSimulatedJobs>(*machine);
-    machine->installAsCurrent();
-    jobs->installAsCurrent();
-    log.mark();
-}
-
-void TestGovernor::cleanup()
-{
-    jobs->uninstall();
-    machine->uninstall();
-    jobs.reset();
-    machine.reset();
-}
-
-std::unique_ptr<KvProcessGovernor> TestGovernor::makeGovernor()
-{
-    auto governor = std::make_unique<KvProcessGovernor>(nullptr, journalPath());
-    machine->clearCalls();
-    log.mark();
-    return governor;
-}
-
-void TestGovernor::writeJournal(const QByteArray &content)
-{
-    QFile file(journalPath());
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-int TestGovernor::callCount(const QString &prefix) const
-{
-    int count = 0;
-    for (const QString &call : machine->calls())
-        count += call.startsWith(prefix) ? 1 : 0;
-    return count;
-}
-
-void TestGovernor::processTableFollowsSnapshotAndNotifier()
-{
-    const DWORD first = machine->addProcess(QStringLiteral("/usr/bin/first"));
-    const DWORD second = machine->addProcess(QStringLiteral("/usr/bin/second"), first);
-    auto governor = makeGovernor();
-    QVERIFY(governor->processes().contains(first));
-    QCOMPARE(governor->processes().value(second)->parentProcessId, first);
-    QCOMPARE(governor->processes().value(second)->fileInfo.filePath(),
-             QStringLiteral("/usr/bin/second"));
-
-    // A process that starts afterwards enters only through the notifier.
-    const DWORD later = machine->addProcess(QStringLiteral("/usr/bin/later"));
-    QVERIFY(!governor->processes().contains(later));
-    KvProcessInfo info;
-    info.processId = later;
-    info.parentProcessId = first;
-    governor->on_processNotifier_started(info);
-    QCOMPARE(governor->processes().value(later)->parentProcessId, first);
-    info.parentProcessId = second; // the same id again replaces the record
-    governor->on_processNotifier_started(info);
-    QCOMPARE(governor->processes().value(later)->parentProcessId, second);
-
-    governor->on_processNotifier_ended(later);
-    QVERIFY(!governor->processes().contains(later));
-    QCOMPARE(log.governorEntries(), QStringList());
-    governor->on_processNotifier_ended(later);
-    QCOMPARE(log.governorEntries(),
-             QStringList{QStringLiteral("D process #%1 to remove not found").arg(later)});
-    QCOMPARE(governor->processes().size(), machine->processIds().size() - 1);
-}
-
-void TestGovernor::limitCpuRunsEveryStepOnEveryCall()
-{
-    const DWORD target = machine->addProcess(QStringLiteral("/usr/bin/game"));
-    auto governor = makeGovernor();
-
-    const KvHandle job = governor->limitCpu(target, 30);
-    QVERIFY(job.isValid());
-    const KvSimulatedJob *record = jobs->jobOf(job.get());
-    QVERIFY(record);
-    QCOMPARE(record->limitFlags, DWORD(0x1000));
-    QCOMPARE(record->controlFlags, DWORD(5));
-    QCOMPARE(jobs->cpuRateOf(target), DWORD(3000));
-    QVERIFY(machine->calls().contains(QStringLiteral("OpenProcess(0x101, %1)").arg(target)));
-
-    // The same process again: the same job, every step again, the later rate.
-    const KvHandle again = governor->limitCpu(target, 50);
-    QCOMPARE(again.get(), job.get());
-    QCOMPARE(callCount(QStringLiteral("CreateJobObjectW")), 1);
-    QCOMPARE(callCount(QStringLiteral("AssignProcessToJobObject")), 2);
-    QCOMPARE(record->extendedLimitCalls, 2);
-    QCOMPARE(jobs->cpuRateOf(target), DWORD(5000));
-    QCOMPARE(log.governorEntries(),
-             (QStringList{QStringLiteral("I process #%1 CPU limited to 30%").arg(target),
-                          QStringLiteral("I process #%1 CPU limited to 50%").arg(target)}));
-
-    // Once the process has ended, the governor lets go of the job; a process
-    // that later gets the id gets a job of its own.
-    governor->on_processNotifier_ended(target);
-    machine->addProcessWithId(target, QStringLiteral("/usr/bin/other"));
-    const KvHandle fresh = governor->limitCpu(target, 20);
-    QVERIFY(fresh.get() != job.get());
-    QCOMPARE(jobs->cpuRateOf(target), DWORD(2000));
-    QCOMPARE(record->cpuRate, DWORD(5000));
-}
-
-void TestGovernor::liftingOneOfTwoCapsRestoresTheOther_data()
-{
-    QTest::addColumn<bool>("liftLaterFirst");
-    QTest::newRow("lift the 50 % rule first") << true;
-    QTest::newRow("lift the 30 % rule first") << false;
-}
-
-void TestGovernor::liftingOneOfTwoCapsRestoresTheOther()
-{
-    QFETCH(bool, liftLaterFirst);
-    const DWORD target = machine->addProcess(QStringLiteral("/usr/bin/game"));
-    auto governor = makeGovernor();
-    const int ruleA = governor->addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, target, governor->limitCpu(target, 30)));
-    const int ruleB = governor->addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, target, governor->limitCpu(target, 50)));
-    QCOMPARE(jobs->cpuRateOf(target), DWORD(5000));
-    log.mark();
-
-    governor->removeRestrictionGroup(liftLaterFirst ? ruleB : ruleA);
-    const QString remaining = liftLaterFirst ? QStringLiteral("30") : QStringLiteral("50");
-    QCOMPARE(jobs->cpuRateOf(target), DWORD(remaining.toUInt() * 100));
-    QCOMPARE(log.governorEntries(),
-             (QStringList{
-                 QStringLiteral("I process #%1 CPU limit removed").arg(target),
-                 QStringLiteral("I process #%1 CPU limited to %2%").arg(target).arg(remaining)}));
-
-    log.mark();
-    governor->removeRestrictionGroup(liftLaterFirst ? ruleA : ruleB);
-    QCOMPARE(jobs->cpuRateOf(target), DWORD(10000));
-    // The process stays in its job, raised to the whole machine.
-    QVERIFY(jobs->jobOfProcess(target));
-    QCOMPARE(log.governorEntries(),
-             QStringList{QStringLiteral("I process #%1 CPU limit removed").arg(target)});
-}
-
-void TestGovernor::suspensionsCountPerThread()
-{
-    const DWORD target = machine->addProcess(QStringLiteral("/usr/bin/game"), 0, 3);
-    auto governor = makeGovernor();
-    governor->suspend(target);
-    const int ruleA =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
-    governor->suspend(target);
-    const int ruleB =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
-    for (DWORD thread : machine->threadIdsOf(target))
-        QCOMPARE(jobs->suspendCount(thread), DWORD(2));
-    QCOMPARE(log.governorEntries(),
-             (QStringList{QStringLiteral("I process #%1 threads suspended").arg(target),
-                          QStringLiteral("I process #%1 threads suspended").arg(target)}));
-    // A thread created after the suspension is left alone.
-    const DWORD late = machine->addThread(target);
-    QCOMPARE(jobs->suspendCount(late), DWORD(0));
-
-    log.mark();
-    governor->removeRestrictionGroup(ruleA);
-    for (DWORD thread : machine->threadIdsOf(target).mid(0, 3))
-        QCOMPARE(jobs->suspendCount(thread), DWORD(1));
-    QVERIFY(jobs->isSuspended(target));
-    governor->removeRestrictionGroup(ruleB);
-    QVERIFY(!jobs->isSuspended(target));
-    QCOMPARE(log.governorEntries(),
-             (QStringList{QStringLiteral("I process #%1 threads resumed").arg(target),
-                          QStringLiteral("I process #%1 threads resumed").arg(target)}));
-    // The revert lists the threads anew; resuming the late one changed
-    // nothing, and a new suspension takes it in.
-    QVERIFY(machine->calls().contains(QStringLiteral("ResumeThread(%1)").arg(late)));
-    QCOMPARE(jobs->suspendCount(late), DWORD(0));
-    governor->suspend(target);
-    QCOMPARE(jobs->suspendCount(late), DWORD(1));
-}
-
-void TestGovernor::groupIdsAndRemovalOfUnknownGroups()
-{
-    const DWORD target = machine->addProcess(QStringLiteral("/usr/bin/game"));
-    auto governor = makeGovernor();
-    governor->suspend(target);
-    const int first =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
-    QCOMPARE(first, 1);
-    governor->removeRestrictionGroup(first);
-    QVERIFY(!jobs->isSuspended(target));
-    machine->clearCalls();
-    log.mark();
-
-    governor->removeRestrictionGroup(first);
-    governor->removeRestrictionGroup(-1);
-    governor->removeRestrictionGroup(99);
-    QCOMPARE(machine->calls(), QStringList());
-    QCOMPARE(log.governorEntries(), QStringList());
-
-    // Never handed out twice, even after its group is gone.
-    QCOMPARE(governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target)), 2);
-    // Appending to an id without a group makes the group; the id counter
-    // skips it rather than handing it out over the top of it.
-    governor->appendRestriction(3, Restriction(KvProcessGovernor::Suspend, target));
-    governor->appendRestriction(3, Restriction(KvProcessGovernor::Suspend, target));
-    QCOMPARE(governor->restrictionGroups().value(3).size(), 2);
-    QCOMPARE(governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target)), 4);
-    QCOMPARE(governor->restrictionGroups().value(3).size(), 2);
-}
-
-void TestGovernor::revertFollowsOrderOfAddition()
-{
-    const DWORD capped = machine->addProcess(QStringLiteral("/usr/bin/a"));
-    const DWORD suspended = machine->addProcess(QStringLiteral("/usr/bin/b"));
-    const DWORD cappedToo = machine->addProcess(QStringLiteral("/usr/bin/c"));
-    auto governor = makeGovernor();
-    const int rule = governor->addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, capped, governor->limitCpu(capped, 10)));
-    governor->suspend(suspended);
-    governor->appendRestriction(rule, Restriction(KvProcessGovernor::Suspend, suspended));
-    governor->appendRestriction(rule, Restriction(KvProcessGovernor::LimitCpu, cappedToo,
-                                                  governor->limitCpu(cappedToo, 20)));
-    log.mark();
-
-    governor->removeRestrictionGroup(rule);
-    QCOMPARE(log.governorEntries(),
-             (QStringList{QStringLiteral("I process #%1 CPU limit removed").arg(capped),
-                          QStringLiteral("I process #%1 threads resumed").arg(suspended),
-                          QStringLiteral("I process #%1 CPU limit removed").arg(cappedToo)}));
-    QVERIFY(governor->restrictionGroups().isEmpty());
-}
-
-void TestGovernor::failuresAreLoggedWithTheirErrorCodes()
-{
-    const DWORD refused = machine->addProcess(QStringLiteral("/usr/bin/refused"));
-    const DWORD unopenable = machine->addProcess(QStringLiteral("/usr/bin/unopenable"));
-    const DWORD threads = machine->addProcess(QStringLiteral("/usr/bin/threads"), 0, 2);
-    const DWORD closed = machine->addProcess(QStringLiteral("/usr/bin/closed"), 0, 1);
-    const DWORD threadless = machine->addProcess(QStringLiteral("/usr/bin/threadless"), 0, 0);
-    const DWORD gone = machine->addProcess(QStringLiteral("/usr/bin/gone"));
-    machine->removeProcess(gone);
-    auto governor = makeGovernor();
-    const QList<DWORD> twoThreads = machine->threadIdsOf(threads);
-
-    jobs->failAssignProcess(refused, 5);
-    machine->failOpenProcess(unopenable, 31);
-    jobs->failOpenThread(twoThreads.first(), 5);
-    jobs->failOpenThread(machine->threadIdsOf(closed).first(), 1450);
-
-    const KvHandle job = governor->limitCpu(refused, 30);
-    QVERIFY(job.isValid()); // the job, also when the assignment failed
-    governor->limitCpu(unopenable, 30);
-    governor->limitCpu(gone, 30);
-    const int rule =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, threads));
-    governor->suspend(threads);
-    governor->suspend(closed);
-    governor->suspend(threadless);
-    QCOMPARE(jobs->suspendCount(twoThreads.last()), DWORD(1));
-
-    jobs->failOpenThread(twoThreads.first(), 0);
-    jobs->failOpenThread(twoThreads.last(), 6);
-    governor->removeRestrictionGroup(rule);
-
-    QCOMPARE(log.governorEntries(),
-             (QStringList{
-                 QStringLiteral("C 5 failed to assign process #%1 to job object").arg(refused),
-                 QStringLiteral("C 31 failed to assign process #%1 to job object").arg(unopenable),
-                 QStringLiteral("C 87 failed to assign process #%1 to job object").arg(gone),
-                 QStringLiteral("C 5 failed to open thread #%1 to suspend").arg(twoThreads.first()),
-                 QStringLiteral("I process #%1 threads suspended").arg(threads),
-                 QStringLiteral("C 1450 failed to open thread #%1 to suspend")
-                     .arg(machine->threadIdsOf(closed).first()),
-                 QStringLiteral("C 6 failed to open thread #%1 to resume").arg(twoThreads.last()),
-                 QStringLiteral("I process #%1 threads resumed").arg(threads),
-             }));
-    QCOMPARE(jobs->suspendCount(twoThreads.last()), DWORD(1));
-    QCOMPARE(jobs->cpuRateOf(refused), DWORD(10000));
-
-    // A cap that cannot be lifted is reported as such, never as removed.
-    const DWORD capped = machine->addProcess(QStringLiteral("/usr/bin/capped"));
-    const int cap = governor->addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, capped, governor->limitCpu(capped, 40)));
-    jobs->failSetCpuRate(5);
-    log.mark();
-    governor->removeRestrictionGroup(cap);
-    QCOMPARE(
-        log.governorEntries(),
-        QStringList{QStringLiteral("C 5 failed to remove CPU limit of process #%1").arg(capped)});
-    QCOMPARE(jobs->cpuRateOf(capped), DWORD(4000));
-}
-
-void TestGovernor::ownProcessIsNeverRestrained()
-{
-    const DWORD own = machine->addProcess(QStringLiteral("/usr/bin/corvane"), 0, 2);
-    machine->setCurrentProcessId(own);
-    auto governor = makeGovernor();
-
-    const KvHandle job = governor->limitCpu(own, 10);
-    const int rule =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::LimitCpu, own, job));
-    governor->suspend(own);
-    governor->appendRestriction(rule, Restriction(KvProcessGovernor::Suspend, own));
-    QVERIFY(!job.isValid());
-    QVERIFY(!jobs->isSuspended(own));
-    QCOMPARE(jobs->cpuRateOf(own), DWORD(10000));
-    QCOMPARE(
-        callCount(QStringLiteral("CreateJobObjectW")) + callCount(QStringLiteral("OpenThread")), 0);
-    const QString skipped =
-        QStringLiteral("I process #%1 is this program itself and is not restrained").arg(own);
-    QCOMPARE(log.governorEntries(), (QStringList{skipped, skipped}));
-
-    // Nothing was done, so lifting has nothing to undo or report.
-    log.mark();
-    governor->removeRestrictionGroup(rule);
-    QCOMPARE(log.governorEntries(), QStringList());
-    QVERIFY(!QFile::exists(journalPath()));
-}
-
-void TestGovernor::suspensionOfAnEndedProcessDoesNotReachItsSuccessor()
-{
-    const DWORD target = machine->addProcess(QStringLiteral("/usr/bin/first"), 0, 2);
-    auto governor = makeGovernor();
-    governor->suspend(target);
-    const int ruleA =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
-
-    // The process ends, and a new one is given its id and suspended in turn.
-    machine->removeProcess(target);
-    governor->on_processNotifier_ended(target);
-    machine->addProcessWithId(target, QStringLiteral("/usr/bin/second"), 0, 2);
-    governor->suspend(target);
-    const int ruleB =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, target));
-    machine->clearCalls();
-    log.mark();
-
-    governor->removeRestrictionGroup(ruleA);
-    QVERIFY(jobs->isSuspended(target));
-    QCOMPARE(callCount(QStringLiteral("ResumeThread")), 0);
-    QCOMPARE(
-        log.governorEntries(),
-        QStringList{
-            QStringLiteral("I process #%1 has ended; its threads are not resumed").arg(target)});
-
-    governor->removeRestrictionGroup(ruleB);
-    QVERIFY(!jobs->isSuspended(target));
-}
-
-void TestGovernor::journalHoldsWhatIsInForce()
-{
-    const DWORD capped = machine->addProcess(QStringLiteral("/usr/bin/a"));
-    const DWORD suspended = machine->addProcess(QStringLiteral("/usr/bin/b"));
-    auto governor = makeGovernor();
-    const QByteArray cappedLine = "cap " + QByteArray::number(capped) + ' ' +
-                                  QByteArray::number(machine->process(capped)->startTime);
-    const QByteArray suspendedLine = "suspend " + QByteArray::number(suspended) + ' ' +
-                                     QByteArray::number(machine->process(suspended)->startTime);
-    auto journal = [this] {
-        QFile file(journalPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-
-    const int rule = governor->addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, capped, governor->limitCpu(capped, 40)));
-    governor->suspend(suspended);
-    governor->appendRestriction(rule, Restriction(KvProcessGovernor::Suspend, suspended));
-    governor->suspend(suspended);
-    const int other =
-        governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, suspended));
-    QCOMPARE(journal().split('\n').mid(1, 3),
-             (QList<QByteArray>{cappedLine, suspendedLine, suspendedLine}));
-
-    governor->removeRestrictionGroup(rule);
-    QCOMPARE(journal().split('\n').mid(1), (QList<QByteArray>{suspendedLine, ""}));
-    governor->removeRestrictionGroup(other);
-    QVERIFY(!QFile::exists(journalPath()));
-}
-
-void TestGovernor::leftoversOfAKilledRunAreLifted()
-{
-    const DWORD capped = machine->addProcess(QStringLiteral("/usr/bin/a"));
-    const DWORD suspended = machine->addProcess(QStringLiteral("/usr/bin/b"), 0, 2);
-    const DWORD successor = machine->addProcess(QStringLiteral("/usr/bin/c"));
-    // As a killed run leaves things: a capped job nobody holds, threads
-    // suspended twice, and a journal saying so. The third process has an id
-    // the journal names with another creation time: not the one suspended.
-    jobs->addLeftoverJob(capped, 2500);
-    jobs->addLeftoverSuspension(suspended);
-    jobs->addLeftoverSuspension(suspended);
-    jobs->addLeftoverSuspension(successor);
-    const QByteArray suspendedLine = "suspend " + QByteArray::number(suspended) + ' ' +
-                                     QByteArray::number(machine->process(suspended)->startTime) +
-                                     '\n';
-    writeJournal("Corvane restriction journal 1\ncap " + QByteArray::number(capped) + " " +
-                 QByteArray::number(machine->process(capped)->startTime) + "\n" + suspendedLine +
-                 suspendedLine + "suspend " + QByteArray::number(successor) + " 999999\n");
-    QCOMPARE(jobs->cpuRateOf(capped), DWORD(2500));
-    log.mark();
-
-    KvProcessGovernor governor(nullptr, journalPath());
-    QCOMPARE(jobs->cpuRateOf(capped), DWORD(10000));
-    QVERIFY(!jobs->isSuspended(suspended));
-    QVERIFY(jobs->isSuspended(successor));
-    QVERIFY(machine->calls().contains(
-        QStringLiteral("ResumeLeftoverSuspension(process %1, 2)").arg(suspended)));
-    QCOMPARE(
-        log.governorEntries(),
-        (QStringList{
-            QStringLiteral("I process #%1 resumed, left suspended by a previous run")
-                .arg(suspended),
-            QStringLiteral("I process #%1 that a previous run suspended has ended").arg(successor),
-            QStringLiteral("I process #%1 CPU limit left by a previous run removed").arg(capped)}));
-    QVERIFY(!QFile::exists(journalPath()));
-    // Lifted before the process table is filled from the snapshot.
-    const QStringList calls = machine->calls();
-    QVERIFY(calls.indexOf(QStringLiteral("RemoveLeftoverJobs()")) <
-            calls.indexOf(QStringLiteral("CreateToolhelp32Snapshot(0x2)")));
-}
-
-void TestGovernor::unreadableJournalStartsAfresh()
-{
-    const DWORD suspended = machine->addProcess(QStringLiteral("/usr/bin/b"));
-    jobs->addLeftoverSuspension(suspended);
-
-    writeJournal(QByteArray("\x7f"
-                            "ELF\0\0garbage",
-                            12));
-    log.mark();
+    void init()
     {
-        KvProcessGovernor governor(nullptr, journalPath());
-        const QStringList lines = log.governorEntries();
-        QCOMPARE(lines.size(), 1);
-        QVERIFY2(
-            lines.first().startsWith(QStringLiteral("C restriction journal ")) &&
-                lines.first().endsWith(QStringLiteral("cannot be read (it is not a restriction "
-                                                      "journal); starting afresh")),
-            qPrintable(lines.first()));
-        QVERIFY(!QFile::exists(journalPath()));
-        QVERIFY(jobs->isSuspended(suspended));
-        // And it works as usual afterwards.
-        governor.suspend(suspended);
-        QVERIFY(QFile::exists(journalPath()));
-        governor.removeRestrictionGroup(
-            governor.addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, suspended)));
-        QVERIFY(jobs->isSuspended(suspended)); // the leftover suspension is still there
+        QFile::remove(journalPath());
+        machine = std::make_unique<KvSimulatedMachine>();
+        jobs = std::make_unique<KvSimulatedJobs>(*machine);
+        machine->installAsCurrent();
+        jobs->installAsCurrent();
     }
 
-    // A bad line is named; the good ones are still lifted.
-    writeJournal("Corvane restriction journal 1\nsuspend x y\nsuspend " +
-                 QByteArray::number(suspended) + ' ' +
-                 QByteArray::number(machine->process(suspended)->startTime) + "\n");
-    log.mark();
-    KvProcessGovernor governor(nullptr, journalPath());
-    QVERIFY(!jobs->isSuspended(suspended));
-    const QStringList lines = log.governorEntries();
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines.first().endsWith(QStringLiteral("unreadable line(s) 2 left out")),
-             qPrintable(lines.first()));
-}
+    void cleanup()
+    {
+        governor.reset();
+        jobs.reset();
+        machine.reset();
+    }
+
+    void eachProcessHasOneRecordAndOneJob()
+    {
+        const DWORD target = machine->addProcess("/usr/bin/game");
+        start();
+        QVERIFY(governor->processes().contains(target));
+        // A start reported for a known id replaces its record; an end removes it.
+        governor->on_processNotifier_started(KvProcessInfo{target, 7, KvFileInfo()});
+        QCOMPARE(governor->processes().value(target)->parentProcessId, DWORD(7));
+        // The job comes back also when the process cannot join it; the next call retries.
+        jobs->failAssignProcess(target, 5);
+        expectCritical(5, target);
+        const KvHandle job = governor->limitCpu(target, 30);
+        QCOMPARE(jobs->cpuRateOf(target), DWORD(10000));
+        jobs->failAssignProcess(target, 0);
+        QCOMPARE(governor->limitCpu(target, 50).get(), job.get());
+        QCOMPARE(jobs->cpuRateOf(target), DWORD(5000));
+        QVERIFY(jobs->jobOf(job.get())->controlFlags & KvPlatformJobs::CpuRateControlHardCap);
+        // A later process with the id gets a job of its own.
+        governor->on_processNotifier_ended(target);
+        QVERIFY(governor->processes().isEmpty());
+        machine->addProcessWithId(target, "/usr/bin/other");
+        QVERIFY(governor->limitCpu(target, 20).get() != job.get());
+        QCOMPARE(jobs->cpuRateOf(target), DWORD(2000));
+    }
+
+    void liftingACapRestoresTheLatestOneStillHeld_data()
+    {
+        // Three rules cap one process at 30, 50 and 20 %, in that order.
+        QTest::addColumn<QList<int>>("liftOrder");
+        QTest::addColumn<QList<int>>("rates");
+        QTest::newRow("latest first") << QList<int>{2, 1, 0} << QList<int>{5000, 3000, 10000};
+        QTest::newRow("earliest first") << QList<int>{0, 1, 2} << QList<int>{2000, 2000, 10000};
+    }
+
+    void liftingACapRestoresTheLatestOneStillHeld()
+    {
+        QFETCH(QList<int>, liftOrder);
+        QFETCH(QList<int>, rates);
+        const DWORD target = machine->addProcess("/usr/bin/game");
+        start();
+        const QList<int> rules{cap(target, 30), cap(target, 50), cap(target, 20)};
+        for (int i = 0; i < liftOrder.size(); ++i) {
+            governor->removeRestrictionGroup(rules.at(liftOrder.at(i)));
+            QCOMPARE(jobs->cpuRateOf(target), DWORD(rates.at(i)));
+        }
+        // The process stays in its job, raised to the whole machine.
+        QVERIFY(jobs->jobOfProcess(target));
+    }
+
+    void suspensionsCountPerThreadAndAreLiftedOnce()
+    {
+        const DWORD target = machine->addProcess("/usr/bin/game", 0, 3);
+        const DWORD bystander = machine->addProcess("/usr/bin/other");
+        start();
+        QCOMPARE(suspend(target), 1);
+        QCOMPARE(suspend(target), 2);
+        const QList<DWORD> threads = machine->threadIdsOf(target);
+        for (DWORD thread : threads)
+            QCOMPARE(jobs->suspendCount(thread), DWORD(2));
+        QVERIFY(!jobs->isSuspended(bystander));
+        // A group is lifted once; ids without a group do nothing.
+        for (int id : {1, 1, -1, 99})
+            governor->removeRestrictionGroup(id);
+        for (DWORD thread : threads)
+            QCOMPARE(jobs->suspendCount(thread), DWORD(1));
+        governor->removeRestrictionGroup(2);
+        QVERIFY(!jobs->isSuspended(target));
+        // Ids are never handed out twice, nor over a group that appending made.
+        const Restriction suspension(KvProcessGovernor::Suspend, target);
+        governor->appendRestriction(4, suspension);
+        governor->appendRestriction(4, suspension);
+        QCOMPARE(governor->addRestrictionGroup(suspension), 3);
+        QCOMPARE(governor->addRestrictionGroup(suspension), 5);
+    }
+
+    void failedThreadsAndRatesAreLoggedWithTheirCodes()
+    {
+        const DWORD target = machine->addProcess("/usr/bin/threads", 0, 2);
+        start();
+        const QList<DWORD> threads = machine->threadIdsOf(target);
+        // A thread that cannot be opened keeps no other from its turn.
+        jobs->failOpenThread(threads.first(), 1450);
+        expectCritical(1450, threads.first());
+        suspend(target);
+        QCOMPARE(jobs->suspendCount(threads.last()), DWORD(1));
+        const int capped = cap(target, 40);
+        jobs->failSetCpuRate(5);
+        expectCritical(5, target);
+        governor->removeRestrictionGroup(capped);
+        QCOMPARE(jobs->cpuRateOf(target), DWORD(4000));
+    }
+
+    void ownProcessIsNeverRestrained()
+    {
+        const DWORD own = machine->addProcess("/usr/bin/corvane", 0, 2);
+        machine->setCurrentProcessId(own);
+        start();
+        QVERIFY(!governor->limitCpu(own, 10).isValid());
+        governor->suspend(own);
+        QVERIFY(jobs->jobNumbers().isEmpty());
+        QVERIFY(!jobs->isSuspended(own));
+        QVERIFY(!QFile::exists(journalPath()));
+    }
+
+    void suspensionOfAnEndedProcessDoesNotReachItsSuccessor()
+    {
+        const DWORD target = machine->addProcess("/usr/bin/first", 0, 2);
+        start();
+        const int ended = suspend(target);
+        // The process ends, and a new one is given its id and suspended in turn.
+        machine->removeProcess(target);
+        governor->on_processNotifier_ended(target);
+        machine->addProcessWithId(target, "/usr/bin/second", 0, 2);
+        const int successor = suspend(target);
+        governor->removeRestrictionGroup(ended);
+        for (DWORD thread : machine->threadIdsOf(target))
+            QCOMPARE(jobs->suspendCount(thread), DWORD(1));
+        QCOMPARE(journal(), QList<Journal::Entry>{entry(Journal::Suspension, target)});
+        governor->removeRestrictionGroup(successor);
+        QVERIFY(!jobs->isSuspended(target));
+    }
+
+    void journalHoldsAnActionBeforeItTakesEffect()
+    {
+        const DWORD capped = machine->addProcess("/usr/bin/a");
+        const DWORD suspended = machine->addProcess("/usr/bin/b");
+        start();
+        const Journal::Entry capEntry = entry(Journal::Cap, capped);
+        const Journal::Entry suspension = entry(Journal::Suspension, suspended);
+        // What the journal holds as each action reaches the machine (a run killed
+        // right then must leave nothing in force that the next one misses).
+        QList<QList<Journal::Entry>> seen;
+        machine->setCallObserver([&](const QString &call) {
+            if (call.startsWith("AssignProcessToJobObject") || call.startsWith("SuspendThread"))
+                seen << journal();
+        });
+        const int rule = cap(capped, 40);
+        governor->suspend(suspended);
+        governor->appendRestriction(rule, Restriction(KvProcessGovernor::Suspend, suspended));
+        const int other = suspend(suspended);
+        machine->setCallObserver(nullptr);
+        QCOMPARE(seen,
+                 (QList<QList<Journal::Entry>>{
+                     {capEntry}, {capEntry, suspension}, {capEntry, suspension, suspension}}));
+        // Lifting a group forgets its entries, one suspension of two included.
+        governor->removeRestrictionGroup(rule);
+        QCOMPARE(jobs->cpuRateOf(capped), DWORD(10000));
+        QCOMPARE(journal(), QList<Journal::Entry>{suspension});
+        governor->removeRestrictionGroup(other);
+        QVERIFY(!jobs->isSuspended(suspended));
+        QVERIFY(!QFile::exists(journalPath()));
+    }
+
+    void leftoversOfAKilledRunAreLifted()
+    {
+        const DWORD capped = machine->addProcess("/usr/bin/a");
+        const DWORD suspended = machine->addProcess("/usr/bin/b", 0, 2);
+        const DWORD successor = machine->addProcess("/usr/bin/c");
+        // A capped job nobody holds, threads suspended twice, and a journal saying so;
+        // the journal names the third id with another creation time (another process).
+        jobs->addLeftoverJob(capped, 2500);
+        Journal killedRun(journalPath());
+        killedRun.add(entry(Journal::Cap, capped));
+        for (const Journal::Entry &left :
+             {entry(Journal::Suspension, suspended), entry(Journal::Suspension, suspended),
+              Journal::Entry{Journal::Suspension, successor, 99}}) {
+            killedRun.add(left);
+            jobs->addLeftoverSuspension(left.processId);
+        }
+        start();
+        QCOMPARE(jobs->cpuRateOf(capped), DWORD(10000));
+        QVERIFY(!jobs->isSuspended(suspended));
+        QVERIFY(jobs->isSuspended(successor));
+        QVERIFY(!QFile::exists(journalPath()));
+    }
+
+    void unreadableJournalStartsAfresh()
+    {
+        const DWORD suspended = machine->addProcess("/usr/bin/b");
+        jobs->addLeftoverSuspension(suspended);
+        QFile file(journalPath());
+        const auto write = [&file](QIODevice::OpenMode mode, const char *text) {
+            QVERIFY(file.open(mode));
+            file.write(text);
+            file.close();
+        };
+        write(QIODevice::WriteOnly, "garbage");
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
+        start();
+        QVERIFY(!QFile::exists(journalPath()));
+        QVERIFY(jobs->isSuspended(suspended));
+        // A line that makes no sense is left out; the others are still lifted.
+        Journal(journalPath()).add(entry(Journal::Suspension, suspended));
+        write(QIODevice::Append, "suspend x y\n");
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("line\\(s\\) 3\\b"));
+        start();
+        QVERIFY(!jobs->isSuspended(suspended));
+        QVERIFY(!QFile::exists(journalPath()));
+    }
+
+private:
+    void start() { governor = std::make_unique<KvProcessGovernor>(nullptr, journalPath()); }
+    // One rule's action, as a group of its own.
+    int cap(DWORD id, unsigned int percent)
+    {
+        return governor->addRestrictionGroup(
+            Restriction(KvProcessGovernor::LimitCpu, id, governor->limitCpu(id, percent)));
+    }
+    int suspend(DWORD id)
+    {
+        governor->suspend(id);
+        return governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, id));
+    }
+    // The next critical message must carry the error code and name the id.
+    static void expectCritical(DWORD code, DWORD id)
+    {
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression(QStringLiteral("^%1 .*#%2\\b").arg(code).arg(id)));
+    }
+    QString journalPath() const { return store.path(QStringLiteral("journal")); }
+    QList<Journal::Entry> journal() const
+    {
+        QList<Journal::Entry> entries;
+        QString problem;
+        Journal(journalPath()).read(entries, problem);
+        return entries;
+    }
+    Journal::Entry entry(Journal::Kind kind, DWORD id)
+    {
+        return {kind, id, machine->process(id)->startTime};
+    }
+
+    TestStore store;
+    std::unique_ptr<KvSimulatedMachine> machine;
+    std::unique_ptr<KvSimulatedJobs> jobs;
+    std::unique_ptr<KvProcessGovernor> governor;
+};
 
 QTEST_GUILESS_MAIN(TestGovernor)
 #include "tst_governor.moc"

@@ -247,6 +247,13 @@ void KvSimulatedMachine::clearCalls()
 void KvSimulatedMachine::recordCall(const QString &call)
 {
     callRecord.append(call);
+    if (callObserver)
+        callObserver(call);
+}
+
+void KvSimulatedMachine::setCallObserver(std::function<void(const QString &call)> observer)
+{
+    callObserver = std::move(observer);
 }
 
 // ---- KvPlatformKernel

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -131,6 +132,10 @@ public:
     QStringList calls() const;
     void clearCalls();
     void recordCall(const QString &call);
+    // Called with each line as it is recorded, before the call has any
+    // effect: lets a test look at the world as a call finds it. Empty
+    // function: no observer.
+    void setCallObserver(std::function<void(const QString &call)> observer);
 
     // ---- KvPlatformKernel
     DWORD lastError() const override;
@@ -168,6 +173,7 @@ private:
     KvInjectedFailures<QString> versionInfoFailures;
     DWORD snapshotFailure = 0;
     QStringList callRecord;
+    std::function<void(const QString &)> callObserver;
     DWORD error = 0;
     DWORD currentId = 8;
     DWORD nextId = 1000;
