@@ -1,209 +1,241 @@
+// The main window over the simulated machine: the sorted rules and their commands.
+
+#include "DialogTestSupport.h"
 #include "RulesFixture.h"
+#include "TestStore.h"
 
+#include "rules/Rule.h"
+#include "rules/RulesModel.h"
+#include "ui/KvAboutBox.h"
 #include "ui/MainWindow.h"
+#include "ui/RuleDialog.h"
 
-#include <QAction>
-#include <QDesktopServices>
-#include <QPushButton>
-#include <QTreeView>
-#include <QUrl>
 #include <QtTest>
-
-#include <memory>
+#include <QtWidgets>
 
 namespace {
 
+TestStore store;
 // Outlives the application object, and with it the process notifier that
 // subscribed to the simulated events.
 RulesFixture fixture;
 
-const QString gamePath = QStringLiteral("/opt/games/bin/game.exe");
-
-QStringList storedNames()
-{
-    QSettings settings;
-    settings.beginGroup(QLatin1String(RuleOptions::rulesGroup));
-    QStringList names;
-    for (const QString &group : settings.childGroups())
-        names << settings.value(group + QStringLiteral("/name")).toString();
-    names.sort();
-    return names;
-}
+const DWORD unrestricted = 10000;
 
 } // namespace
 
-// Receives the links the window hands to the desktop.
-class LinkCatcher : public QObject
-{
-    Q_OBJECT
+Q_DECLARE_METATYPE(RuleState)
 
-public:
-    QList<QUrl> links;
-
-public slots:
-    void open(const QUrl &url) { links << url; }
-};
-
-// The main window on the offscreen platform, over the simulated machine.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void emptyStoreGivesAnEmptyListWithoutEditAndRemove();
-    void listIsSortedByNameAndSelectionEnablesEditAndRemove();
-    void removeTakesOnlyTheCurrentRowOfASelection();
-    void removeLiftsRestrictionsBeforeTheRowGoes();
-    void exitClosesTheWindow();
-    void feedbackOpensAMailToTheMaker();
-
-private:
-    template<class T> T *child(const char *name) const
-    {
-        return window->findChild<T *>(QLatin1String(name));
-    }
-    QStringList shownNames() const;
-
     std::unique_ptr<MainWindow> window;
+    DWORD blender = 0;
+    QList<QUrl> links; // that the window handed to the desktop
+
+    QTreeView *view() const { return child<QTreeView>(window.get(), "rules"); }
+
+    bool openWindow()
+    {
+        window = std::make_unique<MainWindow>();
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get());
+    }
+
+    QStringList shownNames() const
+    {
+        QStringList names;
+        for (int row = 0; row < view()->model()->rowCount(); ++row)
+            names << view()->model()->index(row, 2).data().toString();
+        return names;
+    }
+
+    // The live rule that a row shows.
+    QSharedPointer<Rule> rule(int row) const
+    {
+        auto *proxy = qobject_cast<QSortFilterProxyModel *>(view()->model());
+        auto *rules = static_cast<RulesModel *>(proxy->sourceModel());
+        return rules->ruleFor(rules->idAt(proxy->mapToSource(proxy->index(row, 0)).row()));
+    }
+
+    // Clicks the window's button, lets change fill in the rule dialog that
+    // it opens, and presses OK.
+    void runDialog(const char *name, const std::function<void(RuleDialog *)> &change)
+    {
+        QObject scope;
+        onNextModal<RuleDialog>(&scope, [&](RuleDialog *dialog) {
+            change(dialog);
+            button(dialog, QDialogButtonBox::Ok)->click();
+        });
+        child<QPushButton>(window.get(), name)->click();
+    }
+
+    // Edits the rule of the first row.
+    void edit(const std::function<void(RuleDialog *)> &change)
+    {
+        view()->setCurrentIndex(view()->model()->index(0, 2));
+        runDialog("ruleEdit", change);
+    }
+
+public slots:
+    void openLink(const QUrl &url) { links << url; }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationVersion("1.0.148");
+        QVERIFY(store.isValid());
+        QVERIFY(fixture.setUp());
+    }
+
+    void init()
+    {
+        RulesFixture::clearStore();
+        blender = fixture.machine.addProcess("/opt/blender/blender");
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        fixture.removeOtherProcesses();
+    }
+
+    void removeTakesTheCurrentRowOnlyAndLiftsItsRestrictionsFirst()
+    {
+        // Stored out of name order, so that the sorted rows are not the store's.
+        RulesFixture::storeRule(0x11, {"Charlie", true, {"blender"}});
+        RulesFixture::storeRule(0x22, {"Alpha", false, {}});
+        RulesFixture::storeRule(0x33, {"Bravo", false, {}});
+        QVERIFY(openWindow());
+        QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo", "Charlie"}));
+        QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(3000));
+        // Alpha and Charlie selected, Charlie current.
+        const auto rows = QItemSelectionModel::Select | QItemSelectionModel::Rows;
+        view()->selectionModel()->select(view()->model()->index(0, 2), rows);
+        view()->selectionModel()->setCurrentIndex(view()->model()->index(2, 2), rows);
+        QVERIFY(child<QPushButton>(window.get(), "ruleEdit")->isEnabled());
+        DWORD rateWhenRowWent = 0;
+        connect(view()->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
+                [&] { rateWhenRowWent = fixture.jobs.cpuRateOf(blender); });
+        child<QPushButton>(window.get(), "ruleRemove")->click();
+        QCOMPARE(rateWhenRowWent, unrestricted);
+        QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo"}));
+        // A current row alone selects nothing to edit or remove.
+        view()->clearSelection();
+        QVERIFY(!child<QPushButton>(window.get(), "ruleEdit")->isEnabled() &&
+                !child<QPushButton>(window.get(), "ruleRemove")->isEnabled());
+    }
+
+    void doubleClickOpensTheRuleOfThatRowWhateverTheOrder()
+    {
+        RulesFixture::storeRule(0x1, {"bravo", false, {}});
+        RulesFixture::storeRule(0x2, {"charlie", false, {}});
+        RulesFixture::storeRule(0x3, {"alpha", false, {}});
+        QVERIFY(openWindow());
+        for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            view()->sortByColumn(2, order);
+            const QStringList shown = shownNames();
+            for (int row = 0; row < shown.size(); ++row) {
+                // Any column of the row opens it.
+                auto point = view()->visualRect(view()->model()->index(row, row % 3)).center();
+                QString opened;
+                QObject scope;
+                onNextModal<RuleDialog>(&scope, [&](RuleDialog *dialog) {
+                    opened = child<QLineEdit>(dialog, "name")->text();
+                    button(dialog, QDialogButtonBox::Cancel)->click();
+                });
+                QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, point);
+                QTest::mouseDClick(view()->viewport(), Qt::LeftButton, {}, point);
+                QCOMPARE(opened, shown.at(row));
+            }
+        }
+        // A new name takes its sorted place.
+        view()->sortByColumn(2, Qt::AscendingOrder);
+        edit([](RuleDialog *d) { child<QLineEdit>(d, "name")->setText("zulu"); });
+        QCOMPARE(shownNames(), (QStringList{"bravo", "charlie", "zulu"}));
+    }
+
+    void addedRuleActivatesWhenItsConditionsHold_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<RuleState>("state");
+        QTest::newRow("at once") << true << 0 << RuleState::Active;
+        QTest::newRow("after its delay") << true << 1 << RuleState::Delayed;
+        QTest::newRow("disabled") << false << 0 << RuleState::Inactive;
+    }
+
+    void addedRuleActivatesWhenItsConditionsHold()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(int, delay);
+        QFETCH(RuleState, state);
+        QVERIFY(openWindow());
+        runDialog("ruleAdd", [&](RuleDialog *dialog) {
+            QTest::keyClicks(child<QLineEdit>(dialog, "name"), "renders");
+            auto *targets = child<QListView>(dialog, "targetSelectedProcessesList")->model();
+            qobject_cast<QStringListModel *>(targets)->setStringList({"blender"});
+            if (!enabled)
+                child<QCheckBox>(dialog, "enabled")->click();
+            if (delay) {
+                child<QCheckBox>(dialog, "targetApplyDelay")->click();
+                child<QSpinBox>(dialog, "targetApplyDelayValue")->setValue(delay);
+            }
+        });
+        QCOMPARE(shownNames(), QStringList{"renders"});
+        const QSharedPointer<Rule> added = rule(0);
+        QCOMPARE(added->state(), state);
+        QCOMPARE(fixture.jobs.cpuRateOf(blender), state == RuleState::Active ? 300 : unrestricted);
+        if (state == RuleState::Delayed) {
+            // The generous bound only keeps a broken timer from hanging the test.
+            QTRY_COMPARE_WITH_TIMEOUT(added->state(), RuleState::Active, 10000);
+            QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(300));
+        }
+    }
+
+    void editReevaluatesAnActiveRuleOnly()
+    {
+        // Waits for a program that does not run.
+        RulesFixture::storeRule(0x30, {"while gaming", true, {"blender"}, {"game"}});
+        QVERIFY(openWindow());
+        // Dropping the condition makes the conditions hold, but an edit does
+        // not evaluate an inactive rule; the next event does.
+        edit([](RuleDialog *dialog) {
+            auto *conditions = child<QListView>(dialog, "conditionSelectedProcessesList")->model();
+            qobject_cast<QStringListModel *>(conditions)->setStringList({});
+        });
+        QVERIFY(rule(0)->conditionsMet());
+        QCOMPARE(rule(0)->state(), RuleState::Inactive);
+        fixture.startProcess("/usr/bin/editor");
+        QTRY_COMPARE(fixture.jobs.cpuRateOf(blender), DWORD(3000));
+        // A new limit of an active rule applies at once: the rule is lifted
+        // and applied again.
+        edit([](RuleDialog *d) { child<QSpinBox>(d, "tagetCPULimit")->setValue(55); });
+        QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(5500));
+        edit([](RuleDialog *d) { child<QCheckBox>(d, "enabled")->click(); });
+        QCOMPARE(fixture.jobs.cpuRateOf(blender), unrestricted);
+    }
+
+    void helpMenuOpensTheAboutBoxAndAFeedbackMail()
+    {
+        QVERIFY(openWindow());
+        QObject scope;
+        QString about;
+        onNextModal<KvAboutBox>(&scope, [&](KvAboutBox *box) {
+            about = box->parentWidget() == window.get() ? child<QLabel>(box, "name")->text() : "";
+            box->accept();
+        });
+        child<QAction>(window.get(), "actionAbout")->trigger();
+        QVERIFY(about.contains("Corvane") && about.contains("1.0.148"));
+        QDesktopServices::setUrlHandler("mailto", this, "openLink");
+        child<QAction>(window.get(), "actionSendFeedback")->trigger();
+        QDesktopServices::unsetUrlHandler("mailto");
+        QCOMPARE(links.size(), 1);
+        QVERIFY(links.first().path().contains('@'));
+        QCOMPARE(QUrlQuery(links.first()).queryItemValue("subject"), "Feedback for Corvane");
+    }
 };
-
-void TestMainWindow::initTestCase()
-{
-    QVERIFY(fixture.setUp());
-}
-
-void TestMainWindow::init()
-{
-    RulesFixture::clearStore();
-}
-
-void TestMainWindow::cleanup()
-{
-    window.reset();
-    fixture.removeOtherProcesses();
-}
-
-QStringList TestMainWindow::shownNames() const
-{
-    QAbstractItemModel *model = child<QTreeView>("rules")->model();
-    QStringList names;
-    for (int row = 0; row < model->rowCount(); ++row)
-        names << model->index(row, 2).data().toString();
-    return names;
-}
-
-void TestMainWindow::emptyStoreGivesAnEmptyListWithoutEditAndRemove()
-{
-    window = std::make_unique<MainWindow>();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-
-    QCOMPARE(child<QTreeView>("rules")->model()->rowCount(), 0);
-    QVERIFY(child<QPushButton>("ruleAdd")->isEnabled());
-    QVERIFY(!child<QPushButton>("ruleEdit")->isEnabled());
-    QVERIFY(!child<QPushButton>("ruleRemove")->isEnabled());
-    QVERIFY(!window->windowIcon().isNull());
-
-    // Nothing to remove: pressing it anyway changes nothing.
-    QMetaObject::invokeMethod(window.get(), "on_ruleRemove_clicked");
-    QCOMPARE(child<QTreeView>("rules")->model()->rowCount(), 0);
-}
-
-void TestMainWindow::listIsSortedByNameAndSelectionEnablesEditAndRemove()
-{
-    RulesFixture::storeRule(0x11, {QStringLiteral("Charlie"), false, {"c.exe"}});
-    RulesFixture::storeRule(0x22, {QStringLiteral("Alpha"), false, {"a.exe"}});
-    RulesFixture::storeRule(0x33, {QStringLiteral("Bravo"), false, {"b.exe"}});
-    window = std::make_unique<MainWindow>();
-    window->show();
-
-    QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo", "Charlie"}));
-
-    QTreeView *view = child<QTreeView>("rules");
-    view->setCurrentIndex(view->model()->index(1, 2));
-    QVERIFY(child<QPushButton>("ruleEdit")->isEnabled());
-    QVERIFY(child<QPushButton>("ruleRemove")->isEnabled());
-
-    view->clearSelection();
-    QVERIFY(!child<QPushButton>("ruleEdit")->isEnabled());
-    QVERIFY(!child<QPushButton>("ruleRemove")->isEnabled());
-    QVERIFY(child<QPushButton>("ruleAdd")->isEnabled());
-}
-
-void TestMainWindow::removeTakesOnlyTheCurrentRowOfASelection()
-{
-    RulesFixture::storeRule(0x11, {QStringLiteral("Charlie"), false, {"c.exe"}});
-    RulesFixture::storeRule(0x22, {QStringLiteral("Alpha"), false, {"a.exe"}});
-    RulesFixture::storeRule(0x33, {QStringLiteral("Bravo"), false, {"b.exe"}});
-    window = std::make_unique<MainWindow>();
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-
-    QTreeView *view = child<QTreeView>("rules");
-    QAbstractItemModel *model = view->model();
-    // Click Alpha, then Ctrl-click Charlie: both selected, Charlie current.
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      view->visualRect(model->index(0, 2)).center());
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                      view->visualRect(model->index(2, 2)).center());
-    QCOMPARE(view->selectionModel()->selectedRows().size(), 2);
-    QCOMPARE(view->currentIndex().row(), 2);
-
-    QTest::mouseClick(child<QPushButton>("ruleRemove"), Qt::LeftButton);
-
-    QCOMPARE(storedNames(), (QStringList{"Alpha", "Bravo"}));
-    QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo"}));
-}
-
-void TestMainWindow::removeLiftsRestrictionsBeforeTheRowGoes()
-{
-    const DWORD game = fixture.machine.addProcess(gamePath);
-    RulesFixture::storeRule(0x44, {QStringLiteral("Games"), true, {"game.exe"}});
-    window = std::make_unique<MainWindow>();
-    window->show();
-    QCOMPARE(fixture.jobs.cpuRateOf(game), DWORD(3000));
-
-    QTreeView *view = child<QTreeView>("rules");
-    DWORD rateWhenRowWent = 0;
-    connect(view->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [&] { rateWhenRowWent = fixture.jobs.cpuRateOf(game); });
-    view->setCurrentIndex(view->model()->index(0, 0));
-    QTest::mouseClick(child<QPushButton>("ruleRemove"), Qt::LeftButton);
-
-    QCOMPARE(rateWhenRowWent, DWORD(10000));
-    QCOMPARE(fixture.jobs.cpuRateOf(game), DWORD(10000));
-    QCOMPARE(storedNames(), QStringList());
-    QCOMPARE(view->model()->rowCount(), 0);
-}
-
-void TestMainWindow::exitClosesTheWindow()
-{
-    window = std::make_unique<MainWindow>();
-    window->show();
-    QVERIFY(window->isVisible());
-    child<QAction>("actionE_xit")->trigger();
-    QVERIFY(!window->isVisible());
-}
-
-void TestMainWindow::feedbackOpensAMailToTheMaker()
-{
-    LinkCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &catcher, "open");
-    window = std::make_unique<MainWindow>();
-    child<QAction>("actionSendFeedback")->trigger();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
-
-    QCOMPARE(catcher.links.size(), 1);
-    const QUrl link = catcher.links.first();
-    QCOMPARE(link.scheme(), QStringLiteral("mailto"));
-    QVERIFY(link.path().contains(QLatin1Char('@')));
-    QCOMPARE(QUrlQuery(link).queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded),
-             QStringLiteral("Feedback for Corvane"));
-}
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -1,0 +1,238 @@
+// The rule dialog, the select dialog, the about box and the ids of new rules.
+
+#include "DialogTestSupport.h"
+#include "TestStore.h"
+
+#include "rules/RuleOptions.h"
+#include "ui/KvAboutBox.h"
+#include "ui/ProcessListModel.h"
+#include "ui/RuleDialog.h"
+#include "ui/RuleIdGenerator.h"
+#include "ui/SelectProcessDialog.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const unsigned ruleId = 0xbeef;
+const auto Ok = QDialogButtonBox::Ok, Cancel = QDialogButtonBox::Cancel;
+
+// Writes "key=value" entries into the rule's group as text, the way the
+// store gives them back, and the pattern lists.
+void storeRule(QStringList entries, QStringList conditions = {}, QStringList targets = {})
+{
+    QSettings settings;
+    for (const QString &entry : entries)
+        settings.setValue("rules/{beef}/" + entry.section('=', 0, 0), entry.section('=', 1));
+    RuleOptions options(ruleId);
+    options.setSelectedProcesses(RuleOptions::Condition, conditions);
+    options.setSelectedProcesses(RuleOptions::Target, targets);
+}
+
+QMap<QString, QString> storedRule()
+{
+    QSettings settings;
+    settings.beginGroup("rules/{beef}");
+    QMap<QString, QString> values;
+    for (const QString &key : settings.allKeys())
+        values.insert(key, settings.value(key).toString());
+    return values;
+}
+
+QStringList rows(const RuleDialog &dialog, const char *list)
+{
+    return qobject_cast<QStringListModel *>(child<QListView>(&dialog, list)->model())->stringList();
+}
+
+} // namespace
+
+using Sizes = QList<QSize>;
+Q_DECLARE_METATYPE(Sizes)
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+    TestStore store; // the file dialog keeps its state in the settings too
+    InstalledMachine machine;
+    QTemporaryDir dir;
+    const QString program = dir.filePath("firefox"); // the Linux way: no extension
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(store.isValid());
+        machine.addProcess("C:/Windows/notepad.exe");
+        machine.addProcess("C:/Tools/tool.exe");
+        QFile file(program);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    void init() { TestStore::clear(); }
+
+    void newRuleIsStoredOnOkOnly()
+    {
+        {
+            RuleDialog dialog(ruleId);
+            QVERIFY(!button(&dialog, Ok)->isEnabled());
+            QTest::keyClicks(child<QLineEdit>(&dialog, "name"), "Abandoned");
+            button(&dialog, Cancel)->click();
+        }
+        // Checked once the dialog is gone: closing it must not store either.
+        QVERIFY(QSettings().allKeys().isEmpty());
+        RuleDialog dialog(ruleId);
+        QTest::keyClicks(child<QLineEdit>(&dialog, "name"), "Quiet builds");
+        button(&dialog, Ok)->click();
+        QCOMPARE(storedRule().value("name"), "Quiet builds");
+        QCOMPARE(storedRule().size(), 12); // every field of the form
+    }
+
+    void loadsEveryStoredValueAndWritesItBackUnchanged()
+    {
+        storeRule({"name=Offline renders", "enabled=0", "condition/internetConnection=2",
+                   "condition/internetConnectionStatus=0", "condition/status=1",
+                   "condition/state=2", "target/action=1", "target/cpuLimit=42",
+                   "target/applyDelay=2", "target/applyDelayValue=17"},
+                  {"C:\\Games\\game.exe", "steam*"}, {"blender", "make"});
+        const QMap<QString, QString> before = storedRule();
+        RuleDialog dialog(ruleId);
+        auto *internet = child<QCheckBox>(&dialog, "conditionInternetConnection");
+        auto *internetStatus = child<QComboBox>(&dialog, "conditionInternetConnectionStatus");
+        auto *state = child<QComboBox>(&dialog, "conditionStatusRunningState");
+        auto *delay = child<QCheckBox>(&dialog, "targetApplyDelay");
+        auto *delayValue = child<QSpinBox>(&dialog, "targetApplyDelayValue");
+        QCOMPARE(child<QLineEdit>(&dialog, "name")->text(), "Offline renders");
+        QVERIFY(!child<QCheckBox>(&dialog, "enabled")->isChecked());
+        QCOMPARE(rows(dialog, "conditionSelectedProcessesList"),
+                 (QStringList{"C:\\Games\\game.exe", "steam*"}));
+        QVERIFY(internet->isChecked() && internetStatus->isEnabled());
+        QCOMPARE(internetStatus->currentText(), "Disconnected");
+        QVERIFY(child<QRadioButton>(&dialog, "conditionStatusNotRunning")->isChecked());
+        QCOMPARE(state->currentText(), "Background");
+        QVERIFY(!state->isEnabled());
+        QCOMPARE(rows(dialog, "targetSelectedProcessesList"), (QStringList{"blender", "make"}));
+        QVERIFY(child<QRadioButton>(&dialog, "targetActionSuspend")->isChecked());
+        QCOMPARE(child<QSpinBox>(&dialog, "tagetCPULimit")->value(), 42);
+        QVERIFY(delay->isChecked() && delayValue->isEnabled());
+        QCOMPARE(delayValue->value(), 17);
+        button(&dialog, Ok)->click();
+        QCOMPARE(storedRule(), before);
+        // The form follows later changes as well.
+        internet->click();
+        child<QRadioButton>(&dialog, "conditionStatusRunning")->click();
+        child<QLineEdit>(&dialog, "name")->clear();
+        QVERIFY(!internetStatus->isEnabled() && state->isEnabled() &&
+                !button(&dialog, Ok)->isEnabled());
+    }
+
+    void patternListsTakeRemovalsAndAdditions()
+    {
+        storeRule({"name=Lists"}, {"c0"}, {"p0", "p1", "p2", "p3", "p4"});
+        RuleDialog dialog(ruleId);
+        auto *targets = child<QListView>(&dialog, "targetSelectedProcessesList");
+        auto *remove = child<QPushButton>(&dialog, "targetProcessRemove");
+        QVERIFY(!remove->isEnabled());
+        // Selected out of order, so that removing by the first selected row
+        // renumbers rows that are still selected.
+        for (int row : {4, 0, 2})
+            targets->selectionModel()->select(targets->model()->index(row, 0),
+                                              QItemSelectionModel::Select);
+        QVERIFY(remove->isEnabled());
+        remove->click();
+        QCOMPARE(rows(dialog, "targetSelectedProcessesList"), (QStringList{"p1", "p3"}));
+        QVERIFY(!remove->isEnabled());
+        // Added last and exactly as typed: neither the select dialog's table
+        // of processes nor any trimming gets in the way.
+        QObject scope;
+        for (auto [list, text, ok] : {std::tuple{"condition", " notepad.exe", true},
+                                      {"target", "cancelled", false},
+                                      {"target", "*.tmp", true}}) {
+            onNextModal<SelectProcessDialog>(&scope, [&](SelectProcessDialog *select) {
+                QTest::keyClicks(child<QLineEdit>(select, "process"), text);
+                child<QPushButton>(select, ok ? "okButton" : "cancelButton")->click();
+            });
+            child<QPushButton>(&dialog, QByteArray(list).append("ProcessAdd"))->click();
+        }
+        QCOMPARE(rows(dialog, "conditionSelectedProcessesList"),
+                 (QStringList{"c0", " notepad.exe"}));
+        QCOMPARE(rows(dialog, "targetSelectedProcessesList"), (QStringList{"p1", "p3", "*.tmp"}));
+        button(&dialog, Ok)->click();
+        QCOMPARE(storedRule().value("target/selectedProcesses/size"), "3");
+    }
+
+    void selectAnswersTheTypedTextTheChosenRowOrTheBrowsedFile()
+    {
+        SelectProcessDialog dialog;
+        auto *view = child<QTreeView>(&dialog, "processesView");
+        auto *process = child<QLineEdit>(&dialog, "process");
+        auto *ok = child<QPushButton>(&dialog, "okButton");
+        QTest::keyClicks(process, "typed.exe");
+        QVERIFY(ok->isEnabled());
+        process->clear();
+        QVERIFY(!ok->isEnabled());
+        QCOMPARE(view->model()->rowCount(), 2);
+        view->setCurrentIndex(view->model()->index(1, 0));
+        QCOMPARE(dialog.process(), view->model()->index(1, 2).data().toString());
+        QObject scope;
+        onNextModal<QFileDialog>(&scope, [&](QFileDialog *files) {
+            files->setDirectory(dir.path());
+            files->selectFile(program);
+            static_cast<QDialog *>(files)->accept(); // hidden by QFileDialog's own accept
+        });
+        child<QPushButton>(&dialog, "browse")->click();
+        QCOMPARE(dialog.process(), QDir::toNativeSeparators(program));
+        onNextModal<QFileDialog>(&scope, [](QFileDialog *files) { files->reject(); });
+        child<QPushButton>(&dialog, "browse")->click();
+        QCOMPARE(dialog.process(), QDir::toNativeSeparators(program));
+    }
+
+    void patternNamingAnExistingFileShowsItsIcon()
+    {
+        ProcessListModel model;
+        model.setStringList({QDir::toNativeSeparators(program), dir.filePath("no.exe")});
+        auto icon = [&](int row) { return model.index(row, 0).data(Qt::DecorationRole); };
+        QVERIFY(!icon(0).value<QIcon>().isNull() && icon(1).value<QIcon>().isNull());
+        // Nothing is cached: the icon goes with the file.
+        QVERIFY(QFile::remove(program));
+        QVERIFY(icon(0).value<QIcon>().isNull());
+    }
+
+    void aboutBoxIconSize_data()
+    {
+        QTest::addColumn<Sizes>("available");
+        QTest::addColumn<QSize>("expected"); // in a label of 64 x 64
+        QTest::newRow("largest fit") << Sizes{{16, 16}, {48, 48}, {256, 256}} << QSize(48, 48);
+        QTest::newRow("tie: first listed") << Sizes{{32, 48}, {48, 32}} << QSize(32, 48);
+        QTest::newRow("tie: first, reversed") << Sizes{{48, 32}, {32, 48}} << QSize(48, 32);
+        QTest::newRow("one side too large") << Sizes{{16, 16}, {60, 80}} << QSize(16, 16);
+        QTest::newRow("none fits: smallest") << Sizes{{400, 100}, {100, 200}} << QSize(32, 64);
+        QTest::newRow("no sizes") << Sizes{} << QSize(64, 64);
+    }
+
+    void aboutBoxIconSize()
+    {
+        QFETCH(Sizes, available);
+        QFETCH(QSize, expected);
+        QCOMPARE(KvAboutBox::iconSizeFor(available, QSize(64, 64)), expected);
+    }
+
+    void newRuleIdsAreRandomAndSkipZeroAndStoredIds()
+    {
+        // Byte 8 of a random UUID carries the variant (binary 10 in its top
+        // bits); read little-endian it is the id's lowest byte.
+        QSet<unsigned> seen;
+        for (int draw = 0; draw < 64; ++draw) {
+            const unsigned id = RuleIdGenerator::randomId();
+            QCOMPARE(id & 0xC0u, 0x80u);
+            seen.insert(id);
+        }
+        QVERIFY(seen.size() > 1);
+        storeRule({"name=taken"});
+        QList<unsigned> draws{0u, ruleId, 0u, 0x2bu, 0x99u};
+        QCOMPARE(RuleIdGenerator::newId([&] { return draws.takeFirst(); }), 0x2bu);
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
