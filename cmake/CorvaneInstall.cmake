@@ -25,7 +25,8 @@ if(TARGET corvane_processwide)
          ${CMAKE_INSTALL_FULL_LIBDIR}/corvane)
     set_target_properties(corvane PROPERTIES INSTALL_RPATH "$ORIGIN/${corvane_bin_to_lib}")
 endif()
-install(FILES ${corvane_linux_files}/${CORVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${corvane_linux_files}/${CORVANE_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
 # The window's own 16 x 16 image, and the larger sizes scripts/make-icons.py
 # renders from the same drawing.
@@ -35,7 +36,8 @@ install(DIRECTORY ${corvane_linux_files}/icons/ DESTINATION ${CMAKE_INSTALL_DATA
 
 configure_file(${corvane_linux_files}/${CORVANE_APP_ID}.metainfo.xml.in
                ${corvane_linux_generated}/${CORVANE_APP_ID}.metainfo.xml @ONLY)
-install(FILES ${corvane_linux_generated}/${CORVANE_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${corvane_linux_generated}/${CORVANE_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # The unit starts the installed program and the man page names the installed
 # unit. Both paths depend on the prefix of the installation, which cpack
@@ -52,8 +54,10 @@ install(CODE "
     endif()
     set(CORVANE_INSTALLED_PROGRAM \"\${bindir}/corvane\")
     set(CORVANE_INSTALLED_UNIT \"\${CMAKE_INSTALL_PREFIX}/${CORVANE_USER_UNIT_DIR}/corvane.service\")
-    configure_file([[${corvane_linux_files}/corvane.service.in]] [[${corvane_linux_generated}/corvane.service]] @ONLY)
-    configure_file([[${corvane_linux_files}/corvane.1.in]] [[${corvane_linux_generated}/corvane.1]] @ONLY)
+    configure_file([[${corvane_linux_files}/corvane.service.in]]
+                   [[${corvane_linux_generated}/corvane.service]] @ONLY)
+    configure_file([[${corvane_linux_files}/corvane.1.in]]
+                   [[${corvane_linux_generated}/corvane.1]] @ONLY)
 ")
 install(FILES ${corvane_linux_generated}/corvane.service DESTINATION ${CORVANE_USER_UNIT_DIR})
 install(FILES ${corvane_linux_generated}/corvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
