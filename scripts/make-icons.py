@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Draws Corvane's window icon and the four rule status icons (16 x 16 RGBA
-PNG files under resources/images/). Uses the standard library only, so the
-images can be regenerated anywhere:
+PNG files under resources/images/), and the same window icon at the larger
+sizes of the desktop's icon theme (resources/linux/icons/hicolor/, installed
+with the program). Uses the standard library only, so the images can be
+regenerated anywhere:
 
     scripts/make-icons.py
 
-Shapes are described by signed distance functions and rendered with 8 x 8
-supersampling per pixel, which gives smooth edges at this small size.
+Shapes are described by signed distance functions on a 16 x 16 canvas and
+rendered at any size with supersampling per pixel (8 x 8 at 16 pixels, at
+least 4 x 4 at larger sizes), which gives smooth edges.
 """
 
 import math
@@ -19,14 +22,14 @@ SAMPLES = 8
 
 
 def png(pixels):
-    """Encodes rows of (r, g, b, a) tuples as a PNG file."""
+    """Encodes rows of (r, g, b, a) tuples (a square image) as a PNG file."""
 
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
     raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in pixels)
-    header = struct.pack(">IIBBBBB", SIZE, SIZE, 8, 6, 0, 0, 0)
+    header = struct.pack(">IIBBBBB", len(pixels), len(pixels), 8, 6, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
@@ -82,22 +85,25 @@ def union(*shapes):
     return lambda x, y: min(s(x, y) for s in shapes)
 
 
-def render(layers):
-    """layers: list of (shape, (r, g, b, a)) painted bottom to top."""
+def render(layers, size=SIZE):
+    """layers: list of (shape, (r, g, b, a)) painted bottom to top on the
+    SIZE x SIZE canvas, rendered at size x size pixels."""
+    scale = SIZE / size
+    samples = max(4, SAMPLES * SIZE // size)
     pixels = []
-    for py in range(SIZE):
+    for py in range(size):
         row = []
-        for px in range(SIZE):
+        for px in range(size):
             r = g = b = a = 0.0  # premultiplied
             for shape, colour in layers:
                 hits = 0
-                for sy in range(SAMPLES):
-                    for sx in range(SAMPLES):
-                        x = px + (sx + 0.5) / SAMPLES
-                        y = py + (sy + 0.5) / SAMPLES
+                for sy in range(samples):
+                    for sx in range(samples):
+                        x = (px + (sx + 0.5) / samples) * scale
+                        y = (py + (sy + 0.5) / samples) * scale
                         if shape(x, y) <= 0:
                             hits += 1
-                coverage = hits / (SAMPLES * SAMPLES) * colour[3] / 255
+                coverage = hits / (samples * samples) * colour[3] / 255
                 r = colour[0] * coverage + r * (1 - coverage)
                 g = colour[1] * coverage + g * (1 - coverage)
                 b = colour[2] * coverage + b * (1 - coverage)
@@ -147,20 +153,29 @@ def main_window():
             (circle(C, 10.5, 1.4), (255, 200, 60, 255))]
 
 
+# The theme sizes of the window icon beside its 16 x 16 image, which is
+# installed as the theme's 16 x 16 icon.
+THEME_SIZES = (32, 48, 64, 128, 256)
+APP_ID = "app.corvane.Corvane"
+
+
 def main():
-    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources", "images")
+    resources = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources")
     images = {
-        "mainwindow.png": main_window(),
-        "status/inactive.png": inactive(),
-        "status/activerestricting.png": active_restricting(),
-        "status/activenotrestricting.png": active_not_restricting(),
-        "status/delayed.png": delayed(),
+        "images/mainwindow.png": (main_window(), SIZE),
+        "images/status/inactive.png": (inactive(), SIZE),
+        "images/status/activerestricting.png": (active_restricting(), SIZE),
+        "images/status/activenotrestricting.png": (active_not_restricting(), SIZE),
+        "images/status/delayed.png": (delayed(), SIZE),
     }
-    for name, layers in images.items():
-        path = os.path.normpath(os.path.join(root, name))
+    for size in THEME_SIZES:
+        name = "linux/icons/hicolor/%dx%d/apps/%s.png" % (size, size, APP_ID)
+        images[name] = (main_window(), size)
+    for name, (layers, size) in images.items():
+        path = os.path.normpath(os.path.join(resources, name))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as out:
-            out.write(png(render(layers)))
+            out.write(png(render(layers, size)))
         print(path)
 
 

@@ -7,6 +7,8 @@
 #include "support/KvLog.h"
 #include "support/KvMessageLogger.h"
 
+#include <algorithm>
+
 namespace {
 
 // The maker's web domain.
@@ -38,9 +40,19 @@ KvApplication::KvApplication(int &argc, char **argv)
     setApplicationName(fileInfo.productName());
     setApplicationVersion(fileInfo.version().toString());
     setOrganizationDomain(QLatin1String(makerDomain));
+    // The installed desktop file and icon are named by the reversed domain
+    // and the product name; Wayland compositors find them through this id.
+    QStringList id = organizationDomain().split(QLatin1Char('.'));
+    std::reverse(id.begin(), id.end());
+    setDesktopFileName(id.join(QLatin1Char('.')) + QLatin1Char('.') + applicationName());
+}
 
+void KvApplication::start()
+{
+    m_started = true;
+    KvPlatformKernel &kernel = KvPlatformKernel::current();
     KvMessageLogger(nullptr, 0, nullptr).info()
-        << fileInfo.productName() << " " << applicationVersion() << " started";
+        << applicationName() << " " << applicationVersion() << " started";
 
     if (!KvPlatformSession::current().setTerminationHandler(quitOnRequest)) {
         KvMessageLogger(nullptr, 0, nullptr, "default", static_cast<int>(kernel.lastError()))
@@ -56,6 +68,8 @@ KvApplication::KvApplication(int &argc, char **argv)
 
 KvApplication::~KvApplication()
 {
+    if (!m_started)
+        return;
     KvMessageLogger(nullptr, 0, nullptr).info() << endLine;
     // From here on a termination request ends the process the default way.
     // Nothing is restricted any more: the window and its rules are gone.

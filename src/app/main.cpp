@@ -1,6 +1,7 @@
 #include "analytics/KvAnalytics.h"
 #include "analytics/KvProviderInterface.h"
 #include "app/KvApplication.h"
+#include "app/KvCommandLine.h"
 #include "platform/KvPlatformSession.h"
 #include "ui/MainWindow.h"
 
@@ -10,15 +11,24 @@ int main(int argc, char *argv[])
 {
     // Without a display the rules still restrain processes; the window
     // simply is not seen.
-    if (!KvPlatformSession::current().hasDisplay() &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    const bool headless = !KvPlatformSession::current().hasDisplay() &&
+                          qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    KvApplication application(argc, argv);
+    // Help, the version and a refused command line end here: no log line,
+    // no settings written, no report sent, no rule applied.
+    const KvCommandLine commandLine(QCoreApplication::arguments());
+    if (!commandLine.startsRun())
+        return commandLine.answer();
+
+    if (headless) {
         std::fputs(
             "corvane: no display found; running on the offscreen platform, no window is shown\n",
             stderr);
     }
-
-    KvApplication application(argc, argv);
+    application.start();
 
     // Analytics, second hook: the property id goes to the providers and the
     // start of the run is reported.

@@ -107,6 +107,9 @@ void TestApplication::initTestCase()
     machine.installAsCurrent();
 
     application.reset(new KvApplication(argc, argv));
+    // Named, but not started: help and the version must leave no trace.
+    QVERIFY(!QFile::exists(QStandardPaths::writableLocation(QStandardPaths::DataLocation)));
+    application->start();
     logFile = QStandardPaths::writableLocation(QStandardPaths::DataLocation) + QLatin1Char('/') +
               QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() +
               QStringLiteral(".log");
@@ -119,6 +122,8 @@ void TestApplication::namesTheProgramFromItsVersionResource()
     // Three parts: the fourth part of the file version is not the program's.
     QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.148"));
     QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
+    // The name of the installed desktop file and icon.
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("app.corvane.Corvane"));
     // The names place the settings store, where analytics counted this run.
     QCOMPARE(QSettings().value(QStringLiteral("analytics/runCount")).toInt(), 1);
 }

@@ -1,0 +1,63 @@
+# What `cmake --install` puts where (GNUInstallDirs; CMAKE_INSTALL_PREFIX and
+# DESTDIR apply). Each part of the program installs in a section of its own
+# below.
+include(GNUInstallDirs)
+
+# The id that names the desktop file, the metainfo and the icon: the maker's
+# domain reversed (corvane.app, see src/app/KvApplication.cpp) and the
+# product name. The program gives the same id to the desktop.
+set(CORVANE_APP_ID "app.corvane.${CORVANE_PRODUCT_NAME}")
+# The version the program shows: the fourth part of the file version is
+# not the program's.
+set(CORVANE_RELEASE_VERSION
+    "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
+
+# ---- The program, its desktop entry, icons, metainfo, man page and user service
+set(corvane_linux_files ${PROJECT_SOURCE_DIR}/resources/linux)
+set(corvane_linux_generated ${PROJECT_BINARY_DIR}/resources/linux)
+
+install(TARGETS corvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The program's one shared library (see src/platform/CMakeLists.txt) is its
+# own: it goes to a folder of the program's, where the program looks first.
+if(TARGET corvane_processwide)
+    install(TARGETS corvane_processwide LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/corvane)
+    file(RELATIVE_PATH corvane_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR}
+         ${CMAKE_INSTALL_FULL_LIBDIR}/corvane)
+    set_target_properties(corvane PROPERTIES INSTALL_RPATH "$ORIGIN/${corvane_bin_to_lib}")
+endif()
+install(FILES ${corvane_linux_files}/${CORVANE_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# The window's own 16 x 16 image, and the larger sizes scripts/make-icons.py
+# renders from the same drawing.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/images/mainwindow.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/16x16/apps RENAME ${CORVANE_APP_ID}.png)
+install(DIRECTORY ${corvane_linux_files}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+
+configure_file(${corvane_linux_files}/${CORVANE_APP_ID}.metainfo.xml.in
+               ${corvane_linux_generated}/${CORVANE_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${corvane_linux_generated}/${CORVANE_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The unit starts the installed program and the man page names the installed
+# unit. Both paths depend on the prefix of the installation, which cpack
+# sets to /usr whatever the build was configured with, so the two files
+# are written when installing.
+set(CORVANE_USER_UNIT_DIR lib/systemd/user)
+install(CODE "
+    set(CORVANE_COMPANY_NAME [[${CORVANE_COMPANY_NAME}]])
+    set(CORVANE_PRODUCT_NAME [[${CORVANE_PRODUCT_NAME}]])
+    set(CORVANE_RELEASE_VERSION [[${CORVANE_RELEASE_VERSION}]])
+    set(bindir [[${CMAKE_INSTALL_BINDIR}]])
+    if(NOT IS_ABSOLUTE \"\${bindir}\")
+        set(bindir \"\${CMAKE_INSTALL_PREFIX}/\${bindir}\")
+    endif()
+    set(CORVANE_INSTALLED_PROGRAM \"\${bindir}/corvane\")
+    set(CORVANE_INSTALLED_UNIT \"\${CMAKE_INSTALL_PREFIX}/${CORVANE_USER_UNIT_DIR}/corvane.service\")
+    configure_file([[${corvane_linux_files}/corvane.service.in]]
+                   [[${corvane_linux_generated}/corvane.service]] @ONLY)
+    configure_file([[${corvane_linux_files}/corvane.1.in]]
+                   [[${corvane_linux_generated}/corvane.1]] @ONLY)
+")
+install(FILES ${corvane_linux_generated}/corvane.service DESTINATION ${CORVANE_USER_UNIT_DIR})
+install(FILES ${corvane_linux_generated}/corvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
