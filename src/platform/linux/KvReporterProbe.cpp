@@ -54,9 +54,9 @@ void KvReporterProbe::send(const QDBusConnection &bus, QDBusMessage question,
     ++outstanding;
     auto *call = new QDBusPendingCallWatcher(bus.asyncCall(question), this);
     connect(call, &QDBusPendingCallWatcher::finished, this,
-            [this, runs](QDBusPendingCallWatcher *call) {
-                call->deleteLater();
-                const QDBusMessage reply = call->reply();
+            [this, runs](QDBusPendingCallWatcher *answered) {
+                answered->deleteLater();
+                const QDBusMessage reply = answered->reply();
                 settle(reply.type() == QDBusMessage::ReplyMessage && runs(reply));
             });
 }
