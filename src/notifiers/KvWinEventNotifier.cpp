@@ -33,6 +33,7 @@ KvWinEventNotifier::~KvWinEventNotifier()
 void KvWinEventNotifier::addHook(DWORD event)
 {
     KvPlatformWinEvents *source = &KvPlatformWinEvents::current();
+    source->setNoticeProc(&KvWinEventNotifier::logNotice);
     const HWINEVENTHOOK handle = source->setWinEventHook(
         event, event, &KvWinEventNotifier::callback, 0, 0, KvPlatformWinEvents::OutOfContext);
     if (!handle) {
@@ -49,6 +50,21 @@ void KvWinEventNotifier::addHook(DWORD event)
                          source->unhookWinEvent(hook);
                  }));
     notifiersByEvent()[event].insert(this);
+}
+
+void KvWinEventNotifier::logNotice(KvPlatformWinEvents::NoticeLevel level, const QString &text)
+{
+    switch (level) {
+    case KvPlatformWinEvents::NoticeLevel::Debug:
+        kvDebug(lcNotifier) << text;
+        break;
+    case KvPlatformWinEvents::NoticeLevel::Info:
+        kvInfo(lcNotifier) << text;
+        break;
+    case KvPlatformWinEvents::NoticeLevel::Critical:
+        kvCritical(lcNotifier) << text;
+        break;
+    }
 }
 
 void KvWinEventNotifier::callback(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG, LONG, DWORD, DWORD)

@@ -34,6 +34,7 @@ private:
     // The last reference to a hook removes it.
     using Hook = std::shared_ptr<std::remove_pointer_t<HWINEVENTHOOK>>;
 
+    static void logNotice(KvPlatformWinEvents::NoticeLevel level, const QString &text);
     static void callback(HWINEVENTHOOK hook, DWORD event, HWND hwnd, LONG idObject, LONG idChild,
                          DWORD idEventThread, DWORD dwmsEventTime);
 

@@ -3,6 +3,8 @@
 #include "platform/KvInstallable.h"
 #include "platform/KvPlatformTypes.h"
 
+#include <QString>
+
 #ifndef _WIN32
 // Opaque window and hook handles. A null handle means "none".
 using HWND = void *;
@@ -24,8 +26,11 @@ using WINEVENTPROC = void (*)(HWINEVENTHOOK hook, DWORD event, HWND hwnd, LONG i
 //
 // The backends report one event, the change of the foreground window
 // (EventSystemForeground). On Linux that is the change of the X11 root
-// window's _NET_ACTIVE_WINDOW, read through the GUI's own xcb connection;
-// without an X11 display (offscreen, Wayland) hooks cannot be installed.
+// window's _NET_ACTIVE_WINDOW, read through the GUI's own xcb connection,
+// and the reports that a script of the desktop (KWin, GNOME Shell) sends on
+// the session bus, which alone see native Wayland windows; the latest of
+// the two wins. Without either (no X11 display and no session bus) hooks
+// cannot be installed.
 class KvPlatformWinEvents : public KvInstallable<KvPlatformWinEvents>
 {
 public:
@@ -66,6 +71,15 @@ public:
     // creating thread (Linux), the process's main thread is reported, whose
     // id equals the process id.
     virtual DWORD getWindowThreadProcessId(HWND window, DWORD *processId) = 0;
+
+    // Not a user32 call: how the backend tells the program's log what a log
+    // reader should know about the foreground events that is no failure of a
+    // call (a source of them that is missing or comes later, a report it
+    // refused). Notices arrive on the GUI thread; set the procedure before
+    // the first hook. Backends with nothing to tell ignore it.
+    enum class NoticeLevel { Debug, Info, Critical };
+    using NoticeProc = void (*)(NoticeLevel level, const QString &text);
+    virtual void setNoticeProc(NoticeProc proc) { (void)proc; }
 
 protected:
     KvPlatformWinEvents() = default;

@@ -1,8 +1,11 @@
 #include "platform/linux/KvLinuxWinEvents.h"
 
 #include "platform/KvPlatformKernel.h"
+#include "platform/linux/KvForegroundBusService.h"
+#include "platform/linux/KvReporterProbe.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QList>
 #include <qpa/qplatformnativeinterface.h>
@@ -22,6 +25,37 @@ HWND toHandle(xcb_window_t window)
 xcb_window_t toWindow(HWND handle)
 {
     return static_cast<xcb_window_t>(reinterpret_cast<quintptr>(handle));
+}
+
+// A window the bus reported is known only by its process: its handle is the
+// process id with the top bit of 32 set, which no X11 window id has (X keeps
+// the top three bits of every resource id zero).
+constexpr quintptr reportedWindowBit = 0x80000000u;
+
+HWND reportedWindow(DWORD processId)
+{
+    return reinterpret_cast<HWND>(reportedWindowBit | processId);
+}
+
+bool isReportedWindow(HWND handle)
+{
+    return (reinterpret_cast<quintptr>(handle) & reportedWindowBit) != 0;
+}
+
+bool isWaylandSession()
+{
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
+QString waylandNotice()
+{
+    return QStringLiteral("native Wayland windows are not seen: foreground and background "
+                          "conditions follow X11 windows only until Corvane's foreground "
+                          "reporter is enabled in the desktop (Plasma: System Settings > "
+                          "Window Management > KWin Scripts > \"Corvane foreground reporter\"; "
+                          "GNOME: log in again, then run gnome-extensions enable %1)")
+        .arg(QLatin1String(KvReporterProbe::gnomeExtension));
 }
 
 void setLastError(int code)
@@ -75,7 +109,11 @@ HWINEVENTHOOK KvLinuxWinEvents::setWinEventHook(DWORD eventMin, DWORD eventMax,
         setLastError(EINVAL);
         return nullptr;
     }
-    if (!attach() || !watchRootWindow())
+    // Either source will do: X11 sets the error code when it fails, the
+    // bus leaves it alone.
+    const bool x11 = attach() && watchRootWindow();
+    const bool reports = startBusService();
+    if (!x11 && !reports)
         return nullptr;
     return hooks.add(eventMin, eventMax, callback);
 }
@@ -91,6 +129,8 @@ bool KvLinuxWinEvents::unhookWinEvent(HWINEVENTHOOK hook)
 
 HWND KvLinuxWinEvents::getForegroundWindow()
 {
+    if (reportIsLatest)
+        return reportedForeground;
     if (!attach())
         return nullptr;
     return toHandle(activeWindow());
@@ -98,6 +138,12 @@ HWND KvLinuxWinEvents::getForegroundWindow()
 
 DWORD KvLinuxWinEvents::getWindowThreadProcessId(HWND handle, DWORD *processId)
 {
+    if (isReportedWindow(handle)) {
+        const DWORD pid = DWORD(reinterpret_cast<quintptr>(handle) & ~reportedWindowBit);
+        if (processId)
+            *processId = pid;
+        return pid;
+    }
     if (!attach())
         return 0;
     const xcb_window_t window = toWindow(handle);
@@ -265,6 +311,12 @@ bool KvLinuxWinEvents::nativeEventFilter(const QByteArray &eventType, void *mess
         change->state == XCB_PROPERTY_DELETE ? xcb_window_t(XCB_WINDOW_NONE) : activeWindow();
     if (active != lastActive) {
         lastActive = active;
+        // XWayland's active window turns to none whenever a native Wayland
+        // window takes the focus, and the bus reports which one, perhaps
+        // before this event: the none must not undo that report.
+        if (active == XCB_WINDOW_NONE && reportIsLatest)
+            return false;
+        reportIsLatest = false;
         deliver(EventSystemForeground, active, change->time);
     }
     return false; // the GUI may want the event as well
@@ -273,4 +325,54 @@ bool KvLinuxWinEvents::nativeEventFilter(const QByteArray &eventType, void *mess
 void KvLinuxWinEvents::deliver(DWORD event, xcb_window_t window, DWORD time)
 {
     hooks.deliver(event, toHandle(window), time);
+}
+
+bool KvLinuxWinEvents::startBusService()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (busTried || !app)
+        return !bus.isNull();
+    busTried = true;
+    // The service is a child of the application object and goes with it.
+    QObject::connect(app, &QObject::destroyed, [this] {
+        busTried = false;
+        reportIsLatest = false;
+    });
+    auto *service = new KvForegroundBusService(
+        [this](DWORD processId) { onBusReport(processId); },
+        [this](NoticeLevel level, const QString &text) { notice(level, text); }, app);
+    if (!service->start()) {
+        delete service;
+        if (isWaylandSession())
+            notice(NoticeLevel::Critical, waylandNotice());
+        return false;
+    }
+    bus = service;
+    // A second copy hears nothing anyway, and has said so.
+    if (isWaylandSession() && service->ownsName()) {
+        KvReporterProbe::ask(
+            QDBusConnection::sessionBus(),
+            [this](bool running) {
+                if (!running && bus && !bus->hasReported())
+                    notice(NoticeLevel::Critical, waylandNotice());
+            },
+            service);
+    }
+    return true;
+}
+
+void KvLinuxWinEvents::onBusReport(DWORD processId)
+{
+    const HWND window = reportedWindow(processId);
+    if (reportIsLatest && window == reportedForeground)
+        return;
+    reportedForeground = window;
+    reportIsLatest = true;
+    hooks.deliver(EventSystemForeground, window, DWORD(QDeadlineTimer::current().deadline()));
+}
+
+void KvLinuxWinEvents::notice(NoticeLevel level, const QString &text) const
+{
+    if (noticeProc)
+        noticeProc(level, text);
 }

@@ -5,8 +5,11 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QMap>
+#include <QPointer>
 
 #include <xcb/xcb.h>
+
+class KvForegroundBusService;
 
 // Window events on an X11 desktop, read through the GUI's own xcb
 // connection: the change of the root window's _NET_ACTIVE_WINDOW is the
@@ -16,8 +19,16 @@
 // with no second connection to watch: Qt's event loop already reads it and
 // hands every event to our native event filter.
 //
-// Window handles are X11 window ids. Without an X11 display (the offscreen
-// platform, Wayland) hooks fail with ENXIO and window queries find nothing.
+// On a Wayland desktop X11 sees only the XWayland windows; which native
+// window is active only the compositor knows, and a script in it (shipped
+// under resources/wayland) reports the window's process to our service on
+// the session bus. Each report is a foreground event like an X11 one, and
+// whichever of the two came last is the foreground window.
+//
+// Window handles are X11 window ids, or for a window the bus reported, its
+// process id marked as such. Without an X11 display (the offscreen platform,
+// Wayland without XWayland) and without a session bus, hooks fail with
+// ENXIO and window queries find nothing.
 class KvLinuxWinEvents : public KvPlatformWinEvents, private QAbstractNativeEventFilter
 {
 public:
@@ -29,6 +40,7 @@ public:
     bool unhookWinEvent(HWINEVENTHOOK hook) override;
     HWND getForegroundWindow() override;
     DWORD getWindowThreadProcessId(HWND window, DWORD *processId) override;
+    void setNoticeProc(NoticeProc proc) override { noticeProc = proc; }
 
 private:
     bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
@@ -45,6 +57,13 @@ private:
     bool clientPid(xcb_window_t window, DWORD &processId);
     void deliver(DWORD event, xcb_window_t window, DWORD time);
 
+    // Starts the service on the session bus, once per application object,
+    // and on a Wayland session makes sure the user hears when native windows
+    // cannot be seen. Returns whether the service runs.
+    bool startBusService();
+    void onBusReport(DWORD processId);
+    void notice(NoticeLevel level, const QString &text) const;
+
     xcb_connection_t *connection = nullptr;
     bool attached = false;
     bool watching = false;
@@ -54,4 +73,12 @@ private:
     xcb_atom_t pidAtom = XCB_ATOM_NONE;
     xcb_window_t lastActive = XCB_WINDOW_NONE;
     KvWinEventHookTable hooks;
+
+    QPointer<KvForegroundBusService> bus;
+    bool busTried = false;
+    // The window the bus reported last, and whether that report is newer
+    // than the X11 foreground.
+    HWND reportedForeground = nullptr;
+    bool reportIsLatest = false;
+    NoticeProc noticeProc = nullptr;
 };

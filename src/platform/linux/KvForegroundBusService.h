@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/KvPlatformWinEvents.h"
+
+#include <QObject>
+
+#include <functional>
+
+// The program's own service on the session bus, where a script of the
+// desktop reports the process of every newly active window: on a Wayland
+// desktop only the compositor knows which native window is active, and
+// X11 sees none of them. The reporters shipped under resources/wayland call
+//
+//     app.corvane.Corvane /app/corvane/Corvane
+//     app.corvane.Corvane.Foreground.ReportProcess(u processId)
+//
+// A report of no process, of a process that does not exist or of the
+// program itself is refused. Valid reports are handed on from the event
+// loop, and only the latest of those that arrived meanwhile, so that a flood
+// of them costs one evaluation of the rules per pass of the loop.
+//
+// The name can have one owner. A second copy of the program queues for it:
+// it receives no reports until the first copy ends, when the bus hands the
+// name on by itself.
+class KvForegroundBusService : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "app.corvane.Corvane.Foreground")
+
+public:
+    static const char serviceName[];
+    static const char objectPath[];
+
+    using ReportHandler = std::function<void(DWORD processId)>;
+    using NoticeHandler =
+        std::function<void(KvPlatformWinEvents::NoticeLevel level, const QString &text)>;
+
+    KvForegroundBusService(ReportHandler onReport, NoticeHandler notice, QObject *parent);
+
+    // Offers the method and asks for the name. False, with a notice, when
+    // there is no session bus or it refuses us.
+    bool start();
+
+    // Whether this copy owns the name, so that reports reach it.
+    bool ownsName() const { return owner; }
+    // Whether any valid report arrived.
+    bool hasReported() const { return reported; }
+
+public slots:
+    // The method on the bus, named as D-Bus names its methods.
+    Q_SCRIPTABLE void ReportProcess(uint processId);
+    // The same for callers that cannot send an unsigned value: KWin's
+    // callDBus passes a JavaScript number on as a signed 32-bit one.
+    Q_SCRIPTABLE void ReportProcess(int processId);
+
+private:
+    void accept(qint64 processId);
+    void deliverLatest();
+    void onNameAcquired(const QString &name);
+
+    ReportHandler onReport;
+    NoticeHandler notice;
+    DWORD latest = 0;
+    bool deliveryPending = false;
+    bool owner = false;
+    bool reported = false;
+};

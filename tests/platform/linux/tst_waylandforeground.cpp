@@ -1,0 +1,125 @@
+// Foreground reports on the session bus, as the scripts under
+// resources/wayland send them, drive rules as X11 changes do: the test runs
+// itself again under a private bus on a pretended Wayland session and
+// reports its children from a connection of its own.
+
+#include "LogTail.h"
+#include "SystemTest.h"
+#include "TestStore.h"
+#include "notifiers/KvWinEventNotifier.h"
+#include "platform/linux/KvForegroundBusService.h"
+#include "process/KvProcessGovernor.h"
+#include "rules/Rule.h"
+
+#include <QDBusConnection>
+#include <QDBusPendingCall>
+#include <QtTest>
+
+namespace {
+
+const char ChildVariable[] = "CORVANE_TEST_WAYLAND_CHILD";
+
+void storeRule(unsigned id, const QString &condition, unsigned state)
+{
+    RuleOptions options(id);
+    options.setEnabled(true);
+    options.setSelectedProcesses(RuleOptions::Condition, {condition});
+    options.setValue(QLatin1String(RuleOptions::conditionStateKey), state);
+}
+
+// Sends one report and waits for its answer while the event loop runs.
+bool report(const QDBusConnection &reporter, const QVariant &processId)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(KvForegroundBusService::serviceName),
+        QLatin1String(KvForegroundBusService::objectPath),
+        QStringLiteral("app.corvane.Corvane.Foreground"), QStringLiteral("ReportProcess"));
+    call << processId;
+    const QDBusPendingCall pending = reporter.asyncCall(call);
+    return QTest::qWaitFor([&] { return pending.isFinished(); }, 10000) && !pending.isError();
+}
+
+} // namespace
+
+class TestWaylandForeground : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reportsDriveRules();
+};
+
+void TestWaylandForeground::reportsDriveRules()
+{
+    if (qEnvironmentVariableIsEmpty(ChildVariable)) {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty())
+            KV_SKIP_OR_FAIL(QStringLiteral("dbus-run-session is missing (Debian package dbus)"));
+        QProcessEnvironment child;
+        child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
+        child.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-corvane-test"));
+        QCOMPARE(runTestFunctionInChild({QStringLiteral("dbus-run-session"), QStringLiteral("--")},
+                                        QTest::currentTestFunction(), child),
+                 0);
+        return;
+    }
+
+    TestStore store;
+    const LogTail log;
+    // The player is a copy of sleep that nothing else on the machine runs.
+    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
+    const QString playerPath = store.path(QStringLiteral("corvane-test-player"));
+    QVERIFY(QFile::copy(sleep, playerPath));
+    QProcess player, other;
+    player.start(playerPath, {QStringLiteral("120")});
+    other.start(sleep, {QStringLiteral("120")});
+    QVERIFY(player.waitForStarted() && other.waitForStarted());
+
+    storeRule(0x51, playerPath, RuleOptions::Foreground);
+    storeRule(0x52, playerPath, RuleOptions::Background);
+    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
+    KvWinEventNotifier notifier;
+    notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
+    Rule front(0x51, &governor);
+    Rule back(0x52, &governor);
+    for (Rule *rule : {&front, &back}) {
+        connect(&notifier, &KvWinEventNotifier::notify, rule, &Rule::on_winEventNotifier_notify);
+        rule->activateIfApplicable();
+    }
+    QCOMPARE(front.state(), RuleState::Inactive);
+    QCOMPARE(back.state(), RuleState::Active);
+
+    // No desktop on this bus runs a reporter: the user hears about it.
+    const auto notices = [&] {
+        return log.lines().filter(QStringLiteral("native Wayland windows are not seen")).size();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(notices(), 1, 10000);
+
+    QDBusConnection reporter =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("reporter"));
+    QVERIFY(report(reporter, uint(player.processId())));
+    QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Active, 10000);
+    QCOMPARE(back.state(), RuleState::Inactive);
+
+    // Reports of no process, of one beyond pid_max, of the program itself and
+    // beyond any process id change nothing.
+    qRegisterMetaType<KvWinEventInfo>();
+    QSignalSpy changes(&notifier, &KvWinEventNotifier::notify);
+    for (uint bad : {0u, 0x7fffffffu, uint(QCoreApplication::applicationPid()), 0xffffffffu})
+        QVERIFY(report(reporter, bad));
+    QTest::qWait(200);
+    QCOMPARE(changes.size(), 0);
+
+    // KWin's callDBus sends a JavaScript number as a signed 32-bit value.
+    QVERIFY(report(reporter, int(other.processId())));
+    QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
+    QCOMPARE(back.state(), RuleState::Active);
+    QCOMPARE(notices(), 1);
+
+    player.kill();
+    other.kill();
+    player.waitForFinished();
+    other.waitForFinished();
+}
+
+QTEST_MAIN(TestWaylandForeground)
+#include "tst_waylandforeground.moc"
