@@ -4,12 +4,12 @@
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
-#include "ProcFsProbe.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -18,12 +18,37 @@
 #include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const int windowMs = 5000;
 const int settleMs = 500;
+
+// utime + stime of the process in clock ticks, or -1.
+qint64 cpuTicks(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray content = file.readAll();
+    const QList<QByteArray> fields = content.mid(content.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
+}
+
+// Spins on every given thread until killed: the load that caps are measured
+// against.
+[[noreturn]] void runBusy(int threads)
+{
+    std::vector<std::thread> workers;
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back(runBusy, 1);
+    volatile unsigned long counter = 0;
+    for (;;)
+        counter = counter + 1;
+}
 
 int cpuCount()
 {
@@ -54,13 +79,13 @@ struct Window
 Window measure(qint64 pid)
 {
     runEventLoop(settleMs);
-    const qint64 before = ProcFsProbe::cpuTicks(pid);
+    const qint64 before = cpuTicks(pid);
     const double ownBefore = ownCpuSeconds();
     QElapsedTimer timer;
     timer.start();
     runEventLoop(windowMs);
     Window window;
-    window.share = double(ProcFsProbe::cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
+    window.share = double(cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
                    (timer.elapsed() / 1000.0) / cpuCount();
     window.ownSeconds = ownCpuSeconds() - ownBefore;
     return window;
@@ -71,7 +96,7 @@ Window measure(qint64 pid)
 int main(int argc, char **argv)
 {
     if (argc > 2 && QByteArray(argv[1]) == "busy")
-        ProcFsProbe::runBusy(std::max(1, std::atoi(argv[2])));
+        runBusy(std::max(1, std::atoi(argv[2])));
 
     QCoreApplication application(argc, argv);
     QTemporaryDir journalDir;
