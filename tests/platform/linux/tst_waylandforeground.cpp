@@ -17,8 +17,6 @@
 
 namespace {
 
-const char ChildVariable[] = "CORVANE_TEST_WAYLAND_CHILD";
-
 void storeRule(unsigned id, const QString &condition, unsigned state)
 {
     RuleOptions options(id);
@@ -51,14 +49,14 @@ private slots:
 
 void TestWaylandForeground::reportsDriveRules()
 {
-    if (qEnvironmentVariableIsEmpty(ChildVariable)) {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty())
-            KV_SKIP_OR_FAIL(QStringLiteral("dbus-run-session is missing (Debian package dbus)"));
+    if (!isTestChild()) {
+        KV_REQUIRE_CAPABILITY(
+            !QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty(),
+            QStringLiteral("dbus-run-session is missing (Debian package dbus)"));
         QProcessEnvironment child;
-        child.insert(QString::fromLatin1(ChildVariable), QStringLiteral("1"));
         child.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-corvane-test"));
-        QCOMPARE(runTestFunctionInChild({QStringLiteral("dbus-run-session"), QStringLiteral("--")},
-                                        QTest::currentTestFunction(), child),
+        QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child,
+                                        {QStringLiteral("dbus-run-session"), QStringLiteral("--")}),
                  0);
         return;
     }
