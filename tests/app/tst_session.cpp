@@ -74,7 +74,6 @@ void TestSession::ignoredSignalsStayIgnored()
 
 void TestSession::displayFromEnvironment()
 {
-    // The test itself runs without a display.
     qunsetenv("DISPLAY");
     qunsetenv("WAYLAND_DISPLAY");
     QVERIFY(!session().hasDisplay());

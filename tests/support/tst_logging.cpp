@@ -118,7 +118,6 @@ void TestLogging::writersInThreadsNeverInterleave()
     for (QThread *thread : threads)
         QVERIFY(thread->wait(60000));
     qDeleteAll(threads);
-
     // Every line whole.
     const QStringList lines = newLines();
     QCOMPARE(lines.size(), 800);
