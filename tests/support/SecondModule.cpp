@@ -4,32 +4,8 @@
 
 #include "support/KvLazySingleton.h"
 
-#include <QtGlobal>
-
-extern "C" {
-
-Q_DECL_EXPORT void *secondModuleValueTable()
+extern "C" Q_DECL_EXPORT void *secondModuleProbe(int n)
 {
-    return &sharedValues();
-}
-
-Q_DECL_EXPORT void *secondModuleStorage()
-{
-    return &lazySingletonStorage();
-}
-
-Q_DECL_EXPORT void *secondModuleExecutableProbe()
-{
-    return KvLazySingleton<ExecutableProbe>::instance();
-}
-
-Q_DECL_EXPORT void *secondModuleModuleProbe()
-{
-    return KvLazySingleton<ModuleProbe>::instance();
-}
-
-Q_DECL_EXPORT int secondModulePendingCleanups()
-{
-    return KvLazySingletonCleanup::pendingCount();
-}
+    return n == 1 ? static_cast<void *>(KvLazySingleton<Probe<1>>::instance())
+                  : static_cast<void *>(KvLazySingleton<Probe<2>>::instance());
 }

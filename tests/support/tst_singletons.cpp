@@ -1,8 +1,6 @@
 #include "SingletonProbes.h"
 
-#include "platform/KvPlatformValueTable.h"
 #include "support/KvLazySingleton.h"
-#include "support/KvSharedValues.h"
 
 #include <QLibrary>
 #include <QtTest>
@@ -10,192 +8,46 @@
 // Runs the post routines of the application object, as its destruction does.
 void qt_call_post_routines();
 
-namespace {
-
-// A value-table home that records what is asked of it.
-class RecordingValueTable : public KvPlatformValueTable
-{
-public:
-    bool getClassInfo(const QString &className, void *&address) override
-    {
-        ++lookups;
-        if (!classes.contains(className))
-            return false;
-        address = classes.value(className);
-        return true;
-    }
-    bool registerClass(const QString &className, void *address) override
-    {
-        registered.append(className);
-        if (classes.contains(className))
-            return false;
-        classes.insert(className, address);
-        return true;
-    }
-
-    QHash<QString, void *> classes;
-    QStringList registered;
-    int lookups = 0;
-};
-
-struct TeardownFirst
-{
-    ~TeardownFirst() { recordTeardown(QStringLiteral("TeardownFirst")); }
-};
-
-struct TeardownSecond
-{
-    ~TeardownSecond() { recordTeardown(QStringLiteral("TeardownSecond")); }
-};
-
-int useCountOf(const std::type_info &type)
-{
-    return lazySingletonStorage().value(KvLazySingletonTypeKey(type)).useCount;
-}
-
-void *registeredInstanceOf(const std::type_info &type)
-{
-    return lazySingletonStorage().value(KvLazySingletonTypeKey(type)).instance;
-}
-
-} // namespace
-
+// One instance per process, even where a second module carries its own copy
+// of the support library, as a plugin would.
 class TestSingletons : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void locateCreatesAndPublishesTableInEmptyProcess();
-    void locateAdoptsExistingTableAndRegistersNothing();
-    void secondInstanceCallReturnsSameObjectWithoutTouchingRegistry();
-    void secondModuleAdoptsExecutableInstance();
-    void executableAdoptsSecondModuleInstance();
+    void oneInstanceAcrossModules();
     void teardownDestroysLastCreatedFirstAndAdoptedOnce();
-
-private:
-    QLibrary m_secondModule{QStringLiteral(SECOND_MODULE_PATH)};
-
-    template<class F> F resolve(const char *symbol)
-    {
-        if (!m_secondModule.isLoaded() && !m_secondModule.load())
-            return nullptr;
-        return reinterpret_cast<F>(m_secondModule.resolve(symbol));
-    }
 };
 
-void TestSingletons::locateCreatesAndPublishesTableInEmptyProcess()
+void TestSingletons::oneInstanceAcrossModules()
 {
-    RecordingValueTable home;
-    KvSharedValueTable *table = locateSharedValueTable(home);
+    QLibrary module(QStringLiteral(SECOND_MODULE_PATH));
+    const auto moduleProbe = reinterpret_cast<void *(*)(int)>(module.resolve("secondModuleProbe"));
+    QVERIFY2(moduleProbe, qPrintable(module.errorString()));
 
-    QVERIFY(table);
-    QVERIFY(table->isEmpty());
-    QCOMPARE(home.registered, QStringList{sharedValueTableClassName()});
-    QCOMPARE(home.classes.value(sharedValueTableClassName()), static_cast<void *>(table));
-
-    // A later module of the same process finds it.
-    QCOMPARE(locateSharedValueTable(home), table);
-    QCOMPARE(home.registered.size(), 1);
-}
-
-void TestSingletons::locateAdoptsExistingTableAndRegistersNothing()
-{
-    RecordingValueTable home;
-    KvSharedValueTable existing;
-    existing.insert(QStringLiteral("already"), 1);
-    home.classes.insert(sharedValueTableClassName(), &existing);
-
-    QCOMPARE(locateSharedValueTable(home), &existing);
-    QVERIFY(home.registered.isEmpty());
-
-    // A home that refuses the registration still yields a working table.
-    RecordingValueTable refusing;
-    refusing.classes.insert(QStringLiteral("unrelated"), nullptr);
-    KvSharedValueTable *privateTable = locateSharedValueTable(refusing);
-    QVERIFY(privateTable);
-    privateTable->insert(QStringLiteral("x"), 2);
-    QCOMPARE(privateTable->value(QStringLiteral("x")).toInt(), 2);
-}
-
-void TestSingletons::secondInstanceCallReturnsSameObjectWithoutTouchingRegistry()
-{
-    const int cleanupsBefore = KvLazySingletonCleanup::pendingCount();
-
-    ExecutableProbe *first = KvLazySingleton<ExecutableProbe>::instance();
-    QVERIFY(first);
-    QCOMPARE(useCountOf(typeid(ExecutableProbe)), 1);
-    QCOMPARE(registeredInstanceOf(typeid(ExecutableProbe)), static_cast<void *>(first));
-
-    ExecutableProbe *second = KvLazySingleton<ExecutableProbe>::instance();
-    QCOMPARE(second, first);
-    QCOMPARE(useCountOf(typeid(ExecutableProbe)), 1);
-    QCOMPARE(KvLazySingletonCleanup::pendingCount(), cleanupsBefore + 1);
-    QCOMPARE(sharedValue(QStringLiteral("ExecutableProbe.constructed")).toInt(), 1);
-}
-
-void TestSingletons::secondModuleAdoptsExecutableInstance()
-{
-    ExecutableProbe *own = KvLazySingleton<ExecutableProbe>::instance();
-
-    auto moduleValueTable = resolve<void *(*)()>("secondModuleValueTable");
-    auto moduleStorage = resolve<void *(*)()>("secondModuleStorage");
-    auto moduleProbe = resolve<void *(*)()>("secondModuleExecutableProbe");
-    auto modulePendingCleanups = resolve<int (*)()>("secondModulePendingCleanups");
-    QVERIFY2(moduleValueTable && moduleStorage && moduleProbe && modulePendingCleanups,
-             qPrintable(m_secondModule.errorString()));
-
-    QCOMPARE(moduleValueTable(), static_cast<void *>(&sharedValues()));
-    QCOMPARE(moduleStorage(), static_cast<void *>(&lazySingletonStorage()));
-
-    QCOMPARE(moduleProbe(), static_cast<void *>(own));
-    QCOMPARE(useCountOf(typeid(ExecutableProbe)), 2);
-    QCOMPARE(modulePendingCleanups(), 0);
-    QCOMPARE(sharedValue(QStringLiteral("ExecutableProbe.constructed")).toInt(), 1);
-
-    // The module keeps what it adopted without asking the registry again.
-    QCOMPARE(moduleProbe(), static_cast<void *>(own));
-    QCOMPARE(useCountOf(typeid(ExecutableProbe)), 2);
-}
-
-void TestSingletons::executableAdoptsSecondModuleInstance()
-{
-    auto moduleProbe = resolve<void *(*)()>("secondModuleModuleProbe");
-    auto modulePendingCleanups = resolve<int (*)()>("secondModulePendingCleanups");
-    QVERIFY2(moduleProbe && modulePendingCleanups, qPrintable(m_secondModule.errorString()));
-
-    void *created = moduleProbe();
-    QCOMPARE(modulePendingCleanups(), 1);
-    const int cleanupsBefore = KvLazySingletonCleanup::pendingCount();
-
-    QCOMPARE(static_cast<void *>(KvLazySingleton<ModuleProbe>::instance()), created);
-    QCOMPARE(useCountOf(typeid(ModuleProbe)), 2);
-    QCOMPARE(KvLazySingletonCleanup::pendingCount(), cleanupsBefore);
-    QCOMPARE(sharedValue(QStringLiteral("ModuleProbe.constructed")).toInt(), 1);
+    // Probe 1 is created here and adopted there, probe 2 the other way round.
+    void *own = KvLazySingleton<Probe<1>>::instance();
+    QCOMPARE(static_cast<void *>(KvLazySingleton<Probe<1>>::instance()), own);
+    QCOMPARE(moduleProbe(1), own);
+    QCOMPARE(moduleProbe(1), own);
+    void *created = moduleProbe(2);
+    QCOMPARE(static_cast<void *>(KvLazySingleton<Probe<2>>::instance()), created);
 }
 
 void TestSingletons::teardownDestroysLastCreatedFirstAndAdoptedOnce()
 {
-    // ExecutableProbe exists since the earlier cases; these two come after it.
-    QVERIFY(KvLazySingleton<ExecutableProbe>::instance());
-    QVERIFY(KvLazySingleton<TeardownFirst>::instance());
-    QVERIFY(KvLazySingleton<TeardownSecond>::instance());
-    QVERIFY(KvLazySingleton<ModuleProbe>::instance());
-    setSharedValue(QStringLiteral("teardown.order"), QStringList());
-
+    // These come after probe 1, made by the first case.
+    KvLazySingleton<Probe<3>>::instance();
+    KvLazySingleton<Probe<4>>::instance();
     qt_call_post_routines();
 
-    QStringList order = sharedValue(QStringLiteral("teardown.order")).toStringList();
-    QCOMPARE(order.count(QStringLiteral("ModuleProbe")), 1);
-    order.removeAll(QStringLiteral("ModuleProbe"));
-    QCOMPARE(order, (QStringList{QStringLiteral("TeardownSecond"), QStringLiteral("TeardownFirst"),
-                                 QStringLiteral("ExecutableProbe")}));
-    QCOMPARE(sharedValue(QStringLiteral("ExecutableProbe.destroyed")).toInt(), 1);
-    QCOMPARE(sharedValue(QStringLiteral("ModuleProbe.destroyed")).toInt(), 1);
-    QCOMPARE(KvLazySingletonCleanup::pendingCount(), 0);
-
+    // Probe 2 belongs to the module, whose own list tears it down once.
+    QStringList order = sharedValue(QStringLiteral("teardown")).toStringList();
+    QCOMPARE(order.removeAll(QStringLiteral("2")), 1);
+    QCOMPARE(order, QStringList({"4", "3", "1"}));
     // No module can adopt a destroyed instance afterwards.
-    QCOMPARE(registeredInstanceOf(typeid(ExecutableProbe)), nullptr);
-    QCOMPARE(registeredInstanceOf(typeid(ModuleProbe)), nullptr);
+    for (const std::type_info *type : {&typeid(Probe<1>), &typeid(Probe<2>)})
+        QCOMPARE(lazySingletonStorage().value(KvLazySingletonTypeKey(*type)).instance, nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestSingletons)
