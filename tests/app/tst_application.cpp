@@ -39,8 +39,8 @@ void TestApplication::namesTheProgramFromItsVersionResource()
     // The fourth part of the file version is not the program's.
     QCOMPARE(QCoreApplication::applicationVersion(), "2.5.7");
     QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
-    // The name of the installed desktop file and icon.
-    QCOMPARE(QGuiApplication::desktopFileName(), "app.corvane.Corvane");
+    // The name of the installed desktop file and icon follows the maker's domain.
+    QCOMPARE(QGuiApplication::desktopFileName(), "app.corvane.Game");
     QVERIFY(namingWroteNothing);
     // The names place the settings store, where analytics counted this run.
     QCOMPARE(QSettings().value("analytics/runCount").toInt(), 1);
