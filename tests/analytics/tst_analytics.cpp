@@ -128,7 +128,6 @@ void TestAnalytics::init()
     QCoreApplication::setOrganizationDomain(QStringLiteral("a.b"));
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     TestStore::clear();
-    organization(QSettings::SystemScope).clear();
     server = std::make_unique<MeasurementServer>();
 }
 

@@ -2,7 +2,6 @@
 
 #include "DialogTestSupport.h"
 #include "RulesFixture.h"
-#include "TestStore.h"
 
 #include "rules/Rule.h"
 #include "rules/RulesModel.h"
@@ -15,7 +14,6 @@
 
 namespace {
 
-TestStore store;
 // Outlives the application object, and with it the process notifier that
 // subscribed to the simulated events.
 RulesFixture fixture;
@@ -85,7 +83,6 @@ private slots:
     void initTestCase()
     {
         QCoreApplication::setApplicationVersion("1.0.148");
-        QVERIFY(store.isValid());
         QVERIFY(fixture.setUp());
     }
 
