@@ -28,6 +28,7 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalPath
     , journal(journalPath.isEmpty() ? KvRestrictionJournal::defaultPath() : journalPath)
 {
     liftLeftovers();
+    reportUnavailableCaps();
     fillProcessTable();
 }
 
@@ -90,6 +91,16 @@ void KvProcessGovernor::liftLeftovers()
 
     if (!entries.isEmpty() || !problem.isEmpty())
         reportJournalWrite(journal.clear());
+}
+
+void KvProcessGovernor::reportUnavailableCaps()
+{
+    // Said once, at start, with the reason: each cap that fails later only
+    // logs its error code.
+    QString reason;
+    if (!KvPlatformJobs::current().cpuCapsAvailable(reason))
+        kvCritical(lcGovernor) << "CPU limits cannot be applied (suspension still works): "
+                               << reason;
 }
 
 void KvProcessGovernor::fillProcessTable()

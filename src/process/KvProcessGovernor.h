@@ -93,6 +93,7 @@ private:
     };
 
     void liftLeftovers();
+    void reportUnavailableCaps();
     void fillProcessTable();
     bool isOwnProcess(DWORD processId) const;
     quint64 creationTimeOf(DWORD processId) const;
