@@ -128,8 +128,10 @@ quint64 KvProcessGovernor::creationTimeOf(DWORD processId) const
     return creationTime;
 }
 
-KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent)
+KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent, bool *assigned)
 {
+    if (assigned)
+        *assigned = false;
     if (isOwnProcess(processId)) {
         kvInfo(lcGovernor) << "process #" << processId
                            << " is this program itself and is not restrained";
@@ -154,6 +156,8 @@ KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent)
     KvHandle process = KvHandle::openProcess(
         KvPlatformKernel::ProcessSetQuota | KvPlatformKernel::ProcessTerminate, processId);
     if (process.isValid() && platform.assignProcessToJobObject(job.get(), process.get())) {
+        if (assigned)
+            *assigned = true;
         kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << percent << "%";
     } else {
         kvCriticalWithError(lcGovernor)
@@ -162,19 +166,21 @@ KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent)
     return job;
 }
 
-void KvProcessGovernor::suspend(DWORD processId)
+bool KvProcessGovernor::suspend(DWORD processId)
 {
     if (isOwnProcess(processId)) {
         kvInfo(lcGovernor) << "process #" << processId
                            << " is this program itself and is not restrained";
-        return;
+        return false;
     }
     const quint64 creationTime = creationTimeOf(processId);
     lastSuspensions.insert(processId, Applied{0, creationTime});
     record(KvRestrictionJournal::Suspension, processId, creationTime);
 
-    if (actOnThreads(processId, "suspend", &KvPlatformJobs::suspendThread))
-        kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+    if (!actOnThreads(processId, "suspend", &KvPlatformJobs::suspendThread))
+        return false;
+    kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+    return true;
 }
 
 bool KvProcessGovernor::actOnThreads(DWORD processId, const char *purpose,
