@@ -144,29 +144,17 @@ void TestCgroupV2Uml::bootKernel(const QString &row)
     QProcess uml;
     uml.setProcessChannelMode(QProcess::MergedChannels);
     uml.setStandardInputFile(QProcess::nullDevice());
-    uml.start(QStringLiteral("setpriv"),
-              {"--pdeathsig",
-               "KILL",
-               "unshare",
-               "--pid",
-               "--fork",
-               "--kill-child",
-               kernel,
-               "mem=512M",
-               "rootfstype=hostfs",
-               "rootflags=/",
-               "rw",
-               "quiet",
-               "con=null",
-               "con0=null,fd:1",
-               "uml_dir=" + scratch.path(),
-               "umid=kv",
-               "init=" UML_INIT,
-               "KV_BUILD=" BUILD_DIR,
-               "KV_TEST=" + QCoreApplication::applicationFilePath(),
-               "KV_FUNCTION=" + QString::fromLatin1(QTest::currentTestFunction()) + ':' + row,
-               "CORVANE_MEASUREMENT_HOST=127.0.0.1:1",
-               QString::fromLatin1(RowVariable) + '=' + row});
+    const QStringList arguments =
+        QStringLiteral("--pdeathsig KILL unshare --pid --fork --kill-child %1 mem=512M "
+                       "rootfstype=hostfs rootflags=/ rw quiet con=null con0=null,fd:1 umid=kv "
+                       "init=" UML_INIT " KV_BUILD=" BUILD_DIR
+                       " CORVANE_MEASUREMENT_HOST=127.0.0.1:1 %2=%3 uml_dir=%4 KV_TEST=%5 "
+                       "KV_FUNCTION=%6:%3")
+            .arg(kernel, QString::fromLatin1(RowVariable), row, scratch.path(),
+                 QCoreApplication::applicationFilePath(),
+                 QString::fromLatin1(QTest::currentTestFunction()))
+            .split(QLatin1Char(' '));
+    uml.start(QStringLiteral("setpriv"), arguments);
     if (!uml.waitForFinished(200000)) {
         uml.kill();
         uml.waitForFinished(10000);
