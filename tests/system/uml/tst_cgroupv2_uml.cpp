@@ -94,7 +94,8 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
         QFile quota(group + QStringLiteral("/cpu.max"));
         QVERIFY(quota.open(QIODevice::ReadOnly));
         QCOMPARE(quota.readAll(), QByteArray("25000 100000\n")); // one CPU here
-        // The share it gets, over a few seconds of this one CPU, loosely.
+        // The share it gets over a few seconds, loosely: a busy host slows
+        // the whole kernel down.
         const qint64 ticks = ProcFsProbe::cpuTicks(capped.processId());
         QElapsedTimer elapsed;
         elapsed.start();
@@ -102,7 +103,7 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
         const double share = double(ProcFsProbe::cpuTicks(capped.processId()) - ticks) /
                              ::sysconf(_SC_CLK_TCK) / (elapsed.elapsed() / 1000.0);
         qInfo("capped at 25 %%, it got %.1f %% of the CPU", share * 100);
-        QVERIFY(share > 0.1 && share < 0.4);
+        QVERIFY(share > 0.05 && share < 0.4);
     }
 
     QVERIFY(::kill(pid_t(corvane.processId()), SIGTERM) == 0);
