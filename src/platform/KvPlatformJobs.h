@@ -3,6 +3,7 @@
 #include "platform/KvInstallable.h"
 #include "platform/KvPlatformTypes.h"
 
+#include <QString>
 #include <QtGlobal>
 
 // JOBOBJECT_EXTENDED_LIMIT_INFORMATION, reduced to the one field the program
@@ -90,6 +91,11 @@ public:
     // without permission, ESRCH when the process is gone, EOPNOTSUPP when no
     // cgroup with the cpu controller can be written.
     virtual bool assignProcessToJobObject(HANDLE job, HANDLE process) = 0;
+
+    // Whether CPU caps can be set on this machine for this user at all; when
+    // not, reason says why, in words for the log. (No kernel32 counterpart:
+    // Windows can always cap.)
+    virtual bool cpuCapsAvailable(QString &reason) = 0;
 
     // OpenThread(access, FALSE, threadId): a thread handle, or NULL. The
     // handle stays bound to the thread's process: a thread id that is given

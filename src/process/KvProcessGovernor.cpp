@@ -28,6 +28,7 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalPath
     , journal(journalPath.isEmpty() ? KvRestrictionJournal::defaultPath() : journalPath)
 {
     liftLeftovers();
+    reportUnavailableCaps();
     fillProcessTable();
 }
 
@@ -92,6 +93,16 @@ void KvProcessGovernor::liftLeftovers()
         reportJournalWrite(journal.clear());
 }
 
+void KvProcessGovernor::reportUnavailableCaps()
+{
+    // Said once, at start, with the reason: each cap that fails later only
+    // logs its error code.
+    QString reason;
+    if (!KvPlatformJobs::current().cpuCapsAvailable(reason))
+        kvCritical(lcGovernor) << "CPU limits cannot be applied (suspension still works): "
+                               << reason;
+}
+
 void KvProcessGovernor::fillProcessTable()
 {
     const QList<KvProcessInfo> records = snapshotProcesses(0);
@@ -117,8 +128,10 @@ quint64 KvProcessGovernor::creationTimeOf(DWORD processId) const
     return creationTime;
 }
 
-KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent)
+KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent, bool *assigned)
 {
+    if (assigned)
+        *assigned = false;
     if (isOwnProcess(processId)) {
         kvInfo(lcGovernor) << "process #" << processId
                            << " is this program itself and is not restrained";
@@ -143,6 +156,8 @@ KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent)
     KvHandle process = KvHandle::openProcess(
         KvPlatformKernel::ProcessSetQuota | KvPlatformKernel::ProcessTerminate, processId);
     if (process.isValid() && platform.assignProcessToJobObject(job.get(), process.get())) {
+        if (assigned)
+            *assigned = true;
         kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << percent << "%";
     } else {
         kvCriticalWithError(lcGovernor)
@@ -151,19 +166,21 @@ KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent)
     return job;
 }
 
-void KvProcessGovernor::suspend(DWORD processId)
+bool KvProcessGovernor::suspend(DWORD processId)
 {
     if (isOwnProcess(processId)) {
         kvInfo(lcGovernor) << "process #" << processId
                            << " is this program itself and is not restrained";
-        return;
+        return false;
     }
     const quint64 creationTime = creationTimeOf(processId);
     lastSuspensions.insert(processId, Applied{0, creationTime});
     record(KvRestrictionJournal::Suspension, processId, creationTime);
 
-    if (actOnThreads(processId, "suspend", &KvPlatformJobs::suspendThread))
-        kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+    if (!actOnThreads(processId, "suspend", &KvPlatformJobs::suspendThread))
+        return false;
+    kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+    return true;
 }
 
 bool KvProcessGovernor::actOnThreads(DWORD processId, const char *purpose,

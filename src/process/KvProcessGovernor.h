@@ -62,10 +62,12 @@ public:
     ~KvProcessGovernor() override;
 
     // Caps the process at percent of the whole machine. Returns its job,
-    // also when the process could not be assigned to it.
-    KvHandle limitCpu(DWORD processId, unsigned int percent);
-    // Suspends every thread the process has now.
-    void suspend(DWORD processId);
+    // also when the process could not be assigned to it; assigned tells
+    // whether it was.
+    KvHandle limitCpu(DWORD processId, unsigned int percent, bool *assigned = nullptr);
+    // Suspends every thread the process has now; false when no thread could
+    // be.
+    bool suspend(DWORD processId);
 
     // Stores a new group holding just this restriction; returns its id.
     // Ids run 1, 2, 3, ... and are never handed out twice in a run.
@@ -93,6 +95,7 @@ private:
     };
 
     void liftLeftovers();
+    void reportUnavailableCaps();
     void fillProcessTable();
     bool isOwnProcess(DWORD processId) const;
     quint64 creationTimeOf(DWORD processId) const;

@@ -164,29 +164,29 @@ void Rule::restrict(const KvProcessInfo &process)
     using Restriction = KvProcessGovernor::Restriction;
     const DWORD processId = process.processId;
     Restriction restriction;
-    bool applied = true;
+    bool effective = false;
 
     switch (m_options.targetAction()) {
     case RuleOptions::LimitCpu:
         restriction = Restriction(KvProcessGovernor::LimitCpu, processId,
-                                  governor->limitCpu(processId, m_options.cpuLimit()));
+                                  governor->limitCpu(processId, m_options.cpuLimit(), &effective));
         break;
     case RuleOptions::Suspend:
-        governor->suspend(processId);
+        effective = governor->suspend(processId);
         restriction = Restriction(KvProcessGovernor::Suspend, processId);
         break;
     default:
-        applied = false;
-        break;
+        return;
     }
 
-    if (applied) {
-        if (restrictionGroupId == -1)
-            restrictionGroupId = governor->addRestrictionGroup(restriction);
-        else
-            governor->appendRestriction(restrictionGroupId, restriction);
-    }
-    m_restrictedProcessIds.insert(processId);
+    // Kept also when it failed, so that lifting the rule clears its journal
+    // entry; but only a restriction in force makes the rule "restricting".
+    if (restrictionGroupId == -1)
+        restrictionGroupId = governor->addRestrictionGroup(restriction);
+    else
+        governor->appendRestriction(restrictionGroupId, restriction);
+    if (effective)
+        m_restrictedProcessIds.insert(processId);
 }
 
 void Rule::restrictAllTargets()

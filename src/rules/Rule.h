@@ -48,6 +48,7 @@ public:
     bool isTarget(const KvProcessInfo &process);
 
     RuleState state() const { return m_state; }
+    // The targets on which a restriction of this rule is in force.
     const QSet<DWORD> &restrictedProcessIds() const { return m_restrictedProcessIds; }
     RuleOptions &options() { return m_options; }
     const RuleOptions &options() const { return m_options; }

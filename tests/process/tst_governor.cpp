@@ -112,7 +112,12 @@ private slots:
     void failedThreadsAndRatesAreLoggedWithTheirCodes()
     {
         const DWORD target = machine->addProcess("/usr/bin/threads", 0, 2);
+        // Where no cap can be set at all, the start says so once, and why.
+        jobs->setCpuCapsUnavailable(QStringLiteral("no cpu controller"));
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QRegularExpression("cannot be applied.*: no cpu controller$"));
         start();
+        jobs->setCpuCapsUnavailable(QString());
         const QList<DWORD> threads = machine->threadIdsOf(target);
         // A thread that cannot be opened keeps no other from its turn.
         jobs->failOpenThread(threads.first(), 1450);

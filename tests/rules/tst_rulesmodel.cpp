@@ -81,6 +81,12 @@ void TestRulesModel::startUpActivatesTheRulesThatHold()
     fixture.endProcess(game);
     QCOMPARE(model->ruleFor(gamesId)->state(), RuleState::Active);
     QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activenotrestricting"));
+    // Nor does a target that no cap could reach make it restricting.
+    fixture.jobs.setCpuCapsUnavailable(QStringLiteral("no cpu controller"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to assign"));
+    fixture.startProcess(gamePath);
+    fixture.jobs.setCpuCapsUnavailable(QString());
+    QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activenotrestricting"));
 }
 
 void TestRulesModel::checkBoxSwitchesTheRuleAtOnce_data()

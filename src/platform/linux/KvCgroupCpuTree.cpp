@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,19 +80,33 @@ bool KvCgroupCpuTree::prepare()
     if (m_prepared && ::access(QFile::encodeName(m_run).constData(), F_OK) == 0)
         return true;
     m_prepared = false;
+    m_problem.clear();
     if (!findVersion2() && !findVersion1()) {
+        if (m_problem.isEmpty())
+            m_problem = QStringLiteral("no cgroup hierarchy with the cpu controller is mounted");
         errno = EOPNOTSUPP;
         return false;
     }
     quint64 stamp = 0;
     if (!KvLinuxProcessIdentity::creationStamp(DWORD(::getpid()), stamp))
-        return false;
+        return failedAt(QStringLiteral("/proc/self"));
     m_base = m_top + QStringLiteral("/corvane");
     m_run = m_base + QStringLiteral("/run-%1-%2").arg(::getpid()).arg(stamp);
-    if (!makeDirectory(m_base, true) || !makeDirectory(m_run, true))
-        return false;
+    if (!makeDirectory(m_base, true))
+        return failedAt(m_base);
+    if (!makeDirectory(m_run, true))
+        return failedAt(m_run);
+    m_problem.clear();
     m_prepared = true;
     return true;
+}
+
+bool KvCgroupCpuTree::failedAt(const QString &path)
+{
+    const int error = errno;
+    m_problem = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+    errno = error;
+    return false;
 }
 
 bool KvCgroupCpuTree::findVersion2()
@@ -110,7 +125,11 @@ bool KvCgroupCpuTree::findVersion2()
         if (ownPath.isEmpty() || !ownPath.startsWith(mount.root))
             return false;
         // From the top of the mount down to our own group: the highest group
-        // that has the cpu controller and lets us enable it for its children.
+        // that has the cpu controller, that this user may make groups in, and
+        // that lets us enable cpu for its children. Below the root a group
+        // that holds processes cannot (no internal processes in v2), so in a
+        // delegated subtree this is its top, e.g. user@UID.service, and not
+        // the app scope the program was started in.
         QByteArray relative = mount.root == "/" ? ownPath : ownPath.mid(mount.root.size());
         QStringList candidates{QString::fromLocal8Bit(mount.mountPoint)};
         QString path = candidates.first();
@@ -120,13 +139,16 @@ bool KvCgroupCpuTree::findVersion2()
             path += QLatin1Char('/') + QString::fromLocal8Bit(part);
             candidates.append(path);
         }
+        bool cpuFound = false;
         for (const QString &candidate : candidates) {
             QByteArray controllers;
             if (!KvLinuxProcFs::readFile(candidate + QStringLiteral("/cgroup.controllers"),
                                          controllers) ||
                 !containsWord(controllers, "cpu"))
                 continue;
-            if (!writeFile(candidate + QStringLiteral("/cgroup.subtree_control"), "+cpu"))
+            cpuFound = true;
+            if (::access(QFile::encodeName(candidate).constData(), W_OK) != 0 ||
+                !writeFile(candidate + QStringLiteral("/cgroup.subtree_control"), "+cpu"))
                 continue;
             m_version2 = true;
             m_mountPoint = QString::fromLocal8Bit(mount.mountPoint);
@@ -134,6 +156,12 @@ bool KvCgroupCpuTree::findVersion2()
             m_top = candidate;
             return true;
         }
+        m_problem = (cpuFound ? QStringLiteral("this user may not enable the cpu controller in any "
+                                               "cgroup from %1 down to this program's own (%2); "
+                                               "see \"Without root\" in the README")
+                              : QStringLiteral("no cgroup from %1 down to this program's own (%2) "
+                                               "has the cpu controller"))
+                        .arg(candidates.first(), candidates.last());
         return false;
     }
     return false;

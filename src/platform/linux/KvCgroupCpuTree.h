@@ -23,6 +23,10 @@ public:
     // after a failure; EOPNOTSUPP when no cpu controller is usable at all.
     bool prepare();
 
+    // Why the last prepare() failed, in words for the log; empty after one
+    // that succeeded.
+    QString problem() const { return m_problem; }
+
     bool isVersion2() const { return m_version2; }
     // The directory under which leftovers of the hierarchy's top end up.
     QString top() const { return m_top; }
@@ -50,6 +54,8 @@ public:
 private:
     bool findVersion2();
     bool findVersion1();
+    // Keeps errno's text for path as the problem; returns false.
+    bool failedAt(const QString &path);
     bool makeDirectory(const QString &path, bool enableCpu);
     // Moves every member of group into target and removes group.
     bool emptyAndRemove(const QString &group, const QString &target);
@@ -61,4 +67,5 @@ private:
     QString m_top;          // where our base directory lives
     QString m_base;         // <top>/corvane
     QString m_run;          // <base>/run-<pid>-<stamp>
+    QString m_problem;
 };

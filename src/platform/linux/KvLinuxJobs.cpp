@@ -219,6 +219,14 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     return true;
 }
 
+bool KvLinuxJobs::cpuCapsAvailable(QString &reason)
+{
+    if (tree.prepare())
+        return true;
+    reason = tree.problem();
+    return false;
+}
+
 QString KvLinuxJobs::jobGroup(HANDLE job) const
 {
     const Job *object = resolveJob(job);

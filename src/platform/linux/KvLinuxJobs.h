@@ -38,6 +38,7 @@ public:
     bool setInformationJobObject(HANDLE job, const KvJobExtendedLimitInformation &info) override;
     bool setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info) override;
     bool assignProcessToJobObject(HANDLE job, HANDLE process) override;
+    bool cpuCapsAvailable(QString &reason) override;
     HANDLE openThread(DWORD access, DWORD threadId) override;
     DWORD suspendThread(HANDLE thread) override;
     DWORD resumeThread(HANDLE thread) override;

@@ -6,6 +6,7 @@ namespace {
 
 const DWORD errorAccessDenied = 5;
 const DWORD errorInvalidHandle = 6;
+const DWORD errorNotSupported = 50;
 const DWORD errorInvalidParameter = 87;
 const DWORD errorSignalRefcountExceeded = 156;
 const DWORD maximumSuspendCount = 127;
@@ -205,6 +206,11 @@ void KvSimulatedJobs::failProcessCreationTime(DWORD processId, DWORD errorCode)
     creationTimeFailures.set(processId, errorCode);
 }
 
+void KvSimulatedJobs::setCpuCapsUnavailable(const QString &reason)
+{
+    capsUnavailableReason = reason;
+}
+
 void KvSimulatedJobs::clearFailures()
 {
     createJobFailure = 0;
@@ -284,12 +290,20 @@ bool KvSimulatedJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     KvSimulatedProcess *target = machine.processOf(process);
     if (!target)
         return fail(errorAccessDenied); // it has ended
+    if (!capsUnavailableReason.isEmpty())
+        return fail(errorNotSupported);
     if (const DWORD error = assignFailures.code(target->processId))
         return fail(error);
     const QPair<DWORD, quint64> member(target->processId, target->serial);
     if (!object->members.contains(member))
         object->members.append(member);
     return true;
+}
+
+bool KvSimulatedJobs::cpuCapsAvailable(QString &reason)
+{
+    reason = capsUnavailableReason;
+    return reason.isEmpty();
 }
 
 HANDLE KvSimulatedJobs::openThread(DWORD access, DWORD threadId)

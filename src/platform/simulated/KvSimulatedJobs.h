@@ -81,12 +81,16 @@ public:
     void failOpenThread(DWORD threadId, DWORD errorCode);
     void failProcessCreationTime(DWORD processId, DWORD errorCode);
     void clearFailures();
+    // A machine where no cap can be set, for the reason given (empty: caps
+    // work again); every assignment fails with ERROR_NOT_SUPPORTED.
+    void setCpuCapsUnavailable(const QString &reason);
 
     // ---- KvPlatformJobs
     HANDLE createJobObject() override;
     bool setInformationJobObject(HANDLE job, const KvJobExtendedLimitInformation &info) override;
     bool setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info) override;
     bool assignProcessToJobObject(HANDLE job, HANDLE process) override;
+    bool cpuCapsAvailable(QString &reason) override;
     HANDLE openThread(DWORD access, DWORD threadId) override;
     DWORD suspendThread(HANDLE thread) override;
     DWORD resumeThread(HANDLE thread) override;
@@ -112,6 +116,7 @@ private:
     QHash<ThreadKey, DWORD> leftoverCounts;
     DWORD createJobFailure = 0;
     DWORD setCpuRateFailure = 0;
+    QString capsUnavailableReason;
     KvInjectedFailures<DWORD> assignFailures;
     KvInjectedFailures<DWORD> openThreadFailures;
     KvInjectedFailures<DWORD> creationTimeFailures;

@@ -55,6 +55,12 @@ bool KvWindowsJobs::getProcessCreationTime(HANDLE process, quint64 &creationTime
     return true;
 }
 
+bool KvWindowsJobs::cpuCapsAvailable(QString &reason)
+{
+    Q_UNUSED(reason)
+    return true;
+}
+
 int KvWindowsJobs::removeLeftoverJobs()
 {
     // Jobs are unnamed and go with the last handle and the last member; a
