@@ -4,6 +4,7 @@
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
+#include "ProcFsProbe.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
@@ -26,17 +27,6 @@ namespace {
 
 const int windowMs = 5000;
 const int settleMs = 500;
-
-// utime + stime of the process in clock ticks, or -1.
-qint64 cpuTicks(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray content = file.readAll();
-    const QList<QByteArray> fields = content.mid(content.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 12 ? fields.at(11).toLongLong() + fields.at(12).toLongLong() : -1;
-}
 
 // Spins on every given thread until killed: the load that caps are measured
 // against.
@@ -79,13 +69,13 @@ struct Window
 Window measure(qint64 pid)
 {
     runEventLoop(settleMs);
-    const qint64 before = cpuTicks(pid);
+    const qint64 before = ProcFsProbe::cpuTicks(pid);
     const double ownBefore = ownCpuSeconds();
     QElapsedTimer timer;
     timer.start();
     runEventLoop(windowMs);
     Window window;
-    window.share = double(cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
+    window.share = double(ProcFsProbe::cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
                    (timer.elapsed() / 1000.0) / cpuCount();
     window.ownSeconds = ownCpuSeconds() - ownBefore;
     return window;
