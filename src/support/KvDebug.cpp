@@ -1,6 +1,6 @@
 #include "support/KvDebug.h"
 
-#include "support/KvDebugStream.h"
+#include "support/KvLogFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -143,20 +143,25 @@ QString KvDebug::formatLine(const QDateTime &utcTime, const char *category, QtMs
         .arg(escapeControlCharacters(message));
 }
 
-// Called with the log mutex held. A path is kept once it could be worked out;
-// before the application object exists there is none, and lines are lost.
-QString KvDebug::logFilePathLocked()
+// Called with the log mutex held. A file is kept once its path could be
+// worked out; before the application object exists there is none, and lines
+// are lost. It is never destroyed: objects torn down at exit still log.
+KvLogFile *KvDebug::logFileLocked()
 {
-    static QString path;
-    if (path.isEmpty())
-        path = workOutLogFilePath();
-    return path;
+    static KvLogFile *file = nullptr;
+    if (!file) {
+        const QString path = workOutLogFilePath();
+        if (!path.isEmpty())
+            file = new KvLogFile(path);
+    }
+    return file;
 }
 
 QString KvDebug::logFilePath()
 {
     QMutexLocker locker(&logMutex());
-    return logFilePathLocked();
+    KvLogFile *file = logFileLocked();
+    return file ? file->path() : QString();
 }
 
 KvDebug::~KvDebug()
@@ -165,14 +170,8 @@ KvDebug::~KvDebug()
                                     hasErrorCode, errorCode, message);
     {
         QMutexLocker locker(&logMutex());
-        const QString path = logFilePathLocked();
-        if (!path.isEmpty()) {
-            KvDebugStream stream(path);
-            if (stream.open()) {
-                stream << line << '\n';
-                stream.flush();
-            }
-        }
+        if (KvLogFile *file = logFileLocked())
+            file->append((line + QLatin1Char('\n')).toUtf8());
     }
     // The QDebug base hands the message to the framework's output now.
 }

@@ -5,6 +5,8 @@
 
 #include <type_traits>
 
+class KvLogFile;
+
 // Where a message comes from, as the logger was told. The category name
 // points at the category's own storage, which lives until exit.
 struct KvLogContext
@@ -56,7 +58,7 @@ public:
     static QString logFilePath();
 
 private:
-    static QString logFilePathLocked();
+    static KvLogFile *logFileLocked();
 
     bool hasErrorCode;
     int errorCode;
