@@ -68,14 +68,12 @@ KvDebug::KvDebug(const QDebug &stream, QtMsgType type, const KvLogContext &conte
 
 KvDebug &KvDebug::operator<<(const char *text)
 {
-    QDebug::operator<<(text);
     message += QString::fromUtf8(text);
     return *this;
 }
 
 KvDebug &KvDebug::operator<<(const QString &text)
 {
-    QDebug::operator<<(text);
     message += text;
     return *this;
 }
@@ -87,7 +85,6 @@ KvDebug &KvDebug::operator<<(char character)
 
 KvDebug &KvDebug::operator<<(QChar character)
 {
-    QDebug::operator<<(character);
     message += character;
     return *this;
 }
@@ -173,5 +170,8 @@ KvDebug::~KvDebug()
         if (KvLogFile *file = logFileLocked())
             file->append((line + QLatin1Char('\n')).toUtf8());
     }
-    // The QDebug base hands the message to the framework's output now.
+    // The framework's output (a terminal, often) is shown the message as the
+    // log file has it; the QDebug base hands it on when it goes, right after
+    // this.
+    QDebug::operator<<(escapeControlCharacters(message));
 }

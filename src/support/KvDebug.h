@@ -17,9 +17,9 @@ struct KvLogContext
     const char *category = "default";
 };
 
-// The stream of one logging statement. Each item goes to the framework's
-// QDebug and is also appended to a plain copy of the message; when the
-// statement ends, the destructor appends one line to the log file.
+// The stream of one logging statement. The items make up the message; when
+// the statement ends, the destructor appends one line to the log file and
+// hands the message, escaped as in the file, to the framework's QDebug.
 //
 // Not copyable: a copy would write the line twice.
 class KvDebug : public QDebug
@@ -41,7 +41,6 @@ public:
                                                      !std::is_same<Integer, char>::value>>
     KvDebug &operator<<(Integer number)
     {
-        QDebug::operator<<(number);
         message += QString::number(number);
         return *this;
     }

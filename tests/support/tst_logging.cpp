@@ -99,11 +99,13 @@ void TestLogging::messageTextCannotForgeLines()
     const QString name = QStringLiteral("a\n05.12.26 19:58::25 [Corvane     ] [I] forged\r\t") +
                          QChar(0) + QChar(0x1F) + QChar(0x7F) + QChar(0x9F) + QChar(0x2028) +
                          QChar(0x2029) + "30% of %1 and %2 with %% C:\\Games\\n.exe";
+    const QString escaped = "rule \"a\\n05.12.26 19:58::25 [Corvane     ] [I] forged\\r\\t\\x00"
+                            "\\x1f\\x7f\\x9f\\u2028\\u2029"
+                            "30% of %1 and %2 with %% C:\\Games\\n.exe\" activated";
+    // The terminal is shown the same: no escape sequence reaches it raw.
+    QTest::ignoreMessage(QtInfoMsg, qPrintable(escaped));
     kvInfo(lcCorvane) << "rule \"" << name << "\" activated";
-    QCOMPARE(newLines(),
-             QStringList{"[Corvane     ] [I]            rule \"a\\n05.12.26 19:58::25 "
-                         "[Corvane     ] [I] forged\\r\\t\\x00\\x1f\\x7f\\x9f\\u2028\\u2029"
-                         "30% of %1 and %2 with %% C:\\Games\\n.exe\" activated"});
+    QCOMPARE(newLines(), QStringList{"[Corvane     ] [I]            " + escaped});
 }
 
 void TestLogging::writersInThreadsNeverInterleave()
