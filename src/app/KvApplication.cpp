@@ -1,6 +1,7 @@
 #include "app/KvApplication.h"
 
 #include "analytics/KvAnalytics.h"
+#include "app/KvSettingsBackup.h"
 #include "platform/KvPlatformKernel.h"
 #include "platform/KvPlatformSession.h"
 #include "process/KvProcessInfo.h"
@@ -59,6 +60,9 @@ void KvApplication::start()
                 .critical()
             << "termination requests cannot be caught; they end the program at once";
     }
+
+    // Before anything writes settings: the writes drop what Qt could not read.
+    KvSettingsBackup::keepUnreadableFiles(QDateTime::currentDateTimeUtc());
 
     // Analytics, first hook: the analytics object is created and initialised
     // last, once the names that place its counters are set and a termination

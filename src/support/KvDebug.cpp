@@ -1,6 +1,6 @@
 #include "support/KvDebug.h"
 
-#include "support/KvDebugStream.h"
+#include "support/KvLogFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -68,14 +68,12 @@ KvDebug::KvDebug(const QDebug &stream, QtMsgType type, const KvLogContext &conte
 
 KvDebug &KvDebug::operator<<(const char *text)
 {
-    QDebug::operator<<(text);
     message += QString::fromUtf8(text);
     return *this;
 }
 
 KvDebug &KvDebug::operator<<(const QString &text)
 {
-    QDebug::operator<<(text);
     message += text;
     return *this;
 }
@@ -87,7 +85,6 @@ KvDebug &KvDebug::operator<<(char character)
 
 KvDebug &KvDebug::operator<<(QChar character)
 {
-    QDebug::operator<<(character);
     message += character;
     return *this;
 }
@@ -143,20 +140,25 @@ QString KvDebug::formatLine(const QDateTime &utcTime, const char *category, QtMs
         .arg(escapeControlCharacters(message));
 }
 
-// Called with the log mutex held. A path is kept once it could be worked out;
-// before the application object exists there is none, and lines are lost.
-QString KvDebug::logFilePathLocked()
+// Called with the log mutex held. A file is kept once its path could be
+// worked out; before the application object exists there is none, and lines
+// are lost. It is never destroyed: objects torn down at exit still log.
+KvLogFile *KvDebug::logFileLocked()
 {
-    static QString path;
-    if (path.isEmpty())
-        path = workOutLogFilePath();
-    return path;
+    static KvLogFile *file = nullptr;
+    if (!file) {
+        const QString path = workOutLogFilePath();
+        if (!path.isEmpty())
+            file = new KvLogFile(path);
+    }
+    return file;
 }
 
 QString KvDebug::logFilePath()
 {
     QMutexLocker locker(&logMutex());
-    return logFilePathLocked();
+    KvLogFile *file = logFileLocked();
+    return file ? file->path() : QString();
 }
 
 KvDebug::~KvDebug()
@@ -165,14 +167,11 @@ KvDebug::~KvDebug()
                                     hasErrorCode, errorCode, message);
     {
         QMutexLocker locker(&logMutex());
-        const QString path = logFilePathLocked();
-        if (!path.isEmpty()) {
-            KvDebugStream stream(path);
-            if (stream.open()) {
-                stream << line << '\n';
-                stream.flush();
-            }
-        }
+        if (KvLogFile *file = logFileLocked())
+            file->append((line + QLatin1Char('\n')).toUtf8());
     }
-    // The QDebug base hands the message to the framework's output now.
+    // The framework's output (a terminal, often) is shown the message as the
+    // log file has it; the QDebug base hands it on when it goes, right after
+    // this.
+    QDebug::operator<<(escapeControlCharacters(message));
 }

@@ -5,6 +5,8 @@
 
 #include <type_traits>
 
+class KvLogFile;
+
 // Where a message comes from, as the logger was told. The category name
 // points at the category's own storage, which lives until exit.
 struct KvLogContext
@@ -15,9 +17,9 @@ struct KvLogContext
     const char *category = "default";
 };
 
-// The stream of one logging statement. Each item goes to the framework's
-// QDebug and is also appended to a plain copy of the message; when the
-// statement ends, the destructor appends one line to the log file.
+// The stream of one logging statement. The items make up the message; when
+// the statement ends, the destructor appends one line to the log file and
+// hands the message, escaped as in the file, to the framework's QDebug.
 //
 // Not copyable: a copy would write the line twice.
 class KvDebug : public QDebug
@@ -39,7 +41,6 @@ public:
                                                      !std::is_same<Integer, char>::value>>
     KvDebug &operator<<(Integer number)
     {
-        QDebug::operator<<(number);
         message += QString::number(number);
         return *this;
     }
@@ -56,7 +57,7 @@ public:
     static QString logFilePath();
 
 private:
-    static QString logFilePathLocked();
+    static KvLogFile *logFileLocked();
 
     bool hasErrorCode;
     int errorCode;

@@ -1,4 +1,5 @@
 #include "app/KvApplication.h"
+#include "app/KvSettingsBackup.h"
 #include "platform/common/KvVersionResourceBuilder.h"
 #include "platform/simulated/KvSimulatedMachine.h"
 
@@ -8,6 +9,13 @@
 #include <QtTest>
 
 #include <signal.h>
+
+namespace {
+
+// A hand edit that Qt's reader cuts short without a word: the value ends at the ';'.
+const QByteArray handEdited("[rules]\n1\\name=Games; Steam\nsize=1\n");
+
+} // namespace
 
 // The application object of a program whose version resource the simulated machine holds.
 class TestApplication : public QObject
@@ -23,6 +31,9 @@ public:
 private slots:
     void namesTheProgramFromItsVersionResource();
     void terminationRequestEndsTheEventLoop();
+    void settingsThatDoNotReadCleanlyAreKept();
+    void readsCleanly_data();
+    void readsCleanly();
     void runTimeIsCountedWhenTheProgramEnds();
 
 private:
@@ -56,6 +67,53 @@ void TestApplication::terminationRequestEndsTheEventLoop()
     QCOMPARE(log.lines().filter(QRegularExpression("\\[I\\].*SIGTERM")).size(), 1);
 }
 
+void TestApplication::settingsThatDoNotReadCleanlyAreKept()
+{
+    const QFileInfo settings(QSettings().fileName());
+    const QStringList backups = settings.dir().entryList({"Game.conf.*"});
+    QCOMPARE(backups.size(), 1);
+    QVERIFY(QRegularExpression("^Game\\.conf\\.\\d{4}(-\\d\\d){2}T\\d\\d(-\\d\\d){2}\\.bak$")
+                .match(backups.first())
+                .hasMatch());
+    QFile backup(settings.dir().filePath(backups.first()));
+    QVERIFY(backup.open(QIODevice::ReadOnly));
+    QCOMPARE(backup.readAll(), handEdited);
+    QFile log(KvDebug::logFilePath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString message = "settings file \"" + settings.filePath() +
+                            "\" did not read cleanly; the original is kept as \"" +
+                            backup.fileName() + "\"\n";
+    QVERIFY(QString::fromUtf8(log.readAll())
+                .contains(QRegularExpression("\\[C\\] +" + QRegularExpression::escape(message))));
+    // The organisation's file, as Qt wrote it, is not copied.
+    QDir organization = settings.dir();
+    QVERIFY(organization.cdUp() && organization.entryList({"Contoso.conf.*"}).isEmpty());
+}
+
+void TestApplication::readsCleanly_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("clean");
+    QTest::newRow("as Qt writes it")
+        << QByteArray("[General]\nguid={1}\n\n[rules]\n1\\name=\"a;b\"\n") << true;
+    QTest::newRow("comments, blanks, order")
+        << QByteArray(";mine\n[rules]\n size = 1 \n\n1\\n=a\n") << true;
+    QTest::newRow("line without =") << QByteArray("[rules]\nsize=1\nGames\n") << false;
+    QTest::newRow("key twice") << QByteArray("[rules]\nsize=1\nsize=2\n") << false;
+    QTest::newRow("quote left open") << QByteArray("[rules]\nname=\"a\nsize=1\n") << false;
+    QTest::newRow("unknown escape") << QByteArray("[rules]\npath=C:\\Games\n") << false;
+}
+
+void TestApplication::readsCleanly()
+{
+    QFETCH(QByteArray, text);
+    QTemporaryDir directory;
+    QFile file(directory.filePath("Game.conf"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    QTEST(KvSettingsBackup::readsCleanly(file.fileName()), "clean");
+}
+
 void TestApplication::runTimeIsCountedWhenTheProgramEnds()
 {
     application.reset();
@@ -75,6 +133,13 @@ int main(int argc, char *argv[])
     machine.installAsCurrent();
     // The test makes the application object itself; QTest must not.
     auto *application = new KvApplication(argc, argv);
+    // The organisation's settings as Qt writes them, the application's hand-edited.
+    QSettings(QStringLiteral("Contoso")).setValue("guid", "{1}");
+    QFile settings(QSettings().fileName());
+    if (!QDir().mkpath(QFileInfo(settings).path()) || !settings.open(QIODevice::WriteOnly) ||
+        settings.write(handEdited) != handEdited.size())
+        return 1;
+    settings.close();
     const bool wroteNothing = !QFile::exists(store.path(QStringLiteral("data")));
     application->start();
     TestApplication test(application, wroteNothing);

@@ -155,8 +155,12 @@ QString KvLinuxProcFs::executableName(DWORD processId, const Stat &stat)
                 name = first;
         }
     }
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return name;
+    return bareName(name);
+}
+
+QString KvLinuxProcFs::bareName(QString kernelName)
+{
+    return kernelName.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
 LONG KvLinuxProcFs::basePriority(const Stat &stat)

@@ -50,9 +50,13 @@ public:
 
     // The executable's file name as a snapshot shows it: the file name of the
     // image where it can be read; otherwise the kernel's name, completed from
-    // the command line where that was cut to 15 bytes. A '/' (kernel threads
-    // such as "kworker/0:1") becomes '_', so that the name stays a bare name.
+    // the command line where that was cut to 15 bytes, as a bare name.
     static QString executableName(DWORD processId, const Stat &stat);
+
+    // A kernel's name (comm) as a file name: its '/' (kernel threads such as
+    // "kworker/0:1", or any program that names itself so) become '_'. The
+    // name is the program's own choice, never a path to match.
+    static QString bareName(QString kernelName);
 
     // A Windows-like base priority (8 normal) from the scheduling policy and
     // the nice value.

@@ -138,8 +138,10 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD pare
                                                      const QString &comm, const QString &path) const
 {
     // The image's file name, as the system names processes; the kernel's
-    // short name (at most 15 characters) where the image cannot be read.
-    const QString name = path.isEmpty() ? comm : QFileInfo(path).fileName();
+    // short name (at most 15 characters) where the image cannot be read,
+    // which the program chose itself and is no path.
+    const QString name =
+        path.isEmpty() ? KvLinuxProcFs::bareName(comm) : QFileInfo(path).fileName();
     return KvProcessEventProperties::creation(processId, parent, path,
                                                     commandLine(arguments(processId)), name);
 }

@@ -145,6 +145,9 @@ void TestLinuxProcSources::readerCopesWithAwkwardEntries()
     QCOMPARE(valueOf(hidden, "Name").toString(), QStringLiteral("hidden-daemon"));
     QCOMPARE(valueOf(hidden, "CommandLine").toString(), QStringLiteral("hidden-daemon -d"));
     QCOMPARE(valueOf(hidden, "ParentProcessId").toInt(), 1);
+    // A name a program gave itself is never a path.
+    writeProcess(61, "../usr/bin/ls", 1);
+    QCOMPARE(valueOf(reader.creationProperties(61), "Name").toString(), QString(".._usr_bin_ls"));
     // A creator known from the fork wins over the parent /proc names now.
     QCOMPARE(valueOf(reader.creationProperties(50, 77), "ParentProcessId").toInt(), 77);
     QCOMPARE(valueOf(reader.creationProperties(50), "Name").toString(), QStringLiteral("app"));
