@@ -45,16 +45,17 @@ KvProcessGovernor::~KvProcessGovernor() = default;
 void KvProcessGovernor::liftLeftovers(const QString &journalDirectory)
 {
     // The journals of runs that have ended; those of copies that still run
-    // are theirs to lift.
+    // are theirs to lift. One of this run can only be an earlier governor's,
+    // which is gone.
     QList<KvRestrictionJournal::Entry> entries;
     QStringList ended;
     for (const QString &name : KvRestrictionJournal::filesIn(journalDirectory)) {
         const QString path = QDir(journalDirectory).filePath(name);
         DWORD processId = 0;
         quint64 creationTime = 0;
-        if (path.startsWith(journal.path()) ||
-            (KvRestrictionJournal::runOf(name, processId, creationTime) && creationTime != 0 &&
-             creationTimeOf(processId) == creationTime))
+        if (!path.startsWith(journal.path()) &&
+            KvRestrictionJournal::runOf(name, processId, creationTime) && creationTime != 0 &&
+            creationTimeOf(processId) == creationTime)
             continue;
         ended.append(path);
         // Half a change, never renamed over the journal: nothing took effect.
@@ -64,7 +65,7 @@ void KvProcessGovernor::liftLeftovers(const QString &journalDirectory)
         QString problem;
         if (!KvRestrictionJournal(path).read(read, problem)) {
             kvCritical(lcGovernor) << "restriction journal " << path << " cannot be read ("
-                                   << problem << "); starting afresh";
+                                   << problem << "); nothing of it is lifted";
         } else if (!problem.isEmpty()) {
             kvCritical(lcGovernor) << "restriction journal " << path << ": " << problem;
         }
@@ -75,7 +76,8 @@ void KvProcessGovernor::liftLeftovers(const QString &journalDirectory)
     removeLeftoverCaps(entries);
 
     for (const QString &path : qAsConst(ended)) {
-        if (!QFile::remove(path))
+        // A copy starting at the same moment may have removed it already.
+        if (!QFile::remove(path) && QFile::exists(path))
             kvCritical(lcGovernor)
                 << "failed to remove restriction journal " << path << " of a previous run";
     }
@@ -310,10 +312,18 @@ void KvProcessGovernor::revert(const Restriction &restriction)
 
 bool KvProcessGovernor::isRestrained(DWORD processId) const
 {
-    const quint64 creationTime = creationTimeOf(processId);
+    quint64 creationTime = 0;
+    bool read = false;
     for (const QList<Restriction> &group : groups) {
         for (const Restriction &held : group) {
-            if (held.processId == processId && held.creationTime == creationTime)
+            if (held.processId != processId)
+                continue;
+            // Read once, and only for an id that is held at all.
+            if (!read) {
+                creationTime = creationTimeOf(processId);
+                read = true;
+            }
+            if (held.creationTime == creationTime)
                 return true;
         }
     }
@@ -339,14 +349,13 @@ bool KvProcessGovernor::capInForce(const Restriction &restriction)
 {
     KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation,
                                              restriction.processId);
-    bool inJob = true;
     quint64 creationTime = 0;
+    bool inJob = true;
     // A process that has ended, or a later one with its id, tells nothing.
     if (process.isValid() &&
         KvPlatformJobs::current().getProcessCreationTime(process.get(), creationTime) &&
-        creationTime == restriction.creationTime &&
-        !KvPlatformJobs::current().isProcessInJob(process.get(), restriction.job.get(), inJob))
-        return true;
+        creationTime == restriction.creationTime)
+        KvPlatformJobs::current().isProcessInJob(process.get(), restriction.job.get(), inJob);
     return inJob;
 }
 

@@ -182,18 +182,19 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
     } else if (!capped) {
         // Never capped, or taken out by something else: it stays where it is.
         return true;
-    } else if (!others.isEmpty() && !ours) {
-        // In the group of another copy that caps it: that copy's cap alone.
-        return tree.setRate(current, strictest);
-    } else if (!others.isEmpty()) {
+    } else if (others.isEmpty()) {
+        // The last copy to let go: back where it came from.
+        if (!tree.movePid(member.origin, pid) && !tree.movePid(tree.top(), pid))
+            return false;
+    } else if (ours) {
         // Handed to a copy that still caps it, so that nothing of it stays in
         // this run's directory.
         const QString handed = tree.createHandOverGroup(others.first().run, processId);
         if (handed.isEmpty() || !tree.setRate(handed, strictest) || !tree.movePid(handed, pid))
             return false;
-    } else if (!tree.movePid(member.origin, pid) && !tree.movePid(tree.top(), pid)) {
-        // The last copy to let go: back where it came from.
-        return false;
+    } else {
+        // In the group of another copy that caps it: that copy's cap alone.
+        return tree.setRate(current, strictest);
     }
     // The group it left goes with it unless something else is in it (the
     // job's own group goes once no member sits in it).
@@ -397,8 +398,8 @@ void KvLinuxJobs::watchJobs()
 void KvLinuxJobs::watchJob(Job &job)
 {
     forgetEndedMembers(job);
+    QSet<QString> groups; // where members sit capped
     if (restrains(job) && job.breakaway) {
-        QSet<QString> groups;
         for (auto it = job.members.cbegin(); it != job.members.cend(); ++it) {
             const QString group = tree.groupOf(pid_t(it.key()));
             if (tree.isJobGroup(group))
@@ -407,7 +408,8 @@ void KvLinuxJobs::watchJob(Job &job)
         for (const QString &group : qAsConst(groups))
             breakAway(job, group);
     }
-    dropGroupIfUnused(job);
+    if (!groups.contains(job.group))
+        dropGroupIfUnused(job);
     // Without a handle nothing can cap the members again: the job goes once
     // it restrains nothing any more.
     if (!job.referenced && job.group.isEmpty() && (job.members.isEmpty() || !restrains(job))) {
