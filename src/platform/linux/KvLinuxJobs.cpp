@@ -397,15 +397,21 @@ void KvLinuxJobs::watchJobs()
 
 void KvLinuxJobs::watchJob(Job &job)
 {
-    forgetEndedMembers(job);
-    QSet<QString> groups; // where members sit capped
-    if (restrains(job) && job.breakaway) {
-        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it) {
-            const QString group = tree.groupOf(pid_t(it.key()));
-            if (tree.isJobGroup(group))
-                groups.insert(group);
-        }
-        for (const QString &group : qAsConst(groups))
+    // A member that sits in a group of the program runs still; the others
+    // may have ended.
+    QSet<QString> groups;
+    bool outside = !restrains(job);
+    for (auto it = job.members.cbegin(); restrains(job) && it != job.members.cend(); ++it) {
+        const QString group = tree.groupOf(pid_t(it.key()));
+        if (tree.isJobGroup(group))
+            groups.insert(group);
+        else
+            outside = true;
+    }
+    if (outside)
+        forgetEndedMembers(job);
+    for (const QString &group : qAsConst(groups)) {
+        if (job.breakaway)
             breakAway(job, group);
     }
     if (!groups.contains(job.group))
