@@ -542,6 +542,7 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
         for (const QString &group : KvCgroupCpuTree::jobGroupsIn(run)) {
             LeftoverJob job;
             job.name = group;
+            bool capsHeld = false;
             QList<pid_t> pids;
             tree.members(group, pids);
             for (pid_t pid : qAsConst(pids)) {
@@ -549,16 +550,20 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
                 if (!KvLinuxProcessIdentity::creationStamp(DWORD(pid), stamp))
                     continue; // gone meanwhile
                 const Process process(DWORD(pid), stamp);
-                // A running copy caps it too: it goes to that copy.
+                // A running copy caps it too: it goes to that copy, or stays
+                // under that copy's cap here if it cannot.
                 const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
                 if (!others.isEmpty()) {
                     quint32 strictest = 10000;
                     for (const KvLinuxHoldRecords::Cap &cap : others)
                         strictest = std::min(strictest, cap.rate);
                     const QString handed = tree.createHandOverGroup(others.first().run, DWORD(pid));
-                    if (!handed.isEmpty() && tree.setRate(handed, strictest) &&
-                        tree.movePid(handed, pid))
-                        continue;
+                    if (handed.isEmpty() || !tree.setRate(handed, strictest) ||
+                        !tree.movePid(handed, pid)) {
+                        capsHeld = true;
+                        tree.setRate(group, strictest);
+                    }
+                    continue;
                 }
                 const QString origin = records.originOf(process);
                 if ((!origin.isEmpty() && tree.movePid(origin, pid)) ||
@@ -570,7 +575,9 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
                 ++removed;
             } else {
                 job.error = DWORD(errno);
-                tree.setRate(group, 10000); // someone could not be moved: at least the cap goes
+                // Someone could not be moved out: at least the cap goes.
+                if (!capsHeld)
+                    tree.setRate(group, 10000);
             }
             if (found)
                 found->append(job);

@@ -87,7 +87,8 @@ DWORD KvThreadSuspendCounts::resume(DWORD processId, quint64 stamp, DWORD thread
 void KvThreadSuspendCounts::release(const ProcessKey &key, int pidfd)
 {
     records.setStopped(key, false);
-    // A process that has ended meanwhile needs no continuing.
+    // Continued unless another copy holds it stopped still (and a process
+    // that has ended meanwhile takes no harm from the signal).
     if (!records.stoppedByOthers(key))
         KvLinuxProcessIdentity::sendSignal(pidfd, SIGCONT);
     if (pidfd >= 0)

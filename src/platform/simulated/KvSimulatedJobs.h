@@ -33,11 +33,13 @@ struct KvSimulatedJob
 // Jobs and thread suspension on a KvSimulatedMachine: jobs with rates, flags
 // and members, suspend counts per thread, failures injected per process and
 // per thread with an error code, and jobs or suspensions that an "earlier
-// run" left behind. As on Windows, a process may be in the jobs of several
-// copies of the program at once (the strictest rate holds), and the suspend
-// counts of every copy add up on the threads; a copy is the machine's
-// current process as it acts, and its jobs are leftovers once it has ended. Handles are registered
-// with the machine, so its closeHandle closes them, and every call is written to its call record.
+// run" left behind. Handles are registered with the machine, so its
+// closeHandle closes them, and every call is written to its call record.
+//
+// As on Windows, a process may be in the jobs of several copies of the
+// program at once (the strictest rate holds), and the suspend counts of
+// every copy add up on the threads. A copy is the machine's current process
+// as it acts, and its jobs are leftovers once that process has ended.
 //
 //     KvSimulatedMachine machine;
 //     KvSimulatedJobs jobs(machine);
