@@ -76,12 +76,7 @@ bool KvLinuxHoldRecords::openDirectory()
 void KvLinuxHoldRecords::lock()
 {
     locked = openDirectory();
-    othersStopped.clear();
-    othersCaps.clear();
-    origins.clear();
-    endedRuns.clear();
-    if (locked)
-        readOthers();
+    othersRead = false;
 }
 
 void KvLinuxHoldRecords::unlock()
@@ -96,6 +91,16 @@ void KvLinuxHoldRecords::unlock()
 
 void KvLinuxHoldRecords::readOthers()
 {
+    // Once per lock, and only when asked: noting a hold needs none of it.
+    if (othersRead)
+        return;
+    othersRead = true;
+    othersStopped.clear();
+    othersCaps.clear();
+    origins.clear();
+    endedRuns.clear();
+    if (!locked)
+        return;
     const QStringList names = KvLinuxProcFs::entryNames(directory, "run-", false);
     for (const QString &name : names) {
         if (name == runName)
@@ -166,24 +171,28 @@ void KvLinuxHoldRecords::setCap(const Process &process, quint32 rate, const QStr
     changed = true;
 }
 
-bool KvLinuxHoldRecords::stoppedByOthers(const Process &process) const
+bool KvLinuxHoldRecords::stoppedByOthers(const Process &process)
 {
+    readOthers();
     return othersStopped.contains(process);
 }
 
-QList<KvLinuxHoldRecords::Cap> KvLinuxHoldRecords::capsOfOthers(const Process &process) const
+QList<KvLinuxHoldRecords::Cap> KvLinuxHoldRecords::capsOfOthers(const Process &process)
 {
+    readOthers();
     return othersCaps.value(process);
 }
 
-QString KvLinuxHoldRecords::originOf(const Process &process) const
+QString KvLinuxHoldRecords::originOf(const Process &process)
 {
+    readOthers();
     const auto own = caps.constFind(process);
     return own != caps.constEnd() ? own->origin : origins.value(process);
 }
 
 void KvLinuxHoldRecords::removeEnded()
 {
+    readOthers();
     for (const QString &name : qAsConst(endedRuns))
         QFile::remove(directory + QLatin1Char('/') + name);
     endedRuns.clear();

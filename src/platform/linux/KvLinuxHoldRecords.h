@@ -37,8 +37,9 @@ public:
         quint32 rate = 0;
     };
 
-    // The lock, while the guard lives. The other runs' records are read as
-    // it is taken, and this run's is written as it is released.
+    // The lock, while the guard lives. The other runs' records are read
+    // under it when first asked about, and this run's is written as it is
+    // released.
     class Guard
     {
     public:
@@ -67,11 +68,11 @@ public:
     // rate 0: this run no longer caps the process.
     void setCap(const Process &process, quint32 rate, const QString &origin);
 
-    bool stoppedByOthers(const Process &process) const;
-    QList<Cap> capsOfOthers(const Process &process) const;
+    bool stoppedByOthers(const Process &process);
+    QList<Cap> capsOfOthers(const Process &process);
     // Where the process came from, as any run that capped it noted it,
     // ended runs included; empty when none did.
-    QString originOf(const Process &process) const;
+    QString originOf(const Process &process);
 
     // Removes the files of runs that have ended.
     void removeEnded();
@@ -94,6 +95,7 @@ private:
     int directoryFd = -1;
     bool locked = false;
     bool changed = false;
+    bool othersRead = false;
 
     // This run's holds.
     QSet<Process> stopped;
