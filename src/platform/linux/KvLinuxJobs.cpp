@@ -158,9 +158,7 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
     const bool capping = restrains(job);
     records.setCap(process, capping ? job.rate : 0, member.origin);
     const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
-    quint32 strictest = job.rate;
-    for (const KvLinuxHoldRecords::Cap &cap : others)
-        strictest = std::min(strictest, cap.rate);
+    const quint32 strictest = strictestOf(job.rate, others);
     const QString current = tree.groupOf(pid);
     const bool capped = tree.isJobGroup(current);
     const bool ours = tree.isOwnGroup(current);
@@ -189,8 +187,7 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
     } else if (ours) {
         // Handed to a copy that still caps it, so that nothing of it stays in
         // this run's directory.
-        const QString handed = tree.createHandOverGroup(others.first().run, processId);
-        if (handed.isEmpty() || !tree.setRate(handed, strictest) || !tree.movePid(handed, pid))
+        if (!handOver(processId, others))
             return false;
     } else {
         // In the group of another copy that caps it: that copy's cap alone.
@@ -203,6 +200,20 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
         tree.removeEndedRunOf(current);
     }
     return true;
+}
+
+quint32 KvLinuxJobs::strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others)
+{
+    for (const KvLinuxHoldRecords::Cap &cap : others)
+        rate = std::min(rate, cap.rate);
+    return rate;
+}
+
+bool KvLinuxJobs::handOver(DWORD processId, const QList<KvLinuxHoldRecords::Cap> &others)
+{
+    const QString group = tree.createHandOverGroup(others.first().run, processId);
+    return !group.isEmpty() && tree.setRate(group, strictestOf(10000, others)) &&
+           tree.movePid(group, pid_t(processId));
 }
 
 bool KvLinuxJobs::makeGroup(Job &job)
@@ -554,14 +565,9 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
                 // under that copy's cap here if it cannot.
                 const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
                 if (!others.isEmpty()) {
-                    quint32 strictest = 10000;
-                    for (const KvLinuxHoldRecords::Cap &cap : others)
-                        strictest = std::min(strictest, cap.rate);
-                    const QString handed = tree.createHandOverGroup(others.first().run, DWORD(pid));
-                    if (handed.isEmpty() || !tree.setRate(handed, strictest) ||
-                        !tree.movePid(handed, pid)) {
+                    if (!handOver(DWORD(pid), others)) {
                         capsHeld = true;
-                        tree.setRate(group, strictest);
+                        tree.setRate(group, strictestOf(10000, others));
                     }
                     continue;
                 }

@@ -101,6 +101,11 @@ private:
     // with the strictest of them as its quota, or back where it came from.
     // Under the hold records' lock.
     bool place(Job &job, DWORD processId, const Member &member);
+    // The strictest of rate and the other copies' rates.
+    static quint32 strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others);
+    // Moves the process to a group of its own in the directory of a copy
+    // that caps it, with the copies' strictest rate.
+    bool handOver(DWORD processId, const QList<KvLinuxHoldRecords::Cap> &others);
     bool makeGroup(Job &job);
     // Removes the job's group once no member sits in it; what members
     // started goes where they came from.
