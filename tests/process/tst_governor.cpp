@@ -320,14 +320,12 @@ private:
     QString journals() const { return store.path(QStringLiteral("journals")); }
     // The one journal of the versions before journals per run: a killed run's.
     QString leftJournal() const { return journals() + QStringLiteral("/restrictions.journal"); }
-    // What the journal of this run (the governor started last) holds.
+    // What the one journal there holds: the running governor's.
     QList<Journal::Entry> journal() const
     {
-        const DWORD self = machine->currentProcessId();
-        const quint64 stamp = machine->process(self) ? machine->process(self)->startTime : 0;
         QList<Journal::Entry> entries;
         QString problem;
-        Journal(QDir(journals()).filePath(Journal::fileName(self, stamp))).read(entries, problem);
+        Journal(journals() + '/' + Journal::filesIn(journals()).value(0)).read(entries, problem);
         return entries;
     }
     Journal::Entry entry(Journal::Kind kind, DWORD id)

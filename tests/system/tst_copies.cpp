@@ -2,29 +2,28 @@
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
 
+#include "platform/KvPlatformProcessEvents.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <QTextStream>
 #include <QtTest>
 
 #include <csignal>
-#include <cstdio>
 #include <unistd.h>
 
 using Restriction = KvProcessGovernor::Restriction;
 
 namespace {
 
-// A copy of the program as far as restraining goes (this executable in
-// another mode): suspends (percent 0) or caps each "<pid> <percent>" of its
-// arguments, says "ready", and at a line on stdin lifts everything and ends,
-// as the program does.
+// A copy of the program as far as restraining goes: suspends (percent 0) or
+// caps each "<pid> <percent>" of its arguments, says "ready", and at a line
+// on stdin lifts everything and ends, as the program does.
 int runCopy(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
@@ -39,8 +38,7 @@ int runCopy(int argc, char **argv)
             Restriction(percent ? KvProcessGovernor::LimitCpu : KvProcessGovernor::Suspend, pid,
                         percent ? governor.limitCpu(pid, percent) : KvHandle()));
     }
-    std::printf("ready\n");
-    std::fflush(stdout);
+    QTextStream(stdout) << "ready" << Qt::endl;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         for (int group : qAsConst(groups))
@@ -50,12 +48,11 @@ int runCopy(int argc, char **argv)
     return application.exec();
 }
 
-// Where a group of the hierarchy with the cpu controller is, where systemd
-// mounts it: v1 at /sys/fs/cgroup/cpu, else v2 at /sys/fs/cgroup.
+// Where a group of the cpu hierarchy is, as systemd mounts v1 or v2.
 QString hierarchyPath(const QByteArray &group)
 {
     const QString path = QStringLiteral("/sys/fs/cgroup/cpu") + QString::fromLocal8Bit(group);
-    return QFileInfo::exists(path) ? path : QStringLiteral("/sys/fs/cgroup") + group;
+    return QFile::exists(path) ? path : QStringLiteral("/sys/fs/cgroup") + group;
 }
 
 // Whether the group the process is in has a quota of percent of the machine.
@@ -85,7 +82,6 @@ private slots:
 
 private:
     QProcess *start(const QString &program, const QStringList &arguments);
-    // A copy that restrains each pid at its percent (0: suspends it).
     QProcess *startCopy(const QList<qint64> &pidsAndPercents);
 
     QTemporaryDir journals;
@@ -115,8 +111,7 @@ QProcess *TestCopies::startCopy(const QList<qint64> &pidsAndPercents)
     for (qint64 number : pidsAndPercents)
         arguments.append(QString::number(number));
     QProcess *copy = start(QCoreApplication::applicationFilePath(), arguments);
-    while (!copy->canReadLine() && copy->waitForReadyRead(30000)) {
-    }
+    copy->waitForReadyRead(30000);
     return copy;
 }
 
@@ -167,9 +162,13 @@ void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
 void TestCopies::capChangedUnderTheGovernor()
 {
     KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
-    // A shell that executes another program when told to.
+    // Forks come from the process connector then, and no timer looks for them.
+    const auto events = KvPlatformProcessEvents::current().subscribe();
+    KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
+    // A shell that starts a child and executes another program when told to.
     QProcess *shell = start(QStringLiteral("sh"),
-                            {QStringLiteral("-c"), QStringLiteral("read x; exec sleep 600")});
+                            {QStringLiteral("-c"), QStringLiteral("read x; sleep 600 & echo $!; "
+                                                                  "exec sleep 600")});
     const DWORD pid = DWORD(shell->processId());
     const QByteArray origin = ProcFsProbe::cpuCgroupOf(pid);
     KvProcessGovernor governor(nullptr, journals.path());
@@ -178,8 +177,12 @@ void TestCopies::capChangedUnderTheGovernor()
     const QByteArray group = ProcFsProbe::cpuCgroupOf(pid);
     KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
 
-    // The same process runs another program: still capped.
+    // Its child leaves the cap; the same process runs another program, still capped.
     shell->write("\n");
+    QVERIFY(shell->waitForReadyRead(30000));
+    const pid_t child = pid_t(shell->readLine().trimmed().toInt());
+    QTRY_COMPARE(ProcFsProbe::cpuCgroupOf(child), origin);
+    ::kill(child, SIGKILL);
     QTRY_VERIFY(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).endsWith("sleep"));
     QCOMPARE(ProcFsProbe::cpuCgroupOf(pid), group);
 
