@@ -1,5 +1,7 @@
 // How quickly the process notifier reports a started process, and what it
-// costs, for each Linux event source.
+// costs, for each Linux event source; and how quickly a Suspend rule has a
+// started target stopped (through the governor, whose journal lives in a
+// temporary directory on the file system /tmp is on).
 //
 // A separate spawner process (this program in another mode) starts 200
 // short-lived processes and notes the moment each exec completed; this
@@ -11,6 +13,8 @@
 
 #include "notifiers/KvProcessNotifier.h"
 #include "platform/linux/KvLinuxProcessEvents.h"
+#include "process/KvProcessGovernor.h"
+#include "rules/Rule.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -82,6 +86,91 @@ double percentile(std::vector<double> sorted, double fraction)
 
 void discardMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
 
+// The times from exec to the moment the spawned process was reported (or
+// stopped, with a Suspend rule), in milliseconds, sorted; `missed` counts
+// those never reported.
+std::vector<double> latencies(const QString &outputPath, const QHash<DWORD, qint64> &reportedAt,
+                              int &missed)
+{
+    std::vector<double> found;
+    missed = 0;
+    QFile spawned(outputPath);
+    if (!spawned.open(QIODevice::ReadOnly))
+        return found;
+    QTextStream lines(&spawned);
+    while (!lines.atEnd()) {
+        const QStringList fields = lines.readLine().split(QLatin1Char(' '));
+        if (fields.size() != 2)
+            continue;
+        const DWORD pid = fields.at(0).toUInt();
+        if (!reportedAt.contains(pid)) {
+            ++missed;
+            continue;
+        }
+        found.push_back(double(reportedAt.value(pid) - fields.at(1).toLongLong()) / 1e6);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Runs the spawner, with the event loop going, until a second after it ended.
+void runSpawner(int count, const QString &outputPath)
+{
+    QProcess spawner;
+    spawner.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--spawn"), QString::number(count), outputPath});
+    QEventLoop loop;
+    QObject::connect(&spawner, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+                     [&] { QTimer::singleShot(1000, &loop, &QEventLoop::quit); });
+    loop.exec();
+}
+
+// A Suspend rule on /bin/sleep over the process connector: exec to stopped.
+void measureSuspendRule(int count)
+{
+    KvLinuxProcessEvents events;
+    KvPlatformProcessEvents::install(&events);
+    QTemporaryDir directory;
+    const unsigned ruleId = 1;
+    {
+        RuleOptions options(ruleId);
+        options.setValue(QLatin1String(RuleOptions::nameKey), QStringLiteral("sleepers"));
+        options.setEnabled(true);
+        options.setSelectedProcesses(RuleOptions::Target, {QStringLiteral("sleep")});
+        options.setValue(QLatin1String(RuleOptions::targetActionKey),
+                         unsigned(RuleOptions::Suspend));
+        options.sync();
+    }
+    QHash<DWORD, qint64> stoppedAt;
+    {
+        KvProcessGovernor governor(nullptr, directory.filePath(QStringLiteral("journal")));
+        Rule rule(ruleId, &governor);
+        rule.activateIfApplicable();
+        KvProcessNotifier notifier;
+        QObject::connect(&notifier, &KvProcessNotifier::started, &governor,
+                         &KvProcessGovernor::on_processNotifier_started);
+        QObject::connect(&notifier, &KvProcessNotifier::started, &rule,
+                         &Rule::on_processNotifier_started);
+        QObject::connect(&notifier, &KvProcessNotifier::started, [&](const KvProcessInfo &info) {
+            if (rule.restrictedProcessIds().contains(info.processId) &&
+                !stoppedAt.contains(info.processId))
+                stoppedAt.insert(info.processId, nanoseconds(CLOCK_MONOTONIC));
+        });
+        QObject::connect(&notifier, &KvProcessNotifier::ended, &governor,
+                         &KvProcessGovernor::on_processNotifier_ended);
+        QObject::connect(&notifier, &KvProcessNotifier::ended, &rule,
+                         &Rule::on_processNotifier_ended);
+        runSpawner(count, directory.filePath(QStringLiteral("spawned.txt")));
+        // The rule's end lets the sleepers run out.
+    }
+    int missed = 0;
+    const std::vector<double> found =
+        latencies(directory.filePath(QStringLiteral("spawned.txt")), stoppedAt, missed);
+    std::printf("%-18s %5zu stopped %3d missed   median %7.2f ms   p95 %7.2f ms\n", "Suspend rule",
+                found.size(), missed, percentile(found, 0.5), percentile(found, 0.95));
+    KvPlatformProcessEvents::install(nullptr);
+}
+
 void measure(const QString &label, bool connector, int count)
 {
     KvLinuxProcessEvents events;
@@ -109,44 +198,17 @@ void measure(const QString &label, bool connector, int count)
         });
 
         const qint64 cpuBefore = nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
-        QProcess spawner;
-        spawner.start(QCoreApplication::applicationFilePath(),
-                      {QStringLiteral("--spawn"), QString::number(count), outputPath});
-        QEventLoop loop;
-        QObject::connect(&spawner, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-                         [&] { QTimer::singleShot(1000, &loop, &QEventLoop::quit); });
-        loop.exec();
+        runSpawner(count, outputPath);
         const qint64 cpu = nanoseconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
 
-        QFile spawned(outputPath);
-        if (!spawned.open(QIODevice::ReadOnly)) {
-            std::printf("%-18s spawner failed\n", qPrintable(label));
-            KvPlatformProcessEvents::install(nullptr);
-            return;
-        }
-        std::vector<double> latencies;
         int missed = 0;
-        QTextStream lines(&spawned);
-        while (!lines.atEnd()) {
-            const QStringList fields = lines.readLine().split(QLatin1Char(' '));
-            if (fields.size() != 2)
-                continue;
-            const DWORD pid = fields.at(0).toUInt();
-            const qint64 execAt = fields.at(1).toLongLong();
-            if (!reportedAt.contains(pid)) {
-                ++missed;
-                continue;
-            }
-            latencies.push_back(double(reportedAt.value(pid) - execAt) / 1e6);
-        }
-        std::sort(latencies.begin(), latencies.end());
+        const std::vector<double> found = latencies(outputPath, reportedAt, missed);
         const double cpuPerThousandMs =
             startedSignals ? double(cpu) / 1e6 * 1000.0 / startedSignals : 0.0;
         std::printf("%-18s %5zu seen %3d missed   median %7.2f ms   p95 %7.2f ms   "
                     "CPU %7.1f ms per 1000 started (%d started signals, %.1f ms CPU)\n",
-                    qPrintable(label), latencies.size(), missed, percentile(latencies, 0.5),
-                    percentile(latencies, 0.95), cpuPerThousandMs, startedSignals,
-                    double(cpu) / 1e6);
+                    qPrintable(label), found.size(), missed, percentile(found, 0.5),
+                    percentile(found, 0.95), cpuPerThousandMs, startedSignals, double(cpu) / 1e6);
     }
     KvPlatformProcessEvents::install(nullptr);
 }
@@ -164,10 +226,16 @@ int main(int argc, char **argv)
     // kept quiet.
     qInstallMessageHandler(discardMessages);
 
+    // The rule's settings, and every log line, go to a store of this run.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
+
     std::printf("reaction latency: %d processes (/bin/sleep %s), one every %d ms; "
                 "time from exec to the started signal\n",
                 count, childLifetime, spawnIntervalMs);
     measure(QStringLiteral("process connector"), true, count);
     measure(QStringLiteral("polling /proc"), false, count);
+    measureSuspendRule(count);
     return 0;
 }

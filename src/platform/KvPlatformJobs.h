@@ -3,6 +3,7 @@
 #include "platform/KvInstallable.h"
 #include "platform/KvPlatformTypes.h"
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
@@ -60,6 +61,28 @@ public:
     // The value SuspendThread and ResumeThread return on failure.
     static constexpr DWORD SuspendFailed = 0xFFFFFFFFu;
 
+    // A job that an earlier, killed run left behind, as removeLeftoverJobs
+    // found it.
+    struct LeftoverJob
+    {
+        // Where it was, for the log (Linux: the cgroup directory).
+        QString name;
+        // The processes that left it and run free of its cap now.
+        QList<DWORD> released;
+        // False when it could not be removed; `error` says why.
+        bool removed = false;
+        DWORD error = 0;
+    };
+
+    // What resumeLeftoverSuspension did.
+    enum LeftoverResume {
+        LeftoverResumed,
+        // The earlier run's suspensions are undone, but the process stays
+        // suspended: a running copy of the program holds it too.
+        LeftoverStillSuspended,
+        LeftoverResumeFailed,
+    };
+
     virtual ~KvPlatformJobs() = default;
 
     static KvPlatformJobs *native();
@@ -90,12 +113,24 @@ public:
     // the job until it exits. Fails with the errno on Linux: EACCES/EPERM
     // without permission, ESRCH when the process is gone, EOPNOTSUPP when no
     // cgroup with the cpu controller can be written.
+    //
+    // Several running copies of the program may each put one process in a
+    // job of their own; the strictest of the caps holds while they do.
+    // Windows nests the jobs. Linux keeps the process in the cgroup of the
+    // copy that capped it first, with the strictest rate of the copies as its
+    // quota (the copies' rates are in a record they share); a copy that lets
+    // go hands the process to a copy that still caps it, and the last one
+    // returns it to where it came from.
     virtual bool assignProcessToJobObject(HANDLE job, HANDLE process) = 0;
 
     // Whether CPU caps can be set on this machine for this user at all; when
     // not, reason says why, in words for the log. (No kernel32 counterpart:
     // Windows can always cap.)
     virtual bool cpuCapsAvailable(QString &reason) = 0;
+    // IsProcessInJob(process, job, &result): whether the job's limits reach
+    // the process. On Linux that is a member of the job that sits in a
+    // cgroup of the program; something else may have moved it out since.
+    virtual bool isProcessInJob(HANDLE process, HANDLE job, bool &result) = 0;
 
     // OpenThread(access, FALSE, threadId): a thread handle, or NULL. The
     // handle stays bound to the thread's process: a thread id that is given
@@ -105,9 +140,12 @@ public:
     // SuspendThread / ResumeThread: the thread's previous suspend count, or
     // SuspendFailed. Counts are kept per thread as Windows keeps them: two
     // suspensions and one resume leave the thread suspended, and resuming a
-    // thread whose count is 0 does nothing and returns 0. On Linux a process
-    // is stopped (SIGSTOP, through a pidfd) while any of its threads has a
-    // count above 0, and continued (SIGCONT) when all are back at 0.
+    // thread whose count is 0 does nothing and returns 0. Windows counts
+    // every process's suspensions together. On Linux a process is stopped
+    // (SIGSTOP, through a pidfd) while any of its threads has a count above
+    // 0, and continued (SIGCONT) once all are back at 0 and no other running
+    // copy of the program holds it stopped (SIGCONT is not counted, so the
+    // copies keep what they hold stopped in a record they share).
     virtual DWORD suspendThread(HANDLE thread) = 0;
     virtual DWORD resumeThread(HANDLE thread) = 0;
 
@@ -117,20 +155,24 @@ public:
     // boot, tagged with the boot, so stamps of different boots never match.
     virtual bool getProcessCreationTime(HANDLE process, quint64 &creationTime) = 0;
 
-    // Ends what an earlier run of this program, killed while it held them,
-    // left in force on its jobs: every job it made is emptied (its processes
-    // go back where the program found them, or to the top of the hierarchy)
-    // and removed. Jobs of this run and of other running instances are left
-    // alone. Returns how many jobs were removed. (Windows: a job cannot be
-    // left, so this raises nothing and returns 0.)
-    virtual int removeLeftoverJobs() = 0;
+    // Ends what earlier runs of this program, killed while they held them,
+    // left in force on their jobs, whether or not anything recorded them:
+    // every job such a run made is emptied (its processes go back where the
+    // program found them, or to the top of the hierarchy, unless a running
+    // copy still caps them) and removed. Jobs of this run and of other
+    // running copies are left alone. Returns how many jobs were removed and
+    // lists each job found in `found`; -1 where jobs of another run cannot be
+    // reached at all (Windows: an unnamed job lasts as long as its
+    // processes, and its cap with it).
+    virtual int removeLeftoverJobs(QList<LeftoverJob> *found = nullptr) = 0;
 
-    // Continues a process whose threads an earlier, killed run suspended,
-    // `suspensions` times each (each suspension counted once per thread).
-    // The suspend counts of that run are gone with it, so this does not go
-    // through resumeThread. Windows: ResumeThread on every thread, that many
-    // times. Linux: SIGCONT through the process handle's pidfd.
-    virtual bool resumeLeftoverSuspension(HANDLE process, DWORD suspensions) = 0;
+    // Undoes the suspensions of a process whose threads an earlier, killed
+    // run suspended, `suspensions` times each (each suspension counted once
+    // per thread). The suspend counts of that run are gone with it, so this
+    // does not go through resumeThread. Windows: ResumeThread on every
+    // thread, that many times. Linux: SIGCONT through the process handle's
+    // pidfd, unless this run or another running copy holds it stopped.
+    virtual LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) = 0;
 
 protected:
     KvPlatformJobs() = default;

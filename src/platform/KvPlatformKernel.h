@@ -43,6 +43,11 @@ public:
         ProcessQueryLimitedInformation = 0x1000,
     };
 
+    // Flags of MoveFileExW.
+    enum MoveFileFlags : DWORD {
+        MoveFileReplaceExisting = 0x1,
+    };
+
     // Flags of CreateToolhelp32Snapshot.
     enum SnapshotFlags : DWORD {
         SnapProcess = 0x2,
@@ -82,6 +87,14 @@ public:
     // QueryFullProcessImageNameW(process, 0, ...): the full path of the
     // process's executable in the platform's native form, or false.
     virtual bool queryFullProcessImageName(HANDLE process, QString &path) = 0;
+
+    // MoveFileExW(existing, newName, flags): renames a file. With
+    // MoveFileReplaceExisting a file already called newName is replaced in
+    // one step, so that a reader finds either the old file or the new one
+    // (Linux: rename(2)); without it, such a file makes the call fail. No
+    // other flag is accepted. Nothing is flushed to the disk, so the caller
+    // pays no more than the rename itself.
+    virtual bool moveFileEx(const QString &existing, const QString &newName, DWORD flags) = 0;
 
     // CreateToolhelp32Snapshot(flags, 0): INVALID_HANDLE_VALUE on failure.
     // The snapshot is taken at once; reading it later sees that moment.

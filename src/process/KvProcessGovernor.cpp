@@ -5,6 +5,9 @@
 #include "process/KvProcessSnapshot.h"
 #include "support/KvLog.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QPair>
 
@@ -23,11 +26,15 @@ KvJobCpuRateControlInformation hardCap(DWORD rate)
 
 } // namespace
 
-KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalPath)
+KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDirectory)
     : QObject(parent)
-    , journal(journalPath.isEmpty() ? KvRestrictionJournal::defaultPath() : journalPath)
+    , journal(QDir(journalDirectory.isEmpty() ? KvRestrictionJournal::defaultDirectory()
+                                              : journalDirectory)
+                  .filePath(KvRestrictionJournal::fileName(
+                      KvPlatformKernel::current().currentProcessId(),
+                      creationTimeOf(KvPlatformKernel::current().currentProcessId()))))
 {
-    liftLeftovers();
+    liftLeftovers(QFileInfo(journal.path()).path());
     reportUnavailableCaps();
     fillProcessTable();
 }
@@ -36,21 +43,53 @@ KvProcessGovernor::~KvProcessGovernor() = default;
 
 // ---- start-up
 
-void KvProcessGovernor::liftLeftovers()
+void KvProcessGovernor::liftLeftovers(const QString &journalDirectory)
 {
+    // The journals of runs that have ended; those of copies that still run
+    // are theirs to lift. One of this run can only be an earlier governor's,
+    // which is gone.
     QList<KvRestrictionJournal::Entry> entries;
-    QString problem;
-    if (!journal.read(entries, problem)) {
-        kvCritical(lcGovernor) << "restriction journal " << journal.path() << " cannot be read ("
-                               << problem << "); starting afresh";
-    } else if (!problem.isEmpty()) {
-        kvCritical(lcGovernor) << "restriction journal " << journal.path() << ": " << problem;
+    QStringList ended;
+    for (const QString &name : KvRestrictionJournal::filesIn(journalDirectory)) {
+        const QString path = QDir(journalDirectory).filePath(name);
+        DWORD processId = 0;
+        quint64 creationTime = 0;
+        if (!path.startsWith(journal.path()) &&
+            KvRestrictionJournal::runOf(name, processId, creationTime) && creationTime != 0 &&
+            creationTimeOf(processId) == creationTime)
+            continue;
+        ended.append(path);
+        // Half a change, never renamed over the journal: nothing took effect.
+        if (path.endsWith(QLatin1String(".new")))
+            continue;
+        QList<KvRestrictionJournal::Entry> read;
+        QString problem;
+        if (!KvRestrictionJournal(path).read(read, problem)) {
+            kvCritical(lcGovernor) << "restriction journal " << path << " cannot be read ("
+                                   << problem << "); nothing of it is lifted";
+        } else if (!problem.isEmpty()) {
+            kvCritical(lcGovernor) << "restriction journal " << path << ": " << problem;
+        }
+        entries += read;
     }
 
+    resumeLeftoverSuspensions(entries);
+    removeLeftoverCaps(entries);
+
+    for (const QString &path : qAsConst(ended)) {
+        // A copy starting at the same moment may have removed it already.
+        if (!QFile::remove(path) && QFile::exists(path))
+            kvCritical(lcGovernor)
+                << "failed to remove restriction journal " << path << " of a previous run";
+    }
+}
+
+void KvProcessGovernor::resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries)
+{
     KvPlatformJobs &platform = KvPlatformJobs::current();
     // Suspensions count per process: each one suspended every thread once.
     QMap<QPair<DWORD, quint64>, DWORD> suspensions;
-    for (const KvRestrictionJournal::Entry &entry : qAsConst(entries)) {
+    for (const KvRestrictionJournal::Entry &entry : entries) {
         if (entry.kind == KvRestrictionJournal::Suspension)
             ++suspensions[qMakePair(entry.processId, entry.creationTime)];
     }
@@ -68,29 +107,59 @@ void KvProcessGovernor::liftLeftovers()
         if (!same) {
             kvInfo(lcGovernor) << "process #" << processId
                                << " that a previous run suspended has ended";
-        } else if (platform.resumeLeftoverSuspension(process.get(), it.value())) {
+            continue;
+        }
+        switch (platform.resumeLeftoverSuspension(process.get(), it.value())) {
+        case KvPlatformJobs::LeftoverResumed:
             kvInfo(lcGovernor) << "process #" << processId
                                << " resumed, left suspended by a previous run";
-        } else {
+            break;
+        case KvPlatformJobs::LeftoverStillSuspended:
+            kvInfo(lcGovernor) << "process #" << processId
+                               << " left suspended by a previous run stays suspended: a running "
+                                  "copy of the program suspends it too";
+            break;
+        case KvPlatformJobs::LeftoverResumeFailed:
             kvCriticalWithError(lcGovernor)
                 << "failed to resume process #" << processId << " left suspended by a previous run";
+            break;
         }
     }
+}
 
+void KvProcessGovernor::removeLeftoverCaps(const QList<KvRestrictionJournal::Entry> &entries)
+{
     // Jobs of a killed run are found by the platform itself, journal or not.
-    platform.removeLeftoverJobs();
-    QList<DWORD> capped;
-    for (const KvRestrictionJournal::Entry &entry : qAsConst(entries)) {
-        if (entry.kind == KvRestrictionJournal::Cap && !capped.contains(entry.processId))
-            capped.append(entry.processId);
+    KvPlatformJobs &platform = KvPlatformJobs::current();
+    QList<KvPlatformJobs::LeftoverJob> found;
+    if (platform.removeLeftoverJobs(&found) < 0) {
+        QStringList capped;
+        for (const KvRestrictionJournal::Entry &entry : entries) {
+            const QString id = QStringLiteral("#%1").arg(entry.processId);
+            if (entry.kind == KvRestrictionJournal::Cap && !capped.contains(id))
+                capped.append(id);
+        }
+        if (!capped.isEmpty()) {
+            kvCritical(lcGovernor) << "CPU limits that a previous run left on process(es) "
+                                   << capped.join(QStringLiteral(", "))
+                                   << " cannot be removed on this system; they end with "
+                                      "those processes";
+        }
+        return;
     }
-    for (DWORD processId : qAsConst(capped)) {
-        kvInfo(lcGovernor) << "process #" << processId
-                           << " CPU limit left by a previous run removed";
+    for (const KvPlatformJobs::LeftoverJob &job : qAsConst(found)) {
+        for (DWORD processId : job.released) {
+            kvInfo(lcGovernor) << "process #" << processId
+                               << " CPU limit left by a previous run removed";
+        }
+        if (job.removed) {
+            kvInfo(lcGovernor) << "job " << job.name << " left by a previous run removed";
+        } else {
+            KvPlatformKernel::current().setLastError(job.error);
+            kvCriticalWithError(lcGovernor)
+                << "failed to remove job " << job.name << " left by a previous run";
+        }
     }
-
-    if (!entries.isEmpty() || !problem.isEmpty())
-        reportJournalWrite(journal.clear());
 }
 
 void KvProcessGovernor::reportUnavailableCaps()
@@ -117,7 +186,7 @@ bool KvProcessGovernor::isOwnProcess(DWORD processId) const
     return processId == KvPlatformKernel::current().currentProcessId();
 }
 
-quint64 KvProcessGovernor::creationTimeOf(DWORD processId) const
+quint64 KvProcessGovernor::creationTimeOf(DWORD processId)
 {
     KvHandle process =
         KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation, processId);
@@ -158,6 +227,7 @@ KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent, bool
     if (process.isValid() && platform.assignProcessToJobObject(job.get(), process.get())) {
         if (assigned)
             *assigned = true;
+        lastCaps[processId].assigned = true;
         kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << percent << "%";
     } else {
         kvCriticalWithError(lcGovernor)
@@ -213,6 +283,7 @@ KvProcessGovernor::Restriction KvProcessGovernor::completed(const Restriction &r
     if (found != applied.constEnd()) {
         stored.percent = found->percent;
         stored.creationTime = found->creationTime;
+        stored.assigned = found->assigned;
     }
     stored.sequence = ++lastSequence;
     return stored;
@@ -256,6 +327,26 @@ void KvProcessGovernor::revert(const Restriction &restriction)
         revertSuspension(restriction);
 }
 
+bool KvProcessGovernor::isRestrained(DWORD processId) const
+{
+    quint64 creationTime = 0;
+    bool read = false;
+    for (const QList<Restriction> &group : groups) {
+        for (const Restriction &held : group) {
+            if (held.processId != processId)
+                continue;
+            // Read once, and only for an id that is held at all.
+            if (!read) {
+                creationTime = creationTimeOf(processId);
+                read = true;
+            }
+            if (held.creationTime == creationTime)
+                return true;
+        }
+    }
+    return false;
+}
+
 const KvProcessGovernor::Restriction *KvProcessGovernor::latestCapOn(const KvHandle &job) const
 {
     const Restriction *latest = nullptr;
@@ -271,11 +362,31 @@ const KvProcessGovernor::Restriction *KvProcessGovernor::latestCapOn(const KvHan
     return latest;
 }
 
+bool KvProcessGovernor::capInForce(const Restriction &restriction)
+{
+    KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation,
+                                             restriction.processId);
+    quint64 creationTime = 0;
+    bool inJob = true;
+    // A process that has ended, or a later one with its id, tells nothing.
+    if (process.isValid() &&
+        KvPlatformJobs::current().getProcessCreationTime(process.get(), creationTime) &&
+        creationTime == restriction.creationTime)
+        KvPlatformJobs::current().isProcessInJob(process.get(), restriction.job.get(), inJob);
+    return inJob;
+}
+
 void KvProcessGovernor::revertCap(const Restriction &restriction)
 {
     // Another rule may still cap the same process: its cap stays in force.
     const Restriction *remaining = latestCapOn(restriction.job);
     const DWORD rate = remaining ? remaining->percent * 100 : fullMachineRate;
+    // Something else may have taken the process out of its job meanwhile
+    // (moved it to another cgroup, removed the group).
+    if (restriction.assigned && !capInForce(restriction)) {
+        kvInfo(lcGovernor) << "process #" << restriction.processId
+                           << " had been taken out of its CPU limit by something else";
+    }
     // Without a job the cap was never in force, and there is nothing to lift.
     if (restriction.job.isValid() &&
         !KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate))) {
@@ -345,5 +456,12 @@ void KvProcessGovernor::on_processNotifier_ended(DWORD id)
 
 void KvProcessGovernor::on_processNotifier_started(KvProcessInfo processInfo)
 {
+    // A start reported for a process already known: it executed another
+    // program, and stays restrained as it was.
+    if (processTable.contains(processInfo.processId) && isRestrained(processInfo.processId)) {
+        kvInfo(lcGovernor) << "process #" << processInfo.processId << " now runs "
+                           << QDir::toNativeSeparators(processInfo.fileInfo.filePath())
+                           << " and stays restrained";
+    }
     processTable.insert(processInfo.processId, QSharedPointer<KvProcessInfo>::create(processInfo));
 }

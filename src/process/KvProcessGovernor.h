@@ -19,8 +19,11 @@ class KvPlatformJobs;
 // running processes that rules look through for their targets.
 //
 // It never restrains the program's own process. What it holds in force is
-// kept in a journal, so that a run that gets killed is cleaned up after by
-// the next governor, before anything else at its construction.
+// kept in a journal of this run, so that a run that gets killed is cleaned
+// up after by the next governor, before anything else at its construction.
+// Other copies of the program may run meanwhile: a governor lifts only what
+// runs that have ended left, and each copy's restrictions stand on their
+// own (the platform lets a process stay restrained while any copy holds it).
 class KvProcessGovernor : public QObject
 {
     Q_OBJECT
@@ -50,15 +53,18 @@ public:
         // The process's creation time at the action (0 if it could not be
         // read), so that a revert never reaches a later process with the id.
         quint64 creationTime = 0;
+        // Whether a CPU limit took effect: the process joined its job.
+        bool assigned = false;
         // When it was stored, counted over every group.
         quint64 sequence = 0;
     };
 
     using ProcessTable = QHash<DWORD, QSharedPointer<KvProcessInfo>>;
 
-    // journalPath empty: the journal in the application's local data
-    // directory.
-    explicit KvProcessGovernor(QObject *parent = nullptr, const QString &journalPath = QString());
+    // journalDirectory: where the journals of every run are kept; empty for
+    // the application's local data directory.
+    explicit KvProcessGovernor(QObject *parent = nullptr,
+                               const QString &journalDirectory = QString());
     ~KvProcessGovernor() override;
 
     // Caps the process at percent of the whole machine. Returns its job,
@@ -92,13 +98,19 @@ private:
     {
         unsigned int percent = 0;
         quint64 creationTime = 0;
+        bool assigned = false;
     };
 
-    void liftLeftovers();
+    void liftLeftovers(const QString &journalDirectory);
+    void resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries);
+    void removeLeftoverCaps(const QList<KvRestrictionJournal::Entry> &entries);
     void reportUnavailableCaps();
     void fillProcessTable();
     bool isOwnProcess(DWORD processId) const;
-    quint64 creationTimeOf(DWORD processId) const;
+    static quint64 creationTimeOf(DWORD processId);
+    // Whether the restriction's cap still reaches its process; true when
+    // that cannot be told.
+    static bool capInForce(const Restriction &restriction);
     // Opens every thread the process has now and applies act to it; a thread
     // that cannot be opened is logged with the purpose it was opened for.
     // True when at least one thread was opened.
@@ -107,6 +119,7 @@ private:
     void revert(const Restriction &restriction);
     void revertCap(const Restriction &restriction);
     void revertSuspension(const Restriction &restriction);
+    bool isRestrained(DWORD processId) const;
     // The cap still held on job by a remaining group, the latest one added.
     const Restriction *latestCapOn(const KvHandle &job) const;
     void record(KvRestrictionJournal::Kind kind, DWORD processId, quint64 creationTime);

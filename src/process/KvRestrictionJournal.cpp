@@ -1,9 +1,11 @@
 #include "process/KvRestrictionJournal.h"
 
+#include "platform/KvPlatformKernel.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace {
@@ -17,10 +19,36 @@ QByteArray kindName(KvRestrictionJournal::Kind kind)
 
 } // namespace
 
-QString KvRestrictionJournal::defaultPath()
+QString KvRestrictionJournal::defaultDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
-           QStringLiteral("/restrictions.journal");
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+}
+
+QString KvRestrictionJournal::fileName(DWORD processId, quint64 creationTime)
+{
+    return QStringLiteral("restrictions-%1-%2.journal").arg(processId).arg(creationTime);
+}
+
+QStringList KvRestrictionJournal::filesIn(const QString &directory)
+{
+    return QDir(directory).entryList({QStringLiteral("restrictions.journal"),
+                                      QStringLiteral("restrictions-*-*.journal"),
+                                      QStringLiteral("restrictions-*-*.journal.new")},
+                                     QDir::Files, QDir::Name);
+}
+
+bool KvRestrictionJournal::runOf(const QString &fileName, DWORD &processId, quint64 &creationTime)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^restrictions-(\\d+)-(\\d+)\\.journal(\\.new)?$"));
+    const QRegularExpressionMatch match = pattern.match(fileName);
+    bool idOk = false;
+    bool timeOk = false;
+    if (match.hasMatch()) {
+        processId = match.captured(1).toUInt(&idOk);
+        creationTime = match.captured(2).toULongLong(&timeOk);
+    }
+    return idOk && timeOk;
 }
 
 KvRestrictionJournal::KvRestrictionJournal(const QString &path)
@@ -84,12 +112,6 @@ bool KvRestrictionJournal::remove(const Entry &entry)
     return write();
 }
 
-bool KvRestrictionJournal::clear()
-{
-    held.clear();
-    return write();
-}
-
 bool KvRestrictionJournal::write()
 {
     if (held.isEmpty()) {
@@ -97,14 +119,21 @@ bool KvRestrictionJournal::write()
         return !QFile::exists(filePath) || QFile::remove(filePath);
     }
     QDir().mkpath(QFileInfo(filePath).absolutePath());
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     QByteArray content = header + '\n';
     for (const Entry &entry : qAsConst(held)) {
         content += kindName(entry.kind) + ' ' + QByteArray::number(entry.processId) + ' ' +
                    QByteArray::number(entry.creationTime) + '\n';
     }
-    file.write(content);
-    return file.commit();
+    // Written whole beside the journal, then renamed over it: a run killed
+    // at any point leaves the old journal or the new one. Nothing is flushed
+    // to the disk: what a killed program wrote is safe in the kernel, and a
+    // power loss ends every restriction anyway.
+    const QString temporary = filePath + QStringLiteral(".new");
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size() || !file.flush())
+        return false;
+    file.close();
+    return KvPlatformKernel::current().moveFileEx(temporary, filePath,
+                                                  KvPlatformKernel::MoveFileReplaceExisting);
 }

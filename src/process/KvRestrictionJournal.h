@@ -4,12 +4,20 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-// What the governor holds in force, kept in a small file so that a run that
-// is killed can be cleaned up after by the next one. Each entry is one
-// action: the kind, the process id and the process's creation time (which
-// tells it from a later process with the same id). The file is rewritten
-// whole, atomically, at every change.
+// What one run of the governor holds in force, kept in a small file so that
+// a run that is killed can be cleaned up after by a later one. Each entry is
+// one action: the kind, the process id and the process's creation time
+// (which tells it from a later process with the same id). The file is
+// rewritten whole, atomically, at every change (through a file beside it,
+// with ".new" appended to the name, that is renamed over it).
+//
+// Every run keeps a journal of its own, named after the run (its process id
+// and creation time, as its cgroup directory on Linux is), in one directory
+// that all copies of the program share: a copy that starts tells the
+// journals of runs that are still going from those of runs that ended, and
+// lifts only the latter.
 class KvRestrictionJournal
 {
 public:
@@ -28,8 +36,18 @@ public:
         }
     };
 
-    // The journal in the application's local data directory.
-    static QString defaultPath();
+    // The application's local data directory.
+    static QString defaultDirectory();
+    // The file name of the journal of the run that is the process with this
+    // id and creation time.
+    static QString fileName(DWORD processId, quint64 creationTime);
+    // The journal files in directory: one per run, and the single journal of
+    // the versions before journals per run, whose run has ended whatever it
+    // was; with the ".new" files a run killed while writing may have left.
+    static QStringList filesIn(const QString &directory);
+    // The run a journal's (or its ".new" file's) name names; false for the
+    // single journal of earlier versions.
+    static bool runOf(const QString &fileName, DWORD &processId, quint64 &creationTime);
 
     explicit KvRestrictionJournal(const QString &path);
 
@@ -45,8 +63,6 @@ public:
     // False when the file could not be written.
     bool add(const Entry &entry);
     bool remove(const Entry &entry);
-    // Starts afresh with nothing in force.
-    bool clear();
 
 private:
     bool write();

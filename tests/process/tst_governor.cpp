@@ -1,3 +1,4 @@
+#include "LogTail.h"
 #include "TestStore.h"
 
 #include "platform/simulated/KvSimulatedJobs.h"
@@ -20,7 +21,7 @@ class TestGovernor : public QObject
 private slots:
     void init()
     {
-        QFile::remove(journalPath());
+        QDir(journals()).removeRecursively();
         machine = std::make_unique<KvSimulatedMachine>();
         jobs = std::make_unique<KvSimulatedJobs>(*machine);
         machine->installAsCurrent();
@@ -57,6 +58,18 @@ private slots:
         machine->addProcessWithId(target, "/usr/bin/other");
         QVERIFY(governor->limitCpu(target, 20).get() != job.get());
         QCOMPARE(jobs->cpuRateOf(target), DWORD(2000));
+    }
+
+    void executingAnotherProgramIsLogged()
+    {
+        const DWORD target = machine->addProcess("/usr/bin/game");
+        start();
+        cap(target, 30);
+        LogTail log;
+        governor->on_processNotifier_started(KvProcessInfo{target, 0, KvFileInfo("/usr/bin/b")});
+        const QString message = QStringLiteral("process #%1 now runs %2 and stays restrained");
+        QCOMPARE(log.governor(),
+                 QStringList{message.arg(target).arg(QDir::toNativeSeparators("/usr/bin/b"))});
     }
 
     void liftingACapRestoresTheLatestOneStillHeld_data()
@@ -140,7 +153,7 @@ private slots:
         governor->suspend(own);
         QVERIFY(jobs->jobNumbers().isEmpty());
         QVERIFY(!jobs->isSuspended(own));
-        QVERIFY(!QFile::exists(journalPath()));
+        QVERIFY(Journal::filesIn(journals()).isEmpty());
     }
 
     void suspensionOfAnEndedProcessDoesNotReachItsSuccessor()
@@ -189,7 +202,7 @@ private slots:
         QCOMPARE(journal(), QList<Journal::Entry>{suspension});
         governor->removeRestrictionGroup(other);
         QVERIFY(!jobs->isSuspended(suspended));
-        QVERIFY(!QFile::exists(journalPath()));
+        QVERIFY(Journal::filesIn(journals()).isEmpty());
     }
 
     void leftoversOfAKilledRunAreLifted()
@@ -197,29 +210,72 @@ private slots:
         const DWORD capped = machine->addProcess("/usr/bin/a");
         const DWORD suspended = machine->addProcess("/usr/bin/b", 0, 2);
         const DWORD successor = machine->addProcess("/usr/bin/c");
-        // A capped job nobody holds, threads suspended twice, and a journal saying so;
-        // the journal names the third id with another creation time (another process).
-        jobs->addLeftoverJob(capped, 2500);
-        Journal killedRun(journalPath());
-        killedRun.add(entry(Journal::Cap, capped));
+        // A capped job nobody holds that the journal omits, threads suspended twice as it
+        // says, and the third id with another creation time (another process) in it.
+        const int job = jobs->addLeftoverJob(capped, 2500);
+        Journal killedRun(leftJournal());
+        killedRun.add(Journal::Entry{Journal::Cap, successor, 99});
         for (const Journal::Entry &left :
              {entry(Journal::Suspension, suspended), entry(Journal::Suspension, suspended),
               Journal::Entry{Journal::Suspension, successor, 99}}) {
             killedRun.add(left);
             jobs->addLeftoverSuspension(left.processId);
         }
+        LogTail log;
         start();
         QCOMPARE(jobs->cpuRateOf(capped), DWORD(10000));
         QVERIFY(!jobs->isSuspended(suspended));
         QVERIFY(jobs->isSuspended(successor));
-        QVERIFY(!QFile::exists(journalPath()));
+        QVERIFY(Journal::filesIn(journals()).isEmpty());
+        QCOMPARE(log.governor().filter(QStringLiteral("CPU limit")),
+                 QStringList{QStringLiteral("process #%1 CPU limit left by a previous run removed")
+                                 .arg(capped)});
+        QVERIFY(log.governor().contains(
+            QStringLiteral("job #%1 left by a previous run removed").arg(job)));
+        // Where jobs of another run cannot be reached (Windows), one line says so.
+        jobs->setLeftoverJobsReachable(false);
+        Journal(leftJournal()).add(entry(Journal::Cap, capped));
+        QTest::ignoreMessage(
+            QtCriticalMsg, QRegularExpression(QStringLiteral("#%1 cannot be removed").arg(capped)));
+        start();
+    }
+
+    void copiesLiftOnlyWhatEndedRunsLeft()
+    {
+        const DWORD suspended = machine->addProcess("/usr/bin/a", 0, 2);
+        const DWORD capped = machine->addProcess("/usr/bin/b");
+        // Copy A suspends one process and caps another; copy B starts meanwhile,
+        // finds nothing to lift, and does the same with a looser cap.
+        const DWORD copyA = startCopy();
+        suspend(suspended);
+        cap(capped, 30);
+        LogTail log;
+        startCopy();
+        QVERIFY(log.governor().isEmpty());
+        suspend(suspended);
+        cap(capped, 50);
+        // A is killed: a third copy lifts what A left, and nothing of B's.
+        machine->removeProcess(copyA);
+        log.mark();
+        startCopy();
+        QVERIFY(jobs->isSuspended(suspended));
+        QCOMPARE(jobs->cpuRateOf(capped), DWORD(5000));
+        QCOMPARE(
+            log.governor(),
+            (QStringList{
+                QStringLiteral("process #%1 left suspended by a previous run stays suspended: a "
+                               "running copy of the program suspends it too")
+                    .arg(suspended),
+                QStringLiteral("process #%1 CPU limit left by a previous run removed").arg(capped),
+                QStringLiteral("job #1 left by a previous run removed")}));
     }
 
     void unreadableJournalStartsAfresh()
     {
         const DWORD suspended = machine->addProcess("/usr/bin/b");
         jobs->addLeftoverSuspension(suspended);
-        QFile file(journalPath());
+        QDir().mkpath(journals());
+        QFile file(leftJournal());
         const auto write = [&file](QIODevice::OpenMode mode, const char *text) {
             QVERIFY(file.open(mode));
             file.write(text);
@@ -228,19 +284,27 @@ private slots:
         write(QIODevice::WriteOnly, "garbage");
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
         start();
-        QVERIFY(!QFile::exists(journalPath()));
+        QVERIFY(Journal::filesIn(journals()).isEmpty());
         QVERIFY(jobs->isSuspended(suspended));
         // A line that makes no sense is left out; the others are still lifted.
-        Journal(journalPath()).add(entry(Journal::Suspension, suspended));
+        Journal(leftJournal()).add(entry(Journal::Suspension, suspended));
         write(QIODevice::Append, "suspend x y\n");
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("line\\(s\\) 3\\b"));
         start();
         QVERIFY(!jobs->isSuspended(suspended));
-        QVERIFY(!QFile::exists(journalPath()));
+        QVERIFY(Journal::filesIn(journals()).isEmpty());
     }
 
 private:
-    void start() { governor = std::make_unique<KvProcessGovernor>(nullptr, journalPath()); }
+    void start() { governor = std::make_unique<KvProcessGovernor>(nullptr, journals()); }
+    // A governor in another copy of the program; returns the copy's process.
+    DWORD startCopy()
+    {
+        const DWORD copy = machine->addProcess("/usr/bin/corvane");
+        machine->setCurrentProcessId(copy);
+        start();
+        return copy;
+    }
     // One rule's action, as a group of its own.
     int cap(DWORD id, unsigned int percent)
     {
@@ -258,12 +322,15 @@ private:
         QTest::ignoreMessage(QtCriticalMsg,
                              QRegularExpression(QStringLiteral("^%1 .*#%2\\b").arg(code).arg(id)));
     }
-    QString journalPath() const { return store.path(QStringLiteral("journal")); }
+    QString journals() const { return store.path(QStringLiteral("journals")); }
+    // The one journal of the versions before journals per run: a killed run's.
+    QString leftJournal() const { return journals() + QStringLiteral("/restrictions.journal"); }
+    // What the one journal there holds: the running governor's.
     QList<Journal::Entry> journal() const
     {
         QList<Journal::Entry> entries;
         QString problem;
-        Journal(journalPath()).read(entries, problem);
+        Journal(journals() + '/' + Journal::filesIn(journals()).value(0)).read(entries, problem);
         return entries;
     }
     Journal::Entry entry(Journal::Kind kind, DWORD id)

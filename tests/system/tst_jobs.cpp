@@ -281,7 +281,7 @@ void TestJobs::reusedIdIsNeverReached()
     QVERIFY(!isStopped(second));
     ::kill(second, SIGSTOP);
     QTRY_VERIFY(isStopped(second));
-    QVERIFY(!jobs.resumeLeftoverSuspension(process.get(), 1));
+    QCOMPARE(jobs.resumeLeftoverSuspension(process.get(), 1), KvPlatformJobs::LeftoverResumeFailed);
     QVERIFY(staysStopped(second));
 }
 

@@ -3,7 +3,7 @@
 #include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
 
-#include <QDir>
+#include <QFile>
 #include <QList>
 
 #include <algorithm>
@@ -283,53 +283,58 @@ QString KvCgroupCpuTree::groupOf(pid_t pid) const
     return QString();
 }
 
-bool KvCgroupCpuTree::emptyAndRemove(const QString &group, const QString &target)
+bool KvCgroupCpuTree::isJobGroup(const QString &group) const
 {
-    QList<pid_t> pids;
-    if (members(group, pids)) {
-        for (pid_t pid : pids)
-            movePid(target, pid);
-    }
-    if (removeGroup(group))
-        return true;
-    // Someone could not be moved: at least take the cap off.
-    const int saved = errno;
-    setRate(group, 10000);
-    errno = saved;
-    return false;
+    return !m_base.isEmpty() && group.startsWith(m_base + QLatin1Char('/')) &&
+           group.section(QLatin1Char('/'), -1).startsWith(QLatin1String("job-"));
 }
 
-int KvCgroupCpuTree::removeLeftovers()
+bool KvCgroupCpuTree::isOwnGroup(const QString &group) const
 {
-    if (!prepare())
-        return 0;
-    int removed = 0;
-    const QDir base(m_base);
-    const QStringList runs = base.entryList({QStringLiteral("run-*")}, QDir::Dirs);
-    for (const QString &run : runs) {
-        const QString runPath = base.filePath(run);
-        if (runPath == m_run)
-            continue;
-        const QStringList parts = run.split(QLatin1Char('-'));
-        if (parts.size() == 3) {
-            quint64 stamp = 0;
-            if (KvLinuxProcessIdentity::creationStamp(parts[1].toUInt(), stamp) &&
-                QString::number(stamp) == parts[2])
-                continue; // a running instance
-        }
-        const QStringList jobs = QDir(runPath).entryList({QStringLiteral("job-*")}, QDir::Dirs);
-        for (const QString &job : jobs) {
-            if (emptyAndRemove(runPath + QLatin1Char('/') + job, m_top))
-                ++removed;
-        }
-        removeGroup(runPath);
+    return m_prepared && group.startsWith(m_run + QLatin1Char('/'));
+}
+
+QString KvCgroupCpuTree::createHandOverGroup(const QString &run, DWORD processId)
+{
+    const QString runDirectory = m_base + QLatin1Char('/') + run;
+    const QString group = runDirectory + QStringLiteral("/job-for-%1").arg(processId);
+    if (!prepare() || !makeDirectory(runDirectory, true) || !makeDirectory(group, false))
+        return QString();
+    return group;
+}
+
+QStringList KvCgroupCpuTree::endedRunDirectories() const
+{
+    QStringList ended;
+    for (const QString &run : KvLinuxProcFs::entryNames(m_base, "run-", true)) {
+        const QString path = m_base + QLatin1Char('/') + run;
+        if (path != m_run && !KvLinuxProcessIdentity::isRunning(run))
+            ended.append(path);
     }
-    return removed;
+    return ended;
+}
+
+QStringList KvCgroupCpuTree::jobGroupsIn(const QString &runDirectory)
+{
+    QStringList groups;
+    for (const QString &job : KvLinuxProcFs::entryNames(runDirectory, "job-", true))
+        groups.append(runDirectory + QLatin1Char('/') + job);
+    return groups;
+}
+
+void KvCgroupCpuTree::removeEndedRunOf(const QString &group)
+{
+    const QString runDirectory = group.section(QLatin1Char('/'), 0, -2);
+    if (runDirectory != m_run &&
+        !KvLinuxProcessIdentity::isRunning(runDirectory.section(QLatin1Char('/'), -1)))
+        removeGroup(runDirectory);
 }
 
 void KvCgroupCpuTree::removeRunDirectory()
 {
     if (m_prepared) {
+        for (const QString &group : jobGroupsIn(m_run))
+            removeGroup(group);
         removeGroup(m_run);
         // The common directory goes with the last run that used it; while
         // another instance runs, its own run directory keeps it in place.

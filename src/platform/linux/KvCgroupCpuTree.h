@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/KvPlatformTypes.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -11,7 +14,9 @@
 // the cgroup v1 cpu controller. Its own groups live under
 //     <cpu root>/corvane/run-<pid>-<stamp>/job-<n>
 // so that each run (and each running instance) owns one directory, and what
-// a killed run left behind can be told from what a live one holds.
+// a killed run left behind can be told from what a live one holds. A process
+// that another running copy still caps when this run lets go of it is handed
+// to that copy in a group of the copy's directory, job-for-<pid>.
 //
 // Every failing operation returns false / an empty result with errno set.
 class KvCgroupCpuTree
@@ -43,10 +48,21 @@ public:
     // The group of this hierarchy that process pid is in, as a directory.
     QString groupOf(pid_t pid) const;
 
-    // Empties job groups of runs that are no longer alive into the top and
-    // removes them. Returns the number of job groups removed.
-    int removeLeftovers();
-    // Removes this run's directory once all its jobs are gone.
+    // Whether the group is a job group of this program (of any run), and
+    // whether it lies in this run's directory.
+    bool isJobGroup(const QString &group) const;
+    bool isOwnGroup(const QString &group) const;
+    // A group for a process handed to the run named `run`, in that run's
+    // directory; empty on failure.
+    QString createHandOverGroup(const QString &run, DWORD processId);
+    // The directories of runs that are no longer alive, and the job groups
+    // in one of them.
+    QStringList endedRunDirectories() const;
+    static QStringList jobGroupsIn(const QString &runDirectory);
+    // Removes the directory of a job group's run if that run has ended and
+    // left nothing else in it.
+    void removeEndedRunOf(const QString &group);
+    // Removes this run's directory, with the empty job groups still in it.
     void removeRunDirectory();
 
     static bool writeFile(const QString &path, const QByteArray &text);
@@ -57,8 +73,6 @@ private:
     // Keeps errno's text for path as the problem; returns false.
     bool failedAt(const QString &path);
     bool makeDirectory(const QString &path, bool enableCpu);
-    // Moves every member of group into target and removes group.
-    bool emptyAndRemove(const QString &group, const QString &target);
 
     bool m_prepared = false;
     bool m_version2 = false;

@@ -9,8 +9,11 @@
 #include "platform/linux/KvLinuxThreadHandle.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QSet>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -18,13 +21,16 @@
 
 namespace {
 
-// How often the job groups are looked over: a child of a capped process runs
-// capped for at most about this long.
-const int watchIntervalMs = 100;
+// How often the job groups are looked over where no fork is reported: a
+// child of a capped process runs capped for at most about this long.
+const int watchIntervalMs = 1000;
+
+using Process = KvLinuxHoldRecords::Process;
 
 } // namespace
 
 KvLinuxJobs *KvLinuxJobs::instance = nullptr;
+int KvLinuxJobs::forkReporters = 0;
 
 KvPlatformJobs *KvPlatformJobs::native()
 {
@@ -46,9 +52,15 @@ KvLinuxJobs::~KvLinuxJobs()
 {
     instance = nullptr;
     delete watchTimer.data();
-    for (Job &job : jobs) {
-        if (!job.group.isEmpty())
-            release(job);
+    if (!jobs.isEmpty()) {
+        KvLinuxHoldRecords::Guard guard(records);
+        for (Job &job : jobs) {
+            forgetEndedMembers(job);
+            job.rate = 10000; // lets go of every cap
+            for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
+                place(job, it.key(), *it);
+            dropGroupIfUnused(job);
+        }
     }
     jobs.clear();
     tree.removeRunDirectory();
@@ -112,66 +124,126 @@ bool KvLinuxJobs::restrains(const Job &job)
     return job.rate < 10000;
 }
 
-bool KvLinuxJobs::settle(Job &job)
+void KvLinuxJobs::forgetEndedMembers(Job &job)
 {
-    if (!restrains(job))
-        return job.group.isEmpty() || release(job);
-    if (!job.group.isEmpty())
-        return tree.setRate(job.group, job.rate);
-    // The group is made as the first process joins, or here for members
-    // that waited where they came from while nothing capped them.
-    if (job.members.isEmpty())
-        return true;
-    if (!makeGroup(job))
-        return false;
     for (auto it = job.members.begin(); it != job.members.end();) {
         quint64 stamp = 0;
-        const bool same =
-            KvLinuxProcessIdentity::creationStamp(it.key(), stamp) && stamp == it->stamp;
-        if (same && tree.movePid(job.group, pid_t(it.key())))
+        if (KvLinuxProcessIdentity::creationStamp(it.key(), stamp) && stamp == it->stamp) {
             ++it;
-        else
-            it = job.members.erase(it);
+            continue;
+        }
+        records.setCap(Process(it.key(), it->stamp), 0, QString());
+        it = job.members.erase(it);
     }
-    startWatching();
+}
+
+bool KvLinuxJobs::settle(Job &job)
+{
+    forgetEndedMembers(job);
+    bool settled = true;
+    if (!job.members.isEmpty()) {
+        KvLinuxHoldRecords::Guard guard(records);
+        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
+            settled = place(job, it.key(), *it) && settled;
+    }
+    dropGroupIfUnused(job);
+    updateWatch();
+    return settled;
+}
+
+bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
+{
+    const pid_t pid = pid_t(processId);
+    const Process process(processId, member.stamp);
+    const bool capping = restrains(job);
+    records.setCap(process, capping ? job.rate : 0, member.origin);
+    const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
+    const quint32 strictest = strictestOf(job.rate, others);
+    const QString current = tree.groupOf(pid);
+    const bool capped = tree.isJobGroup(current);
+    const bool ours = tree.isOwnGroup(current);
+    // Removed behind our back (it must have been empty): made anew if needed.
+    if (!job.group.isEmpty() && ::access(QFile::encodeName(job.group).constData(), F_OK) != 0)
+        job.group.clear();
+
+    if (capping) {
+        // In the group of another copy that caps it too, it stays there;
+        // this copy's rate goes into that group's quota.
+        if (capped && !ours && !others.isEmpty())
+            return tree.setRate(current, strictest);
+        if ((job.group.isEmpty() && !makeGroup(job)) || !tree.setRate(job.group, strictest))
+            return false;
+        if (current == job.group)
+            return true;
+        if (!tree.movePid(job.group, pid))
+            return false;
+    } else if (!capped) {
+        // Never capped, or taken out by something else: it stays where it is.
+        return true;
+    } else if (others.isEmpty()) {
+        // The last copy to let go: back where it came from.
+        if (!tree.movePid(member.origin, pid) && !tree.movePid(tree.top(), pid))
+            return false;
+    } else if (ours) {
+        // Handed to a copy that still caps it, so that nothing of it stays in
+        // this run's directory.
+        if (!handOver(processId, others))
+            return false;
+    } else {
+        // In the group of another copy that caps it: that copy's cap alone.
+        return tree.setRate(current, strictest);
+    }
+    // The group it left goes with it unless something else is in it (the
+    // job's own group goes once no member sits in it).
+    if (capped && current != job.group) {
+        tree.removeGroup(current);
+        tree.removeEndedRunOf(current);
+    }
     return true;
+}
+
+quint32 KvLinuxJobs::strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others)
+{
+    for (const KvLinuxHoldRecords::Cap &cap : others)
+        rate = std::min(rate, cap.rate);
+    return rate;
+}
+
+bool KvLinuxJobs::handOver(DWORD processId, const QList<KvLinuxHoldRecords::Cap> &others)
+{
+    const QString group = tree.createHandOverGroup(others.first().run, processId);
+    return !group.isEmpty() && tree.setRate(group, strictestOf(10000, others)) &&
+           tree.movePid(group, pid_t(processId));
 }
 
 bool KvLinuxJobs::makeGroup(Job &job)
 {
-    const QString group = tree.createJobGroup(job.number);
-    if (group.isEmpty())
-        return false;
-    if (!tree.setRate(group, job.rate)) {
-        const int error = errno;
-        tree.removeGroup(group);
-        errno = error;
-        return false;
-    }
-    job.group = group;
-    return true;
+    job.group = tree.createJobGroup(job.number);
+    return !job.group.isEmpty();
 }
 
-bool KvLinuxJobs::release(Job &job)
+void KvLinuxJobs::dropGroupIfUnused(Job &job)
 {
-    // Even a group without a quota weighs its members together against every
-    // other process, so a job that restrains nothing holds none: they go back
-    // where they came from, and come in again when a cap is set.
-    const bool lifted = tree.setRate(job.group, 10000);
+    if (job.group.isEmpty())
+        return;
     QList<pid_t> pids;
-    tree.members(job.group, pids);
+    if (!tree.members(job.group, pids)) {
+        if (errno == ENOENT)
+            job.group.clear(); // removed behind our back
+        return;
+    }
     for (pid_t pid : qAsConst(pids)) {
-        auto member = job.members.constFind(DWORD(pid));
-        const QString origin =
-            member != job.members.constEnd() ? member->origin : originFor(job, DWORD(pid));
-        if (!tree.movePid(origin, pid))
+        if (job.members.contains(DWORD(pid)))
+            return;
+    }
+    for (pid_t pid : qAsConst(pids)) {
+        if (!tree.movePid(originFor(job, DWORD(pid)), pid))
             tree.movePid(tree.top(), pid);
     }
-    if (tree.removeGroup(job.group)) {
+    if (tree.removeGroup(job.group))
         job.group.clear();
-        return true;
-    }
-    return lifted;
+    else if (!restrains(job))
+        tree.setRate(job.group, 10000); // at least the cap goes; the timer retries the rest
 }
 
 bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
@@ -186,36 +258,60 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     quint64 stamp = 0;
     if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
         return fail();
-
     if (!tree.prepare())
         return fail();
-    if (restrains(*object) && object->group.isEmpty() && !makeGroup(*object))
-        return fail();
 
-    // Where the process is now; when that is another of our jobs, where it
-    // was before that one.
-    const QString current = tree.groupOf(pid_t(processId));
-    Member member{stamp, current};
-    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
-        auto previous = it->members.find(processId);
-        if (previous == it->members.end() || previous->stamp != stamp)
+    // Where the process came from: as this run noted it when it is a member
+    // of another of our jobs (it leaves that one), as a copy noted it when
+    // it sits in a group of the program, else where it is now.
+    KvLinuxHoldRecords::Guard guard(records);
+    Member member{stamp, QString()};
+    Job *previous = nullptr;
+    for (Job &other : jobs) {
+        auto found = other.members.find(processId);
+        if (found == other.members.end() || found->stamp != stamp)
             continue;
-        member.origin = previous->origin;
-        if (&*it != object)
-            it->members.erase(previous);
+        member.origin = found->origin;
+        if (&other != object) {
+            other.members.erase(found);
+            previous = &other;
+        }
     }
+    const QString current = tree.groupOf(pid_t(processId));
+    if (member.origin.isEmpty())
+        member.origin =
+            tree.isJobGroup(current) ? records.originOf(Process(processId, stamp)) : current;
     if (member.origin.isEmpty())
         member.origin = tree.top();
 
-    const QString destination = restrains(*object) ? object->group : member.origin;
-    if (current != destination && !tree.movePid(destination, pid_t(processId)))
-        return fail();
+    object->members.insert(processId, member);
+    if (!place(*object, processId, member)) {
+        const int error = errno;
+        object->members.remove(processId);
+        records.setCap(Process(processId, stamp), 0, QString());
+        return fail(error);
+    }
+    if (previous)
+        dropGroupIfUnused(*previous);
+    updateWatch();
     // Moved by id: still running afterwards means it was this process.
     if (target->hasExited())
         return fail(ESRCH);
-    object->members.insert(processId, member);
-    if (!object->group.isEmpty())
-        startWatching();
+    return true;
+}
+
+bool KvLinuxJobs::isProcessInJob(HANDLE process, HANDLE job, bool &result)
+{
+    const KvLinuxProcessHandle *target = KvLinuxKernel::resolveProcess(process);
+    const Job *object = resolveJob(job);
+    if (!target || !object)
+        return fail(EBADF);
+    quint64 stamp = 0;
+    if (!KvLinuxProcessIdentity::creationStamp(target->processId(), stamp))
+        return fail();
+    const auto member = object->members.constFind(target->processId());
+    result = member != object->members.constEnd() && member->stamp == stamp &&
+             (!restrains(*object) || tree.isJobGroup(tree.groupOf(pid_t(target->processId()))));
     return true;
 }
 
@@ -242,72 +338,128 @@ void KvLinuxJobs::jobHandleClosed(int jobNumber)
         return;
     found->referenced = false;
     instance->watchJob(*found);
+    instance->updateWatch();
 }
 
-void KvLinuxJobs::startWatching()
+void KvLinuxJobs::forkReportsOpened()
 {
-    if (!watchTimer && QCoreApplication::instance()) {
+    ++forkReporters;
+    // Whatever started before the reports came is looked for once.
+    if (instance)
+        instance->watchJobs();
+}
+
+void KvLinuxJobs::forkReportsClosed()
+{
+    --forkReporters;
+    if (instance)
+        instance->updateWatch();
+}
+
+void KvLinuxJobs::forkReportsLost()
+{
+    if (instance)
+        instance->watchJobs();
+}
+
+void KvLinuxJobs::processForked(DWORD childId, DWORD parentId)
+{
+    if (!instance)
+        return;
+    Q_UNUSED(childId) // it is found in its parent's group, with anything it started since
+    for (const Job &job : qAsConst(instance->jobs)) {
+        auto member = job.members.constFind(parentId);
+        if (!job.breakaway || !restrains(job) || member == job.members.constEnd())
+            continue;
+        quint64 stamp = 0;
+        if (!KvLinuxProcessIdentity::creationStamp(parentId, stamp) || stamp != member->stamp)
+            continue;
+        const QString group = instance->tree.groupOf(pid_t(parentId));
+        if (instance->tree.isJobGroup(group))
+            instance->breakAway(job, group);
+        return;
+    }
+}
+
+void KvLinuxJobs::updateWatch()
+{
+    bool needed = false;
+    for (const Job &job : qAsConst(jobs)) {
+        // Children of capped members are found by looking where no fork is
+        // reported; what was left to do at once is retried.
+        needed = needed || !job.referenced || (!restrains(job) && !job.group.isEmpty()) ||
+                 (forkReporters == 0 && restrains(job) && job.breakaway && !job.members.isEmpty());
+    }
+    if (needed && !watchTimer && QCoreApplication::instance()) {
         watchTimer = new QTimer(QCoreApplication::instance());
         watchTimer->setInterval(watchIntervalMs);
         QObject::connect(watchTimer.data(), &QTimer::timeout, [this] { watchJobs(); });
     }
-    if (watchTimer && !watchTimer->isActive())
+    if (!watchTimer)
+        return;
+    if (needed && !watchTimer->isActive())
         watchTimer->start();
+    else if (!needed)
+        watchTimer->stop();
 }
 
 void KvLinuxJobs::watchJobs()
 {
     const QList<int> numbers = jobs.keys();
-    bool anyGroup = false;
     for (int number : numbers) {
         auto found = jobs.find(number);
-        if (found == jobs.end())
-            continue;
-        watchJob(*found);
-        anyGroup = anyGroup || (jobs.contains(number) && !jobs[number].group.isEmpty());
+        if (found != jobs.end())
+            watchJob(*found);
     }
-    if (!anyGroup && watchTimer)
-        watchTimer->stop();
+    updateWatch();
 }
 
 void KvLinuxJobs::watchJob(Job &job)
 {
-    // A group left behind because a member could not be moved out at once.
-    if (!job.group.isEmpty() && !restrains(job))
-        release(job);
-    if (!job.group.isEmpty()) {
-        QList<pid_t> pids;
-        if (tree.members(job.group, pids)) {
-            QHash<DWORD, Member> present;
-            for (pid_t pid : pids) {
-                const DWORD processId = DWORD(pid);
-                quint64 stamp = 0;
-                if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
-                    continue; // gone meanwhile
-                auto member = job.members.constFind(processId);
-                if (member != job.members.constEnd() && member->stamp == stamp) {
-                    present.insert(processId, *member);
-                    continue;
-                }
-                // Started by a member after it joined.
-                const QString origin = originFor(job, processId);
-                if (job.breakaway && tree.movePid(origin, pid))
-                    continue;
-                present.insert(processId, Member{stamp, origin});
-            }
-            job.members = present;
-        } else if (errno == ENOENT) {
-            // Removed behind our back: nothing of it is left to watch.
-            job.group.clear();
-            job.members.clear();
-        }
+    // A member that sits in a group of the program runs still; the others
+    // may have ended.
+    QSet<QString> groups;
+    bool outside = !restrains(job);
+    for (auto it = job.members.cbegin(); restrains(job) && it != job.members.cend(); ++it) {
+        const QString group = tree.groupOf(pid_t(it.key()));
+        if (tree.isJobGroup(group))
+            groups.insert(group);
+        else
+            outside = true;
     }
-    // Without a group nothing restrains the members, and without a handle
-    // nothing can cap them again.
-    if (!job.referenced && (job.members.isEmpty() || job.group.isEmpty())) {
+    if (outside)
+        forgetEndedMembers(job);
+    for (const QString &group : qAsConst(groups)) {
+        if (job.breakaway)
+            breakAway(job, group);
+    }
+    if (!groups.contains(job.group))
+        dropGroupIfUnused(job);
+    // Without a handle nothing can cap the members again: the job goes once
+    // it restrains nothing any more.
+    if (!job.referenced && job.group.isEmpty() && (job.members.isEmpty() || !restrains(job))) {
+        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
+            records.setCap(Process(it.key(), it->stamp), 0, QString());
         const int number = job.number; // the key must outlive the entry it removes
-        if (job.group.isEmpty() || tree.removeGroup(job.group))
-            jobs.remove(number);
+        jobs.remove(number);
+    }
+}
+
+void KvLinuxJobs::breakAway(const Job &job, const QString &group)
+{
+    // A process moved out may have started another before it went, which is
+    // in the group still: rounds until one moves nothing.
+    for (int round = 0; round < 8; ++round) {
+        QList<pid_t> pids;
+        if (!tree.members(group, pids))
+            return;
+        bool moved = false;
+        for (pid_t pid : qAsConst(pids)) {
+            if (!job.members.contains(DWORD(pid)))
+                moved = tree.movePid(originFor(job, DWORD(pid)), pid) || moved;
+        }
+        if (!moved)
+            return;
     }
 }
 
@@ -400,19 +552,73 @@ bool KvLinuxJobs::getProcessCreationTime(HANDLE process, quint64 &creationTime)
     return true;
 }
 
-int KvLinuxJobs::removeLeftoverJobs()
+int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
 {
-    return tree.removeLeftovers();
+    KvLinuxHoldRecords::Guard guard(records);
+    int removed = 0;
+    const QStringList runs = tree.prepare() ? tree.endedRunDirectories() : QStringList();
+    for (const QString &run : runs) {
+        for (const QString &group : KvCgroupCpuTree::jobGroupsIn(run)) {
+            LeftoverJob job;
+            job.name = group;
+            bool capsHeld = false;
+            QList<pid_t> pids;
+            tree.members(group, pids);
+            for (pid_t pid : qAsConst(pids)) {
+                quint64 stamp = 0;
+                if (!KvLinuxProcessIdentity::creationStamp(DWORD(pid), stamp))
+                    continue; // gone meanwhile
+                const Process process(DWORD(pid), stamp);
+                // A running copy caps it too: it goes to that copy, or stays
+                // under that copy's cap here if it cannot.
+                const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
+                if (!others.isEmpty()) {
+                    if (!handOver(DWORD(pid), others)) {
+                        capsHeld = true;
+                        tree.setRate(group, strictestOf(10000, others));
+                    }
+                    continue;
+                }
+                const QString origin = records.originOf(process);
+                if ((!origin.isEmpty() && tree.movePid(origin, pid)) ||
+                    tree.movePid(tree.top(), pid))
+                    job.released.append(DWORD(pid));
+            }
+            job.removed = tree.removeGroup(group);
+            if (job.removed) {
+                ++removed;
+            } else {
+                job.error = DWORD(errno);
+                // Someone could not be moved out: at least the cap goes.
+                if (!capsHeld)
+                    tree.setRate(group, 10000);
+            }
+            if (found)
+                found->append(job);
+        }
+        tree.removeGroup(run);
+    }
+    // The ended runs' records served for the origins above.
+    records.removeEnded();
+    return removed;
 }
 
-bool KvLinuxJobs::resumeLeftoverSuspension(HANDLE process, DWORD suspensions)
+KvPlatformJobs::LeftoverResume KvLinuxJobs::resumeLeftoverSuspension(HANDLE process,
+                                                                     DWORD suspensions)
 {
     const KvLinuxProcessHandle *object = KvLinuxKernel::resolveProcess(process);
     if (!object)
-        return fail(EBADF);
+        return fail(EBADF), LeftoverResumeFailed;
     if (suspensions == 0)
-        return true;
+        return LeftoverResumed;
+    quint64 stamp = 0;
+    if (!KvLinuxProcessIdentity::creationStamp(object->processId(), stamp))
+        return fail(), LeftoverResumeFailed;
+    KvLinuxHoldRecords::Guard guard(records);
+    if (suspendCounts.holds(object->processId(), stamp) ||
+        records.stoppedByOthers(Process(object->processId(), stamp)))
+        return LeftoverStillSuspended;
     if (const int error = object->sendSignal(SIGCONT))
-        return fail(error);
-    return true;
+        return fail(error), LeftoverResumeFailed;
+    return LeftoverResumed;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/KvPlatformJobs.h"
 #include "platform/linux/KvCgroupCpuTree.h"
+#include "platform/linux/KvLinuxHoldRecords.h"
 #include "platform/linux/KvThreadSuspendCounts.h"
 
 #include <QHash>
@@ -21,13 +22,24 @@ class QTimer;
 // processes they start meanwhile do not join). The group is removed once the
 // cap is lifted, or once it is empty and no handle refers to the job.
 //
-// A timer on the event loop keeps watch over the jobs' cgroups while any
-// exists: processes that members start land in their parent's cgroup, and
-// with the breakaway flag they are moved back to where their ancestor came
-// from; members that ended are forgotten, and unreferenced empty jobs
-// removed. On destruction (the end of the program) every member goes back
-// where it came from and every stopped process is continued, so that no
-// restriction outlives the program.
+// Other running copies of the program may cap the same process; what each
+// copy holds is in the hold records they share. The process stays in the
+// group of the copy that capped it first, and that group's quota is the
+// strictest rate of the copies. A copy that lets go while another still caps
+// the process hands it to that copy, in a group of the copy's own directory;
+// the last one returns it to where it came from. No copy moves a process out
+// of a group of another copy that still caps it.
+//
+// Processes that members start land in their parent's cgroup; with the
+// breakaway flag they are moved back to where their ancestor came from: at
+// once while the kernel's process connector reports forks (it passes them on
+// here), otherwise when a timer looks the groups over, once a second. The
+// timer also retries what could not be done at once: members that ended are
+// forgotten, and groups and unreferenced jobs left over are removed. On
+// destruction (the end of the program) every member goes back where it came
+// from, or to a copy that still caps it, and every stopped process that no
+// other copy holds is continued, so that no restriction outlives the
+// program.
 class KvLinuxJobs : public KvPlatformJobs
 {
 public:
@@ -39,12 +51,13 @@ public:
     bool setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info) override;
     bool assignProcessToJobObject(HANDLE job, HANDLE process) override;
     bool cpuCapsAvailable(QString &reason) override;
+    bool isProcessInJob(HANDLE process, HANDLE job, bool &result) override;
     HANDLE openThread(DWORD access, DWORD threadId) override;
     DWORD suspendThread(HANDLE thread) override;
     DWORD resumeThread(HANDLE thread) override;
     bool getProcessCreationTime(HANDLE process, quint64 &creationTime) override;
-    int removeLeftoverJobs() override;
-    bool resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
+    int removeLeftoverJobs(QList<LeftoverJob> *found = nullptr) override;
+    LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
 
     // The cgroup directory of the job behind a handle; empty before the first
     // assignment. For tests and diagnostics.
@@ -53,7 +66,15 @@ public:
     // Called by a job handle as it closes.
     static void jobHandleClosed(int jobNumber);
 
-    // One round of the watch: breakaway, ended members, unreferenced jobs.
+    // Called by the process connector: while one is open, forks come as they
+    // happen and the timer only stands in for what they cannot do.
+    static void forkReportsOpened();
+    static void forkReportsClosed();
+    static void processForked(DWORD childId, DWORD parentId);
+    // Reports were lost: the groups are looked over at once.
+    static void forkReportsLost();
+
+    // One round of the watch over every job.
     void watchJobs();
 
 private:
@@ -65,7 +86,7 @@ private:
     struct Job
     {
         int number = 0;
-        QString group;
+        QString group; // this run's group for the job, while a member sits in it
         bool breakaway = false;
         DWORD rate = 10000; // 10 000: no cap
         bool referenced = true;
@@ -74,24 +95,40 @@ private:
 
     Job *resolveJob(HANDLE job) const;
     static bool restrains(const Job &job);
-    // Brings the job's group in line with its rate: made, capped and filled
-    // with the members while a cap is set, emptied and removed otherwise.
+    // Brings every member in line with the job's rate and the other copies'
+    // caps.
     bool settle(Job &job);
-    // A new group for the job, with its quota.
+    // Puts one member where the caps of every running copy say: in a group
+    // with the strictest of them as its quota, or back where it came from.
+    // Under the hold records' lock.
+    bool place(Job &job, DWORD processId, const Member &member);
+    // The strictest of rate and the other copies' rates.
+    static quint32 strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others);
+    // Moves the process to a group of its own in the directory of a copy
+    // that caps it, with the copies' strictest rate.
+    bool handOver(DWORD processId, const QList<KvLinuxHoldRecords::Cap> &others);
     bool makeGroup(Job &job);
-    // True once the members are free of any cap.
-    bool release(Job &job);
+    // Removes the job's group once no member sits in it; what members
+    // started goes where they came from.
+    void dropGroupIfUnused(Job &job);
+    void forgetEndedMembers(Job &job);
     // Where a process that is not a member goes: the origin of its nearest
     // ancestor among the members.
     QString originFor(const Job &job, DWORD processId) const;
+    // Moves the processes that members started out of a group that holds
+    // members.
+    void breakAway(const Job &job, const QString &group);
     void watchJob(Job &job);
-    void startWatching();
+    // Runs the timer while there is something only it can do.
+    void updateWatch();
     bool fail(int error = 0);
 
     static KvLinuxJobs *instance;
+    static int forkReporters;
 
     KvCgroupCpuTree tree;
-    KvThreadSuspendCounts suspendCounts;
+    KvLinuxHoldRecords records; // before the counts, which use it to the end
+    KvThreadSuspendCounts suspendCounts{records};
     QHash<int, Job> jobs;
     int lastJobNumber = 0;
     QPointer<QTimer> watchTimer;

@@ -6,7 +6,11 @@
 #include "platform/linux/KvLinuxProcessIdentity.h"
 #include "platform/linux/KvLinuxSnapshot.h"
 
+#include <QFile>
+
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -122,6 +126,21 @@ bool KvLinuxKernel::queryFullProcessImageName(HANDLE process, QString &path)
     }
     path = found;
     return true;
+}
+
+bool KvLinuxKernel::moveFileEx(const QString &existing, const QString &newName, DWORD flags)
+{
+    if (flags & ~DWORD(MoveFileReplaceExisting)) {
+        errno = EINVAL;
+        return failWithErrno();
+    }
+    const QByteArray from = QFile::encodeName(existing);
+    const QByteArray to = QFile::encodeName(newName);
+    const int result =
+        (flags & MoveFileReplaceExisting)
+            ? ::rename(from.constData(), to.constData())
+            : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    return result == 0 || failWithErrno();
 }
 
 HANDLE KvLinuxKernel::createToolhelp32Snapshot(DWORD flags)

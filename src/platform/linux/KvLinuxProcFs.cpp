@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -58,6 +59,23 @@ bool KvLinuxProcFs::readFile(const QString &path, QByteArray &content)
     }
     ::close(fd);
     return true;
+}
+
+QStringList KvLinuxProcFs::entryNames(const QString &directory, const char *prefix,
+                                      bool directories)
+{
+    QStringList names;
+    DIR *listing = ::opendir(QFile::encodeName(directory).constData());
+    if (!listing)
+        return names;
+    const size_t prefixLength = std::strlen(prefix);
+    while (const dirent *entry = ::readdir(listing)) {
+        if (std::strncmp(entry->d_name, prefix, prefixLength) == 0 &&
+            (entry->d_type == DT_DIR) == directories)
+            names.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(listing);
+    return names;
 }
 
 std::vector<DWORD> KvLinuxProcFs::processIds()

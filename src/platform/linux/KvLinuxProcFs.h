@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -33,6 +34,11 @@ public:
 
     // The text of a stat file; fails (EINVAL) when it is cut short.
     static bool parseStat(const QByteArray &content, Stat &stat);
+
+    // The names in a directory that start with prefix, of directories only
+    // or of files only. Without QDir, whose name filters no longer work
+    // while the program exits (the job backend cleans up then).
+    static QStringList entryNames(const QString &directory, const char *prefix, bool directories);
 
     // The numeric entries of /proc (processes) or /proc/PID/task (threads).
     static std::vector<DWORD> processIds();

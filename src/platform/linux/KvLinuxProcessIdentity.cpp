@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cerrno>
 #include <sys/syscall.h>
@@ -27,6 +28,22 @@ bool KvLinuxProcessIdentity::creationStamp(DWORD processId, quint64 &stamp)
     // 44 bits of clock ticks last thousands of years at 100 Hz.
     stamp = (bootTag() << 44) | (stat.startTime & ((quint64(1) << 44) - 1));
     return true;
+}
+
+QString KvLinuxProcessIdentity::ownRunName()
+{
+    quint64 stamp = 0;
+    if (!creationStamp(DWORD(::getpid()), stamp))
+        return QString();
+    return QStringLiteral("run-%1-%2").arg(::getpid()).arg(stamp);
+}
+
+bool KvLinuxProcessIdentity::isRunning(const QString &runName)
+{
+    const QStringList parts = runName.split(QLatin1Char('-'));
+    quint64 stamp = 0;
+    return parts.size() == 3 && parts[0] == QLatin1String("run") &&
+           creationStamp(parts[1].toUInt(), stamp) && QString::number(stamp) == parts[2];
 }
 
 quint64 KvLinuxProcessIdentity::bootTag()

@@ -2,6 +2,7 @@
 
 #include "platform/KvPlatformTypes.h"
 
+#include <QString>
 #include <QtGlobal>
 
 #include <sys/types.h>
@@ -14,6 +15,13 @@ public:
     // The process's start time made unique across boots (the boot's tag in
     // the top bits), never 0.
     static bool creationStamp(DWORD processId, quint64 &stamp);
+
+    // "run-<pid>-<creation stamp>": how a run of this program is named where
+    // other runs look (its cgroup directory, its hold record); empty when
+    // this process's stamp cannot be read.
+    static QString ownRunName();
+    // Whether the run that a name of that form names is still going.
+    static bool isRunning(const QString &runName);
 
     // The thread group (process) that thread `threadId` belongs to.
     static bool threadGroupOf(DWORD threadId, DWORD &threadGroupId);

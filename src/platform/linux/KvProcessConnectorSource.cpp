@@ -1,6 +1,7 @@
 #include "platform/linux/KvProcessConnectorSource.h"
 
 #include "platform/common/KvProcessEventProperties.h"
+#include "platform/linux/KvLinuxJobs.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -110,10 +111,12 @@ KvProcessConnectorSource::KvProcessConnectorSource(int socket)
     m_pendingTimer.setSingleShot(true);
     m_pendingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pendingTimer, &QTimer::timeout, this, &KvProcessConnectorSource::checkPending);
+    KvLinuxJobs::forkReportsOpened();
 }
 
 KvProcessConnectorSource::~KvProcessConnectorSource()
 {
+    KvLinuxJobs::forkReportsClosed();
     m_notifier->setEnabled(false);
     sendListenOperation(m_socket, PROC_CN_MCAST_IGNORE);
     ::close(m_socket);
@@ -129,6 +132,7 @@ void KvProcessConnectorSource::readEvents()
                 continue;
             if (errno == ENOBUFS) {
                 // The queue overflowed; reading goes on with what follows.
+                KvLinuxJobs::forkReportsLost();
                 emit eventsLost();
                 continue;
             }
@@ -190,6 +194,9 @@ void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup
     // process, and none that the kernel starts for itself.
     if (childProcess != childThreadGroup || parentThreadGroup == kernelThreadParent)
         return;
+    // A child of a capped process leaves its parent's cgroup before it does
+    // much there.
+    KvLinuxJobs::processForked(childThreadGroup, parentThreadGroup);
     m_forks.forked(childThreadGroup, parentThreadGroup);
 }
 

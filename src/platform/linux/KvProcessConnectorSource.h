@@ -14,7 +14,9 @@ class QSocketNotifier;
 
 // Process events from the kernel's process connector (netlink), read on the
 // event loop through a socket notifier. Listening needs root or
-// CAP_NET_ADMIN, and the initial PID and user namespaces.
+// CAP_NET_ADMIN, and the initial PID and user namespaces. Forks go to the
+// job backend too, which moves children of capped processes out of their
+// group as they appear.
 class KvProcessConnectorSource : public KvProcessEventSource
 {
     Q_OBJECT

@@ -29,8 +29,13 @@ DWORD KvThreadSuspendCounts::suspend(DWORD processId, quint64 stamp, int pidfd, 
         process.pidfd = ::fcntl(pidfd, F_DUPFD_CLOEXEC, 0);
         if (process.pidfd < 0)
             return DWORD(-1);
+        // Noted before the stop, under the lock: a copy that lets go of the
+        // process meanwhile sees this hold and leaves it stopped.
+        KvLinuxHoldRecords::Guard guard(records);
+        records.setStopped(key, true);
         if (!KvLinuxProcessIdentity::sendSignal(pidfd, SIGSTOP)) {
             const int saved = errno;
+            records.setStopped(key, false);
             ::close(process.pidfd);
             errno = saved;
             return DWORD(-1);
@@ -72,13 +77,22 @@ DWORD KvThreadSuspendCounts::resume(DWORD processId, quint64 stamp, DWORD thread
         it = found->counts.erase(it);
     }
     if (found->counts.isEmpty()) {
-        // A process that has ended meanwhile needs no continuing.
-        KvLinuxProcessIdentity::sendSignal(found->pidfd, SIGCONT);
-        if (found->pidfd >= 0)
-            ::close(found->pidfd);
+        KvLinuxHoldRecords::Guard guard(records);
+        release(key, found->pidfd);
         processes.erase(found);
     }
     return previous;
+}
+
+void KvThreadSuspendCounts::release(const ProcessKey &key, int pidfd)
+{
+    records.setStopped(key, false);
+    // Continued unless another copy holds it stopped still (and a process
+    // that has ended meanwhile takes no harm from the signal).
+    if (!records.stoppedByOthers(key))
+        KvLinuxProcessIdentity::sendSignal(pidfd, SIGCONT);
+    if (pidfd >= 0)
+        ::close(pidfd);
 }
 
 DWORD KvThreadSuspendCounts::count(DWORD processId, quint64 stamp, DWORD threadId) const
@@ -86,13 +100,18 @@ DWORD KvThreadSuspendCounts::count(DWORD processId, quint64 stamp, DWORD threadI
     return processes.value(ProcessKey(processId, stamp)).counts.value(threadId);
 }
 
+bool KvThreadSuspendCounts::holds(DWORD processId, quint64 stamp) const
+{
+    return processes.contains(ProcessKey(processId, stamp));
+}
+
 void KvThreadSuspendCounts::releaseAll()
 {
-    for (const Process &process : qAsConst(processes)) {
-        KvLinuxProcessIdentity::sendSignal(process.pidfd, SIGCONT);
-        if (process.pidfd >= 0)
-            ::close(process.pidfd);
-    }
+    if (processes.isEmpty())
+        return;
+    KvLinuxHoldRecords::Guard guard(records);
+    for (auto it = processes.constBegin(); it != processes.constEnd(); ++it)
+        release(it.key(), it->pidfd);
     processes.clear();
 }
 
@@ -100,6 +119,8 @@ void KvThreadSuspendCounts::dropEnded()
 {
     for (auto it = processes.begin(); it != processes.end();) {
         if (!KvLinuxProcessIdentity::sendSignal(it->pidfd, 0) && errno == ESRCH) {
+            // Its hold goes from the record at the next change written.
+            records.setStopped(it.key(), false);
             ::close(it->pidfd);
             it = processes.erase(it);
         } else {

@@ -1,21 +1,26 @@
 #pragma once
 
 #include "platform/KvPlatformTypes.h"
+#include "platform/linux/KvLinuxHoldRecords.h"
 
 #include <QHash>
 #include <QPair>
 
 // Suspend counts per thread, kept as Windows keeps them in the kernel: the
 // process is stopped while any of its threads has a count above 0 and
-// continued when all are back at 0. Processes are keyed by id and creation
-// stamp, so a later process with the same id starts from nothing.
+// continued when all are back at 0, unless another running copy of the
+// program holds it stopped too (the hold records say so). Processes are
+// keyed by id and creation stamp, so a later process with the same id starts
+// from nothing.
 class KvThreadSuspendCounts
 {
 public:
     // Windows' MAXIMUM_SUSPEND_COUNT.
     static constexpr DWORD maximumCount = 127;
 
-    KvThreadSuspendCounts() = default;
+    explicit KvThreadSuspendCounts(KvLinuxHoldRecords &records)
+        : records(records)
+    {}
     ~KvThreadSuspendCounts();
     KvThreadSuspendCounts(const KvThreadSuspendCounts &) = delete;
     KvThreadSuspendCounts &operator=(const KvThreadSuspendCounts &) = delete;
@@ -28,6 +33,8 @@ public:
     DWORD resume(DWORD processId, quint64 stamp, DWORD threadId);
 
     DWORD count(DWORD processId, quint64 stamp, DWORD threadId) const;
+    // Whether any thread of the process has a count above 0.
+    bool holds(DWORD processId, quint64 stamp) const;
 
     // Continues every process still stopped by us: nothing we did may
     // outlive the program.
@@ -43,6 +50,10 @@ private:
 
     // Forgets processes that have ended.
     void dropEnded();
+    // Continues the process (this run no longer holds it) unless another
+    // copy holds it stopped; under the records' lock.
+    void release(const ProcessKey &key, int pidfd);
 
+    KvLinuxHoldRecords &records;
     QHash<ProcessKey, Process> processes;
 };

@@ -123,10 +123,14 @@ const KvSimulatedJob *KvSimulatedJobs::jobOfProcess(DWORD processId) const
 
 DWORD KvSimulatedJobs::cpuRateOf(DWORD processId) const
 {
-    const KvSimulatedJob *job = jobOfProcess(processId);
-    if (!job || !(job->controlFlags & CpuRateControlEnable))
-        return 10000;
-    return job->cpuRate;
+    KvSimulatedProcess *process = machine.process(processId);
+    DWORD rate = 10000;
+    for (const KvSimulatedJob &job : jobs) {
+        if (process && job.members.contains(qMakePair(processId, process->serial)) &&
+            (job.controlFlags & CpuRateControlEnable))
+            rate = std::min(rate, job.cpuRate);
+    }
+    return rate;
 }
 
 KvSimulatedJobs::ThreadKey KvSimulatedJobs::threadKey(DWORD threadId) const
@@ -152,11 +156,11 @@ bool KvSimulatedJobs::isSuspended(DWORD processId) const
 
 // ---- an earlier, killed run
 
-void KvSimulatedJobs::addLeftoverJob(DWORD processId, DWORD cpuRate)
+int KvSimulatedJobs::addLeftoverJob(DWORD processId, DWORD cpuRate)
 {
     KvSimulatedProcess *process = machine.process(processId);
     if (!process)
-        return;
+        return 0;
     KvSimulatedJob job;
     job.number = ++lastJobNumber;
     job.limitFlags = JobObjectLimitSilentBreakawayOk;
@@ -164,8 +168,14 @@ void KvSimulatedJobs::addLeftoverJob(DWORD processId, DWORD cpuRate)
     job.cpuRate = cpuRate;
     job.members.append(qMakePair(processId, process->serial));
     job.open = false;
+    job.owner = KvSimulatedMachine::anyProcess; // no process of the machine
     jobs.insert(job.number, job);
-    leftoverJobs.append(job.number);
+    return job.number;
+}
+
+void KvSimulatedJobs::setLeftoverJobsReachable(bool reachable)
+{
+    leftoverJobsReachable = reachable;
 }
 
 void KvSimulatedJobs::addLeftoverSuspension(DWORD processId)
@@ -177,6 +187,17 @@ void KvSimulatedJobs::addLeftoverSuspension(DWORD processId)
 DWORD KvSimulatedJobs::leftoverSuspendCount(DWORD threadId) const
 {
     return leftoverCounts.value(threadKey(threadId));
+}
+
+// ---- something else acting on the machine
+
+void KvSimulatedJobs::takeOutOfJob(DWORD processId)
+{
+    KvSimulatedProcess *process = machine.process(processId);
+    if (!process)
+        return;
+    for (KvSimulatedJob &job : jobs)
+        job.members.removeAll(qMakePair(processId, process->serial));
 }
 
 // ---- failures
@@ -231,6 +252,7 @@ HANDLE KvSimulatedJobs::createJobObject()
     }
     KvSimulatedJob job;
     job.number = ++lastJobNumber;
+    job.owner = machine.currentProcessId();
     jobs.insert(job.number, job);
     return machine.registerHandle(std::make_shared<JobHandle>(self, job.number));
 }
@@ -306,6 +328,16 @@ bool KvSimulatedJobs::cpuCapsAvailable(QString &reason)
     return reason.isEmpty();
 }
 
+bool KvSimulatedJobs::isProcessInJob(HANDLE process, HANDLE job, bool &result)
+{
+    const KvSimulatedJob *object = resolveJob(job);
+    KvSimulatedProcess *target = machine.processOf(process);
+    if (!object || !target)
+        return fail(errorInvalidHandle);
+    result = object->members.contains(qMakePair(target->processId, target->serial));
+    return true;
+}
+
 HANDLE KvSimulatedJobs::openThread(DWORD access, DWORD threadId)
 {
     machine.recordCall(QStringLiteral("OpenThread(%1, %2)").arg(hex(access)).arg(threadId));
@@ -368,34 +400,59 @@ bool KvSimulatedJobs::getProcessCreationTime(HANDLE process, quint64 &creationTi
     return true;
 }
 
-int KvSimulatedJobs::removeLeftoverJobs()
+int KvSimulatedJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
 {
     machine.recordCall(QStringLiteral("RemoveLeftoverJobs()"));
-    const int removed = leftoverJobs.size();
-    for (int number : qAsConst(leftoverJobs))
-        jobs.remove(number);
-    leftoverJobs.clear();
+    if (!leftoverJobsReachable)
+        return -1;
+    int removed = 0;
+    for (auto it = jobs.begin(); it != jobs.end();) {
+        if (it->owner == machine.currentProcessId() || machine.process(it->owner)) {
+            ++it;
+            continue;
+        }
+        LeftoverJob leftover;
+        leftover.name = QStringLiteral("#%1").arg(it->number);
+        leftover.removed = true;
+        for (const QPair<DWORD, quint64> &member : qAsConst(it->members)) {
+            const KvSimulatedProcess *process = machine.process(member.first);
+            if (process && process->serial == member.second)
+                leftover.released.append(member.first);
+        }
+        if (found)
+            found->append(leftover);
+        it = jobs.erase(it);
+        ++removed;
+    }
     return removed;
 }
 
-bool KvSimulatedJobs::resumeLeftoverSuspension(HANDLE process, DWORD suspensions)
+KvPlatformJobs::LeftoverResume KvSimulatedJobs::resumeLeftoverSuspension(HANDLE process,
+                                                                         DWORD suspensions)
 {
     KvSimulatedProcess *target = machine.processOf(process);
     machine.recordCall(QStringLiteral("ResumeLeftoverSuspension(process %1, %2)")
                            .arg(target ? target->processId : 0)
                            .arg(suspensions));
     if (!target)
-        return fail(errorInvalidHandle);
+        return fail(errorInvalidHandle), LeftoverResumeFailed;
+    // The suspensions of a copy that ended on this machine are among the
+    // running copies' counts: as on Windows, a resume lowers a thread's
+    // count whoever raised it.
     for (DWORD threadId : machine.threadIdsOf(target->processId)) {
-        auto found = leftoverCounts.find(threadKey(threadId));
-        if (found == leftoverCounts.end())
-            continue;
-        if (*found <= suspensions)
-            leftoverCounts.erase(found);
-        else
-            *found -= suspensions;
+        DWORD remaining = suspensions;
+        for (QHash<ThreadKey, DWORD> *counts : {&leftoverCounts, &suspendCounts}) {
+            auto found = counts->find(threadKey(threadId));
+            if (found == counts->end() || remaining == 0)
+                continue;
+            const DWORD taken = std::min(remaining, *found);
+            remaining -= taken;
+            if ((*found -= taken) == 0)
+                counts->erase(found);
+        }
     }
-    return true;
+    // As on Windows, the suspensions of running programs stay counted.
+    return isSuspended(target->processId) ? LeftoverStillSuspended : LeftoverResumed;
 }
 
 void KvSimulatedJobs::jobClosed(int number)

@@ -25,6 +25,9 @@ struct KvSimulatedJob
     QList<QPair<DWORD, quint64>> members;
     // Whether a handle still refers to it.
     bool open = true;
+    // The process that made it, as the machine's current process: a copy of
+    // the program. Once that process has ended, the job is a leftover.
+    DWORD owner = 0;
 };
 
 // Jobs and thread suspension on a KvSimulatedMachine: jobs with rates, flags
@@ -32,6 +35,11 @@ struct KvSimulatedJob
 // per thread with an error code, and jobs or suspensions that an "earlier
 // run" left behind. Handles are registered with the machine, so its
 // closeHandle closes them, and every call is written to its call record.
+//
+// As on Windows, a process may be in the jobs of several copies of the
+// program at once (the strictest rate holds), and the suspend counts of
+// every copy add up on the threads. A copy is the machine's current process
+// as it acts, and its jobs are leftovers once that process has ended.
 //
 //     KvSimulatedMachine machine;
 //     KvSimulatedJobs jobs(machine);
@@ -54,10 +62,10 @@ public:
     const KvSimulatedJob *job(int number) const;
     // The job behind a handle of this backend, or nullptr.
     const KvSimulatedJob *jobOf(HANDLE job) const;
-    // The job the running process with that id is in, or nullptr.
+    // The (first) job the running process with that id is in, or nullptr.
     const KvSimulatedJob *jobOfProcess(DWORD processId) const;
-    // The CPU rate in force for the running process: its job's rate when
-    // the job's cap is enabled, otherwise 10 000 (the whole machine).
+    // The CPU rate in force for the running process: the strictest rate of
+    // its jobs whose cap is enabled, otherwise 10 000 (the whole machine).
     DWORD cpuRateOf(DWORD processId) const;
     // A thread's suspend count (0 for threads never suspended).
     DWORD suspendCount(DWORD threadId) const;
@@ -66,13 +74,21 @@ public:
 
     // ---- an earlier, killed run
     // Leaves the running process in a capped job that no handle refers to,
-    // as a killed run would; removeLeftoverJobs() empties it.
-    void addLeftoverJob(DWORD processId, DWORD cpuRate);
+    // as a killed run would; removeLeftoverJobs() removes it. Returns the
+    // job's number.
+    int addLeftoverJob(DWORD processId, DWORD cpuRate);
+    // Whether removeLeftoverJobs() reaches them (false: as on Windows).
+    void setLeftoverJobsReachable(bool reachable);
     // Suspends every thread of the process once, as a killed run would have,
     // without any count this run knows of.
     void addLeftoverSuspension(DWORD processId);
     // Threads still suspended by an earlier run.
     DWORD leftoverSuspendCount(DWORD threadId) const;
+
+    // ---- something else acting on the machine
+    // Takes the process out of its job, as someone moving it out of its
+    // cgroup on Linux would.
+    void takeOutOfJob(DWORD processId);
 
     // ---- failures (error code 0 removes the failure)
     void failCreateJob(DWORD errorCode);
@@ -91,12 +107,13 @@ public:
     bool setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info) override;
     bool assignProcessToJobObject(HANDLE job, HANDLE process) override;
     bool cpuCapsAvailable(QString &reason) override;
+    bool isProcessInJob(HANDLE process, HANDLE job, bool &result) override;
     HANDLE openThread(DWORD access, DWORD threadId) override;
     DWORD suspendThread(HANDLE thread) override;
     DWORD resumeThread(HANDLE thread) override;
     bool getProcessCreationTime(HANDLE process, quint64 &creationTime) override;
-    int removeLeftoverJobs() override;
-    bool resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
+    int removeLeftoverJobs(QList<LeftoverJob> *found = nullptr) override;
+    LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
 
 private:
     class JobHandle;
@@ -111,7 +128,7 @@ private:
     KvSimulatedMachine &machine;
     std::shared_ptr<KvSimulatedJobs *> self; // lets closing handles reach us while we live
     QHash<int, KvSimulatedJob> jobs;
-    QList<int> leftoverJobs;
+    bool leftoverJobsReachable = true;
     QHash<ThreadKey, DWORD> suspendCounts;
     QHash<ThreadKey, DWORD> leftoverCounts;
     DWORD createJobFailure = 0;

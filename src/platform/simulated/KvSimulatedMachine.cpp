@@ -2,11 +2,14 @@
 
 #include "platform/common/KvVersionResource.h"
 
+#include <QFile>
+
 #include <vector>
 
 namespace {
 
 const DWORD errorFileNotFound = 2;
+const DWORD errorAccessDenied = 5;
 const DWORD errorInvalidHandle = 6;
 const DWORD errorNoMoreFiles = 18;
 const DWORD errorGenFailure = 31;
@@ -337,6 +340,18 @@ bool KvSimulatedMachine::queryFullProcessImageName(HANDLE handle, QString &path)
         return fail(errorGenFailure);
     path = found->imagePath;
     return true;
+}
+
+bool KvSimulatedMachine::moveFileEx(const QString &existing, const QString &newName, DWORD flags)
+{
+    recordCall(QStringLiteral("MoveFileExW(%1, %2, %3)").arg(existing, newName).arg(flags));
+    if (flags & ~DWORD(MoveFileReplaceExisting))
+        return fail(errorInvalidParameter);
+    // The files are real; replacing here takes two steps, which no test
+    // tells from one.
+    if ((flags & MoveFileReplaceExisting) && QFile::exists(newName) && !QFile::remove(newName))
+        return fail(errorAccessDenied);
+    return QFile::rename(existing, newName) || fail(errorFileNotFound);
 }
 
 HANDLE KvSimulatedMachine::createToolhelp32Snapshot(DWORD flags)

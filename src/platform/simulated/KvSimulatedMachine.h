@@ -146,6 +146,7 @@ public:
     DWORD processIdOf(HANDLE process) override;
     HANDLE openProcess(DWORD access, DWORD processId) override;
     bool queryFullProcessImageName(HANDLE process, QString &path) override;
+    bool moveFileEx(const QString &existing, const QString &newName, DWORD flags) override;
     HANDLE createToolhelp32Snapshot(DWORD flags) override;
     bool process32First(HANDLE snapshot, KvProcessEntry &entry) override;
     bool process32Next(HANDLE snapshot, KvProcessEntry &entry) override;

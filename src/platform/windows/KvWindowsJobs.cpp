@@ -30,6 +30,11 @@ bool KvWindowsJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
     return KvWin32Job::assignProcess(job, process);
 }
 
+bool KvWindowsJobs::isProcessInJob(HANDLE process, HANDLE job, bool &result)
+{
+    return KvWin32Job::isProcessInJob(process, job, result);
+}
+
 HANDLE KvWindowsJobs::openThread(DWORD access, DWORD threadId)
 {
     return access == ThreadSuspendResume ? KvWin32Threads::open(threadId)
@@ -61,22 +66,25 @@ bool KvWindowsJobs::cpuCapsAvailable(QString &reason)
     return true;
 }
 
-int KvWindowsJobs::removeLeftoverJobs()
+int KvWindowsJobs::removeLeftoverJobs(QList<LeftoverJob> *)
 {
     // Jobs are unnamed and go with the last handle and the last member; a
     // later run cannot reach them.
-    return 0;
+    return -1;
 }
 
-bool KvWindowsJobs::resumeLeftoverSuspension(HANDLE process, DWORD suspensions)
+KvPlatformJobs::LeftoverResume KvWindowsJobs::resumeLeftoverSuspension(HANDLE process,
+                                                                       DWORD suspensions)
 {
     const DWORD processId = GetProcessId(process);
     if (processId == 0)
-        return false;
+        return LeftoverResumeFailed;
     HANDLE snapshot = KvWin32Toolhelp::createSnapshot(4 /* TH32CS_SNAPTHREAD */);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
+        return LeftoverResumeFailed;
     bool resumedAny = false;
+    // Suspensions of anyone else stay counted on the threads.
+    bool stillSuspended = false;
     KvWin32Toolhelp::ThreadEntry entry;
     for (bool more = KvWin32Toolhelp::threadFirst(snapshot, entry); more;
          more = KvWin32Toolhelp::threadNext(snapshot, entry)) {
@@ -85,11 +93,15 @@ bool KvWindowsJobs::resumeLeftoverSuspension(HANDLE process, DWORD suspensions)
         HANDLE thread = KvWin32Threads::open(entry.threadId);
         if (!thread)
             continue;
+        DWORD previous = 0;
         for (DWORD i = 0; i < suspensions; ++i)
-            KvWin32Threads::resume(thread);
+            previous = KvWin32Threads::resume(thread);
+        stillSuspended = stillSuspended || (previous != DWORD(-1) && previous > 1);
         CloseHandle(thread);
         resumedAny = true;
     }
     CloseHandle(snapshot);
-    return resumedAny;
+    if (!resumedAny)
+        return LeftoverResumeFailed;
+    return stillSuspended ? LeftoverStillSuspended : LeftoverResumed;
 }

@@ -11,10 +11,11 @@ public:
     bool setInformationJobObject(HANDLE job, const KvJobCpuRateControlInformation &info) override;
     bool assignProcessToJobObject(HANDLE job, HANDLE process) override;
     bool cpuCapsAvailable(QString &reason) override;
+    bool isProcessInJob(HANDLE process, HANDLE job, bool &result) override;
     HANDLE openThread(DWORD access, DWORD threadId) override;
     DWORD suspendThread(HANDLE thread) override;
     DWORD resumeThread(HANDLE thread) override;
     bool getProcessCreationTime(HANDLE process, quint64 &creationTime) override;
-    int removeLeftoverJobs() override;
-    bool resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
+    int removeLeftoverJobs(QList<LeftoverJob> *found = nullptr) override;
+    LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
 };

@@ -80,6 +80,16 @@ bool KvWindowsKernel::queryFullProcessImageName(HANDLE process, QString &path)
     return true;
 }
 
+bool KvWindowsKernel::moveFileEx(const QString &existing, const QString &newName, DWORD flags)
+{
+    if (flags & ~DWORD(MoveFileReplaceExisting)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(existing.utf16()),
+                       reinterpret_cast<const wchar_t *>(newName.utf16()), flags) != FALSE;
+}
+
 HANDLE KvWindowsKernel::createToolhelp32Snapshot(DWORD flags)
 {
     return KvWin32Toolhelp::createSnapshot(flags);

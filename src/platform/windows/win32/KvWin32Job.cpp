@@ -46,3 +46,12 @@ bool KvWin32Job::assignProcess(HANDLE job, HANDLE process)
 {
     return AssignProcessToJobObject(job, process) != FALSE;
 }
+
+bool KvWin32Job::isProcessInJob(HANDLE process, HANDLE job, bool &result)
+{
+    BOOL inJob = FALSE;
+    if (!IsProcessInJob(process, job, &inJob))
+        return false;
+    result = inJob != FALSE;
+    return true;
+}

@@ -23,4 +23,7 @@ public:
 
     // AssignProcessToJobObject(job, process).
     static bool assignProcess(HANDLE job, HANDLE process);
+
+    // IsProcessInJob(process, job, &result).
+    static bool isProcessInJob(HANDLE process, HANDLE job, bool &result);
 };

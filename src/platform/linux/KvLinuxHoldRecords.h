@@ -1,0 +1,109 @@
+#pragma once
+
+#include "platform/KvPlatformTypes.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSet>
+#include <QString>
+
+// What each running copy of the program holds in force on other processes,
+// where the other copies see it: the processes it keeps stopped, and those
+// it caps, with its rate and the cgroup the process came from. The kernel
+// counts neither (one SIGCONT continues a process whoever stopped it, and a
+// process sits in one cgroup), so a copy that lets go of a process looks
+// here first whether another copy still holds it.
+//
+// Each run writes one small file, named after the run as its cgroup
+// directory is (run-<pid>-<creation stamp>), in a directory that the copies
+// of one user share: /run/corvane for root, $XDG_RUNTIME_DIR/corvane for
+// everyone else. The file of a run that has ended counts for nothing. A copy
+// holds the lock (flock on that directory) around "look at the others, act,
+// note its own": two copies letting go of one process at once cannot both
+// leave it to the other. The kernel drops the lock of a copy that is killed
+// with it.
+//
+// Where the directory cannot be used, the copy acts as if it ran alone.
+class KvLinuxHoldRecords
+{
+public:
+    using Process = QPair<DWORD, quint64>; // id, creation stamp
+
+    // A cap that another running copy holds on a process.
+    struct Cap
+    {
+        QString run; // the copy's run name
+        quint32 rate = 0;
+    };
+
+    // The lock, while the guard lives. The other runs' records are read
+    // under it when first asked about, and this run's is written as it is
+    // released.
+    class Guard
+    {
+    public:
+        explicit Guard(KvLinuxHoldRecords &records)
+            : records(records)
+        {
+            records.lock();
+        }
+        ~Guard() { records.unlock(); }
+        Guard(const Guard &) = delete;
+        Guard &operator=(const Guard &) = delete;
+
+    private:
+        KvLinuxHoldRecords &records;
+    };
+
+    KvLinuxHoldRecords() = default;
+    // Removes this run's file, and the directory when no other is left.
+    ~KvLinuxHoldRecords();
+    KvLinuxHoldRecords(const KvLinuxHoldRecords &) = delete;
+    KvLinuxHoldRecords &operator=(const KvLinuxHoldRecords &) = delete;
+
+    // Everything below is meant to be called under the lock.
+
+    void setStopped(const Process &process, bool stopped);
+    // rate 0: this run no longer caps the process.
+    void setCap(const Process &process, quint32 rate, const QString &origin);
+
+    bool stoppedByOthers(const Process &process);
+    QList<Cap> capsOfOthers(const Process &process);
+    // Where the process came from, as any run that capped it noted it,
+    // ended runs included; empty when none did.
+    QString originOf(const Process &process);
+
+    // Removes the files of runs that have ended.
+    void removeEnded();
+
+private:
+    struct OwnCap
+    {
+        quint32 rate = 0;
+        QString origin;
+    };
+
+    void lock();
+    void unlock();
+    bool openDirectory();
+    void readOthers();
+    void write();
+
+    QString directory;
+    QString runName;
+    int directoryFd = -1;
+    bool locked = false;
+    bool changed = false;
+    bool othersRead = false;
+
+    // This run's holds.
+    QSet<Process> stopped;
+    QHash<Process, OwnCap> caps;
+
+    // The other runs' holds, as read when the lock was taken.
+    QSet<Process> othersStopped;
+    QHash<Process, QList<Cap>> othersCaps;
+    QHash<Process, QString> origins;
+    QStringList endedRuns;
+};

@@ -1,0 +1,216 @@
+#include "LogTail.h"
+#include "ProcFsProbe.h"
+#include "SystemTest.h"
+
+#include "platform/KvPlatformProcessEvents.h"
+#include "process/KvProcessGovernor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
+
+using Restriction = KvProcessGovernor::Restriction;
+
+namespace {
+
+// A copy of the program as far as restraining goes: suspends (percent 0) or
+// caps each "<pid> <percent>" of its arguments, says "ready", and at a line
+// on stdin lifts everything and ends, as the program does.
+int runCopy(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    KvProcessGovernor governor(nullptr, QString::fromLocal8Bit(argv[2]));
+    QList<int> groups;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const DWORD pid = QByteArray(argv[i]).toUInt();
+        const unsigned int percent = QByteArray(argv[i + 1]).toUInt();
+        if (percent == 0)
+            governor.suspend(pid);
+        groups << governor.addRestrictionGroup(
+            Restriction(percent ? KvProcessGovernor::LimitCpu : KvProcessGovernor::Suspend, pid,
+                        percent ? governor.limitCpu(pid, percent) : KvHandle()));
+    }
+    QTextStream(stdout) << "ready" << Qt::endl;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        for (int group : qAsConst(groups))
+            governor.removeRestrictionGroup(group);
+        application.quit();
+    });
+    return application.exec();
+}
+
+// Where a group of the cpu hierarchy is, as systemd mounts v1 or v2.
+QString hierarchyPath(const QByteArray &group)
+{
+    const QString path = QStringLiteral("/sys/fs/cgroup/cpu") + QString::fromLocal8Bit(group);
+    return QFile::exists(path) ? path : QStringLiteral("/sys/fs/cgroup") + group;
+}
+
+// Whether the group the process is in has a quota of percent of the machine.
+bool quotaIs(qint64 pid, int percent)
+{
+    const QString group = hierarchyPath(ProcFsProbe::cpuCgroupOf(pid));
+    QFile v1(group + QStringLiteral("/cpu.cfs_quota_us"));
+    QFile v2(group + QStringLiteral("/cpu.max"));
+    const QByteArray quota =
+        v1.open(QIODevice::ReadOnly) ? v1.readAll() : (v2.open(QIODevice::ReadOnly), v2.readAll());
+    return quota.split(' ').first().trimmed() ==
+           QByteArray::number(1000 * percent * int(::sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+} // namespace
+
+// Two copies of the program on the kernel: what one holds, the other neither
+// lifts nor undoes, and what a killed copy left is found by the next.
+class TestCopies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft();
+    void capChangedUnderTheGovernor();
+
+private:
+    QProcess *start(const QString &program, const QStringList &arguments);
+    QProcess *startCopy(const QList<qint64> &pidsAndPercents);
+
+    QTemporaryDir journals;
+    QList<QProcess *> children;
+    LogTail log;
+};
+
+void TestCopies::cleanup()
+{
+    qDeleteAll(children); // kills them
+    children.clear();
+    // What the killed copies left goes with the next start.
+    KvProcessGovernor(nullptr, journals.path());
+}
+
+QProcess *TestCopies::start(const QString &program, const QStringList &arguments)
+{
+    children.append(new QProcess);
+    children.last()->start(program, arguments);
+    children.last()->waitForStarted(5000);
+    return children.last();
+}
+
+QProcess *TestCopies::startCopy(const QList<qint64> &pidsAndPercents)
+{
+    QStringList arguments{QStringLiteral("copy"), journals.path()};
+    for (qint64 number : pidsAndPercents)
+        arguments.append(QString::number(number));
+    QProcess *copy = start(QCoreApplication::applicationFilePath(), arguments);
+    copy->waitForReadyRead(30000);
+    return copy;
+}
+
+void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
+{
+    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+    const qint64 stopped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
+    const qint64 capped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
+    const QByteArray origin = ProcFsProbe::cpuCgroupOf(capped);
+    QProcess *first = startCopy({stopped, 0, capped, 30});
+    const QByteArray group = ProcFsProbe::cpuCgroupOf(capped);
+    KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
+    QTRY_VERIFY(ProcFsProbe::isStopped(stopped));
+
+    // A second copy lifts nothing of the first's; the stricter cap holds,
+    // in the first copy's group.
+    log.mark();
+    QProcess *second = startCopy({stopped, 0, capped, 20});
+    QVERIFY(log.governor().filter(QStringLiteral("previous run")).isEmpty());
+    QCOMPARE(ProcFsProbe::cpuCgroupOf(capped), group);
+    QVERIFY(quotaIs(capped, 20));
+
+    // The first ends the orderly way: what the second holds stays in force,
+    // and the capped process is handed to the second.
+    first->write("\n");
+    QVERIFY(first->waitForFinished(30000));
+    QVERIFY(ProcFsProbe::isStopped(stopped));
+    QVERIFY(ProcFsProbe::cpuCgroupOf(capped).contains(
+        QStringLiteral("/run-%1-").arg(second->processId()).toUtf8()));
+    QVERIFY(quotaIs(capped, 20));
+
+    // The second is killed: the next start lifts what it left.
+    ::kill(pid_t(second->processId()), SIGKILL);
+    second->waitForFinished(5000);
+    const QByteArray handed = ProcFsProbe::cpuCgroupOf(capped);
+    log.mark();
+    KvProcessGovernor(nullptr, journals.path());
+    QTRY_VERIFY(!ProcFsProbe::isStopped(stopped));
+    QCOMPARE(ProcFsProbe::cpuCgroupOf(capped), origin);
+    QCOMPARE(
+        log.governorEntries().mid(0, 2),
+        (QStringList{
+            QStringLiteral("I process #%1 resumed, left suspended by a previous run").arg(stopped),
+            QStringLiteral("I process #%1 CPU limit left by a previous run removed").arg(capped)}));
+    QVERIFY(log.governorEntries().value(2).endsWith(handed + " left by a previous run removed"));
+}
+
+void TestCopies::capChangedUnderTheGovernor()
+{
+    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+    // Forks come from the process connector then, and no timer looks for them.
+    const auto events = KvPlatformProcessEvents::current().subscribe();
+    KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
+    // A shell that starts a child and executes another program when told to.
+    QProcess *shell = start(QStringLiteral("sh"),
+                            {QStringLiteral("-c"), QStringLiteral("read x; sleep 600 & echo $!; "
+                                                                  "exec sleep 600")});
+    const DWORD pid = DWORD(shell->processId());
+    const QByteArray origin = ProcFsProbe::cpuCgroupOf(pid);
+    KvProcessGovernor governor(nullptr, journals.path());
+    const int rule = governor.addRestrictionGroup(
+        Restriction(KvProcessGovernor::LimitCpu, pid, governor.limitCpu(pid, 30)));
+    const QByteArray group = ProcFsProbe::cpuCgroupOf(pid);
+    KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
+
+    // Its child leaves the cap; the same process runs another program, still capped.
+    shell->write("\n");
+    QVERIFY(shell->waitForReadyRead(30000));
+    const pid_t child = pid_t(shell->readLine().trimmed().toInt());
+    QTRY_COMPARE(ProcFsProbe::cpuCgroupOf(child), origin);
+    ::kill(child, SIGKILL);
+    QTRY_VERIFY(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).endsWith("sleep"));
+    QCOMPARE(ProcFsProbe::cpuCgroupOf(pid), group);
+
+    // Someone moves it out and removes its group; the end of the rule says
+    // so and leaves nothing behind.
+    const QDir run(hierarchyPath(group).section(QLatin1Char('/'), 0, -2));
+    QFile procs(hierarchyPath(origin) + QStringLiteral("/cgroup.procs"));
+    QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
+    procs.close();
+    QVERIFY(QDir().rmdir(hierarchyPath(group)));
+    log.mark();
+    governor.removeRestrictionGroup(rule);
+    QCOMPARE(log.governorEntries(),
+             (QStringList{QStringLiteral("I process #%1 had been taken out of its CPU limit by "
+                                         "something else")
+                              .arg(pid),
+                          QStringLiteral("I process #%1 CPU limit removed").arg(pid)}));
+    QCOMPARE(ProcFsProbe::cpuCgroupOf(pid), origin);
+    QVERIFY(run.entryList({QStringLiteral("job-*")}, QDir::Dirs).isEmpty());
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 2 && QByteArray(argv[1]) == "copy")
+        return runCopy(argc, argv);
+    QCoreApplication application(argc, argv);
+    TestCopies test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_copies.moc"
