@@ -5,6 +5,7 @@
 #include "rules/Rule.h"
 #include "rules/RuleOptions.h"
 #include "support/KvLazySingleton.h"
+#include "support/KvLog.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -59,6 +60,7 @@ RulesModel::RulesModel()
         rule->activateIfApplicable();
 
     winEventNotifier.addHook(KvPlatformWinEvents::EventSystemForeground);
+    kvInfo(lcCorvane) << rules.size() << " rules loaded";
 }
 
 RulesModel::~RulesModel() = default;
