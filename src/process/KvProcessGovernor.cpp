@@ -97,6 +97,7 @@ void KvProcessGovernor::fillProcessTable()
     const QList<KvProcessInfo> records = snapshotProcesses(0);
     for (const KvProcessInfo &record : records)
         processTable.insert(record.processId, QSharedPointer<KvProcessInfo>::create(record));
+    ++tableVersion;
 }
 
 // ---- actions
@@ -322,11 +323,14 @@ void KvProcessGovernor::on_processNotifier_ended(DWORD id)
     jobs.remove(id);
     lastCaps.remove(id);
     lastSuspensions.remove(id);
-    if (!processTable.remove(id))
+    if (processTable.remove(id))
+        ++tableVersion;
+    else
         kvDebug(lcGovernor) << "process #" << id << " to remove not found";
 }
 
 void KvProcessGovernor::on_processNotifier_started(KvProcessInfo processInfo)
 {
     processTable.insert(processInfo.processId, QSharedPointer<KvProcessInfo>::create(processInfo));
+    ++tableVersion;
 }

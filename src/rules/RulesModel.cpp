@@ -14,7 +14,7 @@ namespace {
 
 enum Column { EnabledColumn = 0, StatusColumn = 1, NameColumn = 2, ColumnCount = 3 };
 
-KvProcessNotifier *processNotifier()
+KvProcessNotifier *subscribedProcessNotifier()
 {
     return KvLazySingleton<KvProcessNotifier>::instance();
 }
@@ -37,27 +37,30 @@ QVariant statusIcon(const Rule &rule)
 } // namespace
 
 RulesModel::RulesModel()
+    : processNotifier(subscribedProcessNotifier())
+    , context(&governor)
 {
     // The images live in a static library; make sure the linker keeps them.
     Q_INIT_RESOURCE(RulesModel);
 
     // The governor hears of every process start and end before any rule does,
-    // so a rule evaluating an event already finds the table up to date.
-    KvProcessNotifier *notifier = processNotifier();
-    connect(notifier, &KvProcessNotifier::started, &governor,
+    // so a rule evaluating an event already finds the table up to date; so
+    // does the rules' shared context of every change it follows.
+    connect(processNotifier, &KvProcessNotifier::started, &governor,
             &KvProcessGovernor::on_processNotifier_started);
-    connect(notifier, &KvProcessNotifier::ended, &governor,
+    connect(processNotifier, &KvProcessNotifier::ended, &governor,
             &KvProcessGovernor::on_processNotifier_ended);
+    connect(&networkNotifier, &KvNetworkNotifier::connectivityChanged, this,
+            [this](NLM_CONNECTIVITY connectivity) { context.setConnectivity(connectivity); });
+    connect(&winEventNotifier, &KvWinEventNotifier::notify, this,
+            [this](KvWinEventInfo info) { context.followForegroundWindow(info.hwnd); });
 
     settings.beginGroup(QLatin1String(RuleOptions::rulesGroup));
 
-    const QStringList groups = ruleGroups();
-    for (const QString &group : groups)
-        ruleFor(RuleOptions::idFromGroupName(group));
-
-    const QList<QSharedPointer<Rule>> loaded = rules.values();
-    for (const QSharedPointer<Rule> &rule : loaded)
-        rule->activateIfApplicable();
+    // In the store's order, each rule once.
+    const QList<unsigned> stored = ruleIds();
+    for (unsigned id : stored)
+        ruleFor(id)->activateIfApplicable();
 
     winEventNotifier.addHook(KvPlatformWinEvents::EventSystemForeground);
     kvInfo(lcCorvane) << rules.size() << " rules loaded";
@@ -69,10 +72,10 @@ QModelIndex RulesModel::index(int row, int column, const QModelIndex &parent) co
 {
     if (parent.isValid() || row < 0 || column < 0 || column >= ColumnCount)
         return QModelIndex();
-    const QStringList groups = ruleGroups();
-    if (row >= groups.size())
+    const QList<unsigned> &rows = ruleIds();
+    if (row >= rows.size())
         return QModelIndex();
-    return createIndex(row, column, RuleOptions::idFromGroupName(groups.at(row)));
+    return createIndex(row, column, rows.at(row));
 }
 
 QModelIndex RulesModel::parent(const QModelIndex &index) const
@@ -85,7 +88,7 @@ int RulesModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    return ruleGroups().size();
+    return ruleIds().size();
 }
 
 int RulesModel::columnCount(const QModelIndex &parent) const
@@ -106,11 +109,11 @@ QVariant RulesModel::data(const QModelIndex &index, int role) const
         const_cast<RulesModel *>(this)->ruleFor(static_cast<unsigned>(index.internalId()));
 
     if (index.column() == EnabledColumn && role == Qt::CheckStateRole)
-        return rule->options().enabled() ? int(Qt::Checked) : int(Qt::Unchecked);
+        return rule->settings().enabled ? int(Qt::Checked) : int(Qt::Unchecked);
     if (index.column() == StatusColumn && role == Qt::DecorationRole)
         return statusIcon(*rule);
     if (index.column() == NameColumn && role == Qt::DisplayRole)
-        return rule->options().name();
+        return rule->settings().name;
     return QVariant();
 }
 
@@ -157,17 +160,19 @@ bool RulesModel::removeRows(int row, int count, const QModelIndex &parent)
 {
     if (parent.isValid() || row < 0 || count < 1)
         return false;
-    const QStringList groups = ruleGroups();
-    if (row + count > groups.size())
+    const QList<unsigned> removed = ruleIds().mid(row, count);
+    if (removed.size() < count)
         return false;
 
     beginRemoveRows(parent, row, row + count - 1);
     // Every announced row goes, not just the first one.
-    for (int i = row; i < row + count; ++i) {
-        const QString group = groups.at(i);
-        rules.remove(RuleOptions::idFromGroupName(group));
-        settings.remove(group);
+    for (unsigned id : removed) {
+        rules.remove(id);
+        settings.remove(RuleOptions::groupName(id));
     }
+    // The rows as the store now has them, without reading it again.
+    ids.erase(ids.begin() + row, ids.begin() + row + count);
+    idsWriteCount = KvSettings::writeCount();
     endRemoveRows();
     return true;
 }
@@ -186,14 +191,14 @@ QSharedPointer<Rule> RulesModel::ruleFor(unsigned id)
     if (found != rules.constEnd())
         return found.value();
 
-    const QSharedPointer<Rule> rule(new Rule(id, &governor));
+    const QSharedPointer<Rule> rule(new Rule(id, &governor, &context));
     rules.insert(id, rule);
     connect(rule.data(), &Rule::statusChanged, this, [this, id] { ruleStatusChanged(rowOf(id)); });
     connect(&networkNotifier, &KvNetworkNotifier::connectivityChanged, rule.data(),
             &Rule::on_networkNotifier_connectivityChanged);
-    connect(processNotifier(), &KvProcessNotifier::started, rule.data(),
+    connect(processNotifier, &KvProcessNotifier::started, rule.data(),
             &Rule::on_processNotifier_started);
-    connect(processNotifier(), &KvProcessNotifier::ended, rule.data(),
+    connect(processNotifier, &KvProcessNotifier::ended, rule.data(),
             &Rule::on_processNotifier_ended);
     connect(&winEventNotifier, &KvWinEventNotifier::notify, rule.data(),
             &Rule::on_winEventNotifier_notify);
@@ -202,12 +207,12 @@ QSharedPointer<Rule> RulesModel::ruleFor(unsigned id)
 
 unsigned RulesModel::idAt(int row) const
 {
-    return RuleOptions::idFromGroupName(ruleGroups().value(row));
+    return ruleIds().value(row);
 }
 
 int RulesModel::rowOf(unsigned id) const
 {
-    return ruleGroups().indexOf(RuleOptions::groupName(id));
+    return ruleIds().indexOf(id);
 }
 
 void RulesModel::ruleStatusChanged(int row)
@@ -219,7 +224,16 @@ void RulesModel::ruleStatusChanged(int row)
     emit dataChanged(cell, cell, {});
 }
 
-QStringList RulesModel::ruleGroups() const
+const QList<unsigned> &RulesModel::ruleIds() const
 {
-    return settings.childGroups();
+    const quint64 writes = KvSettings::writeCount();
+    if (idsRead && writes == idsWriteCount)
+        return ids;
+    ids.clear();
+    const QStringList groups = settings.childGroups();
+    for (const QString &group : groups)
+        ids.append(RuleOptions::idFromGroupName(group));
+    idsRead = true;
+    idsWriteCount = writes;
+    return ids;
 }
