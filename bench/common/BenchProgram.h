@@ -1,8 +1,8 @@
 #pragma once
 
 // The whole program as a user starts it, on a settings store and a log of
-// the benchmark's own, seen from outside: its CPU time, its memory, its main
-// thread and its log. For the benchmarks that measure the program itself.
+// the benchmark's own, seen from outside: its CPU time, its memory and its
+// log. For the benchmarks that measure the program itself.
 
 #include "ShieldedProgramStart.h"
 #include "rules/RuleOptions.h"
@@ -103,7 +103,6 @@ public:
             script.setPermissions(script.permissions() | QFile::ExeOwner);
         }
         logStart = QFile(logPath()).size();
-        clock.start();
         shield.start(program, started);
         return program.waitForStarted(10000);
     }
@@ -129,8 +128,6 @@ public:
     }
 
     qint64 pid() const { return program.processId(); }
-    // Milliseconds since the last start.
-    qint64 elapsed() const { return clock.elapsed(); }
 
     // utime + stime of every thread the program had, in milliseconds.
     double cpuMilliseconds() const
@@ -151,33 +148,6 @@ public:
         for (const QByteArray &line : status.readAll().split('\n')) {
             if (line.startsWith("VmRSS:"))
                 return line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-        return -1;
-    }
-
-    // Waits until the main thread has slept, without running, for quietMs on
-    // end; returns the elapsed() at which that quiet began, or -1 at timeout.
-    qint64 waitForQuietMainThread(int quietMs, int timeoutMs) const
-    {
-        const QString task = QStringLiteral("/proc/%1/task/%1/").arg(pid());
-        QByteArray lastRun;
-        qint64 quietSince = -1;
-        while (clock.elapsed() < timeoutMs) {
-            QFile schedstat(task + QStringLiteral("schedstat"));
-            if (!schedstat.open(QIODevice::ReadOnly))
-                return -1;
-            const QByteArray run = schedstat.readAll().split(' ').first();
-            const QList<QByteArray> fields = statFields(task + QStringLiteral("stat"));
-            const bool sleeping = !fields.isEmpty() && fields.first() == "S";
-            const qint64 now = clock.elapsed();
-            if (!sleeping || run != lastRun)
-                quietSince = -1;
-            else if (quietSince < 0)
-                quietSince = now;
-            else if (now - quietSince >= quietMs)
-                return quietSince;
-            lastRun = run;
-            ::usleep(2000);
         }
         return -1;
     }
@@ -260,6 +230,5 @@ private:
     QTemporaryDir home;
     const ShieldedProgramStart shield;
     QProcess program;
-    QElapsedTimer clock;
     qint64 logStart = 0;
 };

@@ -95,10 +95,13 @@ bool startAndSettle(BenchProgram &program, const QStringList &wrapper)
     if (!program.start(QString(), wrapper))
         return false;
     if (!BenchProgram::waitUntil(
-            [&] { return BenchProgram::countContaining(program.logLines(), " rules loaded") > 0; },
+            [&] {
+                return BenchProgram::countContaining(program.logLines(), "main window shown") > 0;
+            },
             120000))
         return false;
-    return program.waitForQuietMainThread(300, 120000) >= 0;
+    ::usleep(1000000);
+    return true;
 }
 
 void steadyStream(BenchProgram &program, bool connector, int starts, int rate)

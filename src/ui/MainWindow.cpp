@@ -8,9 +8,12 @@
 #include "ui/RuleDialog.h"
 #include "ui/RuleIdGenerator.h"
 
+#include "support/KvLog.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -42,6 +45,16 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (painted)
+        return;
+    painted = true;
+    // After the rest of this paint, the rules list included.
+    QTimer::singleShot(0, this, [] { kvInfo(lcCorvane) << "main window shown"; });
+}
 
 void MainWindow::editRule(const QModelIndex &index)
 {
