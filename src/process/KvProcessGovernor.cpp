@@ -329,7 +329,7 @@ void KvProcessGovernor::on_processNotifier_ended(DWORD id)
         kvDebug(lcGovernor) << "process #" << id << " to remove not found";
 }
 
-void KvProcessGovernor::on_processNotifier_started(KvProcessInfo processInfo)
+void KvProcessGovernor::on_processNotifier_started(const KvProcessInfo &processInfo)
 {
     processTable.insert(processInfo.processId, QSharedPointer<KvProcessInfo>::create(processInfo));
     ++tableVersion;

@@ -86,7 +86,7 @@ public:
 
 public slots:
     void on_processNotifier_ended(DWORD id);
-    void on_processNotifier_started(KvProcessInfo processInfo);
+    void on_processNotifier_started(const KvProcessInfo &processInfo);
 
 private:
     struct Applied

@@ -1,6 +1,5 @@
 #include "rules/Rule.h"
 
-#include "platform/KvPlatformKernel.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/RulePattern.h"
 #include "support/KvLog.h"
@@ -180,7 +179,7 @@ bool Rule::conditionsMet()
 bool Rule::isTarget(const KvProcessInfo &process)
 {
     // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == KvPlatformKernel::current().currentProcessId())
+    if (process.processId == context->ownProcessId())
         return false;
     return matchesAny(settings().targets, process.fileInfo.filePath());
 }
@@ -336,7 +335,7 @@ void Rule::on_processNotifier_ended(DWORD id)
     }
 }
 
-void Rule::on_processNotifier_started(KvProcessInfo processInfo)
+void Rule::on_processNotifier_started(const KvProcessInfo &processInfo)
 {
     followStart(processInfo);
     if (!settings().enabled)

@@ -76,7 +76,7 @@ signals:
 public slots:
     void on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity);
     void on_processNotifier_ended(DWORD id);
-    void on_processNotifier_started(KvProcessInfo processInfo);
+    void on_processNotifier_started(const KvProcessInfo &processInfo);
     void on_winEventNotifier_notify(KvWinEventInfo winEventInfo);
 
 protected:

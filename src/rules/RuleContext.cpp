@@ -1,11 +1,13 @@
 #include "rules/RuleContext.h"
 
 #include "notifiers/KvNetworkNotifier.h"
+#include "platform/KvPlatformKernel.h"
 #include "platform/KvPlatformWinEvents.h"
 #include "process/KvProcessGovernor.h"
 
 RuleContext::RuleContext(const KvProcessGovernor *governor)
     : governor(governor)
+    , m_ownProcessId(KvPlatformKernel::current().currentProcessId())
     , m_connectivity(KvNetworkNotifier::currentConnectivity())
 {
     followForegroundWindow(KvPlatformWinEvents::current().getForegroundWindow());

@@ -24,9 +24,13 @@ public:
 
     const KvProcessInfo &foreground() const { return m_foreground; }
     NLM_CONNECTIVITY connectivity() const { return m_connectivity; }
+    // The program's own process, which no rule restrains; asked at every
+    // start for every rule, so asked of the system only once.
+    DWORD ownProcessId() const { return m_ownProcessId; }
 
 private:
     const KvProcessGovernor *governor;
+    const DWORD m_ownProcessId;
     KvProcessInfo m_foreground;
     NLM_CONNECTIVITY m_connectivity = 0;
 };

@@ -67,9 +67,11 @@ bool KvLinuxProcFs::readFile(const char *path, QByteArray &content)
             errno = saved;
             return false;
         }
-        if (got == 0)
-            break;
         content.append(buffer, int(got));
+        // Kernel files hand out all they have up to the size asked for, so
+        // a shorter read has reached the end: asking again only says so.
+        if (got < ssize_t(sizeof buffer))
+            break;
     }
     ::close(fd);
     return true;

@@ -124,9 +124,16 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD know
     // The stat only for what nothing else gives: the parent when no fork
     // named the creator, the kernel's name when the image cannot be read.
     Stat stat;
-    if ((knownParent == 0xFFFFFFFF || path.isEmpty()) && readStat(processId, stat) &&
-        knownParent == 0xFFFFFFFF)
-        knownParent = stat.parentProcessId;
+    if (knownParent == 0xFFFFFFFF || path.isEmpty()) {
+        const bool read = readStat(processId, stat);
+        if (read && knownParent == 0xFFFFFFFF)
+            knownParent = stat.parentProcessId;
+        // Gone already, as short-lived processes often are by the time
+        // their start is read: there is no command line to read either.
+        if (!read && path.isEmpty())
+            return KvProcessEventProperties::creation(processId, knownParent, QString(), QString(),
+                                                      QString());
+    }
     return creationProperties(processId, knownParent, stat.comm, path);
 }
 
@@ -137,5 +144,5 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD pare
     // short name (at most 15 characters) where the image cannot be read.
     const QString name = path.isEmpty() ? comm : QFileInfo(path).fileName();
     return KvProcessEventProperties::creation(processId, parent, path,
-                                                    commandLine(arguments(processId)), name);
+                                              commandLine(arguments(processId)), name);
 }

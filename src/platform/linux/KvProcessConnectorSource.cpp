@@ -86,9 +86,11 @@ std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
         errno = error;
         return nullptr;
     }
-    // A burst of starts (a build, a shell loop) must not overflow the queue;
-    // the forced size needs privilege, which this source has anyway.
-    const int bufferSize = 4 * 1024 * 1024;
+    // A burst of starts (a build, a shell loop, thousands of processes while
+    // the machine is too busy to let this program read) must not overflow
+    // the queue; the memory is only taken while events wait. The forced size
+    // needs privilege, which this source has anyway.
+    const int bufferSize = 16 * 1024 * 1024;
     if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof(bufferSize)) < 0)
         ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
 
@@ -121,10 +123,21 @@ KvProcessConnectorSource::~KvProcessConnectorSource()
 
 void KvProcessConnectorSource::readEvents()
 {
-    alignas(nlmsghdr) char buffer[8192];
+    // Every event is a datagram of its own: in a storm many wait at once,
+    // and one call takes them all in.
+    constexpr int batch = 64;
+    alignas(nlmsghdr) char buffers[batch][1024];
+    mmsghdr messages[batch];
+    iovec vectors[batch];
     for (;;) {
-        const ssize_t length = ::recv(m_socket, buffer, sizeof(buffer), MSG_DONTWAIT);
-        if (length < 0) {
+        std::memset(messages, 0, sizeof(messages));
+        for (int i = 0; i < batch; ++i) {
+            vectors[i] = {buffers[i], sizeof(buffers[i])};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int received = ::recvmmsg(m_socket, messages, batch, MSG_DONTWAIT, nullptr);
+        if (received < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == ENOBUFS) {
@@ -134,16 +147,20 @@ void KvProcessConnectorSource::readEvents()
             }
             break; // EAGAIN: everything read
         }
-        if (length == 0)
-            break;
-        int remaining = static_cast<int>(length);
-        for (auto *header = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(header, remaining);
-             header = NLMSG_NEXT(header, remaining)) {
-            if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
-                continue;
-            handleMessage(static_cast<const char *>(NLMSG_DATA(header)),
-                          static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+        for (int i = 0; i < received; ++i) {
+            int remaining = int(messages[i].msg_len);
+            for (auto *header = reinterpret_cast<nlmsghdr *>(buffers[i]);
+                 NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
+                if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
+                    continue;
+                handleMessage(static_cast<const char *>(NLMSG_DATA(header)),
+                              static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+            }
         }
+        // Fewer than asked for: nothing more is waiting, and asking again
+        // would only be told so.
+        if (received < batch)
+            break;
     }
     schedulePendingCheck();
 }
