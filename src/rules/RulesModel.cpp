@@ -19,19 +19,23 @@ KvProcessNotifier *subscribedProcessNotifier()
     return KvLazySingleton<KvProcessNotifier>::instance();
 }
 
-QVariant statusIcon(const Rule &rule)
+// The image of each status; see statusIcon().
+const char *const statusImages[] = {":/resources/images/status/inactive.png",
+                                    ":/resources/images/status/activenotrestricting.png",
+                                    ":/resources/images/status/activerestricting.png",
+                                    ":/resources/images/status/delayed.png"};
+
+int statusImageOf(const Rule &rule)
 {
     switch (rule.state()) {
     case RuleState::Inactive:
-        return QIcon(QStringLiteral(":/resources/images/status/inactive.png"));
+        return 0;
     case RuleState::Active:
-        return rule.restrictedProcessIds().isEmpty()
-                   ? QIcon(QStringLiteral(":/resources/images/status/activenotrestricting.png"))
-                   : QIcon(QStringLiteral(":/resources/images/status/activerestricting.png"));
+        return rule.restrictedProcessIds().isEmpty() ? 1 : 2;
     case RuleState::Delayed:
-        return QIcon(QStringLiteral(":/resources/images/status/delayed.png"));
+        return 3;
     }
-    return QVariant();
+    return -1;
 }
 
 } // namespace
@@ -222,6 +226,18 @@ void RulesModel::ruleStatusChanged(int row)
         return;
     const QModelIndex cell = index(row, StatusColumn);
     emit dataChanged(cell, cell, {});
+}
+
+QVariant RulesModel::statusIcon(const Rule &rule) const
+{
+    // Decoding an image costs more than everything else a row shows, and
+    // the view asks for every row when it sizes its columns.
+    const int image = statusImageOf(rule);
+    if (image < 0)
+        return QVariant();
+    if (statusIcons[image].isNull())
+        statusIcons[image] = QIcon(QLatin1String(statusImages[image]));
+    return statusIcons[image];
 }
 
 const QList<unsigned> &RulesModel::ruleIds() const

@@ -8,6 +8,7 @@
 
 #include <QAbstractItemModel>
 #include <QHash>
+#include <QIcon>
 #include <QList>
 #include <QSharedPointer>
 
@@ -72,6 +73,7 @@ public:
 private:
     // The rule ids of the rows.
     const QList<unsigned> &ruleIds() const;
+    QVariant statusIcon(const Rule &rule) const;
 
     // Made first: the process events are subscribed to before the governor
     // lists the running processes, so that no process ends unseen between.
@@ -84,6 +86,8 @@ private:
     QHash<unsigned, QSharedPointer<Rule>> rules;
     // Stays in the group "rules" for its whole life.
     KvSettings settings;
+    // The status images, loaded once each.
+    mutable QIcon statusIcons[4];
     mutable QList<unsigned> ids;
     mutable bool idsRead = false;
     mutable quint64 idsWriteCount = 0;

@@ -38,6 +38,9 @@ MainWindow::MainWindow()
     header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(2, QHeaderView::Stretch);
+    // The check box and the status icon are as wide in every row: the rows
+    // in sight tell, rather than all of a thousand rules.
+    header->setResizeContentsPrecision(0);
     header->setSortIndicator(2, Qt::AscendingOrder);
 
     connect(ui->rules->selectionModel(), &QItemSelectionModel::selectionChanged, this,
