@@ -80,18 +80,25 @@ const QVector<QSet<DWORD>> &Rule::conditionMatches()
     return m_conditionMatches;
 }
 
+bool Rule::takeTableChange()
+{
+    const quint64 version = governor->processTableVersion();
+    // Nothing changed: an end of a process the table did not hold.
+    if (!conditionMatchesCurrent || version == conditionMatchesVersion)
+        return false;
+    if (version != conditionMatchesVersion + 1) {
+        conditionMatchesCurrent = false;
+        return false;
+    }
+    conditionMatchesVersion = version;
+    return true;
+}
+
 void Rule::followStart(const KvProcessInfo &process)
 {
     const QList<RulePattern> &conditions = settings().conditions;
-    const quint64 version = governor->processTableVersion();
-    // The governor hears of every start first and always takes it in.
-    if (!conditionMatchesCurrent || version == conditionMatchesVersion)
+    if (!takeTableChange())
         return;
-    if (version != conditionMatchesVersion + 1) {
-        conditionMatchesCurrent = false;
-        return;
-    }
-    conditionMatchesVersion = version;
     const QString path = process.fileInfo.filePath();
     for (int i = 0; i < conditions.size(); ++i) {
         if (conditions.at(i).matches(path))
@@ -103,15 +110,8 @@ void Rule::followStart(const KvProcessInfo &process)
 
 void Rule::followEnd(DWORD id)
 {
-    const quint64 version = governor->processTableVersion();
-    // An end of a process the table did not hold leaves it as it was.
-    if (!conditionMatchesCurrent || version == conditionMatchesVersion)
+    if (!takeTableChange())
         return;
-    if (version != conditionMatchesVersion + 1) {
-        conditionMatchesCurrent = false;
-        return;
-    }
-    conditionMatchesVersion = version;
     for (QSet<DWORD> &matches : m_conditionMatches)
         matches.remove(id);
 }

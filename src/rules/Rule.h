@@ -89,8 +89,11 @@ private:
     // The processes of the table that match each condition pattern, built
     // anew when the table changed unseen or the settings were read again.
     const QVector<QSet<DWORD>> &conditionMatches();
-    // Follows one start or end into the matches, when the table changed by
-    // exactly that since they were last brought up to date.
+    // Whether the matches are current but for the one change of the table
+    // that the event at hand made (the governor hears of it first), which
+    // the caller then follows; any other change has them built anew.
+    bool takeTableChange();
+    // Follow one start or end into the matches.
     void followStart(const KvProcessInfo &process);
     void followEnd(DWORD id);
     void restrict(const KvProcessInfo &process);

@@ -14,11 +14,6 @@ namespace {
 
 enum Column { EnabledColumn = 0, StatusColumn = 1, NameColumn = 2, ColumnCount = 3 };
 
-KvProcessNotifier *subscribedProcessNotifier()
-{
-    return KvLazySingleton<KvProcessNotifier>::instance();
-}
-
 // The image of each status; see statusIcon().
 const char *const statusImages[] = {":/resources/images/status/inactive.png",
                                     ":/resources/images/status/activenotrestricting.png",
@@ -41,7 +36,7 @@ int statusImageOf(const Rule &rule)
 } // namespace
 
 RulesModel::RulesModel()
-    : processNotifier(subscribedProcessNotifier())
+    : processNotifier(KvLazySingleton<KvProcessNotifier>::instance())
     , context(&governor)
 {
     // The images live in a static library; make sure the linker keeps them.

@@ -7,9 +7,12 @@
 
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
+#include <linux/filter.h>
 #include <linux/netlink.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,6 +66,37 @@ bool sendListenOperation(int socket, proc_cn_mcast_op operation)
     return ::send(socket, request, static_cast<size_t>(length), 0) == length;
 }
 
+// Lets through only what the source reads: forks of processes (not of
+// threads), executions and exits. The rest (a name change at every
+// execution, new threads, changes of ids) would only wake the program.
+void attachEventFilter(int socket)
+{
+    // Offsets in the datagram: the netlink header, the connector message,
+    // the event. Loads of words take them in network order.
+    constexpr uint32_t event = NLMSG_HDRLEN + sizeof(cn_msg);
+    constexpr uint32_t what = event + offsetof(proc_event, what);
+    constexpr uint32_t childProcess = event + offsetof(proc_event, event_data.fork.child_pid);
+    constexpr uint32_t childGroup = event + offsetof(proc_event, event_data.fork.child_tgid);
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, what),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_FORK), 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_EXEC), 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_EXIT), 6, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        // A fork: a process when the child is its own thread group.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childProcess),
+        BPF_STMT(BPF_ST, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childGroup),
+        BPF_STMT(BPF_LDX | BPF_W | BPF_MEM, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog filter{sizeof(program) / sizeof(program[0]), program};
+    // Without it every event arrives, which the source copes with as well.
+    ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof(filter));
+}
+
 } // namespace
 
 std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
@@ -93,6 +127,7 @@ std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
     const int bufferSize = 16 * 1024 * 1024;
     if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof(bufferSize)) < 0)
         ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
+    attachEventFilter(socket);
 
     if (!sendListenOperation(socket, PROC_CN_MCAST_LISTEN)) {
         const int error = errno;
