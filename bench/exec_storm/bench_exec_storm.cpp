@@ -112,11 +112,12 @@ void steadyStream(BenchProgram &program, bool connector, int starts, int rate)
     for (int rules : {0, 20, 100}) {
         program.storeRules(rules);
         if (!startAndSettle(program, wrapper)) {
-            std::printf("%-10s %5d   the program did not start\n", connector ? "connector" : "polling",
-                        rules);
+            std::printf("%-10s %5d   the program did not start\n",
+                        connector ? "connector" : "polling", rules);
             continue;
         }
-        const QString source = program.logLines().filter(QStringLiteral("process events from "))
+        const QString source = program.logLines()
+                                   .filter(QStringLiteral("process events from "))
                                    .value(0)
                                    .section(QStringLiteral("process events from "), 1);
 
@@ -191,7 +192,8 @@ void storm(BenchProgram &program, int count)
 
     std::printf("storm: %d processes in %.1f s (%.0f a second); targets (30 ms each): %d, stopped "
                 "%d, missed %d\n",
-                count, spawnSeconds, count / spawnSeconds, targets, children.stopped, children.missed);
+                count, spawnSeconds, count / spawnSeconds, targets, children.stopped,
+                children.missed);
     const int seen = BenchProgram::countContaining(lines, QStringLiteral(" started ("));
     std::printf("       program CPU %.0f ms (%.0f ms per 1000 starts seen), resident %.1f -> %.1f "
                 "MiB, %d starts seen, %d lines about lost events\n",
@@ -213,8 +215,8 @@ int main(int argc, char **argv)
     std::printf("%d process starts at %d a second; CPU in ms, '%% CPU' of one CPU over the stream, "
                 "'per 1000' per 1000 starts the log shows ('seen')\n",
                 starts, rate);
-    std::printf("%-10s %5s %9s %8s %11s %7s   %s\n", "source", "rules", "CPU", "% CPU",
-                "per 1000", "seen", "(as the program says)");
+    std::printf("%-10s %5s %9s %8s %11s %7s   %s\n", "source", "rules", "CPU", "% CPU", "per 1000",
+                "seen", "(as the program says)");
     for (bool connector : {true, false}) {
         if (connector && ::geteuid() != 0) {
             std::printf("connector  needs root\n");

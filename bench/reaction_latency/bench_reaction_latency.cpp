@@ -223,12 +223,12 @@ void measureProgram(BenchProgram &program, int count, bool withStorm)
         return;
     }
     program.storeRules(20, QFileInfo(target).fileName());
-    if (!program.start() ||
-        !BenchProgram::waitUntil(
-            [&] {
-                return BenchProgram::countContaining(program.logLines(), "main window shown") > 0;
-            },
-            120000)) {
+    if (!program.start() || !BenchProgram::waitUntil(
+                                [&] {
+                                    return BenchProgram::countContaining(program.logLines(),
+                                                                         "main window shown") > 0;
+                                },
+                                120000)) {
         std::printf("%-18s the program did not start\n", qPrintable(label));
         return;
     }

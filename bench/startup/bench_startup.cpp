@@ -61,9 +61,9 @@ public:
         pollfd item{xcb_get_file_descriptor(connection), POLLIN, 0};
         while (clock.elapsed() < deadlineMs) {
             while (xcb_generic_event_t *event = xcb_poll_for_event(connection)) {
-                const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
-                                    ownerOf(reinterpret_cast<xcb_map_notify_event_t *>(event)
-                                                ->window) == pid;
+                const bool mapped =
+                    (event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                    ownerOf(reinterpret_cast<xcb_map_notify_event_t *>(event)->window) == pid;
                 std::free(event);
                 if (mapped)
                     return true;
@@ -79,8 +79,8 @@ private:
     qint64 ownerOf(xcb_window_t window)
     {
         xcb_get_property_reply_t *reply = xcb_get_property_reply(
-            connection,
-            xcb_get_property(connection, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+            connection, xcb_get_property(connection, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1),
+            nullptr);
         qint64 pid = -1;
         if (reply && xcb_get_property_value_length(reply) == 4)
             pid = *static_cast<uint32_t *>(xcb_get_property_value(reply));
@@ -147,8 +147,8 @@ int main(int argc, char **argv)
 
     std::printf("start-up of the whole program, median of %d runs (ms; '-': not within %d s)\n",
                 repetitions, timeoutMs / 1000);
-    std::printf("%-10s %6s %6s %12s %10s %10s %10s\n", "display", "rules", "extra",
-                "rules loaded", "shown", "CPU", "RSS [MiB]");
+    std::printf("%-10s %6s %6s %12s %10s %10s %10s\n", "display", "rules", "extra", "rules loaded",
+                "shown", "CPU", "RSS [MiB]");
     for (const QString &display : qAsConst(displays)) {
         for (int rules : {0, 100, 1000}) {
             program.storeRules(rules);

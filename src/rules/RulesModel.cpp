@@ -15,10 +15,9 @@ namespace {
 enum Column { EnabledColumn = 0, StatusColumn = 1, NameColumn = 2, ColumnCount = 3 };
 
 // The image of each status; see statusIcon().
-const char *const statusImages[] = {":/resources/images/status/inactive.png",
-                                    ":/resources/images/status/activenotrestricting.png",
-                                    ":/resources/images/status/activerestricting.png",
-                                    ":/resources/images/status/delayed.png"};
+const char *const statusImages[] = {
+    ":/resources/images/status/inactive.png", ":/resources/images/status/activenotrestricting.png",
+    ":/resources/images/status/activerestricting.png", ":/resources/images/status/delayed.png"};
 
 int statusImageOf(const Rule &rule)
 {

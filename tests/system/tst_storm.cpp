@@ -40,8 +40,9 @@ private slots:
     void everyTargetIsStoppedAndNothingEndedStays()
     {
         KV_REQUIRE_CAPABILITY(::geteuid() == 0, "the process connector needs root");
-        KV_REQUIRE_CAPABILITY(KvLinuxProcessEvents().subscribe()->description().contains("connector"),
-                              "the process connector cannot be opened here");
+        KV_REQUIRE_CAPABILITY(
+            KvLinuxProcessEvents().subscribe()->description().contains("connector"),
+            "the process connector cannot be opened here");
         const QString target = store.path(QStringLiteral("corvane-storm-target"));
         QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), target));
         RuleOptions rule(0x5707);
