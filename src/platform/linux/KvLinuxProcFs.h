@@ -28,7 +28,7 @@ public:
     };
 
     // Reads a small kernel file (/proc, cgroups) in one go: such files
-    // report size 0, so it reads until the end.
+    // report size 0, so it reads until a read comes back short.
     static bool readFile(const QString &path, QByteArray &content);
     // The same for a path already in the file system's encoding.
     static bool readFile(const char *path, QByteArray &content);
