@@ -5,6 +5,7 @@
 #include "support/KvLog.h"
 
 #include <QDir>
+#include <QTimer>
 #include <QTimerEvent>
 
 namespace {
@@ -55,12 +56,14 @@ KvProcessNotifier::KvProcessNotifier()
             &KvProcessNotifier::on_instanceDeletionObject_indicate);
     connect(m_eventSource.get(), &KvProcessEventSource::eventsLost, this,
             &KvProcessNotifier::on_eventSource_eventsLost);
+    // After subscribing: whatever starts from now on is reported.
+    m_preexistingProcessIds = snapshotProcessIds();
     startTimer(reconciliationIntervalMs, Qt::VeryCoarseTimer);
 }
 
 KvProcessNotifier::~KvProcessNotifier() = default;
 
-void KvProcessNotifier::on_instanceCreationObject_indicate(KvPropertyList properties)
+void KvProcessNotifier::on_instanceCreationObject_indicate(const KvPropertyList &properties)
 {
     QString commandLine;
     QString executablePath;
@@ -68,7 +71,7 @@ void KvProcessNotifier::on_instanceCreationObject_indicate(KvPropertyList proper
     KvProcessInfo record;
     bool haveProcessId = false;
 
-    for (const QPair<QString, QVariant> &property : qAsConst(properties)) {
+    for (const QPair<QString, QVariant> &property : properties) {
         const QVariant &value = property.second;
         if (!value.isValid())
             continue;
@@ -112,15 +115,28 @@ void KvProcessNotifier::on_instanceCreationObject_indicate(KvPropertyList proper
         record.resolveFilePath();
     }
 
+    report(record);
+}
+
+void KvProcessNotifier::report(const KvProcessInfo &record)
+{
     kvInfo(lcNotifier) << "process #" << record.processId << " started ("
                        << QDir::toNativeSeparators(record.fileInfo.filePath()) << ")";
     emit started(record);
     m_knownProcessIds.insert(record.processId);
+    m_preexistingProcessIds.remove(record.processId);
 }
 
-void KvProcessNotifier::on_instanceDeletionObject_indicate(KvPropertyList properties)
+void KvProcessNotifier::reportEnd(DWORD id)
 {
-    for (const QPair<QString, QVariant> &property : qAsConst(properties)) {
+    emit ended(id);
+    m_knownProcessIds.remove(id);
+    m_preexistingProcessIds.remove(id);
+}
+
+void KvProcessNotifier::on_instanceDeletionObject_indicate(const KvPropertyList &properties)
+{
+    for (const QPair<QString, QVariant> &property : properties) {
         if (property.first != QLatin1String("Handle") || !property.second.isValid())
             continue;
         DWORD id = 0;
@@ -129,8 +145,7 @@ void KvProcessNotifier::on_instanceDeletionObject_indicate(KvPropertyList proper
             return;
         }
         kvInfo(lcNotifier) << "process #" << id << " ended";
-        emit ended(id);
-        m_knownProcessIds.remove(id);
+        reportEnd(id);
         return;
     }
 }
@@ -139,11 +154,21 @@ void KvProcessNotifier::on_eventSource_eventsLost()
 {
     kvCritical(lcNotifier) << "process events were lost; ends are still caught by the "
                               "once-a-second check";
+    if (m_eventsLost)
+        return;
+    m_eventsLost = true;
+    // A process that started unseen may be one to restrain: look at once.
+    QTimer::singleShot(0, this, &KvProcessNotifier::reconcile);
 }
 
 void KvProcessNotifier::timerEvent(QTimerEvent *event)
 {
     Q_UNUSED(event)
+    reconcile();
+}
+
+void KvProcessNotifier::reconcile()
+{
     const QSet<DWORD> running = snapshotProcessIds();
     // A snapshot that cannot be taken comes back empty; taking that for
     // "nothing runs" would report every known process as ended.
@@ -156,9 +181,22 @@ void KvProcessNotifier::timerEvent(QTimerEvent *event)
     m_snapshotFailing = false;
 
     QSet<DWORD> gone = m_knownProcessIds;
+    gone.unite(m_preexistingProcessIds);
     gone.subtract(running);
-    for (DWORD id : qAsConst(gone)) {
-        emit ended(id);
-        m_knownProcessIds.remove(id);
+    for (DWORD id : qAsConst(gone))
+        reportEnd(id);
+
+    if (!m_eventsLost)
+        return;
+    m_eventsLost = false;
+    for (DWORD id : running) {
+        if (m_knownProcessIds.contains(id) || m_preexistingProcessIds.contains(id))
+            continue;
+        KvProcessInfo record;
+        record.processId = id;
+        record.resolveFilePath();
+        // Kernel threads and what has ended meanwhile have no image to report.
+        if (record.hasResolvedPath())
+            report(record);
     }
 }

@@ -177,6 +177,7 @@ void KvProcessGovernor::fillProcessTable()
     const QList<KvProcessInfo> records = snapshotProcesses(0);
     for (const KvProcessInfo &record : records)
         processTable.insert(record.processId, QSharedPointer<KvProcessInfo>::create(record));
+    ++tableVersion;
 }
 
 // ---- actions
@@ -450,11 +451,13 @@ void KvProcessGovernor::on_processNotifier_ended(DWORD id)
     jobs.remove(id);
     lastCaps.remove(id);
     lastSuspensions.remove(id);
-    if (!processTable.remove(id))
+    if (processTable.remove(id))
+        ++tableVersion;
+    else
         kvDebug(lcGovernor) << "process #" << id << " to remove not found";
 }
 
-void KvProcessGovernor::on_processNotifier_started(KvProcessInfo processInfo)
+void KvProcessGovernor::on_processNotifier_started(const KvProcessInfo &processInfo)
 {
     // A start reported for a process already known: it executed another
     // program, and stays restrained as it was.
@@ -464,4 +467,5 @@ void KvProcessGovernor::on_processNotifier_started(KvProcessInfo processInfo)
                            << " and stays restrained";
     }
     processTable.insert(processInfo.processId, QSharedPointer<KvProcessInfo>::create(processInfo));
+    ++tableVersion;
 }

@@ -85,13 +85,16 @@ public:
     void removeRestrictionGroup(int groupId);
 
     const ProcessTable &processes() const { return processTable; }
+    // Goes up by one at every change of the table, so that whoever keeps
+    // what it found in the table can tell whether it missed a change.
+    quint64 processTableVersion() const { return tableVersion; }
 
     // The groups as they stand; for tests and diagnostics.
     const QHash<int, QList<Restriction>> &restrictionGroups() const { return groups; }
 
 public slots:
     void on_processNotifier_ended(DWORD id);
-    void on_processNotifier_started(KvProcessInfo processInfo);
+    void on_processNotifier_started(const KvProcessInfo &processInfo);
 
 private:
     struct Applied
@@ -131,6 +134,7 @@ private:
     quint64 lastSequence = 0;
     QHash<DWORD, KvHandle> jobs;
     ProcessTable processTable;
+    quint64 tableVersion = 0;
     // The latest action per process, until the rule stores its restriction.
     QHash<DWORD, Applied> lastCaps;
     QHash<DWORD, Applied> lastSuspensions;

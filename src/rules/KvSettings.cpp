@@ -2,6 +2,8 @@
 
 #include "support/KvLog.h"
 
+#include <atomic>
+
 namespace {
 
 // A stored count above this is checked against the elements that really
@@ -9,11 +11,30 @@ namespace {
 // missing entries.
 constexpr int plausibleArraySize = 256;
 
+std::atomic<quint64> writes{0};
+
 } // namespace
 
 KvSettings::KvSettings() = default;
 
 KvSettings::~KvSettings() = default;
+
+quint64 KvSettings::writeCount()
+{
+    return writes;
+}
+
+void KvSettings::setValue(const QString &key, const QVariant &value)
+{
+    ++writes;
+    QSettings::setValue(key, value);
+}
+
+void KvSettings::remove(const QString &key)
+{
+    ++writes;
+    QSettings::remove(key);
+}
 
 QVariant KvSettings::value(const QString &key) const
 {
@@ -57,6 +78,7 @@ QStringList KvSettings::readStringArray(const QString &key)
 
 void KvSettings::writeStringArray(const QString &key, const QStringList &values)
 {
+    ++writes;
     beginWriteArray(key, values.size());
     for (int index = 0; index < values.size(); ++index) {
         setArrayIndex(index);

@@ -10,11 +10,23 @@
 // Nothing is cached here: every read asks the store. Handles on the same
 // store in one process share the store's in-memory state, so a value written
 // through one handle is seen at once by every other handle.
+//
+// While the program runs its own handles are the only writers of the rules,
+// so whoever keeps what it read (a live rule, the rules list) compares
+// writeCount() with the count at its read instead of reading again at every
+// event. The program writes through these handles, never through a
+// QSettings of its own, so that every write is counted.
 class KvSettings : public QSettings
 {
 public:
     KvSettings();
     ~KvSettings() override;
+
+    // How many writes all handles have made in this process so far.
+    static quint64 writeCount();
+
+    void setValue(const QString &key, const QVariant &value);
+    void remove(const QString &key);
 
     // The stored value of key, or an invalid QVariant when the key is
     // missing. No defaults are registered anywhere, so a missing key

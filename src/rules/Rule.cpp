@@ -1,8 +1,5 @@
 #include "rules/Rule.h"
 
-#include "notifiers/KvNetworkNotifier.h"
-#include "platform/KvPlatformKernel.h"
-#include "platform/KvPlatformWinEvents.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/RulePattern.h"
 #include "support/KvLog.h"
@@ -12,15 +9,6 @@
 #include <climits>
 
 namespace {
-
-QList<RulePattern> compile(const QStringList &texts)
-{
-    QList<RulePattern> patterns;
-    patterns.reserve(texts.size());
-    for (const QString &text : texts)
-        patterns.append(RulePattern::compiled(text));
-    return patterns;
-}
 
 bool matchesAny(const QList<RulePattern> &patterns, const QString &path)
 {
@@ -47,14 +35,12 @@ bool isOnline(NLM_CONNECTIVITY connectivity)
 
 } // namespace
 
-Rule::Rule(unsigned id, KvProcessGovernor *governor)
+Rule::Rule(unsigned id, KvProcessGovernor *governor, RuleContext *sharedContext)
     : governor(governor)
+    , ownContext(sharedContext ? nullptr : std::make_unique<RuleContext>(governor))
+    , context(sharedContext ? sharedContext : ownContext.get())
     , m_options(id)
-{
-    resolveForeground(KvPlatformWinEvents::current().getForegroundWindow());
-
-    connectivity = KvNetworkNotifier::currentConnectivity();
-}
+{}
 
 Rule::~Rule()
 {
@@ -62,41 +48,92 @@ Rule::~Rule()
         deactivate();
 }
 
-void Rule::resolveForeground(HWND window)
+const RuleSettings &Rule::settings()
 {
-    KvProcessInfo owner;
-    DWORD processId = KvProcessInfo::noProcessId;
-    KvPlatformWinEvents::current().getWindowThreadProcessId(window, &processId);
-    owner.processId = processId;
-    owner.parentProcessId = KvProcessInfo::noProcessId;
-    // Every rule follows every change of the foreground window. The owner is
-    // nearly always in the governor's table with its path already found:
-    // taking the file from there spares each rule opening the process, and
-    // the file's canonical path, once worked out for the background test,
-    // stays with the record for the next comparisons.
-    const QSharedPointer<KvProcessInfo> known = governor->processes().value(processId);
-    if (known && known->hasResolvedPath())
-        owner.fileInfo = known->fileInfo;
-    else
-        owner.resolveFilePath();
-    foreground = owner;
+    const quint64 writes = KvSettings::writeCount();
+    if (!settingsRead || writes != settingsWriteCount) {
+        m_settings.read(m_options);
+        settingsRead = true;
+        settingsWriteCount = writes;
+        conditionMatchesCurrent = false;
+    }
+    return m_settings;
 }
 
-bool Rule::matchesCondition(const RulePattern &pattern, unsigned conditionState,
-                            const KvProcessInfo &process) const
+const QVector<QSet<DWORD>> &Rule::conditionMatches()
 {
-    if (!pattern.matches(process.fileInfo.filePath()))
+    const QList<RulePattern> &conditions = settings().conditions;
+    const quint64 version = governor->processTableVersion();
+    if (conditionMatchesCurrent && conditionMatchesVersion == version)
+        return m_conditionMatches;
+    m_conditionMatches = QVector<QSet<DWORD>>(conditions.size());
+    const auto &processes = governor->processes();
+    for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
+        const QString path = it.value()->fileInfo.filePath();
+        for (int i = 0; i < conditions.size(); ++i) {
+            if (conditions.at(i).matches(path))
+                m_conditionMatches[i].insert(it.key());
+        }
+    }
+    conditionMatchesCurrent = true;
+    conditionMatchesVersion = version;
+    return m_conditionMatches;
+}
+
+bool Rule::takeTableChange()
+{
+    const quint64 version = governor->processTableVersion();
+    // Nothing changed: an end of a process the table did not hold.
+    if (!conditionMatchesCurrent || version == conditionMatchesVersion)
         return false;
+    if (version != conditionMatchesVersion + 1) {
+        conditionMatchesCurrent = false;
+        return false;
+    }
+    conditionMatchesVersion = version;
+    return true;
+}
+
+void Rule::followStart(const KvProcessInfo &process)
+{
+    const QList<RulePattern> &conditions = settings().conditions;
+    if (!takeTableChange())
+        return;
+    const QString path = process.fileInfo.filePath();
+    for (int i = 0; i < conditions.size(); ++i) {
+        if (conditions.at(i).matches(path))
+            m_conditionMatches[i].insert(process.processId);
+        else
+            m_conditionMatches[i].remove(process.processId);
+    }
+}
+
+void Rule::followEnd(DWORD id)
+{
+    if (!takeTableChange())
+        return;
+    for (QSet<DWORD> &matches : m_conditionMatches)
+        matches.remove(id);
+}
+
+bool Rule::satisfiesCondition(const QSet<DWORD> &matches, unsigned conditionState) const
+{
+    const KvProcessInfo &foreground = context->foreground();
     switch (conditionState) {
     case RuleOptions::Anyhow:
-        return true;
+        return !matches.isEmpty();
     case RuleOptions::Foreground:
-        return process.processId == foreground.processId;
+        return matches.contains(foreground.processId);
     case RuleOptions::Background:
         // No instance of a program counts as background while any instance
         // of it owns the foreground window.
-        return process.processId != foreground.processId &&
-               !sameFile(process.fileInfo, foreground.fileInfo);
+        for (DWORD id : matches) {
+            const QSharedPointer<KvProcessInfo> process = governor->processes().value(id);
+            if (id != foreground.processId && process &&
+                !sameFile(process->fileInfo, foreground.fileInfo))
+                return true;
+        }
+        return false;
     default:
         return false;
     }
@@ -104,9 +141,10 @@ bool Rule::matchesCondition(const RulePattern &pattern, unsigned conditionState,
 
 bool Rule::conditionsMet()
 {
-    if (m_options.internetConnection()) {
-        const bool online = isOnline(connectivity);
-        switch (m_options.internetConnectionStatus()) {
+    const RuleSettings &settings = this->settings();
+    if (settings.internetConnection) {
+        const bool online = isOnline(context->connectivity());
+        switch (settings.internetConnectionStatus) {
         case RuleOptions::Connected:
             if (!online)
                 return false;
@@ -120,25 +158,17 @@ bool Rule::conditionsMet()
         }
     }
 
-    const QStringList conditions = m_options.selectedProcesses(RuleOptions::Condition);
-    if (conditions.isEmpty())
+    if (settings.conditions.isEmpty())
         return true;
 
-    const unsigned status = m_options.conditionStatus();
+    const unsigned status = settings.conditionStatus;
     if (status != RuleOptions::Running && status != RuleOptions::NotRunning)
         return false;
-    const unsigned conditionState = m_options.conditionState();
-    const auto &processes = governor->processes();
-
-    for (const QString &text : conditions) {
-        const RulePattern pattern = RulePattern::compiled(text);
-        bool matched = false;
-        for (auto it = processes.cbegin(); it != processes.cend() && !matched; ++it) {
-            const KvProcessInfo &process = **it;
-            matched = status == RuleOptions::NotRunning
-                          ? pattern.matches(process.fileInfo.filePath())
-                          : matchesCondition(pattern, conditionState, process);
-        }
+    const QVector<QSet<DWORD>> &matches = conditionMatches();
+    for (const QSet<DWORD> &matching : matches) {
+        const bool matched = status == RuleOptions::NotRunning
+                                 ? !matching.isEmpty()
+                                 : satisfiesCondition(matching, settings.conditionState);
         // Running wants a satisfying process; NotRunning wants no match at all.
         if (matched != (status == RuleOptions::Running))
             return false;
@@ -148,15 +178,10 @@ bool Rule::conditionsMet()
 
 bool Rule::isTarget(const KvProcessInfo &process)
 {
-    return isTarget(process, compile(m_options.selectedProcesses(RuleOptions::Target)));
-}
-
-bool Rule::isTarget(const KvProcessInfo &process, const QList<RulePattern> &targets) const
-{
     // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == KvPlatformKernel::current().currentProcessId())
+    if (process.processId == context->ownProcessId())
         return false;
-    return matchesAny(targets, process.fileInfo.filePath());
+    return matchesAny(settings().targets, process.fileInfo.filePath());
 }
 
 void Rule::restrict(const KvProcessInfo &process)
@@ -166,10 +191,10 @@ void Rule::restrict(const KvProcessInfo &process)
     Restriction restriction;
     bool effective = false;
 
-    switch (m_options.targetAction()) {
+    switch (settings().targetAction) {
     case RuleOptions::LimitCpu:
         restriction = Restriction(KvProcessGovernor::LimitCpu, processId,
-                                  governor->limitCpu(processId, m_options.cpuLimit(), &effective));
+                                  governor->limitCpu(processId, settings().cpuLimit, &effective));
         break;
     case RuleOptions::Suspend:
         effective = governor->suspend(processId);
@@ -191,34 +216,33 @@ void Rule::restrict(const KvProcessInfo &process)
 
 void Rule::restrictAllTargets()
 {
-    const QList<RulePattern> targets = compile(m_options.selectedProcesses(RuleOptions::Target));
-    if (targets.isEmpty())
+    if (settings().targets.isEmpty())
         return;
     // A copy of the table: restricting must not depend on the table staying
     // put while the governor works.
     const auto processes = governor->processes().values();
     for (const auto &entry : processes) {
-        if (isTarget(*entry, targets))
+        if (isTarget(*entry))
             restrict(*entry);
     }
 }
 
 void Rule::activate(bool useDelay)
 {
-    if (useDelay && m_options.applyDelay()) {
-        const unsigned seconds = m_options.applyDelayValue();
+    if (useDelay && settings().applyDelay) {
+        const unsigned seconds = settings().applyDelayValue;
         // A hand-edited delay beyond what a timer can hold waits as long as
         // a timer can, instead of overflowing into an invalid interval.
         const qint64 milliseconds = qMin<qint64>(qint64(seconds) * 1000, INT_MAX);
         timerId = startTimer(int(milliseconds), Qt::VeryCoarseTimer);
         m_state = RuleState::Delayed;
-        kvInfo(lcCorvane) << "rule \"" << m_options.name() << "\" delayed for " << seconds << "s";
+        kvInfo(lcCorvane) << "rule \"" << settings().name << "\" delayed for " << seconds << "s";
         return;
     }
 
     restrictAllTargets();
     m_state = RuleState::Active;
-    kvInfo(lcCorvane) << "rule \"" << m_options.name() << "\" activated";
+    kvInfo(lcCorvane) << "rule \"" << settings().name << "\" activated";
 }
 
 void Rule::deactivate()
@@ -232,7 +256,7 @@ void Rule::deactivate()
         m_restrictedProcessIds.clear();
     }
     m_state = RuleState::Inactive;
-    kvInfo(lcCorvane) << "rule \"" << m_options.name() << "\" deactivated";
+    kvInfo(lcCorvane) << "rule \"" << settings().name << "\" deactivated";
 }
 
 void Rule::timerEvent(QTimerEvent *event)
@@ -249,7 +273,7 @@ void Rule::timerEvent(QTimerEvent *event)
 
 void Rule::activateIfApplicable()
 {
-    if (m_options.enabled() && conditionsMet())
+    if (settings().enabled && conditionsMet())
         activate(true);
 }
 
@@ -273,8 +297,9 @@ void Rule::reevaluate()
 
 void Rule::on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity)
 {
-    connectivity = newConnectivity;
-    if (!m_options.enabled())
+    if (ownContext)
+        ownContext->setConnectivity(newConnectivity);
+    if (!settings().enabled)
         return;
 
     reevaluate();
@@ -282,10 +307,11 @@ void Rule::on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivi
 
 void Rule::on_processNotifier_ended(DWORD id)
 {
-    if (!m_options.enabled())
+    followEnd(id);
+    if (!settings().enabled)
         return;
 
-    switch (m_options.conditionStatus()) {
+    switch (settings().conditionStatus) {
     case RuleOptions::Running:
         if (m_state == RuleState::Inactive)
             return;
@@ -309,12 +335,13 @@ void Rule::on_processNotifier_ended(DWORD id)
     }
 }
 
-void Rule::on_processNotifier_started(KvProcessInfo processInfo)
+void Rule::on_processNotifier_started(const KvProcessInfo &processInfo)
 {
-    if (!m_options.enabled())
+    followStart(processInfo);
+    if (!settings().enabled)
         return;
 
-    switch (m_options.conditionStatus()) {
+    switch (settings().conditionStatus) {
     case RuleOptions::Running:
         if (m_state == RuleState::Inactive)
             activateIfConditionsMet();
@@ -338,13 +365,15 @@ void Rule::on_processNotifier_started(KvProcessInfo processInfo)
 
 void Rule::on_winEventNotifier_notify(KvWinEventInfo winEventInfo)
 {
-    resolveForeground(winEventInfo.hwnd);
+    if (ownContext)
+        ownContext->followForegroundWindow(winEventInfo.hwnd);
 
-    if (!m_options.enabled())
+    const RuleSettings &settings = this->settings();
+    if (!settings.enabled)
         return;
-    if (m_options.conditionStatus() == RuleOptions::NotRunning)
+    if (settings.conditionStatus == RuleOptions::NotRunning)
         return;
-    if (m_options.conditionState() == RuleOptions::Anyhow)
+    if (settings.conditionState == RuleOptions::Anyhow)
         return;
 
     reevaluate();

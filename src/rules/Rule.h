@@ -4,12 +4,17 @@
 #include "platform/KvPlatformConnectivity.h"
 #include "platform/KvPlatformTypes.h"
 #include "process/KvProcessInfo.h"
+#include "rules/RuleContext.h"
 #include "rules/RuleOptions.h"
+#include "rules/RuleSettings.h"
 #include "rules/RuleState.h"
 
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QVector>
+
+#include <memory>
 
 class KvProcessGovernor;
 class RulePattern;
@@ -20,16 +25,24 @@ class RulePattern;
 // rule's action to every running target through the governor; leaving it
 // lifts everything the rule did in one call.
 //
-// A rule keeps no copy of its settings: every decision reads the store again
-// through its options, so an edit applies from the next event on.
+// A rule keeps what it read of its settings only until the store is written
+// again (by the rule dialog, the check box, anyone through KvSettings), so an
+// edit applies from the next event on.
+//
+// Its conditions are not checked against the whole process table at every
+// event: for each condition pattern the rule keeps the processes of the
+// table that match it, brings that up to date at every start and end, and
+// builds it anew from the table whenever it may have missed a change.
 class Rule : public QObject
 {
     Q_OBJECT
 
 public:
-    // Reads the current foreground process and connectivity; the rule starts
-    // Inactive and is not evaluated here.
-    Rule(unsigned id, KvProcessGovernor *governor);
+    // The rule starts Inactive and is not evaluated here. Without a shared
+    // context it reads the current foreground process and connectivity
+    // itself and follows them in its slots; with one, whoever shares it keeps
+    // it up to date before the rule hears of a change.
+    Rule(unsigned id, KvProcessGovernor *governor, RuleContext *sharedContext = nullptr);
     // An Active rule lifts its restrictions; a Delayed one only drops its
     // timer.
     ~Rule() override;
@@ -52,6 +65,9 @@ public:
     const QSet<DWORD> &restrictedProcessIds() const { return m_restrictedProcessIds; }
     RuleOptions &options() { return m_options; }
     const RuleOptions &options() const { return m_options; }
+    // What the options held when last read, read again if the store has been
+    // written since.
+    const RuleSettings &settings();
 
 signals:
     // The rule changed its status by itself, on an event or at the end of
@@ -61,18 +77,26 @@ signals:
 public slots:
     void on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity);
     void on_processNotifier_ended(DWORD id);
-    void on_processNotifier_started(KvProcessInfo processInfo);
+    void on_processNotifier_started(const KvProcessInfo &processInfo);
     void on_winEventNotifier_notify(KvWinEventInfo winEventInfo);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // Whether the process satisfies one pattern of a Running condition,
-    // foreground state included.
-    bool matchesCondition(const RulePattern &pattern, unsigned conditionState,
-                          const KvProcessInfo &process) const;
-    bool isTarget(const KvProcessInfo &process, const QList<RulePattern> &targets) const;
+    // Whether one of the processes that match a condition pattern satisfies
+    // a Running condition, foreground state included.
+    bool satisfiesCondition(const QSet<DWORD> &matches, unsigned conditionState) const;
+    // The processes of the table that match each condition pattern, built
+    // anew when the table changed unseen or the settings were read again.
+    const QVector<QSet<DWORD>> &conditionMatches();
+    // Whether the matches are current but for the one change of the table
+    // that the event at hand made (the governor hears of it first), which
+    // the caller then follows; any other change has them built anew.
+    bool takeTableChange();
+    // Follow one start or end into the matches.
+    void followStart(const KvProcessInfo &process);
+    void followEnd(DWORD id);
     void restrict(const KvProcessInfo &process);
     void restrictAllTargets();
     // An inactive rule whose conditions now hold is activated (or delayed).
@@ -80,14 +104,20 @@ private:
     // After a change that can make the conditions hold or fail: activates an
     // inactive rule, or lifts an active or delayed one whose conditions failed.
     void reevaluate();
-    void resolveForeground(HWND window);
 
     int timerId = 0;
     KvProcessGovernor *governor;
-    KvProcessInfo foreground;
-    NLM_CONNECTIVITY connectivity = 0;
+    std::unique_ptr<RuleContext> ownContext;
+    RuleContext *context;
     QSet<DWORD> m_restrictedProcessIds;
     int restrictionGroupId = -1;
     RuleOptions m_options;
+    RuleSettings m_settings;
+    bool settingsRead = false;
+    quint64 settingsWriteCount = 0;
+    QVector<QSet<DWORD>> m_conditionMatches;
+    bool conditionMatchesCurrent = false;
+    // The governor's table version that the matches reflect.
+    quint64 conditionMatchesVersion = 0;
     RuleState m_state = RuleState::Inactive;
 };

@@ -5,6 +5,7 @@
 #include "rules/Rule.h"
 #include "rules/RuleOptions.h"
 #include "support/KvLazySingleton.h"
+#include "support/KvLog.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -13,52 +14,54 @@ namespace {
 
 enum Column { EnabledColumn = 0, StatusColumn = 1, NameColumn = 2, ColumnCount = 3 };
 
-KvProcessNotifier *processNotifier()
-{
-    return KvLazySingleton<KvProcessNotifier>::instance();
-}
+// The image of each status; see statusIcon().
+const char *const statusImages[] = {
+    ":/resources/images/status/inactive.png", ":/resources/images/status/activenotrestricting.png",
+    ":/resources/images/status/activerestricting.png", ":/resources/images/status/delayed.png"};
 
-QVariant statusIcon(const Rule &rule)
+int statusImageOf(const Rule &rule)
 {
     switch (rule.state()) {
     case RuleState::Inactive:
-        return QIcon(QStringLiteral(":/resources/images/status/inactive.png"));
+        return 0;
     case RuleState::Active:
-        return rule.restrictedProcessIds().isEmpty()
-                   ? QIcon(QStringLiteral(":/resources/images/status/activenotrestricting.png"))
-                   : QIcon(QStringLiteral(":/resources/images/status/activerestricting.png"));
+        return rule.restrictedProcessIds().isEmpty() ? 1 : 2;
     case RuleState::Delayed:
-        return QIcon(QStringLiteral(":/resources/images/status/delayed.png"));
+        return 3;
     }
-    return QVariant();
+    return -1;
 }
 
 } // namespace
 
 RulesModel::RulesModel()
+    : processNotifier(KvLazySingleton<KvProcessNotifier>::instance())
+    , context(&governor)
 {
     // The images live in a static library; make sure the linker keeps them.
     Q_INIT_RESOURCE(RulesModel);
 
     // The governor hears of every process start and end before any rule does,
-    // so a rule evaluating an event already finds the table up to date.
-    KvProcessNotifier *notifier = processNotifier();
-    connect(notifier, &KvProcessNotifier::started, &governor,
+    // so a rule evaluating an event already finds the table up to date; so
+    // does the rules' shared context of every change it follows.
+    connect(processNotifier, &KvProcessNotifier::started, &governor,
             &KvProcessGovernor::on_processNotifier_started);
-    connect(notifier, &KvProcessNotifier::ended, &governor,
+    connect(processNotifier, &KvProcessNotifier::ended, &governor,
             &KvProcessGovernor::on_processNotifier_ended);
+    connect(&networkNotifier, &KvNetworkNotifier::connectivityChanged, this,
+            [this](NLM_CONNECTIVITY connectivity) { context.setConnectivity(connectivity); });
+    connect(&winEventNotifier, &KvWinEventNotifier::notify, this,
+            [this](KvWinEventInfo info) { context.followForegroundWindow(info.hwnd); });
 
     settings.beginGroup(QLatin1String(RuleOptions::rulesGroup));
 
-    const QStringList groups = ruleGroups();
-    for (const QString &group : groups)
-        ruleFor(RuleOptions::idFromGroupName(group));
-
-    const QList<QSharedPointer<Rule>> loaded = rules.values();
-    for (const QSharedPointer<Rule> &rule : loaded)
-        rule->activateIfApplicable();
+    // In the store's order, each rule once.
+    const QList<unsigned> stored = ruleIds();
+    for (unsigned id : stored)
+        ruleFor(id)->activateIfApplicable();
 
     winEventNotifier.addHook(KvPlatformWinEvents::EventSystemForeground);
+    kvInfo(lcCorvane) << rules.size() << " rules loaded";
 }
 
 RulesModel::~RulesModel() = default;
@@ -67,10 +70,10 @@ QModelIndex RulesModel::index(int row, int column, const QModelIndex &parent) co
 {
     if (parent.isValid() || row < 0 || column < 0 || column >= ColumnCount)
         return QModelIndex();
-    const QStringList groups = ruleGroups();
-    if (row >= groups.size())
+    const QList<unsigned> &rows = ruleIds();
+    if (row >= rows.size())
         return QModelIndex();
-    return createIndex(row, column, RuleOptions::idFromGroupName(groups.at(row)));
+    return createIndex(row, column, rows.at(row));
 }
 
 QModelIndex RulesModel::parent(const QModelIndex &index) const
@@ -83,7 +86,7 @@ int RulesModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    return ruleGroups().size();
+    return ruleIds().size();
 }
 
 int RulesModel::columnCount(const QModelIndex &parent) const
@@ -104,11 +107,11 @@ QVariant RulesModel::data(const QModelIndex &index, int role) const
         const_cast<RulesModel *>(this)->ruleFor(static_cast<unsigned>(index.internalId()));
 
     if (index.column() == EnabledColumn && role == Qt::CheckStateRole)
-        return rule->options().enabled() ? int(Qt::Checked) : int(Qt::Unchecked);
+        return rule->settings().enabled ? int(Qt::Checked) : int(Qt::Unchecked);
     if (index.column() == StatusColumn && role == Qt::DecorationRole)
         return statusIcon(*rule);
     if (index.column() == NameColumn && role == Qt::DisplayRole)
-        return rule->options().name();
+        return rule->settings().name;
     return QVariant();
 }
 
@@ -155,17 +158,19 @@ bool RulesModel::removeRows(int row, int count, const QModelIndex &parent)
 {
     if (parent.isValid() || row < 0 || count < 1)
         return false;
-    const QStringList groups = ruleGroups();
-    if (row + count > groups.size())
+    const QList<unsigned> removed = ruleIds().mid(row, count);
+    if (removed.size() < count)
         return false;
 
     beginRemoveRows(parent, row, row + count - 1);
     // Every announced row goes, not just the first one.
-    for (int i = row; i < row + count; ++i) {
-        const QString group = groups.at(i);
-        rules.remove(RuleOptions::idFromGroupName(group));
-        settings.remove(group);
+    for (unsigned id : removed) {
+        rules.remove(id);
+        settings.remove(RuleOptions::groupName(id));
     }
+    // The rows as the store now has them, without reading it again.
+    ids.erase(ids.begin() + row, ids.begin() + row + count);
+    idsWriteCount = KvSettings::writeCount();
     endRemoveRows();
     return true;
 }
@@ -184,14 +189,14 @@ QSharedPointer<Rule> RulesModel::ruleFor(unsigned id)
     if (found != rules.constEnd())
         return found.value();
 
-    const QSharedPointer<Rule> rule(new Rule(id, &governor));
+    const QSharedPointer<Rule> rule(new Rule(id, &governor, &context));
     rules.insert(id, rule);
     connect(rule.data(), &Rule::statusChanged, this, [this, id] { ruleStatusChanged(rowOf(id)); });
     connect(&networkNotifier, &KvNetworkNotifier::connectivityChanged, rule.data(),
             &Rule::on_networkNotifier_connectivityChanged);
-    connect(processNotifier(), &KvProcessNotifier::started, rule.data(),
+    connect(processNotifier, &KvProcessNotifier::started, rule.data(),
             &Rule::on_processNotifier_started);
-    connect(processNotifier(), &KvProcessNotifier::ended, rule.data(),
+    connect(processNotifier, &KvProcessNotifier::ended, rule.data(),
             &Rule::on_processNotifier_ended);
     connect(&winEventNotifier, &KvWinEventNotifier::notify, rule.data(),
             &Rule::on_winEventNotifier_notify);
@@ -200,12 +205,12 @@ QSharedPointer<Rule> RulesModel::ruleFor(unsigned id)
 
 unsigned RulesModel::idAt(int row) const
 {
-    return RuleOptions::idFromGroupName(ruleGroups().value(row));
+    return ruleIds().value(row);
 }
 
 int RulesModel::rowOf(unsigned id) const
 {
-    return ruleGroups().indexOf(RuleOptions::groupName(id));
+    return ruleIds().indexOf(id);
 }
 
 void RulesModel::ruleStatusChanged(int row)
@@ -217,7 +222,28 @@ void RulesModel::ruleStatusChanged(int row)
     emit dataChanged(cell, cell, {});
 }
 
-QStringList RulesModel::ruleGroups() const
+QVariant RulesModel::statusIcon(const Rule &rule) const
 {
-    return settings.childGroups();
+    // Decoding an image costs more than everything else a row shows, and
+    // the view asks for every row when it sizes its columns.
+    const int image = statusImageOf(rule);
+    if (image < 0)
+        return QVariant();
+    if (statusIcons[image].isNull())
+        statusIcons[image] = QIcon(QLatin1String(statusImages[image]));
+    return statusIcons[image];
+}
+
+const QList<unsigned> &RulesModel::ruleIds() const
+{
+    const quint64 writes = KvSettings::writeCount();
+    if (idsRead && writes == idsWriteCount)
+        return ids;
+    ids.clear();
+    const QStringList groups = settings.childGroups();
+    for (const QString &group : groups)
+        ids.append(RuleOptions::idFromGroupName(group));
+    idsRead = true;
+    idsWriteCount = writes;
+    return ids;
 }

@@ -3,22 +3,27 @@
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
+#include "rules/KvSettings.h"
+#include "rules/RuleContext.h"
 
 #include <QAbstractItemModel>
 #include <QHash>
-#include <QSettings>
+#include <QIcon>
+#include <QList>
 #include <QSharedPointer>
-#include <QStringList>
 
+class KvProcessNotifier;
 class Rule;
 
 // The rules list of the main window and, at the same time, the owner of the
 // rules engine: the notifiers, the governor and one live Rule per stored
 // rule, to which it fans out every system event.
 //
-// The rows are the rule groups of the settings store, read again at every
-// call, so whatever the rule dialog writes shows up without a refresh. A
-// live Rule is made the first time its id is needed.
+// The rows are the rule groups of the settings store, in the store's order.
+// The model keeps the list it read and reads it again only when the store
+// has been written since (KvSettings::writeCount()), so whatever the rule
+// dialog writes shows up without a refresh. A live Rule is made the first
+// time its id is needed.
 //
 // Columns: 0 the enabled check box, 1 the status icon, 2 the name. The
 // internal id of an index is the rule id of its row.
@@ -57,7 +62,7 @@ public:
 
     // The row of the rule with this id: the position of its group among the
     // child groups of "rules", in store order. -1 when the store no longer
-    // holds the group (for example after outside editing).
+    // holds the group (for example after it was removed elsewhere).
     int rowOf(unsigned id) const;
     // Announces the change of the status cell of a row that is still there.
     void ruleStatusChanged(int row);
@@ -66,12 +71,24 @@ public:
     const KvProcessGovernor &processGovernor() const { return governor; }
 
 private:
-    QStringList ruleGroups() const;
+    // The rule ids of the rows.
+    const QList<unsigned> &ruleIds() const;
+    QVariant statusIcon(const Rule &rule) const;
 
+    // Made first: the process events are subscribed to before the governor
+    // lists the running processes, so that no process ends unseen between.
+    KvProcessNotifier *const processNotifier;
     KvNetworkNotifier networkNotifier;
     KvProcessGovernor governor;
     KvWinEventNotifier winEventNotifier;
+    // Shared by every rule; follows the notifiers before any rule does.
+    RuleContext context;
     QHash<unsigned, QSharedPointer<Rule>> rules;
     // Stays in the group "rules" for its whole life.
-    QSettings settings;
+    KvSettings settings;
+    // The status images, loaded once each.
+    mutable QIcon statusIcons[4];
+    mutable QList<unsigned> ids;
+    mutable bool idsRead = false;
+    mutable quint64 idsWriteCount = 0;
 };

@@ -24,7 +24,33 @@ KvFileInfo::~KvFileInfo() = default;
 
 void KvFileInfo::readVersionInfo()
 {
-    KvString path(filePath());
+    pendingVersionPath = filePath();
+}
+
+QString KvFileInfo::companyName() const
+{
+    readPendingVersionInfo();
+    return m_companyName;
+}
+
+QString KvFileInfo::productName() const
+{
+    readPendingVersionInfo();
+    return m_productName;
+}
+
+QVersionNumber KvFileInfo::version() const
+{
+    readPendingVersionInfo();
+    return m_version;
+}
+
+void KvFileInfo::readPendingVersionInfo() const
+{
+    if (pendingVersionPath.isEmpty())
+        return;
+    KvString path(pendingVersionPath);
+    pendingVersionPath.clear();
     KvPlatformVersion &platform = KvPlatformVersion::current();
     const DWORD size = platform.getFileVersionInfoSize(path);
     if (size == 0)

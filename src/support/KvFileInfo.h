@@ -9,21 +9,27 @@ class QByteArray;
 
 // A QFileInfo that also carries the company name, product name and
 // three-part file version from the file's version resource.
+//
+// The resource is read when one of its values is first asked for, not
+// before: records of other processes are made by the thousand and almost
+// never asked.
 class KvFileInfo : public QFileInfo
 {
 public:
     KvFileInfo() = default;
-    // Sets the file and reads its version resource at once.
+    // Sets the file and has its version resource read.
     explicit KvFileInfo(const QString &path);
     virtual ~KvFileInfo();
 
-    // Reads the version resource of the current path. Whatever cannot be read
-    // keeps its earlier value; call it again after every change of the file.
+    // Has the version resource of the current path read, at the first
+    // question for one of its values; a later call before that replaces the
+    // path. Whatever cannot be read keeps the value of the last read; call
+    // it again after every change of the file.
     void readVersionInfo();
 
-    QString companyName() const { return m_companyName; }
-    QString productName() const { return m_productName; }
-    QVersionNumber version() const { return m_version; }
+    QString companyName() const;
+    QString productName() const;
+    QVersionNumber version() const;
 
     // The string name of one translation (language, code page) of a version
     // block, or an empty string. The sub-block path carries the language and
@@ -33,9 +39,14 @@ public:
     static QString versionStringPath(quint32 translation, const QString &name);
 
 private:
-    QString m_companyName;
-    QString m_productName;
-    QVersionNumber m_version;
+    // Does the read that readVersionInfo asked for, if it is still to do.
+    void readPendingVersionInfo() const;
+
+    // Where the resource is still to be read from; empty when nothing is.
+    mutable QString pendingVersionPath;
+    mutable QString m_companyName;
+    mutable QString m_productName;
+    mutable QVersionNumber m_version;
 };
 
 Q_DECLARE_METATYPE(KvFileInfo)

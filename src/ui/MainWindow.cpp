@@ -8,9 +8,12 @@
 #include "ui/RuleDialog.h"
 #include "ui/RuleIdGenerator.h"
 
+#include "support/KvLog.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -35,6 +38,9 @@ MainWindow::MainWindow()
     header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(2, QHeaderView::Stretch);
+    // The check box and the status icon are as wide in every row: the rows
+    // in sight tell, rather than all of a thousand rules.
+    header->setResizeContentsPrecision(0);
     header->setSortIndicator(2, Qt::AscendingOrder);
 
     connect(ui->rules->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -42,6 +48,16 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (painted)
+        return;
+    painted = true;
+    // After the rest of this paint, the rules list included.
+    QTimer::singleShot(0, this, [] { kvInfo(lcCorvane) << "main window shown"; });
+}
 
 void MainWindow::editRule(const QModelIndex &index)
 {

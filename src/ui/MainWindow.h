@@ -26,6 +26,11 @@ public:
     MainWindow();
     ~MainWindow() override;
 
+protected:
+    // The first paint says in the log that the window is up, so that the
+    // time a start takes can be read there.
+    void paintEvent(QPaintEvent *event) override;
+
 private slots:
     void editRule(const QModelIndex &index);
     void on_actionAbout_triggered(bool checked = false);
@@ -45,6 +50,7 @@ private:
     void announceChangedRule(unsigned id);
 
     QScopedPointer<Ui::MainWindow> ui;
+    bool painted = false;
     QSortFilterProxyModel proxyModel;
     RulesModel rulesModel;
 };

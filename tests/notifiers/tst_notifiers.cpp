@@ -137,11 +137,13 @@ private slots:
     {
         const DWORD lost = machine->addProcess("/usr/bin/lost");
         const DWORD alive = machine->addProcess("/usr/bin/alive");
+        const DWORD before = machine->addProcess("/usr/bin/before"); // never reported started
         createNotifier();
         events.fireCreated({{"Handle", lost}});
         events.fireCreated({{"Handle", alive}});
-        // A lost deletion event; a failed (empty) snapshot does not mean that nothing runs.
+        // Lost deletion events; a failed (empty) snapshot does not mean that nothing runs.
         machine->removeProcess(lost);
+        machine->removeProcess(before);
         machine->failSnapshots(5);
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("snapshot failed"));
         reconcile();
@@ -149,8 +151,19 @@ private slots:
         machine->failSnapshots(0);
         reconcile();
         reconcile();
-        QCOMPARE(ended, QList<DWORD>{lost});
+        QCOMPARE(QSet<DWORD>(ended.cbegin(), ended.cend()), (QSet<DWORD>{lost, before}));
+        QCOMPARE(ended.size(), 2);
         QCOMPARE(notifier->knownProcessIds(), QSet<DWORD>{alive});
+        // Lost events may have been starts: what started unseen is reported
+        // at once, with its path, and only once.
+        const DWORD unseen = machine->addProcess("/usr/bin/unseen");
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("events were lost"));
+        events.fireEventsLost();
+        QTRY_COMPARE(started.size(), 3);
+        QCOMPARE(started.last().processId, unseen);
+        QCOMPARE(started.last().fileInfo.filePath(), QStringLiteral("/usr/bin/unseen"));
+        reconcile();
+        QCOMPARE(started.size(), 3);
     }
 
     void processNotifierEndsItsSubscription()

@@ -51,7 +51,9 @@ KvFileInfo infoOf(const QByteArray &bytes)
     file.open();
     file.write(bytes);
     file.flush();
-    return KvFileInfo(file.fileName());
+    KvFileInfo info(file.fileName());
+    info.companyName(); // the resource is read at the first question, while the file is there
+    return info;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -13,7 +14,23 @@
 
 namespace {
 
-std::vector<DWORD> numericEntries(const char *path)
+QString fileNameOf(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// The digits of a stat field as a number; 0 for anything else.
+quint64 numberOf(const char *begin, const char *end)
+{
+    quint64 value = 0;
+    for (const char *c = begin; c < end && *c >= '0' && *c <= '9'; ++c)
+        value = value * 10 + quint64(*c - '0');
+    return value;
+}
+
+} // namespace
+
+std::vector<DWORD> KvLinuxProcFs::numericEntries(const char *path)
 {
     std::vector<DWORD> ids;
     DIR *directory = ::opendir(path);
@@ -29,16 +46,14 @@ std::vector<DWORD> numericEntries(const char *path)
     return ids;
 }
 
-QString fileNameOf(const QString &path)
-{
-    return QFileInfo(path).fileName();
-}
-
-} // namespace
-
 bool KvLinuxProcFs::readFile(const QString &path, QByteArray &content)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    return readFile(QFile::encodeName(path).constData(), content);
+}
+
+bool KvLinuxProcFs::readFile(const char *path, QByteArray &content)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     content.clear();
@@ -53,9 +68,11 @@ bool KvLinuxProcFs::readFile(const QString &path, QByteArray &content)
             errno = saved;
             return false;
         }
-        if (got == 0)
-            break;
         content.append(buffer, int(got));
+        // Kernel files hand out all they have up to the size asked for, so
+        // a shorter read has reached the end: asking again only says so.
+        if (got < ssize_t(sizeof buffer))
+            break;
     }
     ::close(fd);
     return true;
@@ -91,62 +108,91 @@ std::vector<DWORD> KvLinuxProcFs::threadIds(DWORD processId)
 
 bool KvLinuxProcFs::readStat(DWORD processId, Stat &stat, DWORD threadId)
 {
-    QString path = QStringLiteral("/proc/") + QString::number(processId);
+    char path[64];
     if (threadId)
-        path += QStringLiteral("/task/") + QString::number(threadId);
+        std::snprintf(path, sizeof path, "/proc/%u/task/%u/stat", processId, threadId);
+    else
+        std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
     QByteArray content;
-    return readFile(path + QStringLiteral("/stat"), content) && parseStat(content, stat);
+    return readFile(path, content) && parseStat(content, stat);
 }
 
 bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
 {
     // "pid (comm) state ppid ...": comm may hold spaces and parentheses, so
-    // it ends at the last ')'.
+    // it ends at the last ')'. Every /proc listing parses the stat of every
+    // process, so the fields are found in place rather than split out.
     const int open = content.indexOf('(');
     const int close = content.lastIndexOf(')');
-    const QList<QByteArray> fields =
-        open >= 0 && close > open ? content.mid(close + 2).split(' ') : QList<QByteArray>();
-    // fields[0] is field 3 of the file (state); starttime (22) is the last
+    // Field 3 (state) up to field 41 (policy); starttime (22) is the last
     // one every caller needs.
-    auto field = [&fields](int number) -> QByteArray {
-        const int index = number - 3;
-        return index < fields.size() ? fields.at(index) : QByteArray();
+    const char *begin[42] = {};
+    const char *end[42] = {};
+    int last = 2;
+    if (open >= 0 && close > open && close + 2 <= content.size()) {
+        const char *c = content.constData() + close + 2;
+        const char *const stop = content.constData() + content.size();
+        while (c < stop && last < 41) {
+            const char *fieldEnd = c;
+            while (fieldEnd < stop && *fieldEnd != ' ' && *fieldEnd != '\n')
+                ++fieldEnd;
+            ++last;
+            begin[last] = c;
+            end[last] = fieldEnd;
+            c = fieldEnd + 1;
+        }
+    }
+    const auto isNumber = [&](int field) {
+        return field <= last && begin[field] < end[field] && *begin[field] >= '0' &&
+               *begin[field] <= '9';
     };
-    bool parentOk = false, startOk = false;
-    const DWORD parent = DWORD(field(4).toULong(&parentOk));
-    const quint64 start = field(22).toULongLong(&startOk);
-    if (field(3).isEmpty() || !parentOk || !startOk) {
+    if (last < 3 || begin[3] == end[3] || !isNumber(4) || !isNumber(22)) {
         errno = EINVAL;
         return false;
     }
-    stat.comm = QString::fromLocal8Bit(content.mid(open + 1, close - open - 1));
-    stat.state = field(3).at(0);
-    stat.parentProcessId = parent;
-    stat.startTime = start;
-    stat.nice = field(19).toInt();
-    stat.policy = field(41).toInt();
-    const uint kernelThreadFlag = 0x00200000; // PF_KTHREAD
-    stat.kernelThread = (field(9).toUInt() & kernelThreadFlag) != 0;
+    const auto number = [&](int field) {
+        return field <= last ? numberOf(begin[field], end[field]) : 0;
+    };
+    const auto signedNumber = [&](int field) {
+        if (field > last || begin[field] == end[field])
+            return 0;
+        return *begin[field] == '-' ? -int(numberOf(begin[field] + 1, end[field]))
+                                    : int(numberOf(begin[field], end[field]));
+    };
+    stat.comm = QString::fromLocal8Bit(content.constData() + open + 1, close - open - 1);
+    stat.state = *begin[3];
+    stat.parentProcessId = DWORD(number(4));
+    stat.startTime = number(22);
+    stat.nice = signedNumber(19);
+    stat.policy = signedNumber(41);
+    const quint64 kernelThreadFlag = 0x00200000; // PF_KTHREAD
+    stat.kernelThread = (number(9) & kernelThreadFlag) != 0;
     return true;
 }
 
 bool KvLinuxProcFs::readImagePath(DWORD processId, QString &path)
 {
-    return readImageLink(QStringLiteral("/proc/%1/exe").arg(processId), path);
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
+    return readImageLink(link, path);
 }
 
 bool KvLinuxProcFs::readImageLink(const QString &linkPath, QString &path)
 {
-    const QByteArray link = QFile::encodeName(linkPath);
-    QByteArray target(4096, Qt::Uninitialized);
-    const ssize_t length = ::readlink(link.constData(), target.data(), size_t(target.size()));
+    return readImageLink(QFile::encodeName(linkPath).constData(), path);
+}
+
+bool KvLinuxProcFs::readImageLink(const char *linkPath, QString &path)
+{
+    char buffer[4096];
+    const ssize_t length = ::readlink(linkPath, buffer, sizeof buffer);
     if (length < 0)
         return false;
-    if (length >= target.size()) {
+    if (length >= ssize_t(sizeof buffer)) {
         errno = ENAMETOOLONG;
         return false;
     }
-    target.truncate(int(length));
+    QByteArray target(buffer, int(length));
     static const QByteArray deleted = " (deleted)";
     if (target.endsWith(deleted) && ::access(target.constData(), F_OK) != 0)
         target.chop(deleted.size());

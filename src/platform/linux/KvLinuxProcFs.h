@@ -29,8 +29,10 @@ public:
     };
 
     // Reads a small kernel file (/proc, cgroups) in one go: such files
-    // report size 0, so it reads until the end.
+    // report size 0, so it reads until a read comes back short.
     static bool readFile(const QString &path, QByteArray &content);
+    // The same for a path already in the file system's encoding.
+    static bool readFile(const char *path, QByteArray &content);
 
     // The text of a stat file; fails (EINVAL) when it is cut short.
     static bool parseStat(const QByteArray &content, Stat &stat);
@@ -43,6 +45,8 @@ public:
     // The numeric entries of /proc (processes) or /proc/PID/task (threads).
     static std::vector<DWORD> processIds();
     static std::vector<DWORD> threadIds(DWORD processId);
+    // The numeric entries of any directory.
+    static std::vector<DWORD> numericEntries(const char *directory);
 
     // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
     static bool readStat(DWORD processId, Stat &stat, DWORD threadId = 0);
@@ -53,6 +57,7 @@ public:
     static bool readImagePath(DWORD processId, QString &path);
     // The same for the exe link at linkPath.
     static bool readImageLink(const QString &linkPath, QString &path);
+    static bool readImageLink(const char *linkPath, QString &path);
 
     // The executable's file name as a snapshot shows it: the file name of the
     // image where it can be read; otherwise the kernel's name, completed from

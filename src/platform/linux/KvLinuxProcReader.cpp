@@ -2,41 +2,37 @@
 
 #include "platform/common/KvProcessEventProperties.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
 namespace {
 
-QByteArray readSmallFile(const QString &path)
+QByteArray readSmallFile(const QByteArray &path)
 {
     QByteArray content;
-    KvLinuxProcFs::readFile(path, content);
+    KvLinuxProcFs::readFile(path.constData(), content);
     return content;
-}
-
-bool parseProcessId(const QString &text, DWORD &processId)
-{
-    bool ok = false;
-    const uint value = text.toUInt(&ok);
-    if (!ok || value == 0)
-        return false;
-    processId = value;
-    return true;
 }
 
 } // namespace
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
     : m_procRoot(procRoot)
+    , m_encodedRoot(QFile::encodeName(procRoot))
 {}
 
-QString KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
+QByteArray KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
 {
-    return m_procRoot + QLatin1Char('/') + QString::number(processId) + QLatin1Char('/') +
-           QLatin1String(entry);
+    char middle[16];
+    const int length = std::snprintf(middle, sizeof middle, "/%u/", processId);
+    QByteArray path;
+    path.reserve(m_encodedRoot.size() + length + int(std::strlen(entry)));
+    return path.append(m_encodedRoot).append(middle, length).append(entry);
 }
 
 bool KvLinuxProcReader::isReadable() const
@@ -47,14 +43,14 @@ bool KvLinuxProcReader::isReadable() const
 bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
 {
     QByteArray text;
-    return KvLinuxProcFs::readFile(processPath(processId, "stat"), text) &&
+    return KvLinuxProcFs::readFile(processPath(processId, "stat").constData(), text) &&
            KvLinuxProcFs::parseStat(text, stat);
 }
 
 QString KvLinuxProcReader::executablePath(DWORD processId) const
 {
     QString path;
-    KvLinuxProcFs::readImageLink(processPath(processId, "exe"), path);
+    KvLinuxProcFs::readImageLink(processPath(processId, "exe").constData(), path);
     return path;
 }
 
@@ -74,25 +70,21 @@ QStringList KvLinuxProcReader::arguments(DWORD processId) const
 QList<DWORD> KvLinuxProcReader::processIds() const
 {
     QList<DWORD> ids;
-    const QStringList entries = QDir(m_procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        DWORD processId = 0;
-        if (parseProcessId(entry, processId))
-            ids.append(processId);
-    }
+    for (const DWORD processId : KvLinuxProcFs::numericEntries(m_encodedRoot.constData()))
+        ids.append(processId);
     return ids;
 }
 
 bool KvLinuxProcReader::hasOtherLiveThreads(DWORD processId, DWORD exceptThread) const
 {
-    const QString taskDirectory = processPath(processId, "task");
-    const QStringList threads = QDir(taskDirectory).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &thread : threads) {
-        const uint threadId = thread.toUInt();
+    // Asked at every process end, mostly of a process that is gone already.
+    const QByteArray taskDirectory = processPath(processId, "task");
+    const std::vector<DWORD> threads = KvLinuxProcFs::numericEntries(taskDirectory.constData());
+    for (const DWORD threadId : threads) {
         if (threadId == processId || threadId == exceptThread)
             continue;
         const QByteArray text =
-            readSmallFile(taskDirectory + QLatin1Char('/') + thread + QStringLiteral("/stat"));
+            readSmallFile(taskDirectory + '/' + QByteArray::number(threadId) + "/stat");
         const int close = text.lastIndexOf(')');
         if (close < 0 || close + 2 >= text.size())
             continue;
@@ -128,10 +120,21 @@ QString KvLinuxProcReader::commandLine(const QStringList &arguments)
 
 KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD knownParent) const
 {
+    const QString path = executablePath(processId);
+    // The stat only for what nothing else gives: the parent when no fork
+    // named the creator, the kernel's name when the image cannot be read.
     Stat stat;
-    if (readStat(processId, stat) && knownParent == 0xFFFFFFFF)
-        knownParent = stat.parentProcessId;
-    return creationProperties(processId, knownParent, stat.comm, executablePath(processId));
+    if (knownParent == 0xFFFFFFFF || path.isEmpty()) {
+        const bool read = readStat(processId, stat);
+        if (read && knownParent == 0xFFFFFFFF)
+            knownParent = stat.parentProcessId;
+        // Gone already, as short-lived processes often are by the time
+        // their start is read: there is no command line to read either.
+        if (!read && path.isEmpty())
+            return KvProcessEventProperties::creation(processId, knownParent, QString(), QString(),
+                                                      QString());
+    }
+    return creationProperties(processId, knownParent, stat.comm, path);
 }
 
 KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD parent,
@@ -143,5 +146,5 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD pare
     const QString name =
         path.isEmpty() ? KvLinuxProcFs::bareName(comm) : QFileInfo(path).fileName();
     return KvProcessEventProperties::creation(processId, parent, path,
-                                                    commandLine(arguments(processId)), name);
+                                              commandLine(arguments(processId)), name);
 }

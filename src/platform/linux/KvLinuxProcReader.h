@@ -58,7 +58,10 @@ public:
     bool isReadable() const;
 
 private:
-    QString processPath(DWORD processId, const char *entry) const;
+    // "<root>/<id>/<entry>" in the file system's encoding: made at every
+    // event, so without the detour through QString.
+    QByteArray processPath(DWORD processId, const char *entry) const;
 
     QString m_procRoot;
+    QByteArray m_encodedRoot;
 };

@@ -8,9 +8,12 @@
 
 #include <linux/cn_proc.h>
 #include <linux/connector.h>
+#include <linux/filter.h>
 #include <linux/netlink.h>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -64,6 +67,37 @@ bool sendListenOperation(int socket, proc_cn_mcast_op operation)
     return ::send(socket, request, static_cast<size_t>(length), 0) == length;
 }
 
+// Lets through only what the source reads: forks of processes (not of
+// threads), executions and exits. The rest (a name change at every
+// execution, new threads, changes of ids) would only wake the program.
+void attachEventFilter(int socket)
+{
+    // Offsets in the datagram: the netlink header, the connector message,
+    // the event. Loads of words take them in network order.
+    constexpr uint32_t event = NLMSG_HDRLEN + sizeof(cn_msg);
+    constexpr uint32_t what = event + offsetof(proc_event, what);
+    constexpr uint32_t childProcess = event + offsetof(proc_event, event_data.fork.child_pid);
+    constexpr uint32_t childGroup = event + offsetof(proc_event, event_data.fork.child_tgid);
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, what),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_FORK), 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_EXEC), 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_EXIT), 6, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        // A fork: a process when the child is its own thread group.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childProcess),
+        BPF_STMT(BPF_ST, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childGroup),
+        BPF_STMT(BPF_LDX | BPF_W | BPF_MEM, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog filter{sizeof(program) / sizeof(program[0]), program};
+    // Without it every event arrives, which the source copes with as well.
+    ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof(filter));
+}
+
 } // namespace
 
 std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
@@ -87,11 +121,14 @@ std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
         errno = error;
         return nullptr;
     }
-    // A burst of starts (a build, a shell loop) must not overflow the queue;
-    // the forced size needs privilege, which this source has anyway.
-    const int bufferSize = 4 * 1024 * 1024;
+    // A burst of starts (a build, a shell loop, thousands of processes while
+    // the machine is too busy to let this program read) must not overflow
+    // the queue; the memory is only taken while events wait. The forced size
+    // needs privilege, which this source has anyway.
+    const int bufferSize = 16 * 1024 * 1024;
     if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof(bufferSize)) < 0)
         ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
+    attachEventFilter(socket);
 
     if (!sendListenOperation(socket, PROC_CN_MCAST_LISTEN)) {
         const int error = errno;
@@ -124,10 +161,21 @@ KvProcessConnectorSource::~KvProcessConnectorSource()
 
 void KvProcessConnectorSource::readEvents()
 {
-    alignas(nlmsghdr) char buffer[8192];
+    // Every event is a datagram of its own: in a storm many wait at once,
+    // and one call takes them all in.
+    constexpr int batch = 64;
+    alignas(nlmsghdr) char buffers[batch][1024];
+    mmsghdr messages[batch];
+    iovec vectors[batch];
     for (;;) {
-        const ssize_t length = ::recv(m_socket, buffer, sizeof(buffer), MSG_DONTWAIT);
-        if (length < 0) {
+        std::memset(messages, 0, sizeof(messages));
+        for (int i = 0; i < batch; ++i) {
+            vectors[i] = {buffers[i], sizeof(buffers[i])};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int received = ::recvmmsg(m_socket, messages, batch, MSG_DONTWAIT, nullptr);
+        if (received < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == ENOBUFS) {
@@ -138,16 +186,20 @@ void KvProcessConnectorSource::readEvents()
             }
             break; // EAGAIN: everything read
         }
-        if (length == 0)
-            break;
-        int remaining = static_cast<int>(length);
-        for (auto *header = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(header, remaining);
-             header = NLMSG_NEXT(header, remaining)) {
-            if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
-                continue;
-            handleMessage(static_cast<const char *>(NLMSG_DATA(header)),
-                          static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+        for (int i = 0; i < received; ++i) {
+            int remaining = int(messages[i].msg_len);
+            for (auto *header = reinterpret_cast<nlmsghdr *>(buffers[i]);
+                 NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
+                if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
+                    continue;
+                handleMessage(static_cast<const char *>(NLMSG_DATA(header)),
+                              static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+            }
         }
+        // Fewer than asked for: nothing more is waiting, and asking again
+        // would only be told so.
+        if (received < batch)
+            break;
     }
     schedulePendingCheck();
 }

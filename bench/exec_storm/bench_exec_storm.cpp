@@ -1,0 +1,230 @@
+// What process starts and ends cost the whole program, in its own CPU time.
+//
+// First, with 0, 20 and 100 stored rules (three patterns each, half of them
+// with a condition; see BenchProgram::storeRules), a steady stream of
+// processes at a given rate: through the process connector (root; the
+// children are /bin/true) and through polling /proc (root without
+// CAP_NET_ADMIN, so that the connector cannot be opened; the children live
+// 0.3 s so that polling sees them). The program hears of every other process
+// started meanwhile as well (a build of someone else's), so the cost per
+// start divides its CPU time by the starts its log shows, all of them.
+//
+// Then a storm: processes started and ended as fast as this machine can,
+// every hundredth of them a target that lives 30 ms, with a rule that
+// suspends that name beside 20 others. It counts the targets the program
+// stopped and the ones it missed, and its CPU time and memory.
+//
+//     bench_exec_storm [starts] [per second] [storm size]
+
+#include "BenchProgram.h"
+
+#include <QCoreApplication>
+#include <QHash>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+const QString targetName = QStringLiteral("corvane-storm-target");
+
+double seconds(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+// The children this benchmark started and has not reaped yet (the program is
+// a child too, and must not be reaped here).
+class Children
+{
+public:
+    void add(pid_t child, bool isTarget)
+    {
+        if (child > 0)
+            running.insert(child, isTarget);
+    }
+    int size() const { return running.size(); }
+
+    // Reaps what has ended or stopped; with block, waits for at least one
+    // when none has. Stopped children are killed.
+    void reap(bool block)
+    {
+        for (;;) {
+            for (auto it = running.begin(); it != running.end();) {
+                int status = 0;
+                if (::waitpid(it.key(), &status, WNOHANG | WUNTRACED) != it.key()) {
+                    ++it;
+                    continue;
+                }
+                if (WIFSTOPPED(status)) {
+                    ++stopped;
+                    ::kill(it.key(), SIGKILL);
+                    ++it;
+                    continue;
+                }
+                // A target that ran to its end was not stopped in time.
+                if (it.value() && WIFEXITED(status))
+                    ++missed;
+                it = running.erase(it);
+                block = false;
+            }
+            if (!block || running.isEmpty())
+                return;
+            ::usleep(200);
+        }
+    }
+
+    void reapAll()
+    {
+        while (!running.isEmpty())
+            reap(true);
+    }
+
+    int stopped = 0;
+    int missed = 0;
+
+private:
+    QHash<pid_t, bool> running;
+};
+
+bool startAndSettle(BenchProgram &program, const QStringList &wrapper)
+{
+    if (!program.start(QString(), wrapper))
+        return false;
+    if (!BenchProgram::waitUntil(
+            [&] {
+                return BenchProgram::countContaining(program.logLines(), "main window shown") > 0;
+            },
+            120000))
+        return false;
+    ::usleep(1000000);
+    return true;
+}
+
+void steadyStream(BenchProgram &program, bool connector, int starts, int rate)
+{
+    const QStringList wrapper =
+        connector ? QStringList()
+                  : QStringList{QStringLiteral("setpriv"), QStringLiteral("--inh-caps=-net_admin"),
+                                QStringLiteral("--bounding-set=-net_admin")};
+    const QByteArray lifetime = connector ? "0" : "0.3";
+    for (int rules : {0, 20, 100}) {
+        program.storeRules(rules);
+        if (!startAndSettle(program, wrapper)) {
+            std::printf("%-10s %5d   the program did not start\n",
+                        connector ? "connector" : "polling", rules);
+            continue;
+        }
+        const QString source = program.logLines()
+                                   .filter(QStringLiteral("process events from "))
+                                   .value(0)
+                                   .section(QStringLiteral("process events from "), 1);
+
+        const qint64 mark = program.logSize();
+        const double before = program.cpuMilliseconds();
+        QElapsedTimer storm;
+        storm.start();
+        Children children;
+        for (int i = 0; i < starts; ++i) {
+            children.add(BenchProgram::spawn({"/bin/sleep", lifetime}), false);
+            children.reap(false);
+            const qint64 due = qint64(i + 1) * 1000000000 / rate;
+            const qint64 early = due - storm.nsecsElapsed();
+            if (early > 0)
+                ::usleep(useconds_t(early / 1000));
+        }
+        children.reapAll();
+        // Time for the program to hear of the last ends (polling: its next listing).
+        ::usleep(connector ? 1000000 : 1500000);
+        const double duration = seconds(storm);
+        const double cpu = program.cpuMilliseconds() - before;
+        const QStringList lines = program.logLines(mark);
+        const int seen = BenchProgram::countContaining(lines, QStringLiteral(" started ("));
+        program.stop();
+
+        std::printf("%-10s %5d %9.0f %8.2f %11.0f %7d   %s\n", connector ? "connector" : "polling",
+                    rules, cpu, 100.0 * cpu / 1000.0 / duration, cpu * 1000.0 / qMax(1, seen), seen,
+                    qPrintable(source));
+        std::fflush(stdout);
+    }
+}
+
+void storm(BenchProgram &program, int count)
+{
+    const QString target = QDir(QCoreApplication::applicationDirPath()).filePath(targetName);
+    QFile::remove(target);
+    if (!QFile::copy(QStringLiteral("/bin/sleep"), target)) {
+        std::printf("storm: cannot make %s\n", qPrintable(target));
+        return;
+    }
+    program.storeRules(20, targetName);
+    if (!startAndSettle(program, {})) {
+        std::printf("storm: the program did not start\n");
+        return;
+    }
+    const qint64 mark = program.logSize();
+    const double residentBefore = double(program.residentKilobytes()) / 1024.0;
+    const double before = program.cpuMilliseconds();
+
+    Children children;
+    int targets = 0;
+    QElapsedTimer timer;
+    timer.start();
+    const QByteArray targetPath = target.toLocal8Bit();
+    for (int i = 0; i < count; ++i) {
+        const bool isTarget = i % 100 == 50;
+        const pid_t child = isTarget ? BenchProgram::spawn({targetPath, "0.03"})
+                                     : BenchProgram::spawn({"/bin/true"});
+        children.add(child, isTarget);
+        targets += isTarget ? 1 : 0;
+        // A handful at a time, so that the machine, not this loop, sets the pace.
+        children.reap(children.size() >= 8);
+    }
+    const double spawnSeconds = seconds(timer);
+    children.reapAll();
+    ::usleep(2000000);
+    const double cpu = program.cpuMilliseconds() - before;
+    const double residentAfter = double(program.residentKilobytes()) / 1024.0;
+    const QStringList lines = program.logLines(mark);
+    program.stop();
+    QFile::remove(target);
+
+    std::printf("storm: %d processes in %.1f s (%.0f a second); targets (30 ms each): %d, stopped "
+                "%d, missed %d\n",
+                count, spawnSeconds, count / spawnSeconds, targets, children.stopped,
+                children.missed);
+    const int seen = BenchProgram::countContaining(lines, QStringLiteral(" started ("));
+    std::printf("       program CPU %.0f ms (%.0f ms per 1000 starts seen), resident %.1f -> %.1f "
+                "MiB, %d starts seen, %d lines about lost events\n",
+                cpu, cpu * 1000.0 / qMax(1, seen), residentBefore, residentAfter, seen,
+                BenchProgram::countContaining(lines, QStringLiteral("events were lost")));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int starts = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+    const int rate = argc > 2 ? std::max(1, std::atoi(argv[2])) : 100;
+    const int stormSize = argc > 3 ? std::max(0, std::atoi(argv[3])) : 10000;
+    BenchProgram program;
+
+    std::printf("%d process starts at %d a second; CPU in ms, '%% CPU' of one CPU over the stream, "
+                "'per 1000' per 1000 starts the log shows ('seen')\n",
+                starts, rate);
+    std::printf("%-10s %5s %9s %8s %11s %7s   %s\n", "source", "rules", "CPU", "% CPU", "per 1000",
+                "seen", "(as the program says)");
+    for (bool connector : {true, false}) {
+        if (connector && ::geteuid() != 0) {
+            std::printf("connector  needs root\n");
+            continue;
+        }
+        steadyStream(program, connector, starts, rate);
+    }
+    if (stormSize > 0 && ::geteuid() == 0)
+        storm(program, stormSize);
+    return 0;
+}
