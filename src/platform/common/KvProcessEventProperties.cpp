@@ -27,3 +27,12 @@ KvPropertyList KvProcessEventProperties::deletion(DWORD processId)
 {
     return {{QStringLiteral("Handle"), QString::number(processId)}};
 }
+
+QVariant KvProcessEventProperties::value(const KvPropertyList &properties, const char *key)
+{
+    for (const QPair<QString, QVariant> &property : properties) {
+        if (property.first == QLatin1String(key))
+            return property.second;
+    }
+    return QVariant();
+}

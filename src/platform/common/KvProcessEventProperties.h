@@ -14,4 +14,7 @@ public:
                                    const QString &executablePath, const QString &commandLine,
                                    const QString &name);
     static KvPropertyList deletion(DWORD processId);
+
+    // The first value under key; invalid when there is none.
+    static QVariant value(const KvPropertyList &properties, const char *key);
 };

@@ -181,6 +181,9 @@ void KvProcessConnectorSource::readEvents()
             if (errno == ENOBUFS) {
                 // The queue overflowed; reading goes on with what follows.
                 KvLinuxJobs::forkReportsLost();
+                // Their ends may be among what was lost, and the ids
+                // taken again.
+                m_unnamed.clear();
                 emit eventsLost();
                 continue;
             }
@@ -257,7 +260,15 @@ void KvProcessConnectorSource::onExec(DWORD threadGroup)
     DWORD creator = 0xFFFFFFFF;
     m_forks.take(threadGroup, creator);
     m_leaderGone.remove(threadGroup);
-    emit instanceCreated(m_reader.creationProperties(threadGroup, creator));
+    const KvPropertyList properties = m_reader.creationProperties(threadGroup, creator);
+    // Most short-lived processes are gone by the time their start is read,
+    // with nothing left to name them by: no rule can match or reach them,
+    // and a start and an end naming nothing would only add to the log.
+    if (!KvProcessEventProperties::value(properties, "Name").isValid()) {
+        m_unnamed.insert(threadGroup);
+        return;
+    }
+    emit instanceCreated(properties);
 }
 
 void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup)
@@ -274,8 +285,8 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
         return;
     }
     DWORD creator = 0;
-    if (m_forks.take(threadGroup, creator))
-        return; // a child that never ran a program, never reported
+    if (m_forks.take(threadGroup, creator) || m_unnamed.remove(threadGroup))
+        return; // never reported started
     if (m_reader.hasOtherLiveThreads(threadGroup)) {
         QElapsedTimer since;
         since.start();

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -45,4 +46,7 @@ private:
     KvForkTracker m_forks;
     // Processes whose leader thread ended while other threads went on.
     QHash<DWORD, QElapsedTimer> m_leaderGone;
+    // Processes gone before their start could be read, whose ends are not
+    // reported either.
+    QSet<DWORD> m_unnamed;
 };
