@@ -30,7 +30,9 @@ public:
 
 signals:
     // A process was created: "Handle" (decimal id as text), "ParentProcessId",
-    // "ExecutablePath", "CommandLine" and "Name", among possibly others.
+    // "ExecutablePath", "CommandLine" and "Name", among possibly others; a
+    // source may leave out what it could not read, and the command line
+    // where the path is given.
     void instanceCreated(const KvPropertyList &properties);
     // A process ended: "Handle", among possibly others.
     void instanceDeleted(const KvPropertyList &properties);

@@ -143,8 +143,12 @@ KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD pare
     // The image's file name, as the system names processes; the kernel's
     // short name (at most 15 characters) where the image cannot be read,
     // which the program chose itself and is no path.
-    const QString name =
-        path.isEmpty() ? KvLinuxProcFs::bareName(comm) : QFileInfo(path).fileName();
-    return KvProcessEventProperties::creation(processId, parent, path,
-                                              commandLine(arguments(processId)), name);
+    if (!path.isEmpty())
+        return KvProcessEventProperties::creation(processId, parent, path, QString(),
+                                                  QFileInfo(path).fileName());
+    // The command line stands in for an image that cannot be read, and only
+    // then: with the path at hand nothing asks for it, and reading it would
+    // be among the dearest parts of every start.
+    return KvProcessEventProperties::creation(
+        processId, parent, path, commandLine(arguments(processId)), KvLinuxProcFs::bareName(comm));
 }

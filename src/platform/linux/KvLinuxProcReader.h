@@ -42,7 +42,8 @@ public:
     // (clock ticks after boot) started.
     static qint64 ageMilliseconds(quint64 startTime);
 
-    // The property list of a creation event. knownParent is used when the
+    // The property list of a creation event; the command line only where
+    // the image cannot be read. knownParent is used when the
     // creator is known from the fork, and the parent in /proc otherwise
     // (which a dead creator's orphan no longer names).
     KvPropertyList creationProperties(DWORD processId, DWORD knownParent = 0xFFFFFFFF) const;

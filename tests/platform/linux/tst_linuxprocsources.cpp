@@ -168,7 +168,7 @@ void TestLinuxProcSources::pollingReportsNewProgramsAndEnds()
 
     // A new process; 400 runs another program; 500 ended and its id went to
     // a new process of the same program.
-    writeProcess(300, "editor", 200, "/usr/bin/editor", QByteArray("editor\0my file\0", 15));
+    writeProcess(300, "editor", 200, QString(), QByteArray("editor\0my file\0", 15));
     writeProcess(400, "make", 1, "/usr/bin/make");
     writeProcess(500, "old", 1, "/usr/bin/old", QByteArray(), longAgo + 50);
     polling.source.poll();
