@@ -10,10 +10,17 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QPair>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
 const DWORD fullMachineRate = 10000;
+
+// How often the caps held are looked at. A lost cap shows in the rules list
+// this much later at most; each look costs a few reads per capped process.
+const int capCheckIntervalMs = 5000;
 
 KvJobCpuRateControlInformation hardCap(DWORD rate)
 {
@@ -37,6 +44,9 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDire
     liftLeftovers(QFileInfo(journal.path()).path());
     reportUnavailableCaps();
     fillProcessTable();
+    capCheck.setInterval(capCheckIntervalMs);
+    capCheck.setTimerType(Qt::VeryCoarseTimer);
+    connect(&capCheck, &QTimer::timeout, this, &KvProcessGovernor::checkCaps);
 }
 
 KvProcessGovernor::~KvProcessGovernor() = default;
@@ -297,13 +307,17 @@ int KvProcessGovernor::addRestrictionGroup(const Restriction &restriction)
     do {
         ++lastGroupId;
     } while (groups.contains(lastGroupId));
-    groups.insert(lastGroupId, QList<Restriction>{completed(restriction)});
+    const Restriction stored = completed(restriction);
+    groups.insert(lastGroupId, QList<Restriction>{stored});
+    hold(stored);
     return lastGroupId;
 }
 
 void KvProcessGovernor::appendRestriction(int groupId, const Restriction &restriction)
 {
-    groups[groupId].append(completed(restriction));
+    const Restriction stored = completed(restriction);
+    groups[groupId].append(stored);
+    hold(stored);
 }
 
 void KvProcessGovernor::removeRestrictionGroup(int groupId)
@@ -313,8 +327,80 @@ void KvProcessGovernor::removeRestrictionGroup(int groupId)
         return;
     QList<Restriction> restrictions = found.value();
     groups.erase(found);
-    while (!restrictions.isEmpty())
-        revert(restrictions.takeFirst());
+    while (!restrictions.isEmpty()) {
+        const Restriction restriction = restrictions.takeFirst();
+        release(restriction);
+        revert(restriction);
+    }
+}
+
+bool KvProcessGovernor::holds(int groupId, DWORD processId) const
+{
+    const auto group = groups.constFind(groupId);
+    return group != groups.constEnd() &&
+           std::any_of(group->cbegin(), group->cend(), [processId](const Restriction &held) {
+               return held.processId == processId;
+           });
+}
+
+void KvProcessGovernor::hold(const Restriction &restriction)
+{
+    if (restriction.action == LimitCpu && restriction.assigned && ++heldCaps == 1)
+        capCheck.start();
+}
+
+void KvProcessGovernor::release(const Restriction &restriction)
+{
+    if (restriction.action == LimitCpu && restriction.assigned && --heldCaps == 0)
+        capCheck.stop();
+}
+
+void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &matches)
+{
+    for (QList<Restriction> &group : groups) {
+        for (auto it = group.begin(); it != group.end();) {
+            if (!matches(*it)) {
+                ++it;
+                continue;
+            }
+            release(*it);
+            forget(it->action == LimitCpu ? KvRestrictionJournal::Cap
+                                          : KvRestrictionJournal::Suspension,
+                   *it);
+            it = group.erase(it);
+        }
+    }
+}
+
+void KvProcessGovernor::checkCaps()
+{
+    // One look per job, however many rules share its cap.
+    QList<Restriction> lost;
+    QSet<HANDLE> looked;
+    for (const QList<Restriction> &group : qAsConst(groups)) {
+        for (const Restriction &held : group) {
+            if (held.action != LimitCpu || !held.assigned || looked.contains(held.job.get()))
+                continue;
+            looked.insert(held.job.get());
+            if (!capInForce(held))
+                lost.append(held);
+        }
+    }
+    for (const Restriction &cap : qAsConst(lost)) {
+        const HANDLE job = cap.job.get();
+        // Every rule's cap on the process went: they share its job.
+        drop([job](const Restriction &held) {
+            return held.action == LimitCpu && held.job.get() == job;
+        });
+        // Nor may the cap come back should the process rejoin the job, or
+        // stay noted where the other copies look. It is not in force either
+        // way, so a failure here is nothing to report.
+        KvPlatformJobs::current().setInformationJobObject(job, hardCap(fullMachineRate));
+        kvWarning(lcGovernor) << "process #" << cap.processId
+                              << " CPU limit lost: the process was taken out of it by something "
+                                 "else";
+        emit capLost(cap.processId);
+    }
 }
 
 void KvProcessGovernor::revert(const Restriction &restriction)
