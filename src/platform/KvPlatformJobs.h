@@ -174,6 +174,13 @@ public:
     // pidfd, unless this run or another running copy holds it stopped.
     virtual LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) = 0;
 
+    // The process with this id has ended, as the process events reported
+    // it: what this run still keeps of it can go (Linux: its suspend counts,
+    // and the hold the other copies see). A later process with the id is
+    // left alone. (No kernel32 counterpart: Windows forgets with the
+    // process.)
+    virtual void processEnded(DWORD processId) { Q_UNUSED(processId) }
+
 protected:
     KvPlatformJobs() = default;
 };

@@ -345,12 +345,16 @@ bool KvProcessGovernor::holds(int groupId, DWORD processId) const
 
 void KvProcessGovernor::hold(const Restriction &restriction)
 {
+    ++heldProcesses[restriction.processId];
     if (restriction.action == LimitCpu && restriction.assigned && ++heldCaps == 1)
         capCheck.start();
 }
 
 void KvProcessGovernor::release(const Restriction &restriction)
 {
+    const auto count = heldProcesses.find(restriction.processId);
+    if (count != heldProcesses.end() && --*count == 0)
+        heldProcesses.erase(count);
     if (restriction.action == LimitCpu && restriction.assigned && --heldCaps == 0)
         capCheck.stop();
 }
@@ -534,6 +538,20 @@ void KvProcessGovernor::reportJournalWrite(bool written)
 
 void KvProcessGovernor::on_processNotifier_ended(DWORD id)
 {
+    // What was held of the process ends with it, unreverted: a revert could
+    // only reach a later process with the id, and would log a lift that
+    // never happened. A later process that has the id by now keeps what is
+    // held of it (unknown creation times are kept too, as a revert treats
+    // them).
+    if (heldProcesses.contains(id)) {
+        const quint64 running = creationTimeOf(id);
+        drop([id, running](const Restriction &held) {
+            return held.processId == id &&
+                   (running == 0 || (held.creationTime != 0 && held.creationTime != running));
+        });
+    }
+    if (lastSuspensions.contains(id))
+        KvPlatformJobs::current().processEnded(id);
     jobs.remove(id);
     lastCaps.remove(id);
     lastSuspensions.remove(id);

@@ -32,6 +32,7 @@ class KvPlatformJobs;
 // cgroup, or removes the group. While it holds caps it looks every few
 // seconds whether each is still in force, and drops one that is not, so
 // that the rules that made it no longer count the process as restricted.
+// Restrictions of a process that ends go with it.
 class KvProcessGovernor : public QObject
 {
     Q_OBJECT
@@ -164,8 +165,10 @@ private:
     QHash<DWORD, Applied> lastSuspensions;
     KvRestrictionJournal journal;
     bool journalFailureReported = false;
-    // How many caps in force the groups hold, so that the check of the caps
-    // runs only while there are some.
+    // How many restrictions the groups hold per process, and how many caps
+    // in force, so that neither a process's end nor the check of the caps
+    // has to look through every group.
+    QHash<DWORD, int> heldProcesses;
     int heldCaps = 0;
     QTimer capCheck;
 };

@@ -192,12 +192,19 @@ private slots:
         const DWORD target = machine->addProcess("/usr/bin/first", 0, 2);
         start();
         const int ended = suspend(target);
+        governor->appendRestriction(ended, Restriction(KvProcessGovernor::LimitCpu, target,
+                                                       governor->limitCpu(target, 30)));
         // The process ends, and a new one is given its id and suspended in turn.
         machine->removeProcess(target);
         governor->on_processNotifier_ended(target);
+        // What was held of it went with it: its end is not lifted later.
+        QVERIFY(journal().isEmpty());
+        QVERIFY(!governor->checkingCaps());
         machine->addProcessWithId(target, "/usr/bin/second", 0, 2);
         const int successor = suspend(target);
+        LogTail log;
         governor->removeRestrictionGroup(ended);
+        QVERIFY(log.governor().isEmpty());
         for (DWORD thread : machine->threadIdsOf(target))
             QCOMPARE(jobs->suspendCount(thread), DWORD(1));
         QCOMPARE(journal(), QList<Journal::Entry>{entry(Journal::Suspension, target)});

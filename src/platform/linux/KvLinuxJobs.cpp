@@ -315,6 +315,13 @@ bool KvLinuxJobs::isProcessInJob(HANDLE process, HANDLE job, bool &result)
     return true;
 }
 
+void KvLinuxJobs::processEnded(DWORD processId)
+{
+    // Its caps go with the job handles that the governor lets go of; the
+    // watch forgets the members that ended.
+    suspendCounts.forgetEnded(processId);
+}
+
 bool KvLinuxJobs::cpuCapsAvailable(QString &reason)
 {
     if (tree.prepare())
