@@ -42,7 +42,7 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDire
                       creationTimeOf(KvPlatformKernel::current().currentProcessId()))))
 {
     liftLeftovers(QFileInfo(journal.path()).path());
-    reportUnavailableCaps();
+    reportLimits();
     fillProcessTable();
     capCheck.setInterval(capCheckIntervalMs);
     capCheck.setTimerType(Qt::VeryCoarseTimer);
@@ -172,14 +172,19 @@ void KvProcessGovernor::removeLeftoverCaps(const QList<KvRestrictionJournal::Ent
     }
 }
 
-void KvProcessGovernor::reportUnavailableCaps()
+void KvProcessGovernor::reportLimits()
 {
     // Said once, at start, with the reason: each cap that fails later only
-    // logs its error code.
+    // logs its error code, and a copy that acts alone says nothing more.
     QString reason;
     if (!KvPlatformJobs::current().cpuCapsAvailable(reason))
         kvCritical(lcGovernor) << "CPU limits cannot be applied (suspension still works): "
                                << reason;
+    reason.clear();
+    if (!KvPlatformJobs::current().copiesShareHolds(reason))
+        kvWarning(lcGovernor) << "copies of the program running at once will not coordinate "
+                                 "their restrictions: "
+                              << reason;
 }
 
 void KvProcessGovernor::fillProcessTable()

@@ -127,7 +127,7 @@ private:
     void liftLeftovers(const QString &journalDirectory);
     void resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries);
     void removeLeftoverCaps(const QList<KvRestrictionJournal::Entry> &entries);
-    void reportUnavailableCaps();
+    void reportLimits();
     void fillProcessTable();
     bool isOwnProcess(DWORD processId) const;
     static quint64 creationTimeOf(DWORD processId);

@@ -315,6 +315,11 @@ bool KvLinuxJobs::isProcessInJob(HANDLE process, HANDLE job, bool &result)
     return true;
 }
 
+bool KvLinuxJobs::copiesShareHolds(QString &reason)
+{
+    return records.shared(reason);
+}
+
 void KvLinuxJobs::processEnded(DWORD processId)
 {
     // Its caps go with the job handles that the governor lets go of; the
