@@ -174,6 +174,24 @@ public:
     // pidfd, unless this run or another running copy holds it stopped.
     virtual LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) = 0;
 
+    // Whether the running copies of the program see what each other holds
+    // in force (Linux: in the hold records' shared directory); when not,
+    // reason says why, in words for the log, and each copy acts as if it ran
+    // alone. (No kernel32 counterpart: Windows counts the suspensions of
+    // every copy and nests their jobs itself.)
+    virtual bool copiesShareHolds(QString &reason)
+    {
+        Q_UNUSED(reason)
+        return true;
+    }
+
+    // The process with this id has ended, as the process events reported
+    // it: what this run still keeps of it can go (Linux: its suspend counts,
+    // and the hold the other copies see). A later process with the id is
+    // left alone. (No kernel32 counterpart: Windows forgets with the
+    // process.)
+    virtual void processEnded(DWORD processId) { Q_UNUSED(processId) }
+
 protected:
     KvPlatformJobs() = default;
 };

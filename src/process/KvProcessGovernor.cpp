@@ -10,10 +10,17 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QPair>
+#include <QSet>
+
+#include <algorithm>
 
 namespace {
 
 const DWORD fullMachineRate = 10000;
+
+// How often the caps held are looked at. A lost cap shows in the rules list
+// this much later at most; each look costs a few reads per capped process.
+const int capCheckIntervalMs = 5000;
 
 KvJobCpuRateControlInformation hardCap(DWORD rate)
 {
@@ -35,8 +42,11 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDire
                       creationTimeOf(KvPlatformKernel::current().currentProcessId()))))
 {
     liftLeftovers(QFileInfo(journal.path()).path());
-    reportUnavailableCaps();
+    reportLimits();
     fillProcessTable();
+    capCheck.setInterval(capCheckIntervalMs);
+    capCheck.setTimerType(Qt::VeryCoarseTimer);
+    connect(&capCheck, &QTimer::timeout, this, &KvProcessGovernor::checkCaps);
 }
 
 KvProcessGovernor::~KvProcessGovernor() = default;
@@ -162,14 +172,19 @@ void KvProcessGovernor::removeLeftoverCaps(const QList<KvRestrictionJournal::Ent
     }
 }
 
-void KvProcessGovernor::reportUnavailableCaps()
+void KvProcessGovernor::reportLimits()
 {
     // Said once, at start, with the reason: each cap that fails later only
-    // logs its error code.
+    // logs its error code, and a copy that acts alone says nothing more.
     QString reason;
     if (!KvPlatformJobs::current().cpuCapsAvailable(reason))
         kvCritical(lcGovernor) << "CPU limits cannot be applied (suspension still works): "
                                << reason;
+    reason.clear();
+    if (!KvPlatformJobs::current().copiesShareHolds(reason))
+        kvWarning(lcGovernor) << "copies of the program running at once will not coordinate "
+                                 "their restrictions: "
+                              << reason;
 }
 
 void KvProcessGovernor::fillProcessTable()
@@ -297,13 +312,17 @@ int KvProcessGovernor::addRestrictionGroup(const Restriction &restriction)
     do {
         ++lastGroupId;
     } while (groups.contains(lastGroupId));
-    groups.insert(lastGroupId, QList<Restriction>{completed(restriction)});
+    const Restriction stored = completed(restriction);
+    groups.insert(lastGroupId, QList<Restriction>{stored});
+    hold(stored);
     return lastGroupId;
 }
 
 void KvProcessGovernor::appendRestriction(int groupId, const Restriction &restriction)
 {
-    groups[groupId].append(completed(restriction));
+    const Restriction stored = completed(restriction);
+    groups[groupId].append(stored);
+    hold(stored);
 }
 
 void KvProcessGovernor::removeRestrictionGroup(int groupId)
@@ -313,8 +332,84 @@ void KvProcessGovernor::removeRestrictionGroup(int groupId)
         return;
     QList<Restriction> restrictions = found.value();
     groups.erase(found);
-    while (!restrictions.isEmpty())
-        revert(restrictions.takeFirst());
+    while (!restrictions.isEmpty()) {
+        const Restriction restriction = restrictions.takeFirst();
+        release(restriction);
+        revert(restriction);
+    }
+}
+
+bool KvProcessGovernor::holds(int groupId, DWORD processId) const
+{
+    const auto group = groups.constFind(groupId);
+    return group != groups.constEnd() &&
+           std::any_of(group->cbegin(), group->cend(), [processId](const Restriction &held) {
+               return held.processId == processId;
+           });
+}
+
+void KvProcessGovernor::hold(const Restriction &restriction)
+{
+    ++heldProcesses[restriction.processId];
+    if (restriction.action == LimitCpu && restriction.assigned && ++heldCaps == 1)
+        capCheck.start();
+}
+
+void KvProcessGovernor::release(const Restriction &restriction)
+{
+    const auto count = heldProcesses.find(restriction.processId);
+    if (count != heldProcesses.end() && --*count == 0)
+        heldProcesses.erase(count);
+    if (restriction.action == LimitCpu && restriction.assigned && --heldCaps == 0)
+        capCheck.stop();
+}
+
+void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &matches)
+{
+    for (QList<Restriction> &group : groups) {
+        for (auto it = group.begin(); it != group.end();) {
+            if (!matches(*it)) {
+                ++it;
+                continue;
+            }
+            release(*it);
+            forget(it->action == LimitCpu ? KvRestrictionJournal::Cap
+                                          : KvRestrictionJournal::Suspension,
+                   *it);
+            it = group.erase(it);
+        }
+    }
+}
+
+void KvProcessGovernor::checkCaps()
+{
+    // One look per job, however many rules share its cap.
+    QList<Restriction> lost;
+    QSet<HANDLE> looked;
+    for (const QList<Restriction> &group : qAsConst(groups)) {
+        for (const Restriction &held : group) {
+            if (held.action != LimitCpu || !held.assigned || looked.contains(held.job.get()))
+                continue;
+            looked.insert(held.job.get());
+            if (!capInForce(held))
+                lost.append(held);
+        }
+    }
+    for (const Restriction &cap : qAsConst(lost)) {
+        const HANDLE job = cap.job.get();
+        // Every rule's cap on the process went: they share its job.
+        drop([job](const Restriction &held) {
+            return held.action == LimitCpu && held.job.get() == job;
+        });
+        // Nor may the cap come back should the process rejoin the job, or
+        // stay noted where the other copies look. It is not in force either
+        // way, so a failure here is nothing to report.
+        KvPlatformJobs::current().setInformationJobObject(job, hardCap(fullMachineRate));
+        kvWarning(lcGovernor) << "process #" << cap.processId
+                              << " CPU limit lost: the process was taken out of it by something "
+                                 "else";
+        emit capLost(cap.processId);
+    }
 }
 
 void KvProcessGovernor::revert(const Restriction &restriction)
@@ -448,6 +543,20 @@ void KvProcessGovernor::reportJournalWrite(bool written)
 
 void KvProcessGovernor::on_processNotifier_ended(DWORD id)
 {
+    // What was held of the process ends with it, unreverted: a revert could
+    // only reach a later process with the id, and would log a lift that
+    // never happened. A later process that has the id by now keeps what is
+    // held of it (unknown creation times are kept too, as a revert treats
+    // them).
+    if (heldProcesses.contains(id)) {
+        const quint64 running = creationTimeOf(id);
+        drop([id, running](const Restriction &held) {
+            return held.processId == id &&
+                   (running == 0 || (held.creationTime != 0 && held.creationTime != running));
+        });
+    }
+    if (lastSuspensions.contains(id))
+        KvPlatformJobs::current().processEnded(id);
     jobs.remove(id);
     lastCaps.remove(id);
     lastSuspensions.remove(id);

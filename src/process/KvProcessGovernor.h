@@ -9,6 +9,9 @@
 #include <QList>
 #include <QObject>
 #include <QSharedPointer>
+#include <QTimer>
+
+#include <functional>
 
 class KvPlatformJobs;
 
@@ -24,6 +27,12 @@ class KvPlatformJobs;
 // Other copies of the program may run meanwhile: a governor lifts only what
 // runs that have ended left, and each copy's restrictions stand on their
 // own (the platform lets a process stay restrained while any copy holds it).
+//
+// A cap can be lost under it: something else moves the process out of its
+// cgroup, or removes the group. While it holds caps it looks every few
+// seconds whether each is still in force, and drops one that is not, so
+// that the rules that made it no longer count the process as restricted.
+// Restrictions of a process that ends go with it.
 class KvProcessGovernor : public QObject
 {
     Q_OBJECT
@@ -91,10 +100,21 @@ public:
 
     // The groups as they stand; for tests and diagnostics.
     const QHash<int, QList<Restriction>> &restrictionGroups() const { return groups; }
+    // Whether the group holds a restriction of the process.
+    bool holds(int groupId, DWORD processId) const;
+
+    // Whether the caps held are being looked after: only while one is.
+    bool checkingCaps() const { return capCheck.isActive(); }
+
+signals:
+    // Every cap on the process was lost, and dropped from the groups.
+    void capLost(DWORD processId);
 
 public slots:
     void on_processNotifier_ended(DWORD id);
     void on_processNotifier_started(const KvProcessInfo &processInfo);
+    // One look at every cap held; the timer calls it.
+    void checkCaps();
 
 private:
     struct Applied
@@ -107,7 +127,7 @@ private:
     void liftLeftovers(const QString &journalDirectory);
     void resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries);
     void removeLeftoverCaps(const QList<KvRestrictionJournal::Entry> &entries);
-    void reportUnavailableCaps();
+    void reportLimits();
     void fillProcessTable();
     bool isOwnProcess(DWORD processId) const;
     static quint64 creationTimeOf(DWORD processId);
@@ -119,6 +139,11 @@ private:
     // True when at least one thread was opened.
     bool actOnThreads(DWORD processId, const char *purpose, DWORD (KvPlatformJobs::*act)(HANDLE));
     Restriction completed(const Restriction &restriction);
+    // Count a restriction into / out of the groups.
+    void hold(const Restriction &restriction);
+    void release(const Restriction &restriction);
+    // Takes out every restriction that matches, unreverted, and forgets it.
+    void drop(const std::function<bool(const Restriction &)> &matches);
     void revert(const Restriction &restriction);
     void revertCap(const Restriction &restriction);
     void revertSuspension(const Restriction &restriction);
@@ -140,4 +165,10 @@ private:
     QHash<DWORD, Applied> lastSuspensions;
     KvRestrictionJournal journal;
     bool journalFailureReported = false;
+    // How many restrictions the groups hold per process, and how many caps
+    // in force, so that neither a process's end nor the check of the caps
+    // has to look through every group.
+    QHash<DWORD, int> heldProcesses;
+    int heldCaps = 0;
+    QTimer capCheck;
 };

@@ -8,6 +8,9 @@ QList<KvProcessInfo> snapshotProcesses(int flags)
     QList<KvProcessInfo> processes;
     KvPlatformKernel &kernel = KvPlatformKernel::current();
     const KvHandle snapshot = KvHandle::createSnapshot(KvPlatformKernel::SnapProcess);
+    // Walking no snapshot would replace its error code with one for the handle.
+    if (!snapshot.isValid())
+        return processes;
     KvProcessEntry entry;
     for (bool more = kernel.process32First(snapshot.get(), entry); more;
          more = kernel.process32Next(snapshot.get(), entry)) {
@@ -33,6 +36,8 @@ QSet<DWORD> snapshotProcessIds()
     // Ids only: on some platforms the full entries cost a read per process,
     // and this runs once a second.
     const KvHandle snapshot(kernel.createProcessIdSnapshot(), INVALID_HANDLE_VALUE);
+    if (!snapshot.isValid())
+        return ids;
     KvProcessEntry entry;
     for (bool more = kernel.process32First(snapshot.get(), entry); more;
          more = kernel.process32Next(snapshot.get(), entry))
@@ -45,6 +50,8 @@ QList<KvThreadInfo> snapshotThreads(DWORD processId)
     QList<KvThreadInfo> threads;
     KvPlatformKernel &kernel = KvPlatformKernel::current();
     const KvHandle snapshot(kernel.createThreadSnapshot(processId), INVALID_HANDLE_VALUE);
+    if (!snapshot.isValid())
+        return threads;
     KvThreadEntry entry;
     for (bool more = kernel.thread32First(snapshot.get(), entry); more;
          more = kernel.thread32Next(snapshot.get(), entry)) {

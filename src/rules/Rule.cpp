@@ -40,7 +40,9 @@ Rule::Rule(unsigned id, KvProcessGovernor *governor, RuleContext *sharedContext)
     , ownContext(sharedContext ? nullptr : std::make_unique<RuleContext>(governor))
     , context(sharedContext ? sharedContext : ownContext.get())
     , m_options(id)
-{}
+{
+    connect(governor, &KvProcessGovernor::capLost, this, &Rule::on_governor_capLost);
+}
 
 Rule::~Rule()
 {
@@ -377,4 +379,12 @@ void Rule::on_winEventNotifier_notify(KvWinEventInfo winEventInfo)
         return;
 
     reevaluate();
+}
+
+void Rule::on_governor_capLost(DWORD processId)
+{
+    // Another restriction of the rule may still hold the process.
+    if (governor->holds(restrictionGroupId, processId) || !m_restrictedProcessIds.remove(processId))
+        return;
+    emit statusChanged();
 }

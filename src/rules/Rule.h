@@ -79,6 +79,7 @@ public slots:
     void on_processNotifier_ended(DWORD id);
     void on_processNotifier_started(const KvProcessInfo &processInfo);
     void on_winEventNotifier_notify(KvWinEventInfo winEventInfo);
+    void on_governor_capLost(DWORD processId);
 
 protected:
     void timerEvent(QTimerEvent *event) override;

@@ -69,6 +69,7 @@ public:
 
     // The governor the rules act through; for tests and diagnostics.
     const KvProcessGovernor &processGovernor() const { return governor; }
+    KvProcessGovernor &processGovernor() { return governor; }
 
 private:
     // The rule ids of the rows.

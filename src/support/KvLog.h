@@ -25,6 +25,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcGovernor) // "KvProcessGovernor": process governor
 
 #define kvDebug(category) KV_LOG_STATEMENT(category, isDebugEnabled).debug()
 #define kvInfo(category) KV_LOG_STATEMENT(category, isInfoEnabled).info()
+#define kvWarning(category) KV_LOG_STATEMENT(category, isWarningEnabled).warning()
 #define kvCritical(category) KV_LOG_STATEMENT(category, isCriticalEnabled).critical()
 #define kvCriticalWithError(category)                                                              \
     KV_LOG_STATEMENT(category, isCriticalEnabled,                                                  \

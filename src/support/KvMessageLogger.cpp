@@ -29,6 +29,11 @@ KvDebug KvMessageLogger::info() const
     return makeDebug(QMessageLogger::info(), QtInfoMsg);
 }
 
+KvDebug KvMessageLogger::warning() const
+{
+    return makeDebug(QMessageLogger::warning(), QtWarningMsg);
+}
+
 KvDebug KvMessageLogger::critical() const
 {
     return makeDebug(QMessageLogger::critical(), QtCriticalMsg);

@@ -19,6 +19,7 @@ public:
     virtual ~KvMessageLogger();
 
     KvDebug info() const;
+    KvDebug warning() const;
     KvDebug critical() const;
     // Reaches the framework's output at info level; the log line says debug.
     KvDebug debug() const;

@@ -156,17 +156,55 @@ private slots:
         QVERIFY(Journal::filesIn(journals()).isEmpty());
     }
 
+    void aLostCapIsDroppedAndReportedOnce()
+    {
+        const DWORD target = machine->addProcess("/usr/bin/game");
+        const DWORD other = machine->addProcess("/usr/bin/other");
+        start();
+        QVERIFY(!governor->checkingCaps());
+        const int rule = cap(target, 30);
+        cap(target, 50);
+        const int kept = cap(other, 40);
+        QList<DWORD> lost;
+        connect(governor.get(), &KvProcessGovernor::capLost, [&lost](DWORD id) { lost << id; });
+        jobs->takeOutOfJob(target);
+        const QString line =
+            QStringLiteral("process #%1 CPU limit lost: the process was taken out of it by "
+                           "something else")
+                .arg(target);
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
+        LogTail log;
+        governor->checkCaps();
+        governor->checkCaps();
+        QCOMPARE(lost, QList<DWORD>{target});
+        QCOMPARE(journal(), QList<Journal::Entry>{entry(Journal::Cap, other)});
+        // Nothing of it comes back, and its rule's end has nothing to lift or say.
+        QCOMPARE(jobs->job(1)->cpuRate, DWORD(10000));
+        governor->removeRestrictionGroup(rule);
+        QCOMPARE(log.governorEntries(), QStringList{"W " + line});
+        QVERIFY(governor->checkingCaps());
+        governor->removeRestrictionGroup(kept);
+        QVERIFY(!governor->checkingCaps());
+    }
+
     void suspensionOfAnEndedProcessDoesNotReachItsSuccessor()
     {
         const DWORD target = machine->addProcess("/usr/bin/first", 0, 2);
         start();
         const int ended = suspend(target);
+        governor->appendRestriction(ended, Restriction(KvProcessGovernor::LimitCpu, target,
+                                                       governor->limitCpu(target, 30)));
         // The process ends, and a new one is given its id and suspended in turn.
         machine->removeProcess(target);
         governor->on_processNotifier_ended(target);
+        // What was held of it went with it: its end is not lifted later.
+        QVERIFY(journal().isEmpty());
+        QVERIFY(!governor->checkingCaps());
         machine->addProcessWithId(target, "/usr/bin/second", 0, 2);
         const int successor = suspend(target);
+        LogTail log;
         governor->removeRestrictionGroup(ended);
+        QVERIFY(log.governor().isEmpty());
         for (DWORD thread : machine->threadIdsOf(target))
             QCOMPARE(jobs->suspendCount(thread), DWORD(1));
         QCOMPARE(journal(), QList<Journal::Entry>{entry(Journal::Suspension, target)});

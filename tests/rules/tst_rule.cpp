@@ -88,6 +88,13 @@ void TestRule::restrictsEveryRunningTargetButItself()
     QCOMPARE(rule->restrictedProcessIds(), QSet<DWORD>{game});
     fixture.machine.removeProcess(self);
 
+    // A cap lost under the rule no longer counts, and its row says so.
+    fixture.jobs.takeOutOfJob(game);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CPU limit lost"));
+    model->processGovernor().checkCaps();
+    QVERIFY(rule->restrictedProcessIds().isEmpty());
+    QCOMPARE(announced, 1);
+
     // A target that starts while the rule is Active is restricted at once.
     const DWORD late = startProcess("/home/u/game");
     QCOMPARE(cpuRateOf(late), DWORD(3000));

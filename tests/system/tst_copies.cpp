@@ -202,6 +202,21 @@ void TestCopies::capChangedUnderTheGovernor()
                           QStringLiteral("I process #%1 CPU limit removed").arg(pid)}));
     QCOMPARE(ProcFsProbe::cpuCgroupOf(pid), origin);
     QVERIFY(run.entryList({QStringLiteral("job-*")}, QDir::Dirs).isEmpty());
+
+    // Noticed while the rule lasts, the loss is said once; the rule's end
+    // has nothing left to do.
+    const int again = governor.addRestrictionGroup(
+        Restriction(KvProcessGovernor::LimitCpu, pid, governor.limitCpu(pid, 30)));
+    QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
+    procs.close();
+    log.mark();
+    governor.checkCaps();
+    governor.removeRestrictionGroup(again);
+    QCOMPARE(log.governorEntries(), QStringList{QStringLiteral("W process #%1 CPU limit lost: the "
+                                                               "process was taken out of it by "
+                                                               "something else")
+                                                    .arg(pid)});
+    QVERIFY(run.entryList({QStringLiteral("job-*")}, QDir::Dirs).isEmpty());
 }
 
 int main(int argc, char **argv)

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -50,15 +51,21 @@ bool KvLinuxHoldRecords::openDirectory()
         directory = sharedDirectory();
         runName = KvLinuxProcessIdentity::ownRunName();
     }
-    if (directory.isEmpty() || runName.isEmpty())
+    if (directory.isEmpty() || runName.isEmpty()) {
+        problem = directory.isEmpty() ? QStringLiteral("no runtime directory (XDG_RUNTIME_DIR)")
+                                      : QStringLiteral("this process's start time cannot be read");
         return false;
+    }
     const QByteArray path = QFile::encodeName(directory);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (directoryFd < 0) {
             ::mkdir(path.constData(), 0700);
             directoryFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (directoryFd < 0)
+            if (directoryFd < 0) {
+                problem =
+                    directory + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
                 return false;
+            }
         }
         int result = 0;
         do {
@@ -70,6 +77,7 @@ bool KvLinuxHoldRecords::openDirectory()
         ::close(directoryFd);
         directoryFd = -1;
     }
+    problem = directory + QStringLiteral(": cannot be locked");
     return false;
 }
 
@@ -188,6 +196,14 @@ QString KvLinuxHoldRecords::originOf(const Process &process)
     readOthers();
     const auto own = caps.constFind(process);
     return own != caps.constEnd() ? own->origin : origins.value(process);
+}
+
+bool KvLinuxHoldRecords::shared(QString &reason)
+{
+    Guard guard(*this);
+    if (!locked)
+        reason = problem;
+    return locked;
 }
 
 void KvLinuxHoldRecords::removeEnded()

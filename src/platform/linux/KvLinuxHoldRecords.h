@@ -77,6 +77,10 @@ public:
     // Removes the files of runs that have ended.
     void removeEnded();
 
+    // Whether the shared directory can be used, tried now under the lock;
+    // when not, reason says why. Not under the lock.
+    bool shared(QString &reason);
+
 private:
     struct OwnCap
     {
@@ -92,6 +96,8 @@ private:
 
     QString directory;
     QString runName;
+    // Why the directory could not be used, the last time it could not.
+    QString problem;
     int directoryFd = -1;
     bool locked = false;
     bool changed = false;

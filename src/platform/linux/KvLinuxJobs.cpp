@@ -315,6 +315,18 @@ bool KvLinuxJobs::isProcessInJob(HANDLE process, HANDLE job, bool &result)
     return true;
 }
 
+bool KvLinuxJobs::copiesShareHolds(QString &reason)
+{
+    return records.shared(reason);
+}
+
+void KvLinuxJobs::processEnded(DWORD processId)
+{
+    // Its caps go with the job handles that the governor lets go of; the
+    // watch forgets the members that ended.
+    suspendCounts.forgetEnded(processId);
+}
+
 bool KvLinuxJobs::cpuCapsAvailable(QString &reason)
 {
     if (tree.prepare())

@@ -58,6 +58,8 @@ public:
     bool getProcessCreationTime(HANDLE process, quint64 &creationTime) override;
     int removeLeftoverJobs(QList<LeftoverJob> *found = nullptr) override;
     LeftoverResume resumeLeftoverSuspension(HANDLE process, DWORD suspensions) override;
+    bool copiesShareHolds(QString &reason) override;
+    void processEnded(DWORD processId) override;
 
     // The cgroup directory of the job behind a handle; empty before the first
     // assignment. For tests and diagnostics.

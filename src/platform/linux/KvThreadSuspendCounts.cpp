@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 KvThreadSuspendCounts::~KvThreadSuspendCounts()
@@ -113,6 +114,22 @@ void KvThreadSuspendCounts::releaseAll()
     for (auto it = processes.constBegin(); it != processes.constEnd(); ++it)
         release(it.key(), it->pidfd);
     processes.clear();
+}
+
+void KvThreadSuspendCounts::forgetEnded(DWORD processId)
+{
+    for (auto it = processes.begin(); it != processes.end();) {
+        // A pidfd is readable once its process has exited, zombie or not.
+        pollfd item{it->pidfd, POLLIN, 0};
+        if (it.key().first != processId || ::poll(&item, 1, 0) <= 0) {
+            ++it;
+            continue;
+        }
+        KvLinuxHoldRecords::Guard guard(records);
+        records.setStopped(it.key(), false);
+        ::close(it->pidfd);
+        it = processes.erase(it);
+    }
 }
 
 void KvThreadSuspendCounts::dropEnded()

@@ -39,6 +39,9 @@ public:
     // Continues every process still stopped by us: nothing we did may
     // outlive the program.
     void releaseAll();
+    // Forgets the counts of a process with this id that has ended (a later
+    // one with the id keeps its own), with its hold in the records.
+    void forgetEnded(DWORD processId);
 
 private:
     using ProcessKey = QPair<DWORD, quint64>;
