@@ -77,8 +77,8 @@ public:
     // Removes the files of runs that have ended.
     void removeEnded();
 
-    // Whether the shared directory can be used, tried now under the lock;
-    // when not, reason says why. Not under the lock.
+    // Whether the shared directory can be used, tried now; when not, reason
+    // says why. Takes the lock itself: the caller must not hold it.
     bool shared(QString &reason);
 
 private:
