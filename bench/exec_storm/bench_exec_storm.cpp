@@ -10,9 +10,10 @@
 // start divides its CPU time by this benchmark's starts and the others its
 // log shows.
 //
-// Then a storm: processes started and ended as fast as this machine can,
-// every hundredth of them a target that lives 30 ms, with a rule that
-// suspends that name beside 20 others. It counts the targets the program
+// Then a parallel build (make -j2 of 300 small C files, 20 rules), and a
+// storm: processes started and ended as fast as this machine can, every
+// hundredth of them a target that lives 30 ms, with a rule that suspends
+// that name beside 20 others. It counts the targets the program
 // stopped and the ones it missed, and its CPU time and memory.
 //
 //     bench_exec_storm [starts] [per second] [storm size]
@@ -21,6 +22,8 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -220,6 +223,54 @@ void storm(BenchProgram &program, int count)
                 BenchProgram::countContaining(lines, QStringLiteral("events were lost")));
 }
 
+// A parallel build, the situation the program exists for: make -j2 of 300
+// small C files, with 20 rules. The starts are the build's own (make, the
+// shell, the compiler's passes, the assembler, the linker), as the log
+// shows them.
+void parallelBuild(BenchProgram &program)
+{
+    QTemporaryDir tree;
+    for (int i = 0; i < 300; ++i) {
+        QFile source(tree.filePath(QStringLiteral("unit%1.c").arg(i)));
+        if (!source.open(QIODevice::WriteOnly))
+            return;
+        source.write(QStringLiteral("int unit%1(int x) { return x * %1 + 1; }\n").arg(i).toUtf8());
+    }
+    QFile makefile(tree.filePath(QStringLiteral("Makefile")));
+    if (!makefile.open(QIODevice::WriteOnly))
+        return;
+    makefile.write("objects := $(patsubst %.c,%.o,$(wildcard *.c))\n"
+                   "all: $(objects)\n"
+                   "%.o: %.c\n\tcc -O1 -c $< -o $@\n");
+    makefile.close();
+
+    program.storeRules(20);
+    if (!startAndSettle(program, {})) {
+        std::printf("build: the program did not start\n");
+        return;
+    }
+    const qint64 mark = program.logSize();
+    const double before = program.cpuMilliseconds();
+    QElapsedTimer timer;
+    timer.start();
+    QProcess make;
+    make.setWorkingDirectory(tree.path());
+    make.start(QStringLiteral("make"), {QStringLiteral("-s"), QStringLiteral("-j2")});
+    const bool built = make.waitForFinished(600000) && make.exitCode() == 0;
+    const double duration = seconds(timer);
+    ::usleep(1000000); // the last ends
+    const double cpu = program.cpuMilliseconds() - before;
+    const int seen = BenchProgram::countContaining(program.logLines(mark), " started (");
+    program.stop();
+    if (!built) {
+        std::printf("build: make -j2 failed (is a C compiler installed?)\n");
+        return;
+    }
+    std::printf("build: make -j2 of 300 C files, 20 rules: %d starts in %.1f s; program CPU %.0f "
+                "ms, %.2f ms per start, %.2f %% of one CPU\n",
+                seen, duration, cpu, cpu / qMax(1, seen), 100.0 * cpu / 1000.0 / duration);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -244,6 +295,8 @@ int main(int argc, char **argv)
         }
         steadyStream(program, connector, starts, rate);
     }
+    if (::geteuid() == 0)
+        parallelBuild(program);
     if (stormSize > 0 && ::geteuid() == 0)
         storm(program, stormSize);
     return 0;
