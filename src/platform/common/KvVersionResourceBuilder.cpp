@@ -67,24 +67,26 @@ quint32 low(const quint16 parts[4])
     return (quint32(parts[2]) << 16) | parts[3];
 }
 
+void setParts(quint16 parts[4], quint16 major, quint16 minor, quint16 build, quint16 revision)
+{
+    parts[0] = major;
+    parts[1] = minor;
+    parts[2] = build;
+    parts[3] = revision;
+}
+
 } // namespace
 
 void KvVersionResourceBuilder::setFileVersion(quint16 major, quint16 minor, quint16 build,
                                               quint16 revision)
 {
-    fileVersion[0] = major;
-    fileVersion[1] = minor;
-    fileVersion[2] = build;
-    fileVersion[3] = revision;
+    setParts(fileVersion, major, minor, build, revision);
 }
 
 void KvVersionResourceBuilder::setProductVersion(quint16 major, quint16 minor, quint16 build,
                                                  quint16 revision)
 {
-    productVersion[0] = major;
-    productVersion[1] = minor;
-    productVersion[2] = build;
-    productVersion[3] = revision;
+    setParts(productVersion, major, minor, build, revision);
 }
 
 void KvVersionResourceBuilder::addStringTable(quint16 language, quint16 codePage,
