@@ -258,14 +258,17 @@ void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup
 void KvProcessConnectorSource::onExec(DWORD threadGroup)
 {
     DWORD creator = 0xFFFFFFFF;
-    m_forks.take(threadGroup, creator);
+    const bool firstProgram = m_forks.take(threadGroup, creator);
     m_leaderGone.remove(threadGroup);
     const KvPropertyList properties = m_reader.creationProperties(threadGroup, creator);
     // Most short-lived processes are gone by the time their start is read,
     // with nothing left to name them by: no rule can match or reach them,
-    // and a start and an end naming nothing would only add to the log.
+    // and a start and an end naming nothing would only add to the log. One
+    // that was reported before (or ran before this source) keeps its end,
+    // which rules holding it wait for.
     if (!KvProcessEventProperties::value(properties, "Name").isValid()) {
-        m_unnamed.insert(threadGroup);
+        if (firstProgram)
+            m_unnamed.insert(threadGroup);
         return;
     }
     emit instanceCreated(properties);
