@@ -5,7 +5,7 @@
 // statement ends:
 //
 //     kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << percent << "%";
-//     kvCriticalWithError(lcGovernor) << "failed to assign process #" << processId << " to job object";
+//     kvCriticalWithError(lcGovernor) << "failed to assign process #" << processId;
 //
 // The error variant reads the platform's last error code first, before any
 // other call can overwrite it, and prints it in the line's error column.
@@ -20,7 +20,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcNotifier) // "KvNotifier": process and window-event
 Q_DECLARE_LOGGING_CATEGORY(lcGovernor) // "KvProcessGovernor": process governor
 
 #define KV_LOG_STATEMENT(category, enabled, ...)                                                   \
-    for (bool kvLogEnabled = category().enabled(); kvLogEnabled; kvLogEnabled = false)            \
+    for (bool kvLogEnabled = category().enabled(); kvLogEnabled; kvLogEnabled = false)             \
     KvMessageLogger(nullptr, 0, nullptr, category().categoryName() __VA_ARGS__)
 
 #define kvDebug(category) KV_LOG_STATEMENT(category, isDebugEnabled).debug()
@@ -28,6 +28,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcGovernor) // "KvProcessGovernor": process governor
 #define kvWarning(category) KV_LOG_STATEMENT(category, isWarningEnabled).warning()
 #define kvCritical(category) KV_LOG_STATEMENT(category, isCriticalEnabled).critical()
 #define kvCriticalWithError(category)                                                              \
-    KV_LOG_STATEMENT(category, isCriticalEnabled,                                                  \
-                     , static_cast<int>(KvPlatformKernel::current().lastError()))                  \
+    KV_LOG_STATEMENT(category, isCriticalEnabled, ,                                                \
+                     static_cast<int>(KvPlatformKernel::current().lastError()))                    \
         .critical()

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/common/KvConnectivityListeners.h"
 #include "platform/KvPlatformConnectivity.h"
+#include "platform/common/KvConnectivityListeners.h"
 
 #include <QMap>
 

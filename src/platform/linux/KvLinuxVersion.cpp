@@ -1,7 +1,7 @@
 #include "platform/linux/KvLinuxVersion.h"
 
-#include "platform/common/KvExecutableVersionReader.h"
 #include "platform/KvPlatformKernel.h"
+#include "platform/common/KvExecutableVersionReader.h"
 #include "platform/common/KvVersionResource.h"
 
 #include <QFileInfo>
