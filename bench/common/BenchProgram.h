@@ -130,9 +130,12 @@ public:
     qint64 pid() const { return program.processId(); }
 
     // utime + stime of every thread the program had, in milliseconds.
-    double cpuMilliseconds() const
+    double cpuMilliseconds() const { return cpuMillisecondsOf(pid()); }
+
+    // The same of any process.
+    static double cpuMillisecondsOf(qint64 processId)
     {
-        const QList<QByteArray> fields = statFields(QStringLiteral("/proc/%1/stat").arg(pid()));
+        const QList<QByteArray> fields = statFields(QStringLiteral("/proc/%1/stat").arg(processId));
         if (fields.size() < 13)
             return -1;
         return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) * 1000.0 /

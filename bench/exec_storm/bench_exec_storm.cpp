@@ -25,9 +25,16 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <linux/cn_proc.h>
+#include <linux/connector.h>
+#include <linux/netlink.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -123,6 +130,74 @@ bool startAndSettle(BenchProgram &program, const QStringList &wrapper)
     return true;
 }
 
+// Starts /bin/sleep <lifetime> at the rate, reaps them all and leaves
+// settleMs for the last ends to be heard of; the seconds that took.
+double stream(int starts, int rate, const QByteArray &lifetime, int settleMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    Children children;
+    for (int i = 0; i < starts; ++i) {
+        children.add(BenchProgram::spawn({"/bin/sleep", lifetime}), false);
+        children.reap(false);
+        const qint64 due = qint64(i + 1) * 1000000000 / rate;
+        const qint64 early = due - timer.nsecsElapsed();
+        if (early > 0)
+            ::usleep(useconds_t(early / 1000));
+    }
+    children.reapAll();
+    ::usleep(useconds_t(settleMs) * 1000);
+    return seconds(timer);
+}
+
+// What only hearing of the same stream costs on this machine, as a floor
+// for the rows of the program: a child that does nothing but wait for the
+// process connector's messages and read them.
+void bareReader(int starts, int rate)
+{
+    const int socket = ::socket(PF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_CONNECTOR);
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = CN_IDX_PROC;
+    // nlmsghdr, cn_msg and the operation, back to back.
+    alignas(nlmsghdr) char listen[NLMSG_SPACE(sizeof(cn_msg) + sizeof(proc_cn_mcast_op))] = {};
+    auto *header = reinterpret_cast<nlmsghdr *>(listen);
+    header->nlmsg_len = NLMSG_LENGTH(sizeof(cn_msg) + sizeof(proc_cn_mcast_op));
+    header->nlmsg_type = NLMSG_DONE;
+    cn_msg message{};
+    message.id = {CN_IDX_PROC, CN_VAL_PROC};
+    message.len = sizeof(proc_cn_mcast_op);
+    const proc_cn_mcast_op operation = PROC_CN_MCAST_LISTEN;
+    std::memcpy(NLMSG_DATA(header), &message, sizeof(message));
+    std::memcpy(static_cast<char *>(NLMSG_DATA(header)) + sizeof(message), &operation,
+                sizeof(operation));
+    if (socket < 0 || ::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) < 0 ||
+        ::send(socket, listen, header->nlmsg_len, 0) != ssize_t(header->nlmsg_len)) {
+        std::printf("bare reader: the process connector cannot be opened\n");
+        return;
+    }
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        char buffer[4096];
+        for (;;) {
+            pollfd waiting{socket, POLLIN, 0};
+            if (::poll(&waiting, 1, -1) > 0) {
+                while (::recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT) > 0) {
+                }
+            }
+        }
+    }
+    ::close(socket);
+    const double before = BenchProgram::cpuMillisecondsOf(reader);
+    const double duration = stream(starts, rate, "0", 1000);
+    const double cpu = BenchProgram::cpuMillisecondsOf(reader) - before;
+    ::kill(reader, SIGKILL);
+    ::waitpid(reader, nullptr, 0);
+    std::printf("%-10s %5s %9.0f %8.2f %11.0f %7d   a bare reader of the process connector\n",
+                "connector", "-", cpu, 100.0 * cpu / 1000.0 / duration, cpu * 1000.0 / starts,
+                starts);
+}
+
 void steadyStream(BenchProgram &program, bool connector, int starts, int rate)
 {
     const QStringList wrapper =
@@ -144,21 +219,7 @@ void steadyStream(BenchProgram &program, bool connector, int starts, int rate)
 
         const qint64 mark = program.logSize();
         const double before = program.cpuMilliseconds();
-        QElapsedTimer storm;
-        storm.start();
-        Children children;
-        for (int i = 0; i < starts; ++i) {
-            children.add(BenchProgram::spawn({"/bin/sleep", lifetime}), false);
-            children.reap(false);
-            const qint64 due = qint64(i + 1) * 1000000000 / rate;
-            const qint64 early = due - storm.nsecsElapsed();
-            if (early > 0)
-                ::usleep(useconds_t(early / 1000));
-        }
-        children.reapAll();
-        // Time for the program to hear of the last ends (polling: its next listing).
-        ::usleep(connector ? 1000000 : 1500000);
-        const double duration = seconds(storm);
+        const double duration = stream(starts, rate, lifetime, connector ? 1000 : 1500);
         const double cpu = program.cpuMilliseconds() - before;
         const QStringList lines = program.logLines(mark);
         const int seen = startsHeardOf(lines, starts, {QStringLiteral("/sleep)")});
@@ -293,6 +354,8 @@ int main(int argc, char **argv)
             std::printf("connector  needs root\n");
             continue;
         }
+        if (connector)
+            bareReader(starts, rate);
         steadyStream(program, connector, starts, rate);
     }
     if (::geteuid() == 0)
