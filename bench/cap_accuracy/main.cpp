@@ -4,12 +4,12 @@
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
+#include "BenchLoop.h"
 #include "ProcFsProbe.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -51,13 +51,6 @@ double ownCpuSeconds()
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void runEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 struct Window

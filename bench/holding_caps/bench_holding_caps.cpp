@@ -9,11 +9,11 @@
 //
 //     bench_holding_caps [seconds per figure, 60 by default]   (as root)
 
+#include "BenchLoop.h"
 #include "platform/linux/KvLinuxProcessEvents.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -33,15 +33,6 @@ double ownCpuMilliseconds()
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
-
-void runEventLoop(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-void discardMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // CPU milliseconds per minute while `caps` sleepers are held capped.
 double measure(KvProcessGovernor &governor, int caps, int seconds, const int &starts,
