@@ -14,7 +14,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>

@@ -15,7 +15,6 @@
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
