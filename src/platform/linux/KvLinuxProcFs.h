@@ -29,7 +29,7 @@ public:
     };
 
     // Reads a small kernel file (/proc, cgroups) in one go: such files
-    // report size 0, so it reads until a read comes back short.
+    // report size 0, so it reads until a read comes back empty.
     static bool readFile(const QString &path, QByteArray &content);
     // The same for a path already in the file system's encoding.
     static bool readFile(const char *path, QByteArray &content);
@@ -50,6 +50,10 @@ public:
 
     // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
     static bool readStat(DWORD processId, Stat &stat, DWORD threadId = 0);
+    // The stat file at path. One line well under a page, which the first
+    // read hands out whole: no second read just to learn of the end, which
+    // a listing of /proc would pay for every process.
+    static bool readStat(const char *path, Stat &stat);
 
     // readlink /proc/PID/exe, without the " (deleted)" the kernel adds for
     // an image that was replaced. Fails (errno) for processes the user may

@@ -42,9 +42,7 @@ bool KvLinuxProcReader::isReadable() const
 
 bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
 {
-    QByteArray text;
-    return KvLinuxProcFs::readFile(processPath(processId, "stat").constData(), text) &&
-           KvLinuxProcFs::parseStat(text, stat);
+    return KvLinuxProcFs::readStat(processPath(processId, "stat").constData(), stat);
 }
 
 QString KvLinuxProcReader::executablePath(DWORD processId) const
@@ -83,13 +81,10 @@ bool KvLinuxProcReader::hasOtherLiveThreads(DWORD processId, DWORD exceptThread)
     for (const DWORD threadId : threads) {
         if (threadId == processId || threadId == exceptThread)
             continue;
-        const QByteArray text =
-            readSmallFile(taskDirectory + '/' + QByteArray::number(threadId) + "/stat");
-        const int close = text.lastIndexOf(')');
-        if (close < 0 || close + 2 >= text.size())
-            continue;
-        const char state = text.at(close + 2);
-        if (state != 'Z' && state != 'X' && state != 'x')
+        Stat stat;
+        const QByteArray path = taskDirectory + '/' + QByteArray::number(threadId) + "/stat";
+        if (KvLinuxProcFs::readStat(path.constData(), stat) && stat.state != 'Z' &&
+            stat.state != 'X' && stat.state != 'x')
             return true;
     }
     return false;
