@@ -195,11 +195,6 @@ bool KvLinuxProcFs::readImagePath(DWORD processId, QString &path)
     return readImageLink(link, path);
 }
 
-bool KvLinuxProcFs::readImageLink(const QString &linkPath, QString &path)
-{
-    return readImageLink(QFile::encodeName(linkPath).constData(), path);
-}
-
 bool KvLinuxProcFs::readImageLink(const char *linkPath, QString &path)
 {
     char buffer[4096];

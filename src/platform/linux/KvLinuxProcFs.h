@@ -60,7 +60,6 @@ public:
     // not inspect and for kernel threads.
     static bool readImagePath(DWORD processId, QString &path);
     // The same for the exe link at linkPath.
-    static bool readImageLink(const QString &linkPath, QString &path);
     static bool readImageLink(const char *linkPath, QString &path);
 
     // The executable's file name as a snapshot shows it: the file name of the
