@@ -22,8 +22,7 @@ QByteArray readSmallFile(const QByteArray &path)
 } // namespace
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
-    : m_procRoot(procRoot)
-    , m_encodedRoot(QFile::encodeName(procRoot))
+    : m_encodedRoot(QFile::encodeName(procRoot))
 {}
 
 QByteArray KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
@@ -37,7 +36,7 @@ QByteArray KvLinuxProcReader::processPath(DWORD processId, const char *entry) co
 
 bool KvLinuxProcReader::isReadable() const
 {
-    return QFileInfo(m_procRoot + QStringLiteral("/self/stat")).isReadable();
+    return ::access((m_encodedRoot + "/self/stat").constData(), R_OK) == 0;
 }
 
 bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
