@@ -1,3 +1,4 @@
+#include "platform/common/KvProcessEventProperties.h"
 #include "platform/linux/KvLinuxProcReader.h"
 #include "platform/linux/KvProcPollingSource.h"
 
@@ -22,14 +23,7 @@ quint64 justNow()
     return quint64(now.tv_sec) * ticks + quint64(now.tv_nsec) * ticks / 1000000000ull;
 }
 
-QVariant valueOf(const KvPropertyList &properties, const char *name)
-{
-    for (const auto &entry : properties) {
-        if (entry.first == QLatin1String(name))
-            return entry.second;
-    }
-    return QStringLiteral("<absent>");
-}
+const auto valueOf = &KvProcessEventProperties::value;
 
 // What a spy recorded, by process id.
 QMap<QString, KvPropertyList> reports(const QSignalSpy &spy)
