@@ -10,17 +10,6 @@
 #include <ctime>
 #include <unistd.h>
 
-namespace {
-
-QByteArray readSmallFile(const QByteArray &path)
-{
-    QByteArray content;
-    KvLinuxProcFs::readFile(path.constData(), content);
-    return content;
-}
-
-} // namespace
-
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
     : m_encodedRoot(QFile::encodeName(procRoot))
 {}
@@ -53,7 +42,8 @@ QString KvLinuxProcReader::executablePath(DWORD processId) const
 
 QStringList KvLinuxProcReader::arguments(DWORD processId) const
 {
-    QByteArray text = readSmallFile(processPath(processId, "cmdline"));
+    QByteArray text;
+    KvLinuxProcFs::readFile(processPath(processId, "cmdline").constData(), text);
     QStringList result;
     if (text.isEmpty())
         return result;
