@@ -61,3 +61,14 @@ install(CODE "
 ")
 install(FILES ${corvane_linux_generated}/corvane.service DESTINATION ${CORVANE_USER_UNIT_DIR})
 install(FILES ${corvane_linux_generated}/corvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# ---- The reporters that tell the program the active window's process from
+# inside a Wayland desktop (resources/wayland; see README.md, "Foreground
+# windows on Wayland"). KWin finds scripts under kwin/scripts/<id> of the
+# data directories, GNOME Shell finds extensions under
+# gnome-shell/extensions/<uuid>.
+set(corvane_reporters ${PROJECT_SOURCE_DIR}/resources/wayland)
+install(DIRECTORY ${corvane_reporters}/kwin/corvane-foreground
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kwin/scripts)
+install(DIRECTORY ${corvane_reporters}/gnome-shell/corvane-foreground@corvane.app
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)

@@ -130,7 +130,6 @@ void KvForegroundBusService::accept(qint64 processId)
                                        .arg(QLatin1String(refusal)));
         return;
     }
-    reported = true;
     latest = DWORD(processId);
     if (deliveryPending)
         return;

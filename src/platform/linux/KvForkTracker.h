@@ -23,8 +23,6 @@ public:
     // was there.
     bool take(DWORD childId, DWORD &parentId);
 
-    bool contains(DWORD childId) const { return m_children.contains(childId); }
-
     // Takes the children whose grace is over, oldest first.
     QList<QPair<DWORD, DWORD>> takeOverdue();
 

@@ -68,11 +68,11 @@ bool KvLinuxProcFs::readFile(const char *path, QByteArray &content)
             errno = saved;
             return false;
         }
-        content.append(buffer, int(got));
-        // Kernel files hand out all they have up to the size asked for, so
-        // a shorter read has reached the end: asking again only says so.
-        if (got < ssize_t(sizeof buffer))
+        if (got == 0)
             break;
+        // Not done at a short read: a listing (mountinfo, cgroup.procs)
+        // comes a page at a time, each short of it by a line that did not fit.
+        content.append(buffer, int(got));
     }
     ::close(fd);
     return true;
@@ -113,8 +113,26 @@ bool KvLinuxProcFs::readStat(DWORD processId, Stat &stat, DWORD threadId)
         std::snprintf(path, sizeof path, "/proc/%u/task/%u/stat", processId, threadId);
     else
         std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
-    QByteArray content;
-    return readFile(path, content) && parseStat(content, stat);
+    return readStat(path, stat);
+}
+
+bool KvLinuxProcFs::readStat(const char *path, Stat &stat)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[4096];
+    ssize_t got;
+    do
+        got = ::read(fd, buffer, sizeof buffer);
+    while (got < 0 && errno == EINTR);
+    const int saved = errno;
+    ::close(fd);
+    if (got < 0) {
+        errno = saved;
+        return false;
+    }
+    return parseStat(QByteArray::fromRawData(buffer, int(got)), stat);
 }
 
 bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
@@ -175,11 +193,6 @@ bool KvLinuxProcFs::readImagePath(DWORD processId, QString &path)
     char link[32];
     std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
     return readImageLink(link, path);
-}
-
-bool KvLinuxProcFs::readImageLink(const QString &linkPath, QString &path)
-{
-    return readImageLink(QFile::encodeName(linkPath).constData(), path);
 }
 
 bool KvLinuxProcFs::readImageLink(const char *linkPath, QString &path)

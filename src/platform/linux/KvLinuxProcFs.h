@@ -29,7 +29,7 @@ public:
     };
 
     // Reads a small kernel file (/proc, cgroups) in one go: such files
-    // report size 0, so it reads until a read comes back short.
+    // report size 0, so it reads until a read comes back empty.
     static bool readFile(const QString &path, QByteArray &content);
     // The same for a path already in the file system's encoding.
     static bool readFile(const char *path, QByteArray &content);
@@ -50,13 +50,16 @@ public:
 
     // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
     static bool readStat(DWORD processId, Stat &stat, DWORD threadId = 0);
+    // The stat file at path. One line well under a page, which the first
+    // read hands out whole: no second read just to learn of the end, which
+    // a listing of /proc would pay for every process.
+    static bool readStat(const char *path, Stat &stat);
 
     // readlink /proc/PID/exe, without the " (deleted)" the kernel adds for
     // an image that was replaced. Fails (errno) for processes the user may
     // not inspect and for kernel threads.
     static bool readImagePath(DWORD processId, QString &path);
     // The same for the exe link at linkPath.
-    static bool readImageLink(const QString &linkPath, QString &path);
     static bool readImageLink(const char *linkPath, QString &path);
 
     // The executable's file name as a snapshot shows it: the file name of the

@@ -10,20 +10,8 @@
 #include <ctime>
 #include <unistd.h>
 
-namespace {
-
-QByteArray readSmallFile(const QByteArray &path)
-{
-    QByteArray content;
-    KvLinuxProcFs::readFile(path.constData(), content);
-    return content;
-}
-
-} // namespace
-
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
-    : m_procRoot(procRoot)
-    , m_encodedRoot(QFile::encodeName(procRoot))
+    : m_encodedRoot(QFile::encodeName(procRoot))
 {}
 
 QByteArray KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
@@ -37,14 +25,12 @@ QByteArray KvLinuxProcReader::processPath(DWORD processId, const char *entry) co
 
 bool KvLinuxProcReader::isReadable() const
 {
-    return QFileInfo(m_procRoot + QStringLiteral("/self/stat")).isReadable();
+    return ::access((m_encodedRoot + "/self/stat").constData(), R_OK) == 0;
 }
 
 bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
 {
-    QByteArray text;
-    return KvLinuxProcFs::readFile(processPath(processId, "stat").constData(), text) &&
-           KvLinuxProcFs::parseStat(text, stat);
+    return KvLinuxProcFs::readStat(processPath(processId, "stat").constData(), stat);
 }
 
 QString KvLinuxProcReader::executablePath(DWORD processId) const
@@ -56,7 +42,8 @@ QString KvLinuxProcReader::executablePath(DWORD processId) const
 
 QStringList KvLinuxProcReader::arguments(DWORD processId) const
 {
-    QByteArray text = readSmallFile(processPath(processId, "cmdline"));
+    QByteArray text;
+    KvLinuxProcFs::readFile(processPath(processId, "cmdline").constData(), text);
     QStringList result;
     if (text.isEmpty())
         return result;
@@ -83,13 +70,10 @@ bool KvLinuxProcReader::hasOtherLiveThreads(DWORD processId, DWORD exceptThread)
     for (const DWORD threadId : threads) {
         if (threadId == processId || threadId == exceptThread)
             continue;
-        const QByteArray text =
-            readSmallFile(taskDirectory + '/' + QByteArray::number(threadId) + "/stat");
-        const int close = text.lastIndexOf(')');
-        if (close < 0 || close + 2 >= text.size())
-            continue;
-        const char state = text.at(close + 2);
-        if (state != 'Z' && state != 'X' && state != 'x')
+        Stat stat;
+        const QByteArray path = taskDirectory + '/' + QByteArray::number(threadId) + "/stat";
+        if (KvLinuxProcFs::readStat(path.constData(), stat) && stat.state != 'Z' &&
+            stat.state != 'X' && stat.state != 'x')
             return true;
     }
     return false;

@@ -63,6 +63,5 @@ private:
     // event, so without the detour through QString.
     QByteArray processPath(DWORD processId, const char *entry) const;
 
-    QString m_procRoot;
     QByteArray m_encodedRoot;
 };
