@@ -323,8 +323,12 @@ bool KvLinuxJobs::copiesShareHolds(QString &reason)
 void KvLinuxJobs::processEnded(DWORD processId)
 {
     // Its caps go with the job handles that the governor lets go of; the
-    // watch forgets the members that ended.
-    suspendCounts.forgetEnded(processId);
+    // watch forgets the members that ended. Its counts go with those of any
+    // other process that has ended, under the lock so that the other copies
+    // see its hold go at once.
+    Q_UNUSED(processId)
+    KvLinuxHoldRecords::Guard guard(records);
+    suspendCounts.forgetEnded();
 }
 
 bool KvLinuxJobs::cpuCapsAvailable(QString &reason)

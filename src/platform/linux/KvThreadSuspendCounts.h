@@ -39,9 +39,10 @@ public:
     // Continues every process still stopped by us: nothing we did may
     // outlive the program.
     void releaseAll();
-    // Forgets the counts of a process with this id that has ended (a later
-    // one with the id keeps its own), with its hold in the records.
-    void forgetEnded(DWORD processId);
+    // Forgets the processes that have ended (a later one with the id keeps
+    // its own counts), with their holds in the records: written under the
+    // records' lock, or with the next change written.
+    void forgetEnded();
 
 private:
     using ProcessKey = QPair<DWORD, quint64>;
@@ -51,8 +52,6 @@ private:
         QHash<DWORD, DWORD> counts;
     };
 
-    // Forgets processes that have ended.
-    void dropEnded();
     // Continues the process (this run no longer holds it) unless another
     // copy holds it stopped; under the records' lock.
     void release(const ProcessKey &key, int pidfd);
