@@ -452,10 +452,9 @@ void KvLinuxJobs::watchJob(Job &job)
     if (!groups.contains(job.group))
         dropGroupIfUnused(job);
     // Without a handle nothing can cap the members again: the job goes once
-    // it restrains nothing any more.
+    // it restrains nothing any more (its members' caps left the records as
+    // the cap was lifted, or as they ended).
     if (!job.referenced && job.group.isEmpty() && (job.members.isEmpty() || !restrains(job))) {
-        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
-            records.setCap(Process(it.key(), it->stamp), 0, QString());
         const int number = job.number; // the key must outlive the entry it removes
         jobs.remove(number);
     }
