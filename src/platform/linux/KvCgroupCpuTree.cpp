@@ -234,6 +234,11 @@ bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
     return writeFile(group + QStringLiteral("/cgroup.procs"), QByteArray::number(pid));
 }
 
+bool KvCgroupCpuTree::moveBack(const QString &origin, pid_t pid)
+{
+    return (!origin.isEmpty() && movePid(origin, pid)) || movePid(m_top, pid);
+}
+
 bool KvCgroupCpuTree::members(const QString &group, QList<pid_t> &pids) const
 {
     QByteArray text;

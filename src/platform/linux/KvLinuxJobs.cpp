@@ -182,7 +182,7 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
         return true;
     } else if (others.isEmpty()) {
         // The last copy to let go: back where it came from.
-        if (!tree.movePid(member.origin, pid) && !tree.movePid(tree.top(), pid))
+        if (!tree.moveBack(member.origin, pid))
             return false;
     } else if (ours) {
         // Handed to a copy that still caps it, so that nothing of it stays in
@@ -236,10 +236,8 @@ void KvLinuxJobs::dropGroupIfUnused(Job &job)
         if (job.members.contains(DWORD(pid)))
             return;
     }
-    for (pid_t pid : qAsConst(pids)) {
-        if (!tree.movePid(originFor(job, DWORD(pid)), pid))
-            tree.movePid(tree.top(), pid);
-    }
+    for (pid_t pid : qAsConst(pids))
+        tree.moveBack(originFor(job, DWORD(pid)), pid);
     if (tree.removeGroup(job.group))
         job.group.clear();
     else if (!restrains(job))
@@ -594,9 +592,7 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
                     }
                     continue;
                 }
-                const QString origin = records.originOf(process);
-                if ((!origin.isEmpty() && tree.movePid(origin, pid)) ||
-                    tree.movePid(tree.top(), pid))
+                if (tree.moveBack(records.originOf(process), pid))
                     job.released.append(DWORD(pid));
             }
             job.removed = tree.removeGroup(group);
