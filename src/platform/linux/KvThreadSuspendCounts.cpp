@@ -96,11 +96,6 @@ void KvThreadSuspendCounts::release(const ProcessKey &key, int pidfd)
         ::close(pidfd);
 }
 
-DWORD KvThreadSuspendCounts::count(DWORD processId, quint64 stamp, DWORD threadId) const
-{
-    return processes.value(ProcessKey(processId, stamp)).counts.value(threadId);
-}
-
 bool KvThreadSuspendCounts::holds(DWORD processId, quint64 stamp) const
 {
     return processes.contains(ProcessKey(processId, stamp));

@@ -31,8 +31,6 @@ public:
     // Lowers the thread's count, if it is above 0, continuing the process
     // when no thread is left suspended. The previous count.
     DWORD resume(DWORD processId, quint64 stamp, DWORD threadId);
-
-    DWORD count(DWORD processId, quint64 stamp, DWORD threadId) const;
     // Whether any thread of the process has a count above 0.
     bool holds(DWORD processId, quint64 stamp) const;
 
