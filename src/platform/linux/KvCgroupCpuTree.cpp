@@ -87,11 +87,11 @@ bool KvCgroupCpuTree::prepare()
         errno = EOPNOTSUPP;
         return false;
     }
-    quint64 stamp = 0;
-    if (!KvLinuxProcessIdentity::creationStamp(DWORD(::getpid()), stamp))
+    const QString runName = KvLinuxProcessIdentity::ownRunName();
+    if (runName.isEmpty())
         return failedAt(QStringLiteral("/proc/self"));
     m_base = m_top + QStringLiteral("/corvane");
-    m_run = m_base + QStringLiteral("/run-%1-%2").arg(::getpid()).arg(stamp);
+    m_run = m_base + QLatin1Char('/') + runName;
     if (!makeDirectory(m_base, true))
         return failedAt(m_base);
     if (!makeDirectory(m_run, true))
@@ -232,6 +232,11 @@ bool KvCgroupCpuTree::setRate(const QString &group, quint32 rate)
 bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
 {
     return writeFile(group + QStringLiteral("/cgroup.procs"), QByteArray::number(pid));
+}
+
+bool KvCgroupCpuTree::moveBack(const QString &origin, pid_t pid)
+{
+    return (!origin.isEmpty() && movePid(origin, pid)) || movePid(m_top, pid);
 }
 
 bool KvCgroupCpuTree::members(const QString &group, QList<pid_t> &pids) const

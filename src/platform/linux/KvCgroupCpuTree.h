@@ -42,6 +42,9 @@ public:
     // lifts it.
     bool setRate(const QString &group, quint32 rate);
     bool movePid(const QString &group, pid_t pid);
+    // Moves the process back to origin, or to the top where origin is gone
+    // or not known (empty).
+    bool moveBack(const QString &origin, pid_t pid);
     // The processes (thread-group ids) in the group; false if it is unreadable.
     bool members(const QString &group, QList<pid_t> &pids) const;
     bool removeGroup(const QString &group);

@@ -182,7 +182,7 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
         return true;
     } else if (others.isEmpty()) {
         // The last copy to let go: back where it came from.
-        if (!tree.movePid(member.origin, pid) && !tree.movePid(tree.top(), pid))
+        if (!tree.moveBack(member.origin, pid))
             return false;
     } else if (ours) {
         // Handed to a copy that still caps it, so that nothing of it stays in
@@ -236,10 +236,8 @@ void KvLinuxJobs::dropGroupIfUnused(Job &job)
         if (job.members.contains(DWORD(pid)))
             return;
     }
-    for (pid_t pid : qAsConst(pids)) {
-        if (!tree.movePid(originFor(job, DWORD(pid)), pid))
-            tree.movePid(tree.top(), pid);
-    }
+    for (pid_t pid : qAsConst(pids))
+        tree.moveBack(originFor(job, DWORD(pid)), pid);
     if (tree.removeGroup(job.group))
         job.group.clear();
     else if (!restrains(job))
@@ -323,8 +321,12 @@ bool KvLinuxJobs::copiesShareHolds(QString &reason)
 void KvLinuxJobs::processEnded(DWORD processId)
 {
     // Its caps go with the job handles that the governor lets go of; the
-    // watch forgets the members that ended.
-    suspendCounts.forgetEnded(processId);
+    // watch forgets the members that ended. Its counts go with those of any
+    // other process that has ended, under the lock so that the other copies
+    // see its hold go at once.
+    Q_UNUSED(processId)
+    KvLinuxHoldRecords::Guard guard(records);
+    suspendCounts.forgetEnded();
 }
 
 bool KvLinuxJobs::cpuCapsAvailable(QString &reason)
@@ -448,10 +450,9 @@ void KvLinuxJobs::watchJob(Job &job)
     if (!groups.contains(job.group))
         dropGroupIfUnused(job);
     // Without a handle nothing can cap the members again: the job goes once
-    // it restrains nothing any more.
+    // it restrains nothing any more (its members' caps left the records as
+    // the cap was lifted, or as they ended).
     if (!job.referenced && job.group.isEmpty() && (job.members.isEmpty() || !restrains(job))) {
-        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
-            records.setCap(Process(it.key(), it->stamp), 0, QString());
         const int number = job.number; // the key must outlive the entry it removes
         jobs.remove(number);
     }
@@ -591,9 +592,7 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
                     }
                     continue;
                 }
-                const QString origin = records.originOf(process);
-                if ((!origin.isEmpty() && tree.movePid(origin, pid)) ||
-                    tree.movePid(tree.top(), pid))
+                if (tree.moveBack(records.originOf(process), pid))
                     job.released.append(DWORD(pid));
             }
             job.removed = tree.removeGroup(group);

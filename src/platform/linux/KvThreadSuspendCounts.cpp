@@ -17,7 +17,7 @@ KvThreadSuspendCounts::~KvThreadSuspendCounts()
 
 DWORD KvThreadSuspendCounts::suspend(DWORD processId, quint64 stamp, int pidfd, DWORD threadId)
 {
-    dropEnded();
+    forgetEnded();
     const ProcessKey key(processId, stamp);
     auto found = processes.find(key);
     const DWORD previous = found == processes.end() ? 0 : found->counts.value(threadId);
@@ -96,11 +96,6 @@ void KvThreadSuspendCounts::release(const ProcessKey &key, int pidfd)
         ::close(pidfd);
 }
 
-DWORD KvThreadSuspendCounts::count(DWORD processId, quint64 stamp, DWORD threadId) const
-{
-    return processes.value(ProcessKey(processId, stamp)).counts.value(threadId);
-}
-
 bool KvThreadSuspendCounts::holds(DWORD processId, quint64 stamp) const
 {
     return processes.contains(ProcessKey(processId, stamp));
@@ -116,32 +111,17 @@ void KvThreadSuspendCounts::releaseAll()
     processes.clear();
 }
 
-void KvThreadSuspendCounts::forgetEnded(DWORD processId)
+void KvThreadSuspendCounts::forgetEnded()
 {
     for (auto it = processes.begin(); it != processes.end();) {
         // A pidfd is readable once its process has exited, zombie or not.
         pollfd item{it->pidfd, POLLIN, 0};
-        if (it.key().first != processId || ::poll(&item, 1, 0) <= 0) {
+        if (::poll(&item, 1, 0) <= 0) {
             ++it;
             continue;
         }
-        KvLinuxHoldRecords::Guard guard(records);
         records.setStopped(it.key(), false);
         ::close(it->pidfd);
         it = processes.erase(it);
-    }
-}
-
-void KvThreadSuspendCounts::dropEnded()
-{
-    for (auto it = processes.begin(); it != processes.end();) {
-        if (!KvLinuxProcessIdentity::sendSignal(it->pidfd, 0) && errno == ESRCH) {
-            // Its hold goes from the record at the next change written.
-            records.setStopped(it.key(), false);
-            ::close(it->pidfd);
-            it = processes.erase(it);
-        } else {
-            ++it;
-        }
     }
 }

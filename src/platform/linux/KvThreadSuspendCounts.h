@@ -31,17 +31,16 @@ public:
     // Lowers the thread's count, if it is above 0, continuing the process
     // when no thread is left suspended. The previous count.
     DWORD resume(DWORD processId, quint64 stamp, DWORD threadId);
-
-    DWORD count(DWORD processId, quint64 stamp, DWORD threadId) const;
     // Whether any thread of the process has a count above 0.
     bool holds(DWORD processId, quint64 stamp) const;
 
     // Continues every process still stopped by us: nothing we did may
     // outlive the program.
     void releaseAll();
-    // Forgets the counts of a process with this id that has ended (a later
-    // one with the id keeps its own), with its hold in the records.
-    void forgetEnded(DWORD processId);
+    // Forgets the processes that have ended (a later one with the id keeps
+    // its own counts), with their holds in the records: written under the
+    // records' lock, or with the next change written.
+    void forgetEnded();
 
 private:
     using ProcessKey = QPair<DWORD, quint64>;
@@ -51,8 +50,6 @@ private:
         QHash<DWORD, DWORD> counts;
     };
 
-    // Forgets processes that have ended.
-    void dropEnded();
     // Continues the process (this run no longer holds it) unless another
     // copy holds it stopped; under the records' lock.
     void release(const ProcessKey &key, int pidfd);
