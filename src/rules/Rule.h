@@ -95,6 +95,9 @@ private:
     // that the event at hand made (the governor hears of it first), which
     // the caller then follows; any other change has them built anew.
     bool takeTableChange();
+    // Files the process under the condition patterns it matches, and takes
+    // it out of the others, by the settings last read.
+    void matchConditions(const KvProcessInfo &process);
     // Follow one start or end into the matches.
     void followStart(const KvProcessInfo &process);
     void followEnd(DWORD id);
