@@ -9,7 +9,6 @@
 #include "rules/RuleSettings.h"
 #include "rules/RuleState.h"
 
-#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QVector>
@@ -17,7 +16,6 @@
 #include <memory>
 
 class KvProcessGovernor;
-class RulePattern;
 
 // The live form of one stored rule. It follows the foreground window and the
 // connectivity, re-evaluates its conditions at every event it receives, and
