@@ -425,18 +425,14 @@ void KvProcessGovernor::revert(const Restriction &restriction)
 
 bool KvProcessGovernor::isRestrained(DWORD processId) const
 {
-    quint64 creationTime = 0;
-    bool read = false;
+    // Every known process that executes another program asks: the groups
+    // are looked through, and the process opened, only for one held at all.
+    if (!heldProcesses.contains(processId))
+        return false;
+    const quint64 creationTime = creationTimeOf(processId);
     for (const QList<Restriction> &group : groups) {
         for (const Restriction &held : group) {
-            if (held.processId != processId)
-                continue;
-            // Read once, and only for an id that is held at all.
-            if (!read) {
-                creationTime = creationTimeOf(processId);
-                read = true;
-            }
-            if (held.creationTime == creationTime)
+            if (held.processId == processId && held.creationTime == creationTime)
                 return true;
         }
     }

@@ -166,8 +166,8 @@ private:
     KvRestrictionJournal journal;
     bool journalFailureReported = false;
     // How many restrictions the groups hold per process, and how many caps
-    // in force, so that neither a process's end nor the check of the caps
-    // has to look through every group.
+    // in force, so that neither a process's start or end nor the check of
+    // the caps has to look through every group.
     QHash<DWORD, int> heldProcesses;
     int heldCaps = 0;
     QTimer capCheck;

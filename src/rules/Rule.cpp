@@ -70,13 +70,8 @@ const QVector<QSet<DWORD>> &Rule::conditionMatches()
         return m_conditionMatches;
     m_conditionMatches = QVector<QSet<DWORD>>(conditions.size());
     const auto &processes = governor->processes();
-    for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
-        const QString path = it.value()->fileInfo.filePath();
-        for (int i = 0; i < conditions.size(); ++i) {
-            if (conditions.at(i).matches(path))
-                m_conditionMatches[i].insert(it.key());
-        }
-    }
+    for (auto it = processes.cbegin(); it != processes.cend(); ++it)
+        matchConditions(**it);
     conditionMatchesCurrent = true;
     conditionMatchesVersion = version;
     return m_conditionMatches;
@@ -96,11 +91,9 @@ bool Rule::takeTableChange()
     return true;
 }
 
-void Rule::followStart(const KvProcessInfo &process)
+void Rule::matchConditions(const KvProcessInfo &process)
 {
-    const QList<RulePattern> &conditions = settings().conditions;
-    if (!takeTableChange())
-        return;
+    const QList<RulePattern> &conditions = m_settings.conditions;
     const QString path = process.fileInfo.filePath();
     for (int i = 0; i < conditions.size(); ++i) {
         if (conditions.at(i).matches(path))
@@ -108,6 +101,12 @@ void Rule::followStart(const KvProcessInfo &process)
         else
             m_conditionMatches[i].remove(process.processId);
     }
+}
+
+void Rule::followStart(const KvProcessInfo &process)
+{
+    if (takeTableChange())
+        matchConditions(process);
 }
 
 void Rule::followEnd(DWORD id)

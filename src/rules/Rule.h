@@ -9,7 +9,6 @@
 #include "rules/RuleSettings.h"
 #include "rules/RuleState.h"
 
-#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QVector>
@@ -17,7 +16,6 @@
 #include <memory>
 
 class KvProcessGovernor;
-class RulePattern;
 
 // The live form of one stored rule. It follows the foreground window and the
 // connectivity, re-evaluates its conditions at every event it receives, and
@@ -95,6 +93,9 @@ private:
     // that the event at hand made (the governor hears of it first), which
     // the caller then follows; any other change has them built anew.
     bool takeTableChange();
+    // Files the process under the condition patterns it matches, and takes
+    // it out of the others, by the settings last read.
+    void matchConditions(const KvProcessInfo &process);
     // Follow one start or end into the matches.
     void followStart(const KvProcessInfo &process);
     void followEnd(DWORD id);

@@ -168,9 +168,6 @@ bool RulesModel::removeRows(int row, int count, const QModelIndex &parent)
         rules.remove(id);
         settings.remove(RuleOptions::groupName(id));
     }
-    // The rows as the store now has them, without reading it again.
-    ids.erase(ids.begin() + row, ids.begin() + row + count);
-    idsWriteCount = KvSettings::writeCount();
     endRemoveRows();
     return true;
 }
