@@ -342,26 +342,18 @@ void Rule::on_processNotifier_started(const KvProcessInfo &processInfo)
     if (!settings().enabled)
         return;
 
-    switch (settings().conditionStatus) {
-    case RuleOptions::Running:
-        if (m_state == RuleState::Inactive)
-            activateIfConditionsMet();
-        else if (m_state == RuleState::Active) {
-            if (isTarget(processInfo))
-                restrict(processInfo);
-        }
-        // Delayed: the end of the delay restricts whatever runs then.
-        return;
-    case RuleOptions::NotRunning:
-        // A target that starts now is restricted at the next activation.
-        if (m_state != RuleState::Inactive && !conditionsMet()) {
-            deactivate();
-            emit statusChanged();
-        }
-        return;
-    default:
+    // A start may meet the conditions or break them; so may a known process
+    // that executed another program, leaving a condition's matches.
+    if (m_state != RuleState::Active || !conditionsMet()) {
+        reevaluate();
         return;
     }
+    // While the rule holds, a target that starts is restricted at once when
+    // the rule waits for programs to run, and at the next activation when it
+    // waits for them not to. (Delayed: the end of the delay restricts
+    // whatever runs then.)
+    if (settings().conditionStatus == RuleOptions::Running && isTarget(processInfo))
+        restrict(processInfo);
 }
 
 void Rule::on_winEventNotifier_notify(KvWinEventInfo winEventInfo)

@@ -140,8 +140,8 @@ void TestRule::processCondition_data()
 {
     QTest::addColumn<unsigned>("status");
     QTest::addColumn<QString>("states"); // after each step: Active or Inactive
-    QTest::newRow("running") << unsigned(RuleOptions::Running) << "IIAAII";
-    QTest::newRow("not running") << unsigned(RuleOptions::NotRunning) << "AIIIIA";
+    QTest::newRow("running") << unsigned(RuleOptions::Running) << "IIAAIIAII";
+    QTest::newRow("not running") << unsigned(RuleOptions::NotRunning) << "AIIIIAIIA";
 }
 
 void TestRule::processCondition()
@@ -172,8 +172,16 @@ void TestRule::processCondition()
     step();
     fixture.endProcess(game);
     step();
+    // Condition programs that execute other programs leave the condition.
+    const DWORD steam2 = startProcess("/usr/games/steam");
+    const DWORD game2 = startProcess("/opt/game/bin/game");
+    step();
+    fixture.announceStart(steam2, "/usr/bin/sh");
+    step();
+    fixture.announceStart(game2, "/usr/bin/sh");
+    step();
     QCOMPARE(seen, states);
-    QCOMPARE(announced, 2);
+    QCOMPARE(announced, 4);
     // Activation restricts what runs then; deactivation lifts everything.
     const bool active = rule->state() == RuleState::Active;
     QCOMPARE(isSuspended(worker), active);
