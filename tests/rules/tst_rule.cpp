@@ -242,11 +242,12 @@ void TestRule::delay()
 
     if (cancelled)
         fixture.endProcess(launcher);
-    // The delay counts in seconds: well before two of them it still waits.
-    QTest::qWait(1200);
+    // The delay counts in seconds: a second in it still waits. (Its timer
+    // keeps whole seconds only: two of them end between 1.5 s and 2.5 s.)
+    QTest::qWait(1000);
     QCOMPARE(rule->state(), cancelled ? RuleState::Inactive : RuleState::Delayed);
     if (cancelled)
-        QTest::qWait(1500); // past the end of the delay
+        QTest::qWait(2000); // past the latest end of the delay
     else
         QTRY_COMPARE_WITH_TIMEOUT(rule->state(), RuleState::Active, 10000);
     const DWORD rate = cancelled ? 10000 : 3000;
