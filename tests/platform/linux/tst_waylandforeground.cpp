@@ -4,6 +4,7 @@
 // reports its children from a connection of its own.
 
 #include "LogTail.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
 #include "notifiers/KvWinEventNotifier.h"
@@ -16,14 +17,6 @@
 #include <QtTest>
 
 namespace {
-
-void storeRule(unsigned id, const QString &condition, unsigned state)
-{
-    RuleOptions options(id);
-    options.setEnabled(true);
-    options.setSelectedProcesses(RuleOptions::Condition, {condition});
-    options.setValue(QLatin1String(RuleOptions::conditionStateKey), state);
-}
 
 // Sends one report and waits for its answer while the event loop runs.
 bool report(const QDBusConnection &reporter, const QVariant &processId)
@@ -68,8 +61,11 @@ void TestWaylandForeground::reportsDriveRules()
     const SleepingCopy other(store.path(QStringLiteral("corvane-test-other")));
     QVERIFY(player.state() == QProcess::Running && other.state() == QProcess::Running);
 
-    storeRule(0x51, player.program(), RuleOptions::Foreground);
-    storeRule(0x52, player.program(), RuleOptions::Background);
+    StoredRule rule{{}, true, {}, {player.program()}};
+    rule.conditionState = RuleOptions::Foreground;
+    storeRule(0x51, rule);
+    rule.conditionState = RuleOptions::Background;
+    storeRule(0x52, rule);
     KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
     KvWinEventNotifier notifier;
     notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
