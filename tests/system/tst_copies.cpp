@@ -2,6 +2,7 @@
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
 
+#include "platform/KvPlatformJobs.h"
 #include "platform/KvPlatformProcessEvents.h"
 #include "process/KvProcessGovernor.h"
 
@@ -53,6 +54,14 @@ QString hierarchyPath(const QByteArray &group)
 {
     const QString path = QStringLiteral("/sys/fs/cgroup/cpu") + QString::fromLocal8Bit(group);
     return QFile::exists(path) ? path : QStringLiteral("/sys/fs/cgroup") + group;
+}
+
+// Why processes cannot be restrained here, or nothing.
+QString missingCaps()
+{
+    QString reason = QStringLiteral("restraining other processes needs root");
+    return ::geteuid() == 0 && KvPlatformJobs::current().cpuCapsAvailable(reason) ? QString()
+                                                                                  : reason;
 }
 
 // Whether the group the process is in has a quota of percent of the machine.
@@ -117,13 +126,14 @@ QProcess *TestCopies::startCopy(const QList<qint64> &pidsAndPercents)
 
 void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
 {
-    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+    const QString missing = missingCaps();
+    KV_REQUIRE_CAPABILITY(missing.isEmpty(), missing);
     const qint64 stopped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
     const qint64 capped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
     const QByteArray origin = ProcFsProbe::cpuCgroupOf(capped);
     QProcess *first = startCopy({stopped, 0, capped, 30});
     const QByteArray group = ProcFsProbe::cpuCgroupOf(capped);
-    KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
+    QVERIFY(group.contains("/corvane/"));
     QTRY_VERIFY(ProcFsProbe::isStopped(stopped));
 
     // A second copy lifts nothing of the first's; the stricter cap holds,
@@ -161,7 +171,8 @@ void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
 
 void TestCopies::capChangedUnderTheGovernor()
 {
-    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+    const QString missing = missingCaps();
+    KV_REQUIRE_CAPABILITY(missing.isEmpty(), missing);
     // Forks come from the process connector then, and no timer looks for them.
     const auto events = KvPlatformProcessEvents::current().subscribe();
     KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
@@ -175,7 +186,7 @@ void TestCopies::capChangedUnderTheGovernor()
     const int rule = governor.addRestrictionGroup(
         Restriction(KvProcessGovernor::LimitCpu, pid, governor.limitCpu(pid, 30)));
     const QByteArray group = ProcFsProbe::cpuCgroupOf(pid);
-    KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
+    QVERIFY(group.contains("/corvane/"));
 
     // Its child leaves the cap; the same process runs another program, still capped.
     shell->write("\n");
