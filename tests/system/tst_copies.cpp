@@ -49,13 +49,6 @@ int runCopy(int argc, char **argv)
     return application.exec();
 }
 
-// Where a group of the cpu hierarchy is, as systemd mounts v1 or v2.
-QString hierarchyPath(const QByteArray &group)
-{
-    const QString path = QStringLiteral("/sys/fs/cgroup/cpu") + QString::fromLocal8Bit(group);
-    return QFile::exists(path) ? path : QStringLiteral("/sys/fs/cgroup") + group;
-}
-
 // Why processes cannot be restrained here, or nothing.
 QString missingCaps()
 {
@@ -67,12 +60,7 @@ QString missingCaps()
 // Whether the group the process is in has a quota of percent of the machine.
 bool quotaIs(qint64 pid, int percent)
 {
-    const QString group = hierarchyPath(ProcFsProbe::cpuCgroupOf(pid));
-    QFile v1(group + QStringLiteral("/cpu.cfs_quota_us"));
-    QFile v2(group + QStringLiteral("/cpu.max"));
-    const QByteArray quota =
-        v1.open(QIODevice::ReadOnly) ? v1.readAll() : (v2.open(QIODevice::ReadOnly), v2.readAll());
-    return quota.split(' ').first().trimmed() ==
+    return ProcFsProbe::cpuQuotaOf(pid) ==
            QByteArray::number(1000 * percent * int(::sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
@@ -199,11 +187,11 @@ void TestCopies::capChangedUnderTheGovernor()
 
     // Someone moves it out and removes its group; the end of the rule says
     // so and leaves nothing behind.
-    const QDir run(hierarchyPath(group).section(QLatin1Char('/'), 0, -2));
-    QFile procs(hierarchyPath(origin) + QStringLiteral("/cgroup.procs"));
+    const QDir run(ProcFsProbe::cpuCgroupPath(group).section(QLatin1Char('/'), 0, -2));
+    QFile procs(ProcFsProbe::cpuCgroupPath(origin) + QStringLiteral("/cgroup.procs"));
     QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
     procs.close();
-    QVERIFY(QDir().rmdir(hierarchyPath(group)));
+    QVERIFY(QDir().rmdir(ProcFsProbe::cpuCgroupPath(group)));
     log.mark();
     governor.removeRestrictionGroup(rule);
     QCOMPARE(log.governorEntries(),

@@ -118,11 +118,7 @@ void TestJobs::capAndLift()
 
     QVERIFY(setRate(job, 2500)); // a quarter of the machine
     const QString group = jobs.jobGroup(job);
-    auto quota = [&] {
-        QFile file(group + (tree.isVersion2() ? "/cpu.max" : "/cpu.cfs_quota_us"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().split(' ').first()
-                                              : QByteArray();
-    };
+    const auto quota = [member] { return ProcFsProbe::cpuQuotaOf(member); };
     QVERIFY(ProcFsProbe::cpuCgroupOf(member).contains("/corvane/"));
     QCOMPARE(quota(), QByteArray::number(qlonglong(25000 * ::sysconf(_SC_NPROCESSORS_ONLN))));
     QVERIFY(setRate(job, 1));
