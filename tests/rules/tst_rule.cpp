@@ -44,7 +44,7 @@ private slots:
 private:
     // Stores the rule and starts the rules model over it, which activates
     // the rule if its conditions hold, as at program start.
-    Rule *start(const RulesFixture::Stored &stored);
+    Rule *start(const StoredRule &stored);
 
     static DWORD addProcess(const char *path) { return fixture.machine.addProcess(path); }
     static DWORD startProcess(const char *path) { return fixture.startProcess(path); }
@@ -63,10 +63,10 @@ void TestRule::cleanup()
     fixture.winEvents.setForegroundWindow(nullptr, false);
 }
 
-Rule *TestRule::start(const RulesFixture::Stored &stored)
+Rule *TestRule::start(const StoredRule &stored)
 {
     model.reset();
-    RulesFixture::storeRule(ruleId, stored);
+    storeRule(ruleId, stored);
     model = std::make_unique<RulesModel>();
     announced = 0;
     connect(model.get(), &QAbstractItemModel::dataChanged, this,
@@ -120,7 +120,7 @@ void TestRule::internetCondition()
     QFETCH(NLM_CONNECTIVITY, value);
     QFETCH(bool, met);
     const DWORD target = addProcess("/usr/bin/run");
-    RulesFixture::Stored stored{{}, true, {"run"}};
+    StoredRule stored{{}, true, {"run"}};
     stored.action = RuleOptions::Suspend;
     stored.internet = true;
     stored.internetStatus = status;
@@ -149,7 +149,7 @@ void TestRule::processCondition()
     QFETCH(unsigned, status);
     QFETCH(QString, states);
     const DWORD worker = addProcess("/usr/bin/worker");
-    RulesFixture::Stored stored{{}, true, {"worker"}, {"steam", "/opt/game/*"}};
+    StoredRule stored{{}, true, {"worker"}, {"steam", "/opt/game/*"}};
     stored.conditionStatus = status;
     // Plays no part for NotRunning: a program in the background counts.
     if (status == RuleOptions::NotRunning)
@@ -205,7 +205,7 @@ void TestRule::windowCondition()
     addProcess("/usr/bin/player");
     const DWORD player = addProcess("/usr/bin/player");
     const DWORD shell = addProcess("/usr/bin/shell");
-    RulesFixture::Stored stored{{}, true, {"indexer"}, {"player"}};
+    StoredRule stored{{}, true, {"indexer"}, {"player"}};
     stored.conditionState = state;
     Rule *rule = start(stored);
     auto active = [rule] { return rule->state() == RuleState::Active; };
@@ -236,7 +236,7 @@ void TestRule::delay()
 {
     QFETCH(bool, cancelled);
     const DWORD early = addProcess("/opt/game/early");
-    RulesFixture::Stored stored{{}, true, {"/opt/game/*"}, {"launcher"}};
+    StoredRule stored{{}, true, {"/opt/game/*"}, {"launcher"}};
     stored.delaySeconds = 2;
     Rule *rule = start(stored);
     const DWORD launcher = startProcess("/usr/bin/launcher");
@@ -250,11 +250,12 @@ void TestRule::delay()
 
     if (cancelled)
         fixture.endProcess(launcher);
-    // The delay counts in seconds: well before two of them it still waits.
-    QTest::qWait(1200);
+    // The delay counts in seconds: a second in it still waits. (Its timer
+    // keeps whole seconds only: two of them end between 1.5 s and 2.5 s.)
+    QTest::qWait(1000);
     QCOMPARE(rule->state(), cancelled ? RuleState::Inactive : RuleState::Delayed);
     if (cancelled)
-        QTest::qWait(1500); // past the end of the delay
+        QTest::qWait(2000); // past the latest end of the delay
     else
         QTRY_COMPARE_WITH_TIMEOUT(rule->state(), RuleState::Active, 10000);
     const DWORD rate = cancelled ? 10000 : 3000;
@@ -267,7 +268,7 @@ void TestRule::disabledRuleKeepsItsBookkeeping()
 {
     const DWORD target = addProcess("/usr/bin/run");
     const DWORD player = addProcess("/usr/bin/player");
-    RulesFixture::Stored stored{{}, true, {"run"}, {"player"}};
+    StoredRule stored{{}, true, {"run"}, {"player"}};
     stored.enabled = false;
     stored.conditionState = RuleOptions::Foreground;
     stored.internet = true;

@@ -60,8 +60,8 @@ void TestRulesModel::makeModel()
 void TestRulesModel::startUpActivatesTheRulesThatHold()
 {
     const DWORD game = fixture.machine.addProcess(gamePath);
-    RulesFixture::storeRule(gamesId, {QStringLiteral("Games"), true, {"game.exe"}});
-    RulesFixture::storeRule(idleId, {QStringLiteral("Idle"), false, {"game.exe"}});
+    storeRule(gamesId, {QStringLiteral("Games"), true, {"game.exe"}});
+    storeRule(idleId, {QStringLiteral("Idle"), false, {"game.exe"}});
     makeModel();
     QCOMPARE(model->rowCount(), 2);
     QCOMPARE(model->ruleFor(gamesId)->state(), RuleState::Active);
@@ -102,9 +102,9 @@ void TestRulesModel::checkBoxSwitchesTheRuleAtOnce()
     QFETCH(unsigned, delay);
     QFETCH(QString, icon);
     const DWORD game = fixture.machine.addProcess(gamePath);
-    RulesFixture::Stored stored{QStringLiteral("Games"), true, {"game.exe"}};
+    StoredRule stored{QStringLiteral("Games"), true, {"game.exe"}};
     stored.delaySeconds = delay;
-    RulesFixture::storeRule(gamesId, stored);
+    storeRule(gamesId, stored);
     makeModel();
     const QSharedPointer<Rule> rule = model->ruleFor(gamesId);
     const RuleState on = delay ? RuleState::Delayed : RuleState::Active;
@@ -132,7 +132,7 @@ void TestRulesModel::checkBoxSwitchesTheRuleAtOnce()
 
 void TestRulesModel::statusChangeOfAVanishedGroupIsNotAnnounced()
 {
-    RulesFixture::storeRule(gamesId, {QStringLiteral("Games"), true, {"game.exe"}});
+    storeRule(gamesId, {QStringLiteral("Games"), true, {"game.exe"}});
     makeModel();
     tester.reset(); // the row is to disappear unannounced
     // Edited away outside the program while it runs.
@@ -147,12 +147,12 @@ void TestRulesModel::removalAndDestructionLiftEveryRestriction()
 {
     const DWORD game = fixture.machine.addProcess(gamePath);
     const DWORD idle = fixture.machine.addProcess(QStringLiteral("/usr/bin/idle.exe"));
-    RulesFixture::Stored suspend{QStringLiteral("Freeze"), true, {"game.exe"}};
+    StoredRule suspend{QStringLiteral("Freeze"), true, {"game.exe"}};
     suspend.action = RuleOptions::Suspend;
-    RulesFixture::storeRule(0x1, suspend);
-    RulesFixture::storeRule(0x2, {QStringLiteral("Idle"), false, {"idle.exe"}});
-    RulesFixture::storeRule(0x3, {QStringLiteral("Helper"), false, {"helper.exe"}});
-    RulesFixture::storeRule(0x4, {QStringLiteral("Games"), true, {"idle.exe"}});
+    storeRule(0x1, suspend);
+    storeRule(0x2, {QStringLiteral("Idle"), false, {"idle.exe"}});
+    storeRule(0x3, {QStringLiteral("Helper"), false, {"helper.exe"}});
+    storeRule(0x4, {QStringLiteral("Games"), true, {"idle.exe"}});
     makeModel();
     QVERIFY(fixture.jobs.isSuspended(game));
     QCOMPARE(fixture.jobs.cpuRateOf(idle), DWORD(3000));

@@ -134,8 +134,10 @@ void TestLogging::writersInThreadsNeverInterleave()
 void TestLogging::twoRunsOfTheProgramAppendToOneFile()
 {
     // The program inherits the test's store: no stored rules, its log beside ours.
+    // It names the version that its own version resource holds.
     const QString programLog = store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log"));
-    const QString started = QStringLiteral("               [I]            Corvane 1.0.148 started");
+    const QString started =
+        QStringLiteral("               [I]            Corvane " CORVANE_VERSION " started");
     const ShieldedProgramStart shield;
     for (int run = 1; run <= 2; ++run) {
         QProcess program;

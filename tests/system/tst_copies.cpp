@@ -2,6 +2,7 @@
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
 
+#include "platform/KvPlatformJobs.h"
 #include "platform/KvPlatformProcessEvents.h"
 #include "process/KvProcessGovernor.h"
 
@@ -48,22 +49,18 @@ int runCopy(int argc, char **argv)
     return application.exec();
 }
 
-// Where a group of the cpu hierarchy is, as systemd mounts v1 or v2.
-QString hierarchyPath(const QByteArray &group)
+// Why processes cannot be restrained here, or nothing.
+QString missingCaps()
 {
-    const QString path = QStringLiteral("/sys/fs/cgroup/cpu") + QString::fromLocal8Bit(group);
-    return QFile::exists(path) ? path : QStringLiteral("/sys/fs/cgroup") + group;
+    QString reason = QStringLiteral("restraining other processes needs root");
+    return ::geteuid() == 0 && KvPlatformJobs::current().cpuCapsAvailable(reason) ? QString()
+                                                                                  : reason;
 }
 
 // Whether the group the process is in has a quota of percent of the machine.
 bool quotaIs(qint64 pid, int percent)
 {
-    const QString group = hierarchyPath(ProcFsProbe::cpuCgroupOf(pid));
-    QFile v1(group + QStringLiteral("/cpu.cfs_quota_us"));
-    QFile v2(group + QStringLiteral("/cpu.max"));
-    const QByteArray quota =
-        v1.open(QIODevice::ReadOnly) ? v1.readAll() : (v2.open(QIODevice::ReadOnly), v2.readAll());
-    return quota.split(' ').first().trimmed() ==
+    return ProcFsProbe::cpuQuotaOf(pid) ==
            QByteArray::number(1000 * percent * int(::sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
@@ -117,13 +114,14 @@ QProcess *TestCopies::startCopy(const QList<qint64> &pidsAndPercents)
 
 void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
 {
-    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+    const QString missing = missingCaps();
+    KV_REQUIRE_CAPABILITY(missing.isEmpty(), missing);
     const qint64 stopped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
     const qint64 capped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
     const QByteArray origin = ProcFsProbe::cpuCgroupOf(capped);
     QProcess *first = startCopy({stopped, 0, capped, 30});
     const QByteArray group = ProcFsProbe::cpuCgroupOf(capped);
-    KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
+    QVERIFY(group.contains("/corvane/"));
     QTRY_VERIFY(ProcFsProbe::isStopped(stopped));
 
     // A second copy lifts nothing of the first's; the stricter cap holds,
@@ -161,7 +159,8 @@ void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
 
 void TestCopies::capChangedUnderTheGovernor()
 {
-    KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+    const QString missing = missingCaps();
+    KV_REQUIRE_CAPABILITY(missing.isEmpty(), missing);
     // Forks come from the process connector then, and no timer looks for them.
     const auto events = KvPlatformProcessEvents::current().subscribe();
     KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
@@ -175,7 +174,7 @@ void TestCopies::capChangedUnderTheGovernor()
     const int rule = governor.addRestrictionGroup(
         Restriction(KvProcessGovernor::LimitCpu, pid, governor.limitCpu(pid, 30)));
     const QByteArray group = ProcFsProbe::cpuCgroupOf(pid);
-    KV_REQUIRE_CAPABILITY(group.contains("/corvane/"), "no writable cpu cgroup here");
+    QVERIFY(group.contains("/corvane/"));
 
     // Its child leaves the cap; the same process runs another program, still capped.
     shell->write("\n");
@@ -188,11 +187,11 @@ void TestCopies::capChangedUnderTheGovernor()
 
     // Someone moves it out and removes its group; the end of the rule says
     // so and leaves nothing behind.
-    const QDir run(hierarchyPath(group).section(QLatin1Char('/'), 0, -2));
-    QFile procs(hierarchyPath(origin) + QStringLiteral("/cgroup.procs"));
+    const QDir run(ProcFsProbe::cpuCgroupPath(group).section(QLatin1Char('/'), 0, -2));
+    QFile procs(ProcFsProbe::cpuCgroupPath(origin) + QStringLiteral("/cgroup.procs"));
     QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
     procs.close();
-    QVERIFY(QDir().rmdir(hierarchyPath(group)));
+    QVERIFY(QDir().rmdir(ProcFsProbe::cpuCgroupPath(group)));
     log.mark();
     governor.removeRestrictionGroup(rule);
     QCOMPARE(log.governorEntries(),

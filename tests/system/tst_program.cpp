@@ -1,9 +1,9 @@
 #include "ProcFsProbe.h"
 #include "ShieldedProgramStart.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
 #include "platform/linux/KvCgroupCpuTree.h"
-#include "rules/RuleOptions.h"
 
 #include <QDir>
 #include <QtTest>
@@ -49,14 +49,10 @@ void TestProgram::initTestCase()
     // A group of a run that is alive, this test's: no start of the program
     // may take it for a leftover.
     liveRunGroup = tree.createJobGroup(1);
-    for (const QProcess *process : {&target, &otherTarget}) {
-        const bool cap = process == &target;
-        RuleOptions options(cap ? 1 : 2);
-        options.setSelectedProcesses(RuleOptions::Target, {process->program()});
-        options.setValue(QLatin1String(RuleOptions::targetActionKey),
-                         unsigned(cap ? RuleOptions::LimitCpu : RuleOptions::Suspend));
-        options.setValue(QLatin1String(RuleOptions::cpuLimitKey), 30u);
-    }
+    storeRule(1, {{}, false, {target.program()}});
+    StoredRule suspend{{}, false, {otherTarget.program()}};
+    suspend.action = RuleOptions::Suspend;
+    storeRule(2, suspend);
 }
 
 void TestProgram::cleanup()

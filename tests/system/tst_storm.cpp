@@ -3,6 +3,7 @@
 // afterwards the tables hold no process that has ended.
 
 #include "ProcFsProbe.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
 #include "notifiers/KvProcessNotifier.h"
@@ -45,11 +46,9 @@ private slots:
             "the process connector cannot be opened here");
         const QString target = store.path(QStringLiteral("corvane-storm-target"));
         QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), target));
-        RuleOptions rule(0x5707);
-        rule.setValue(QLatin1String(RuleOptions::nameKey), QStringLiteral("storm"));
-        rule.setEnabled(true);
-        rule.setSelectedProcesses(RuleOptions::Target, {QStringLiteral("corvane-storm-target")});
-        rule.setValue(QLatin1String(RuleOptions::targetActionKey), RuleOptions::Suspend);
+        StoredRule rule{QStringLiteral("storm"), true, {QStringLiteral("corvane-storm-target")}};
+        rule.action = RuleOptions::Suspend;
+        storeRule(0x5707, rule);
         RulesModel model;
         auto *notifier = KvLazySingleton<KvProcessNotifier>::instance();
 
@@ -88,8 +87,7 @@ private slots:
                    model.ruleFor(0x5707)->restrictedProcessIds();
         };
         const QSet<DWORD> gone = ended(tables());
-        QTest::qWait(2500);
-        QCOMPARE(ended(tables().intersect(gone)), QSet<DWORD>());
+        QTRY_COMPARE_WITH_TIMEOUT(ended(tables().intersect(gone)), QSet<DWORD>(), 10000);
     }
 };
 

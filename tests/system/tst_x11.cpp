@@ -1,4 +1,5 @@
 #include "ProcFsProbe.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
 #include "X11Client.h"
@@ -54,12 +55,10 @@ void TestX11::activeWindowDrivesAForegroundRule()
     SleepingCopy target(store.path("corvane-test-target"));
     QVERIFY(player.state() == QProcess::Running && target.state() == QProcess::Running);
 
-    RuleOptions options(1);
-    options.setEnabled(true);
-    options.setSelectedProcesses(RuleOptions::Condition, {player.program()});
-    options.setValue(QLatin1String(RuleOptions::conditionStateKey), RuleOptions::Foreground);
-    options.setSelectedProcesses(RuleOptions::Target, {target.program()});
-    options.setValue(QLatin1String(RuleOptions::targetActionKey), RuleOptions::Suspend);
+    StoredRule stored{{}, true, {target.program()}, {player.program()}};
+    stored.conditionState = RuleOptions::Foreground;
+    stored.action = RuleOptions::Suspend;
+    storeRule(1, stored);
 
     X11Client desktop;
     QVERIFY(desktop.isConnected());

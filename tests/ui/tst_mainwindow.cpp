@@ -101,9 +101,9 @@ private slots:
     void removeTakesTheCurrentRowOnlyAndLiftsItsRestrictionsFirst()
     {
         // Stored out of name order, so that the sorted rows are not the store's.
-        RulesFixture::storeRule(0x11, {"Charlie", true, {"blender"}});
-        RulesFixture::storeRule(0x22, {"Alpha", false, {}});
-        RulesFixture::storeRule(0x33, {"Bravo", false, {}});
+        storeRule(0x11, {"Charlie", true, {"blender"}});
+        storeRule(0x22, {"Alpha", false, {}});
+        storeRule(0x33, {"Bravo", false, {}});
         QVERIFY(openWindow());
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo", "Charlie"}));
         QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(3000));
@@ -126,9 +126,9 @@ private slots:
 
     void doubleClickOpensTheRuleOfThatRowWhateverTheOrder()
     {
-        RulesFixture::storeRule(0x1, {"bravo", false, {}});
-        RulesFixture::storeRule(0x2, {"charlie", false, {}});
-        RulesFixture::storeRule(0x3, {"alpha", false, {}});
+        storeRule(0x1, {"bravo", false, {}});
+        storeRule(0x2, {"charlie", false, {}});
+        storeRule(0x3, {"alpha", false, {}});
         QVERIFY(openWindow());
         for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
             view()->sortByColumn(2, order);
@@ -194,7 +194,7 @@ private slots:
     void editReevaluatesAnActiveRuleOnly()
     {
         // Waits for a program that does not run.
-        RulesFixture::storeRule(0x30, {"while gaming", true, {"blender"}, {"game"}});
+        storeRule(0x30, {"while gaming", true, {"blender"}, {"game"}});
         QVERIFY(openWindow());
         // Dropping the condition makes the conditions hold, but an edit does
         // not evaluate an inactive rule; the next event does.

@@ -4,6 +4,7 @@
 // reports its children from a connection of its own.
 
 #include "LogTail.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
 #include "notifiers/KvWinEventNotifier.h"
@@ -16,14 +17,6 @@
 #include <QtTest>
 
 namespace {
-
-void storeRule(unsigned id, const QString &condition, unsigned state)
-{
-    RuleOptions options(id);
-    options.setEnabled(true);
-    options.setSelectedProcesses(RuleOptions::Condition, {condition});
-    options.setValue(QLatin1String(RuleOptions::conditionStateKey), state);
-}
 
 // Sends one report and waits for its answer while the event loop runs.
 bool report(const QDBusConnection &reporter, const QVariant &processId)
@@ -63,17 +56,16 @@ void TestWaylandForeground::reportsDriveRules()
 
     TestStore store;
     const LogTail log;
-    // The player is a copy of sleep that nothing else on the machine runs.
-    const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
-    const QString playerPath = store.path(QStringLiteral("corvane-test-player"));
-    QVERIFY(QFile::copy(sleep, playerPath));
-    QProcess player, other;
-    player.start(playerPath, {QStringLiteral("120")});
-    other.start(sleep, {QStringLiteral("120")});
-    QVERIFY(player.waitForStarted() && other.waitForStarted());
+    // The player is a program that nothing else on the machine runs.
+    const SleepingCopy player(store.path(QStringLiteral("corvane-test-player")));
+    const SleepingCopy other(store.path(QStringLiteral("corvane-test-other")));
+    QVERIFY(player.state() == QProcess::Running && other.state() == QProcess::Running);
 
-    storeRule(0x51, playerPath, RuleOptions::Foreground);
-    storeRule(0x52, playerPath, RuleOptions::Background);
+    StoredRule rule{{}, true, {}, {player.program()}};
+    rule.conditionState = RuleOptions::Foreground;
+    storeRule(0x51, rule);
+    rule.conditionState = RuleOptions::Background;
+    storeRule(0x52, rule);
     KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
     KvWinEventNotifier notifier;
     notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
@@ -112,11 +104,6 @@ void TestWaylandForeground::reportsDriveRules()
     QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
     QCOMPARE(back.state(), RuleState::Active);
     QCOMPARE(notices(), 1);
-
-    player.kill();
-    other.kill();
-    player.waitForFinished();
-    other.waitForFinished();
 }
 
 QTEST_MAIN(TestWaylandForeground)

@@ -1,6 +1,6 @@
 #include "ProcFsProbe.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
-#include "rules/RuleOptions.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -21,16 +21,6 @@ namespace {
 
 const char RowVariable[] = "CORVANE_UML_ROW";
 const QString capMessage = QStringLiteral("CPU limits cannot be applied");
-
-void storeRule(unsigned id, const QString &target, RuleOptions::TargetAction action)
-{
-    RuleOptions options(id);
-    options.setValue(QLatin1String(RuleOptions::nameKey), target);
-    options.setEnabled(true);
-    options.setSelectedProcesses(RuleOptions::Target, {target});
-    options.setValue(QLatin1String(RuleOptions::targetActionKey), unsigned(action));
-    options.setValue(QLatin1String(RuleOptions::cpuLimitKey), 25u);
-}
 
 } // namespace
 
@@ -68,8 +58,12 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
     QCoreApplication::setOrganizationName(QStringLiteral("Veltrom"));
     QCoreApplication::setApplicationName(QStringLiteral("Corvane"));
-    storeRule(1, QStringLiteral("busy-capped"), RuleOptions::LimitCpu);
-    storeRule(2, QStringLiteral("busy-stopped"), RuleOptions::Suspend);
+    StoredRule rule{QStringLiteral("busy-capped"), true, {QStringLiteral("busy-capped")}};
+    rule.cpuLimit = 25;
+    storeRule(1, rule);
+    rule = {QStringLiteral("busy-stopped"), true, {QStringLiteral("busy-stopped")}};
+    rule.action = RuleOptions::Suspend;
+    storeRule(2, rule);
 
     QProcess capped, stopped, corvane;
     for (QProcess *busy : {&capped, &stopped}) {
