@@ -4,6 +4,7 @@
 #include "app/KvSettingsBackup.h"
 #include "platform/KvPlatformKernel.h"
 #include "platform/KvPlatformSession.h"
+#include "platform/KvPlatformVersion.h"
 #include "process/KvProcessInfo.h"
 #include "support/KvLog.h"
 #include "support/KvMessageLogger.h"
@@ -35,7 +36,7 @@ KvApplication::KvApplication(int &argc, char **argv)
     self.processId = kernel.processIdOf(kernel.currentProcess());
     self.parentProcessId = 0xFFFFFFFF;
     self.resolveFilePath(kernel.currentProcess());
-    const KvFileInfo fileInfo = self.fileInfo;
+    const KvFileInfo fileInfo = KvPlatformVersion::current().fileInfo(self.fileInfo.filePath());
 
     setOrganizationName(fileInfo.companyName());
     setApplicationName(fileInfo.productName());

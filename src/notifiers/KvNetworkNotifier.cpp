@@ -1,6 +1,7 @@
 #include "notifiers/KvNetworkNotifier.h"
 
 #include "notifiers/NetworkListManagerEvents.h"
+#include "platform/KvPlatformKernel.h"
 #include "support/KvLog.h"
 
 KvNetworkNotifier::KvNetworkNotifier()

@@ -1,5 +1,6 @@
 #include "notifiers/KvProcessNotifier.h"
 
+#include "platform/KvPlatformKernel.h"
 #include "platform/KvPlatformProcessEvents.h"
 #include "process/KvProcessSnapshot.h"
 #include "support/KvLog.h"
@@ -104,14 +105,11 @@ void KvProcessNotifier::on_instanceCreationObject_indicate(const KvPropertyList 
     if (!executablePath.isEmpty()) {
         // A path the event carried is taken as it is, directory or not.
         record.fileInfo.setFile(executablePath);
-        record.fileInfo.readVersionInfo();
     } else {
         // The bare name stays should the process be gone before its full
         // path can be asked for.
-        if (!name.isEmpty()) {
+        if (!name.isEmpty())
             record.fileInfo.setFile(name);
-            record.fileInfo.readVersionInfo();
-        }
         record.resolveFilePath();
     }
 

@@ -1,5 +1,6 @@
 #include "notifiers/KvWinEventNotifier.h"
 
+#include "platform/KvPlatformKernel.h"
 #include "support/KvLog.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/KvInstallable.h"
 #include "platform/KvPlatformTypes.h"
+#include "support/KvInstallable.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "platform/KvInstallable.h"
 #include "platform/KvPlatformTypes.h"
+#include "support/KvInstallable.h"
+#include "support/KvLog.h"
 
 #include <QString>
 
@@ -127,3 +128,8 @@ public:
 protected:
     KvPlatformKernel() = default;
 };
+
+// A critical line with the error code the last failing call of this thread
+// left.
+#define kvCriticalWithError(category)                                                              \
+    kvCriticalWithCode(category, KvPlatformKernel::current().lastError())

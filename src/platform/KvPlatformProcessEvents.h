@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/KvInstallable.h"
 #include "platform/KvProcessEventSource.h"
+#include "support/KvInstallable.h"
 
 #include <memory>
 

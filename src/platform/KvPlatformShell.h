@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvInstallable.h"
+#include "support/KvInstallable.h"
 
 #include <QString>
 

@@ -14,14 +14,11 @@ void KvProcessInfo::resolveFilePath()
 {
     if (processId == systemIdleProcessId) {
         fileInfo.setFile(QStringLiteral("System Idle Process"));
-        fileInfo.readVersionInfo();
         return;
     }
     if (processId == systemProcessId) {
-        if (fileInfo.fileName().isEmpty()) {
+        if (fileInfo.fileName().isEmpty())
             fileInfo.setFile(QStringLiteral("System"));
-            fileInfo.readVersionInfo();
-        }
         return;
     }
     const KvHandle process =
@@ -38,7 +35,6 @@ void KvProcessInfo::resolveFilePath(HANDLE process)
     if (!KvPlatformKernel::current().queryFullProcessImageName(process, path))
         return;
     fileInfo.setFile(path);
-    fileInfo.readVersionInfo();
 }
 
 bool KvProcessInfo::hasResolvedPath() const

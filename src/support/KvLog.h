@@ -5,12 +5,11 @@
 // statement ends:
 //
 //     kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << percent << "%";
-//     kvCriticalWithError(lcGovernor) << "failed to assign process #" << processId;
+//     kvCriticalWithCode(lcGovernor, error.code) << "failed to assign process #" << processId;
 //
-// The error variant reads the platform's last error code first, before any
-// other call can overwrite it, and prints it in the line's error column.
+// The code variant prints the system's error code of the failure in the
+// line's error column.
 
-#include "platform/KvPlatformKernel.h"
 #include "support/KvMessageLogger.h"
 
 #include <QLoggingCategory>
@@ -27,7 +26,5 @@ Q_DECLARE_LOGGING_CATEGORY(lcGovernor) // "KvProcessGovernor": process governor
 #define kvInfo(category) KV_LOG_STATEMENT(category, isInfoEnabled).info()
 #define kvWarning(category) KV_LOG_STATEMENT(category, isWarningEnabled).warning()
 #define kvCritical(category) KV_LOG_STATEMENT(category, isCriticalEnabled).critical()
-#define kvCriticalWithError(category)                                                              \
-    KV_LOG_STATEMENT(category, isCriticalEnabled, ,                                                \
-                     static_cast<int>(KvPlatformKernel::current().lastError()))                    \
-        .critical()
+#define kvCriticalWithCode(category, code)                                                         \
+    KV_LOG_STATEMENT(category, isCriticalEnabled, , static_cast<int>(code)).critical()

@@ -1,6 +1,6 @@
 #include "support/KvSharedValues.h"
 
-#include "platform/KvPlatformValueTable.h"
+#include "support/KvProcessWideHome.h"
 
 namespace {
 
@@ -14,24 +14,24 @@ QString sharedValueTableClassName()
     return QStringLiteral("{23068E33-03FF-4AA7-9D5A-DDD99A6DCBB8}");
 }
 
-KvSharedValueTable *locateSharedValueTable(KvPlatformValueTable &valueTable)
+KvSharedValueTable *locateSharedValueTable(KvProcessWideHome &home)
 {
     void *published = nullptr;
-    if (valueTable.getClassInfo(sharedValueTableClassName(), published) && published)
+    if (home.find(sharedValueTableClassName(), published) && published)
         return static_cast<KvSharedValueTable *>(published);
 
     // Never freed: other modules may hold its address until the process ends.
     auto *table = new KvSharedValueTable;
     // A failed registration leaves the table private to this module, which
     // still works for everything this module does.
-    valueTable.registerClass(sharedValueTableClassName(), table);
+    home.publish(sharedValueTableClassName(), table);
     return table;
 }
 
 KvSharedValueTable &sharedValues()
 {
     if (!cachedTable)
-        cachedTable = locateSharedValueTable(KvPlatformValueTable::current());
+        cachedTable = locateSharedValueTable(KvProcessWideHome::current());
     return *cachedTable;
 }
 

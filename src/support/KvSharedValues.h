@@ -4,7 +4,7 @@
 #include <QString>
 #include <QVariant>
 
-class KvPlatformValueTable;
+class KvProcessWideHome;
 
 // The process-wide table of named values. Every module of the process that
 // carries this library reaches the same table; it is created by the first
@@ -23,10 +23,10 @@ QVariant sharedValue(const QString &name);
 // Stores value under name, replacing what was there.
 void setSharedValue(const QString &name, const QVariant &value);
 
-// Finds the table published in valueTable, or creates an empty one and
-// publishes it there. What sharedValues() does on its first call; callers
+// Finds the table published in home, or creates an empty one and publishes
+// it there. What sharedValues() does on its first call; callers
 // other than sharedValues() are tests.
-KvSharedValueTable *locateSharedValueTable(KvPlatformValueTable &valueTable);
+KvSharedValueTable *locateSharedValueTable(KvProcessWideHome &home);
 
 // The name under which the table is published.
 QString sharedValueTableClassName();

@@ -1,4 +1,3 @@
-#include "platform/common/KvVersionResourceBuilder.h"
 #include "platform/simulated/KvSimulatedMachine.h"
 #include "process/KvHandle.h"
 #include "process/KvProcessSnapshot.h"
@@ -45,16 +44,11 @@ private slots:
 
     void cleanup() { QCOMPARE(machine->openHandleCount(), 0); }
 
-    void resolvingFindsTheImageAndItsVersion()
+    void resolvingFindsTheImage()
     {
-        // The version is read from the full path, once it is known.
-        KvVersionResourceBuilder builder;
-        builder.addStringTable(0x0409, 0x04B0, {{QStringLiteral("CompanyName"), "Contoso"}});
-        machine->setVersionBlock("C:/Games/game.exe", builder.build());
         const DWORD id = machine->addProcess("C:/Games/game.exe");
-        const KvFileInfo file = snapshotProcesses().first().fileInfo;
-        QCOMPARE(file.filePath(), QStringLiteral("C:/Games/game.exe"));
-        QCOMPARE(file.companyName(), QStringLiteral("Contoso"));
+        QCOMPARE(snapshotProcesses().first().fileInfo.filePath(),
+                 QStringLiteral("C:/Games/game.exe"));
         // A path that has a directory already is kept.
         QCOMPARE(resolved(id, "D:/Other/game.exe"), QStringLiteral("D:/Other/game.exe"));
         // The two system pseudo-processes are named rather than opened.

@@ -1,3 +1,4 @@
+#include "platform/KvPlatformKernel.h"
 #include "support/KvLog.h"
 #include "support/KvLogFile.h"
 

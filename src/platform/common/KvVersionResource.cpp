@@ -1,6 +1,9 @@
 #include "platform/common/KvVersionResource.h"
 
+#include "support/KvFileInfo.h"
+
 #include <QStringList>
+#include <QtEndian>
 
 namespace {
 
@@ -104,4 +107,42 @@ QString KvVersionResource::stringValue(const QByteArray &value)
         text += QChar(character);
     }
     return text;
+}
+
+void KvVersionResource::describe(const Query &query, KvFileInfo &info)
+{
+    // VS_FIXEDFILEINFO: dwSignature, dwStrucVersion, dwFileVersionMS,
+    // dwFileVersionLS, ... 13 DWORDs in all.
+    const int fixedFileInfoSize = 13 * 4;
+    QVersionNumber version;
+    QByteArray fixed;
+    if (query(QStringLiteral("\\"), fixed) && fixed.size() >= fixedFileInfoSize) {
+        const quint32 versionMs = qFromLittleEndian<quint32>(fixed.constData() + 8);
+        const quint32 versionLs = qFromLittleEndian<quint32>(fixed.constData() + 12);
+        version =
+            QVersionNumber(int(versionMs >> 16), int(versionMs & 0xFFFF), int(versionLs >> 16));
+    }
+    QString company;
+    QString product;
+    QByteArray translations;
+    if (query(QStringLiteral("\\VarFileInfo\\Translation"), translations)) {
+        const auto text = [&query](quint32 translation, const char *name) {
+            // The translation is a language word followed by a code page word.
+            const QString path = QStringLiteral("\\StringFileInfo\\%1%2\\%3")
+                                     .arg(translation & 0xFFFF, 4, 16, QLatin1Char('0'))
+                                     .arg(translation >> 16, 4, 16, QLatin1Char('0'))
+                                     .arg(QLatin1String(name));
+            QByteArray value;
+            return query(path, value) ? stringValue(value) : QString();
+        };
+        for (int offset = 0; offset + 4 <= translations.size(); offset += 4) {
+            const quint32 translation =
+                qFromLittleEndian<quint32>(translations.constData() + offset);
+            company = text(translation, "CompanyName");
+            product = text(translation, "ProductName");
+            if (!company.isEmpty() && !product.isEmpty())
+                break;
+        }
+    }
+    info.setVersionInfo(company, product, version);
 }

@@ -1,14 +1,11 @@
 #include "platform/linux/KvLinuxVersion.h"
 
-#include "platform/KvPlatformKernel.h"
 #include "platform/common/KvExecutableVersionReader.h"
 #include "platform/common/KvVersionResource.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QStandardPaths>
-
-#include <cerrno>
 
 KvPlatformVersion *KvPlatformVersion::native()
 {
@@ -24,10 +21,8 @@ QByteArray KvLinuxVersion::readBlock(const QString &path)
     if (!path.isEmpty() && !path.contains(QLatin1Char('/')))
         resolved = QStandardPaths::findExecutable(path);
     const QFileInfo info(resolved);
-    if (resolved.isEmpty() || !info.isFile()) {
-        KvPlatformKernel::current().setLastError(ENOENT);
+    if (resolved.isEmpty() || !info.isFile())
         return {};
-    }
 
     const QDateTime modified = info.lastModified();
     const qint64 size = info.size();
@@ -44,27 +39,19 @@ QByteArray KvLinuxVersion::readBlock(const QString &path)
             cache.insert(resolved, CachedBlock{modified, size, block});
         }
     }
-    if (block.isEmpty())
-        KvPlatformKernel::current().setLastError(ENODATA);
     return block;
 }
 
-DWORD KvLinuxVersion::getFileVersionInfoSize(const QString &path)
+KvFileInfo KvLinuxVersion::fileInfo(const QString &path)
 {
-    return DWORD(readBlock(path).size());
-}
-
-bool KvLinuxVersion::getFileVersionInfo(const QString &path, DWORD size, QByteArray &block)
-{
-    const QByteArray found = readBlock(path);
-    if (found.isEmpty())
-        return false;
-    block = found.left(int(qMin<DWORD>(size, DWORD(found.size()))));
-    return true;
-}
-
-bool KvLinuxVersion::verQueryValue(const QByteArray &block, const QString &subBlock,
-                                   QByteArray &value)
-{
-    return KvVersionResource::queryValue(block, subBlock, value);
+    KvFileInfo info(path);
+    const QByteArray block = readBlock(path);
+    if (!block.isEmpty()) {
+        KvVersionResource::describe(
+            [&block](const QString &subBlock, QByteArray &value) {
+                return KvVersionResource::queryValue(block, subBlock, value);
+            },
+            info);
+    }
+    return info;
 }

@@ -11,15 +11,12 @@
 class KvLinuxVersion : public KvPlatformVersion
 {
 public:
-    DWORD getFileVersionInfoSize(const QString &path) override;
-    bool getFileVersionInfo(const QString &path, DWORD size, QByteArray &block) override;
-    bool verQueryValue(const QByteArray &block, const QString &subBlock,
-                       QByteArray &value) override;
+    KvFileInfo fileInfo(const QString &path) override;
 
 private:
-    // Callers ask for the size and then for the block, and snapshots read
-    // the same few executables for many processes: blocks of unchanged files
-    // (same size and modification time) come from a small cache.
+    // The same few executables are asked about again and again: blocks of
+    // unchanged files (same size and modification time) come from a small
+    // cache.
     QByteArray readBlock(const QString &path);
 
     struct CachedBlock

@@ -417,31 +417,18 @@ bool KvSimulatedMachine::thread32Next(HANDLE handle, KvThreadEntry &entry)
 
 // ---- KvPlatformVersion
 
-DWORD KvSimulatedMachine::getFileVersionInfoSize(const QString &path)
-{
-    recordCall(QStringLiteral("GetFileVersionInfoSizeW(%1)").arg(path));
-    auto it = versionBlocks.constFind(path);
-    if (it == versionBlocks.constEnd()) {
-        fail(errorFileNotFound);
-        return 0;
-    }
-    return DWORD(it->size());
-}
-
-bool KvSimulatedMachine::getFileVersionInfo(const QString &path, DWORD size, QByteArray &block)
+KvFileInfo KvSimulatedMachine::fileInfo(const QString &path)
 {
     recordCall(QStringLiteral("GetFileVersionInfoW(%1)").arg(path));
-    if (const DWORD injected = versionInfoFailures.code(path))
-        return fail(injected);
+    KvFileInfo info(path);
     auto it = versionBlocks.constFind(path);
-    if (it == versionBlocks.constEnd())
-        return fail(errorFileNotFound);
-    block = it->left(int(qMin<DWORD>(size, DWORD(it->size()))));
-    return true;
-}
-
-bool KvSimulatedMachine::verQueryValue(const QByteArray &block, const QString &subBlock,
-                                       QByteArray &value)
-{
-    return KvVersionResource::queryValue(block, subBlock, value);
+    if (it != versionBlocks.constEnd() && !versionInfoFailures.code(path)) {
+        const QByteArray block = *it;
+        KvVersionResource::describe(
+            [&block](const QString &subBlock, QByteArray &value) {
+                return KvVersionResource::queryValue(block, subBlock, value);
+            },
+            info);
+    }
+    return info;
 }

@@ -154,10 +154,7 @@ public:
     bool thread32Next(HANDLE snapshot, KvThreadEntry &entry) override;
 
     // ---- KvPlatformVersion
-    DWORD getFileVersionInfoSize(const QString &path) override;
-    bool getFileVersionInfo(const QString &path, DWORD size, QByteArray &block) override;
-    bool verQueryValue(const QByteArray &block, const QString &subBlock,
-                       QByteArray &value) override;
+    KvFileInfo fileInfo(const QString &path) override;
 
 private:
     class Snapshot;

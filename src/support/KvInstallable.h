@@ -8,8 +8,7 @@
 // folder defines
 //     Api *Api::native();
 // returning a process-lifetime instance (created on first use).
-template<class Api>
-class KvInstallable
+template<class Api> class KvInstallable
 {
 public:
     // The installed backend, or the native one when none is installed.

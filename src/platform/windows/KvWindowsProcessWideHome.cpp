@@ -1,16 +1,16 @@
-#include "platform/windows/KvWindowsValueTable.h"
+#include "platform/windows/KvWindowsProcessWideHome.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-KvPlatformValueTable *KvPlatformValueTable::native()
+KvProcessWideHome *KvProcessWideHome::native()
 {
-    static KvWindowsValueTable backend;
+    static KvWindowsProcessWideHome backend;
     return &backend;
 }
 
-bool KvWindowsValueTable::getClassInfo(const QString &className, void *&address)
+bool KvWindowsProcessWideHome::find(const QString &className, void *&address)
 {
     const std::wstring name = className.toStdWString();
     WNDCLASSEXW windowClass;
@@ -22,7 +22,7 @@ bool KvWindowsValueTable::getClassInfo(const QString &className, void *&address)
     return true;
 }
 
-bool KvWindowsValueTable::registerClass(const QString &className, void *address)
+bool KvWindowsProcessWideHome::publish(const QString &className, void *address)
 {
     const std::wstring name = className.toStdWString();
     WNDCLASSEXW windowClass;
