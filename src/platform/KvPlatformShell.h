@@ -19,6 +19,14 @@ public:
     // so every file is offered, with "*.exe" as a second choice.
     virtual QString executableNameFilter() const = 0;
 
+    // Why a process must never be suspended or capped, in words for the log
+    // ("the display server or compositor"), or nothing when it may be. These
+    // are the processes that keep the user able to reach the program and
+    // undo a rule: a frozen one freezes the desktop, the session or the
+    // machine. Decided by process id and executable (a full path, or a bare
+    // name where the path cannot be read).
+    virtual QString essentialRole(quint32 processId, const QString &executable) const = 0;
+
 protected:
     KvPlatformShell() = default;
 };

@@ -2,6 +2,7 @@
 
 #include "platform/KvPlatformJobs.h"
 #include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformShell.h"
 #include "process/KvProcessSnapshot.h"
 #include "support/KvLog.h"
 
@@ -202,6 +203,26 @@ bool KvProcessGovernor::isOwnProcess(DWORD processId) const
     return processId == KvPlatformKernel::current().currentProcessId();
 }
 
+QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
+{
+    const QString role =
+        KvPlatformShell::current().essentialRole(process.processId, process.fileInfo.filePath());
+    if (!role.isEmpty())
+        return QStringLiteral("it is ") + role;
+    // The processes this program was started from: the shell and terminal
+    // it may be stopped from, up the parents as the table knows them.
+    DWORD ancestor = KvPlatformKernel::current().currentProcessId();
+    for (int depth = 0; depth < 64; ++depth) {
+        const QSharedPointer<KvProcessInfo> record = processTable.value(ancestor);
+        if (!record || record->parentProcessId == ancestor)
+            break;
+        ancestor = record->parentProcessId;
+        if (ancestor == process.processId)
+            return QStringLiteral("this program was started from it");
+    }
+    return QString();
+}
+
 quint64 KvProcessGovernor::creationTimeOf(DWORD processId)
 {
     KvHandle process =
@@ -236,7 +257,12 @@ KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent, bool
     KvJobExtendedLimitInformation limits;
     limits.limitFlags = KvPlatformJobs::JobObjectLimitSilentBreakawayOk;
     platform.setInformationJobObject(job.get(), limits);
-    platform.setInformationJobObject(job.get(), hardCap(percent * 100));
+    // A cap the job does not take must not be reported as in force.
+    if (!platform.setInformationJobObject(job.get(), hardCap(percent * 100))) {
+        kvCriticalWithError(lcGovernor)
+            << "failed to limit CPU of process #" << processId << " to " << percent << "%";
+        return job;
+    }
 
     KvHandle process = KvHandle::openProcess(
         KvPlatformKernel::ProcessSetQuota | KvPlatformKernel::ProcessTerminate, processId);

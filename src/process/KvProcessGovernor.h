@@ -94,6 +94,11 @@ public:
     void removeRestrictionGroup(int groupId);
 
     const ProcessTable &processes() const { return processTable; }
+    // Why the process must not be restrained, in words for the log, or
+    // nothing when it may be: it keeps the desktop or the session alive, or
+    // this program was started from it. (The program itself is left alone
+    // silently by the rules and with a line of its own here.)
+    QString whyUnrestrainable(const KvProcessInfo &process) const;
     // Goes up by one at every change of the table, so that whoever keeps
     // what it found in the table can tell whether it missed a change.
     quint64 processTableVersion() const { return tableVersion; }

@@ -24,6 +24,12 @@ quint64 KvSettings::writeCount()
     return writes;
 }
 
+void KvSettings::reload()
+{
+    QSettings().sync();
+    ++writes;
+}
+
 void KvSettings::setValue(const QString &key, const QVariant &value)
 {
     ++writes;

@@ -11,19 +11,23 @@
 // store in one process share the store's in-memory state, so a value written
 // through one handle is seen at once by every other handle.
 //
-// While the program runs its own handles are the only writers of the rules,
-// so whoever keeps what it read (a live rule, the rules list) compares
+// Whoever keeps what it read (a live rule, the rules list) compares
 // writeCount() with the count at its read instead of reading again at every
 // event. The program writes through these handles, never through a
-// QSettings of its own, so that every write is counted.
+// QSettings of its own, so that every write is counted; writes of other
+// processes are counted when they are reloaded (KvSettingsWatcher).
 class KvSettings : public QSettings
 {
 public:
     KvSettings();
     ~KvSettings() override;
 
-    // How many writes all handles have made in this process so far.
+    // How many writes all handles have made in this process so far, counting
+    // a reload of what another process wrote as one.
     static quint64 writeCount();
+    // Writes what this process changed and reads the file again, which
+    // something else may have written.
+    static void reload();
 
     void setValue(const QString &key, const QVariant &value);
     void remove(const QString &key);

@@ -4,9 +4,8 @@
 #include "rules/RulePattern.h"
 #include "support/KvLog.h"
 
+#include <QDir>
 #include <QTimerEvent>
-
-#include <climits>
 
 namespace {
 
@@ -58,8 +57,24 @@ const RuleSettings &Rule::settings()
         settingsRead = true;
         settingsWriteCount = writes;
         conditionMatchesCurrent = false;
+        reportUnusableValues();
     }
     return m_settings;
+}
+
+void Rule::reportUnusableValues()
+{
+    QSet<QString> unusable;
+    for (const RuleSettings::Unusable &value : qAsConst(m_settings.unusable)) {
+        const QString key = QLatin1String(value.key) + QLatin1Char('=') + value.storedText;
+        unusable.insert(key);
+        if (!reportedUnusable.contains(key)) {
+            kvCritical(lcCorvane) << "rule \"" << m_settings.name << "\": stored " << value.key
+                                  << " \"" << value.storedText << "\" cannot be used; "
+                                  << value.instead;
+        }
+    }
+    reportedUnusable = unusable;
 }
 
 const QVector<QSet<DWORD>> &Rule::conditionMatches()
@@ -180,9 +195,21 @@ bool Rule::conditionsMet()
 bool Rule::isTarget(const KvProcessInfo &process)
 {
     // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == context->ownProcessId())
+    if (process.processId == context->ownProcessId() ||
+        !matchesAny(settings().targets, process.fileInfo.filePath()))
         return false;
-    return matchesAny(settings().targets, process.fileInfo.filePath());
+    // Nor what the user needs to undo a rule, however wide its patterns.
+    const QString why = governor->whyUnrestrainable(process);
+    if (why.isEmpty())
+        return true;
+    if (!spared.contains(process.processId)) {
+        spared.insert(process.processId);
+        kvInfo(lcCorvane) << "rule \"" << settings().name << "\" leaves process #"
+                          << process.processId << " ("
+                          << QDir::toNativeSeparators(process.fileInfo.filePath())
+                          << ") alone: " << why;
+    }
+    return false;
 }
 
 void Rule::restrict(const KvProcessInfo &process)
@@ -232,10 +259,7 @@ void Rule::activate(bool useDelay)
 {
     if (useDelay && settings().applyDelay) {
         const unsigned seconds = settings().applyDelayValue;
-        // A hand-edited delay beyond what a timer can hold waits as long as
-        // a timer can, instead of overflowing into an invalid interval.
-        const qint64 milliseconds = qMin<qint64>(qint64(seconds) * 1000, INT_MAX);
-        timerId = startTimer(int(milliseconds), Qt::VeryCoarseTimer);
+        timerId = startTimer(int(qint64(seconds) * 1000), Qt::VeryCoarseTimer);
         m_state = RuleState::Delayed;
         kvInfo(lcCorvane) << "rule \"" << settings().name << "\" delayed for " << seconds << "s";
         return;
@@ -309,6 +333,7 @@ void Rule::on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivi
 void Rule::on_processNotifier_ended(DWORD id)
 {
     followEnd(id);
+    spared.remove(id);
     if (!settings().enabled)
         return;
 

@@ -66,6 +66,9 @@ public:
     // What the options held when last read, read again if the store has been
     // written since.
     const RuleSettings &settings();
+    // What the rule acts on now: its settings as last read, without reading
+    // the store again.
+    const RuleSettings &lastSettings() const { return m_settings; }
 
 signals:
     // The rule changed its status by itself, on an event or at the end of
@@ -83,6 +86,8 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    // Says once what the stored values hold that the rule cannot use.
+    void reportUnusableValues();
     // Whether one of the processes that match a condition pattern satisfies
     // a Running condition, foreground state included.
     bool satisfiesCondition(const QSet<DWORD> &matches, unsigned conditionState) const;
@@ -112,10 +117,14 @@ private:
     std::unique_ptr<RuleContext> ownContext;
     RuleContext *context;
     QSet<DWORD> m_restrictedProcessIds;
+    // Targets left alone because the user needs them, said once each.
+    QSet<DWORD> spared;
     int restrictionGroupId = -1;
     RuleOptions m_options;
     RuleSettings m_settings;
     bool settingsRead = false;
+    // The unusable values reported, as "key=value".
+    QSet<QString> reportedUnusable;
     quint64 settingsWriteCount = 0;
     QVector<QSet<DWORD>> m_conditionMatches;
     bool conditionMatchesCurrent = false;

@@ -13,6 +13,17 @@ QList<RulePattern> compile(const QStringList &texts)
     return patterns;
 }
 
+// A stored number as it was written, sign included; 0 for anything else.
+qlonglong storedNumber(const QVariant &value)
+{
+    return value.toLongLong();
+}
+
+QString storedText(const QVariant &value)
+{
+    return value.isValid() ? value.toString() : QStringLiteral("(missing)");
+}
+
 } // namespace
 
 void RuleSettings::read(RuleOptions &options)
@@ -24,9 +35,41 @@ void RuleSettings::read(RuleOptions &options)
     conditionStatus = options.conditionStatus();
     conditionState = options.conditionState();
     targetAction = options.targetAction();
-    cpuLimit = options.cpuLimit();
     applyDelay = options.applyDelay();
-    applyDelayValue = options.applyDelayValue();
     conditions = compile(options.selectedProcesses(RuleOptions::Condition));
     targets = compile(options.selectedProcesses(RuleOptions::Target));
+
+    // Values that cannot be used are brought to the nearest sound one, or
+    // leave the rule without an action; each is reported once by the rule.
+    unusable.clear();
+    const QVariant action = options.value(QLatin1String(RuleOptions::targetActionKey));
+    if (targetAction != RuleOptions::LimitCpu && targetAction != RuleOptions::Suspend) {
+        unusable.append({RuleOptions::targetActionKey, storedText(action),
+                         QStringLiteral("the rule restrains nothing")});
+    }
+    const QVariant limit = options.value(QLatin1String(RuleOptions::cpuLimitKey));
+    const qlonglong percent = storedNumber(limit);
+    cpuLimit = unsigned(qBound<qlonglong>(1, percent, 100));
+    if (targetAction == RuleOptions::LimitCpu && percent != cpuLimit) {
+        unusable.append({RuleOptions::cpuLimitKey, storedText(limit),
+                         QStringLiteral("the cap is %1%").arg(cpuLimit)});
+    }
+    const QVariant delay = options.value(QLatin1String(RuleOptions::applyDelayValueKey));
+    const qlonglong seconds = storedNumber(delay);
+    applyDelayValue = unsigned(qBound<qlonglong>(0, seconds, longestDelay));
+    if (applyDelay && seconds != applyDelayValue) {
+        unusable.append({RuleOptions::applyDelayValueKey, storedText(delay),
+                         QStringLiteral("the delay is %1s").arg(applyDelayValue)});
+    }
+}
+
+bool RuleSettings::operator==(const RuleSettings &other) const
+{
+    return name == other.name && enabled == other.enabled &&
+           internetConnection == other.internetConnection &&
+           internetConnectionStatus == other.internetConnectionStatus &&
+           conditionStatus == other.conditionStatus && conditionState == other.conditionState &&
+           targetAction == other.targetAction && cpuLimit == other.cpuLimit &&
+           applyDelay == other.applyDelay && applyDelayValue == other.applyDelayValue &&
+           conditions == other.conditions && targets == other.targets;
 }

@@ -13,9 +13,27 @@ class RuleOptions;
 class RuleSettings
 {
 public:
+    // A stored value that the rule cannot use as it stands (the settings file
+    // is plain text, and people edit it), and what the rule does instead.
+    // The stored value itself stays as it was written.
+    struct Unusable
+    {
+        const char *key = nullptr;
+        QString storedText;
+        QString instead;
+    };
+
+    // The longest delay a rule waits, in seconds: what a timer can hold.
+    static constexpr qint64 longestDelay = 2147483;
+
     // Reads every key; missing or unreadable values come as the options give
     // them (false, 0, empty).
     void read(RuleOptions &options);
+
+    // Whether the rule would act the same on both (the reports of unusable
+    // values aside).
+    bool operator==(const RuleSettings &other) const;
+    bool operator!=(const RuleSettings &other) const { return !(*this == other); }
 
     QString name;
     bool enabled = false;
@@ -29,4 +47,5 @@ public:
     unsigned applyDelayValue = 0;
     QList<RulePattern> conditions;
     QList<RulePattern> targets;
+    QList<Unusable> unusable;
 };

@@ -62,6 +62,52 @@ RulesModel::RulesModel()
 
     winEventNotifier.addHook(KvPlatformWinEvents::EventSystemForeground);
     kvInfo(lcCorvane) << rules.size() << " rules loaded";
+    connect(&settingsWatcher, &KvSettingsWatcher::changed, this, &RulesModel::followOutsideWrites);
+}
+
+void RulesModel::followOutsideWrites()
+{
+    // What the rules acted on so far; the watcher has reloaded the store,
+    // and each rule reads it again when asked.
+    QHash<unsigned, RuleSettings> before;
+    for (auto it = rules.cbegin(); it != rules.cend(); ++it)
+        before.insert(it.key(), it.value()->lastSettings());
+    const QList<unsigned> rowsBefore = ids;
+    const QList<unsigned> &rows = ruleIds();
+    const bool rowsChanged = rows != rowsBefore;
+    if (rowsChanged)
+        beginResetModel();
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (!rows.contains(it.key())) {
+            // Removed: lifted first, as Remove does.
+            const QSharedPointer<Rule> rule = rules.take(it.key());
+            if (rule->state() != RuleState::Inactive)
+                rule->deactivate();
+            continue;
+        }
+        const QSharedPointer<Rule> rule = rules.value(it.key());
+        const RuleSettings &now = rule->settings();
+        if (now == it.value())
+            continue;
+        if (!now.enabled) {
+            if (rule->state() != RuleState::Inactive)
+                rule->deactivate();
+        } else if (rule->state() == RuleState::Inactive) {
+            rule->activateIfApplicable();
+        } else {
+            // An edit of a rule at work, as the rule dialog's OK applies it.
+            rule->deactivate();
+            rule->activateIfApplicable();
+        }
+        if (!rowsChanged)
+            emit dataChanged(index(rowOf(it.key()), 0), index(rowOf(it.key()), ColumnCount - 1));
+    }
+    for (unsigned id : rows) {
+        if (!before.contains(id))
+            ruleFor(id)->activateIfApplicable();
+    }
+    if (rowsChanged)
+        endResetModel();
 }
 
 RulesModel::~RulesModel() = default;

@@ -4,6 +4,7 @@
 #include "notifiers/KvWinEventNotifier.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/KvSettings.h"
+#include "rules/KvSettingsWatcher.h"
 #include "rules/RuleContext.h"
 
 #include <QAbstractItemModel>
@@ -23,7 +24,8 @@ class Rule;
 // The model keeps the list it read and reads it again only when the store
 // has been written since (KvSettings::writeCount()), so whatever the rule
 // dialog writes shows up without a refresh. A live Rule is made the first
-// time its id is needed.
+// time its id is needed. What other processes write into the store (a
+// second copy, a hand edit) is followed as the window's own changes are.
 //
 // Columns: 0 the enabled check box, 1 the status icon, 2 the name. The
 // internal id of an index is the rule id of its row.
@@ -72,6 +74,9 @@ public:
     KvProcessGovernor &processGovernor() { return governor; }
 
 private:
+    // Brings the live rules in line with what another process wrote into the
+    // store: as the same changes made in the window would.
+    void followOutsideWrites();
     // The rule ids of the rows.
     const QList<unsigned> &ruleIds() const;
     QVariant statusIcon(const Rule &rule) const;
@@ -87,6 +92,7 @@ private:
     QHash<unsigned, QSharedPointer<Rule>> rules;
     // Stays in the group "rules" for its whole life.
     KvSettings settings;
+    KvSettingsWatcher settingsWatcher;
     // The status images, loaded once each.
     mutable QIcon statusIcons[4];
     mutable QList<unsigned> ids;

@@ -38,6 +38,8 @@ private slots:
     void windowCondition();
     void delay_data();
     void delay();
+    void unusableStoredValues_data();
+    void unusableStoredValues();
     void disabledRuleKeepsItsBookkeeping();
     void editsApplyAtTheNextEvent();
 
@@ -79,12 +81,25 @@ void TestRule::restrictsEveryRunningTargetButItself()
     const DWORD game = addProcess("/opt/games/game");
     const DWORD editor = addProcess("/usr/bin/editor");
     // Whatever a pattern matches, the program never restrains itself.
+    // Nor the desktop's compositor, nor the shell it was started from; each
+    // is named once.
+    const DWORD xwayland = addProcess("/usr/bin/Xwayland");
+    const DWORD shell = addProcess("/bin/sh");
     const DWORD self = fixture.machine.currentProcessId();
-    fixture.machine.addProcessWithId(self, QStringLiteral("/usr/bin/corvane"));
-    Rule *rule = start({{}, true, {"game", "corvane"}});
+    fixture.machine.addProcessWithId(self, QStringLiteral("/usr/bin/corvane"), shell);
+    QTest::ignoreMessage(
+        QtInfoMsg,
+        QRegularExpression(QStringLiteral("#%1 .* alone: it is the display server").arg(xwayland)));
+    QTest::ignoreMessage(
+        QtInfoMsg,
+        QRegularExpression(
+            QStringLiteral("#%1 .* alone: this program was started from it").arg(shell)));
+    Rule *rule = start({{}, true, {"game", "corvane", "Xwayland", "sh"}});
     QCOMPARE(rule->state(), RuleState::Active);
     QCOMPARE(cpuRateOf(game), DWORD(3000));
     QCOMPARE(cpuRateOf(editor), DWORD(10000));
+    QCOMPARE(cpuRateOf(xwayland), DWORD(10000));
+    QCOMPARE(cpuRateOf(shell), DWORD(10000));
     QCOMPARE(rule->restrictedProcessIds(), QSet<DWORD>{game});
     fixture.machine.removeProcess(self);
 
@@ -262,6 +277,45 @@ void TestRule::delay()
     QCOMPARE(cpuRateOf(early), rate);
     QCOMPARE(cpuRateOf(late), rate);
     QCOMPARE(announced, 2);
+}
+
+void TestRule::unusableStoredValues_data()
+{
+    // As hand edits leave them: what is stored, what the rule makes of it.
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<DWORD>("rate");
+    QTest::addColumn<QString>("instead");
+    QTest::newRow("no cap") << "target/cpuLimit" << QVariant(0) << DWORD(100) << "the cap is 1%";
+    QTest::newRow("negative cap") << "target/cpuLimit" << QVariant(-5) << DWORD(100)
+                                  << "the cap is 1%";
+    QTest::newRow("huge cap") << "target/cpuLimit" << QVariant(100000) << DWORD(10000)
+                              << "the cap is 100%";
+    QTest::newRow("unknown action")
+        << "target/action" << QVariant(7) << DWORD(10000) << "the rule restrains nothing";
+    QTest::newRow("negative delay")
+        << "target/applyDelayValue" << QVariant(-5) << DWORD(3000) << "the delay is 0s";
+}
+
+void TestRule::unusableStoredValues()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, stored);
+    QFETCH(DWORD, rate);
+    QFETCH(QString, instead);
+    const DWORD target = addProcess("/usr/bin/run");
+    StoredRule rule{QStringLiteral("edited"), true, {"run"}};
+    rule.delaySeconds = 1;
+    storeRule(ruleId, rule);
+    RuleOptions(ruleId).setValue(key, stored);
+    QTest::ignoreMessage(QtCriticalMsg,
+                         QStringLiteral("rule \"edited\": stored %1 \"%2\" cannot be used; %3")
+                             .arg(key, stored.toString(), instead)
+                             .toUtf8()
+                             .constData());
+    model = std::make_unique<RulesModel>();
+    QTRY_COMPARE(cpuRateOf(target), rate);
+    QCOMPARE(RuleOptions(ruleId).value(key), stored); // left as written
 }
 
 void TestRule::disabledRuleKeepsItsBookkeeping()

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <cstdio>
+
 namespace {
 
 // Outlives the application object, and with it the process notifier that
@@ -19,6 +21,23 @@ RulesFixture fixture;
 
 const unsigned gamesId = 0x1a, idleId = 0x2b;
 const QString gamePath = QStringLiteral("/opt/games/bin/game.exe");
+
+// Changes the store's file as another process does: a copy of the file is
+// edited elsewhere and moved over it, unknown to this process's store.
+void writeFromOutside(const std::function<void(QSettings &)> &edit)
+{
+    QSettings().sync();
+    const QString path = QSettings().fileName();
+    const QString edited = path + QStringLiteral(".outside");
+    QFile::remove(edited);
+    QFile::copy(path, edited);
+    {
+        QSettings other(edited, QSettings::IniFormat);
+        edit(other);
+    }
+    QVERIFY(::rename(QFile::encodeName(edited).constData(), QFile::encodeName(path).constData()) ==
+            0);
+}
 
 } // namespace
 
@@ -36,6 +55,7 @@ private slots:
     void checkBoxSwitchesTheRuleAtOnce();
     void statusChangeOfAVanishedGroupIsNotAnnounced();
     void removalAndDestructionLiftEveryRestriction();
+    void writesOfOtherProcessesAreFollowed();
 
 private:
     void makeModel();
@@ -172,6 +192,39 @@ void TestRulesModel::removalAndDestructionLiftEveryRestriction()
     QCOMPARE(fixture.jobs.cpuRateOf(idle), DWORD(10000));
     // The store keeps the rules for the next run.
     QCOMPARE(RuleOptions(0x4).name(), QStringLiteral("Games"));
+}
+
+void TestRulesModel::writesOfOtherProcessesAreFollowed()
+{
+    const DWORD game = fixture.machine.addProcess(gamePath);
+    const DWORD idle = fixture.machine.addProcess(QStringLiteral("/usr/bin/idle"));
+    StoredRule games{QStringLiteral("Games"), true, {"game.exe"}};
+    games.action = RuleOptions::Suspend;
+    storeRule(gamesId, games);
+    makeModel();
+    QVERIFY(fixture.jobs.isSuspended(game));
+
+    // Added: shown and acting.
+    writeFromOutside([](QSettings &store) {
+        store.setValue("rules/{2b}/name", "Idle");
+        store.setValue("rules/{2b}/enabled", 2);
+        store.setValue("rules/{2b}/target/selectedProcesses/1/value", "idle");
+        store.setValue("rules/{2b}/target/selectedProcesses/size", 1);
+        store.setValue("rules/{2b}/target/cpuLimit", 40);
+    });
+    QTRY_COMPARE(fixture.jobs.cpuRateOf(idle), DWORD(4000));
+    QCOMPARE(model->rowCount(), 2);
+    // Changed: the new cap holds.
+    writeFromOutside([](QSettings &store) { store.setValue("rules/{2b}/target/cpuLimit", 20); });
+    QTRY_COMPARE(fixture.jobs.cpuRateOf(idle), DWORD(2000));
+    // Switched off: lifted.
+    writeFromOutside([](QSettings &store) { store.setValue("rules/{1a}/enabled", 0); });
+    QTRY_VERIFY(!fixture.jobs.isSuspended(game));
+    QCOMPARE(model->index(0, 0).data(Qt::CheckStateRole), QVariant(Qt::Unchecked));
+    // Removed: lifted and gone from the list.
+    writeFromOutside([](QSettings &store) { store.remove("rules/{2b}"); });
+    QTRY_COMPARE(fixture.jobs.cpuRateOf(idle), DWORD(10000));
+    QCOMPARE(model->rowCount(), 1);
 }
 
 QTEST_MAIN(TestRulesModel)

@@ -6,4 +6,5 @@ class KvWindowsShell : public KvPlatformShell
 {
 public:
     QString executableNameFilter() const override;
+    QString essentialRole(quint32 processId, const QString &executable) const override;
 };
