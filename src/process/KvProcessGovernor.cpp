@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMap>
 #include <QPair>
 #include <QSet>
@@ -22,6 +23,10 @@ const DWORD fullMachineRate = 10000;
 // How often the caps held are looked at. A lost cap shows in the rules list
 // this much later at most; each look costs a few reads per capped process.
 const int capCheckIntervalMs = 5000;
+
+// How often the runs of other copies are looked at while any holds something:
+// what a killed copy held is lifted this much later at most.
+const int endedRunCheckIntervalMs = 2000;
 
 KvJobCpuRateControlInformation hardCap(DWORD rate)
 {
@@ -42,32 +47,54 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDire
                       KvPlatformKernel::current().currentProcessId(),
                       creationTimeOf(KvPlatformKernel::current().currentProcessId()))))
 {
-    liftLeftovers(QFileInfo(journal.path()).path());
+    const QString directory = QFileInfo(journal.path()).path();
+    liftLeftovers(directory, true);
     reportLimits();
     fillProcessTable();
     capCheck.setInterval(capCheckIntervalMs);
     capCheck.setTimerType(Qt::VeryCoarseTimer);
     connect(&capCheck, &QTimer::timeout, this, &KvProcessGovernor::checkCaps);
+
+    // Copies that run beside this one may be killed; what they held is then
+    // lifted here, as at a start.
+    QDir().mkpath(directory);
+    journalWatcher.addPath(directory);
+    connect(&journalWatcher, &QFileSystemWatcher::directoryChanged, this,
+            &KvProcessGovernor::followOtherRuns);
+    endedRunCheck.setInterval(endedRunCheckIntervalMs);
+    endedRunCheck.setTimerType(Qt::VeryCoarseTimer);
+    connect(&endedRunCheck, &QTimer::timeout, this, &KvProcessGovernor::takeOverEndedRuns);
+    followOtherRuns();
 }
 
 KvProcessGovernor::~KvProcessGovernor() = default;
 
 // ---- start-up
 
-void KvProcessGovernor::liftLeftovers(const QString &journalDirectory)
+bool KvProcessGovernor::isRunningElsewhere(const QString &journalName) const
 {
+    DWORD processId = 0;
+    quint64 creationTime = 0;
+    return KvRestrictionJournal::runOf(journalName, processId, creationTime) && creationTime != 0 &&
+           creationTimeOf(processId) == creationTime;
+}
+
+void KvProcessGovernor::liftLeftovers(const QString &journalDirectory, bool atStart)
+{
+    // Two copies that find the same leftovers lift them once: the other one
+    // has them in hand, or will find them gone.
+    QLockFile lifting(QDir(journalDirectory).filePath(QStringLiteral("restrictions.lock")));
+    if (!lifting.tryLock(atStart ? 2000 : 0) && !atStart)
+        return;
     // The journals of runs that have ended; those of copies that still run
-    // are theirs to lift. One of this run can only be an earlier governor's,
-    // which is gone.
+    // are theirs to lift. One of this run at start can only be an earlier
+    // governor's, which is gone; later it is this governor's own.
     QList<KvRestrictionJournal::Entry> entries;
     QStringList ended;
     for (const QString &name : KvRestrictionJournal::filesIn(journalDirectory)) {
         const QString path = QDir(journalDirectory).filePath(name);
-        DWORD processId = 0;
-        quint64 creationTime = 0;
-        if (!path.startsWith(journal.path()) &&
-            KvRestrictionJournal::runOf(name, processId, creationTime) && creationTime != 0 &&
-            creationTimeOf(processId) == creationTime)
+        const bool own = path.startsWith(journal.path());
+        if (own ? !atStart : isRunningElsewhere(name))
             continue;
         ended.append(path);
         // Half a change, never renamed over the journal: nothing took effect.
@@ -93,6 +120,34 @@ void KvProcessGovernor::liftLeftovers(const QString &journalDirectory)
             kvCritical(lcGovernor)
                 << "failed to remove restriction journal " << path << " of a previous run";
     }
+}
+
+void KvProcessGovernor::followOtherRuns()
+{
+    // A copy that is killed changes no file: while other runs have journals,
+    // whether they still run is looked at now and then.
+    const QString directory = QFileInfo(journal.path()).path();
+    const QString own = QFileInfo(journal.path()).fileName();
+    bool others = false;
+    for (const QString &name : KvRestrictionJournal::filesIn(directory))
+        others = others || !name.startsWith(own);
+    if (!others)
+        endedRunCheck.stop();
+    else if (!endedRunCheck.isActive())
+        endedRunCheck.start();
+}
+
+void KvProcessGovernor::takeOverEndedRuns()
+{
+    const QString directory = QFileInfo(journal.path()).path();
+    const QString own = QFileInfo(journal.path()).fileName();
+    for (const QString &name : KvRestrictionJournal::filesIn(directory)) {
+        if (!name.startsWith(own) && !isRunningElsewhere(name)) {
+            liftLeftovers(directory, false);
+            break;
+        }
+    }
+    followOtherRuns();
 }
 
 void KvProcessGovernor::resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries)

@@ -5,6 +5,7 @@
 #include "process/KvProcessInfo.h"
 #include "process/KvRestrictionJournal.h"
 
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -23,10 +24,11 @@ class KvPlatformJobs;
 //
 // It never restrains the program's own process. What it holds in force is
 // kept in a journal of this run, so that a run that gets killed is cleaned
-// up after by the next governor, before anything else at its construction.
-// Other copies of the program may run meanwhile: a governor lifts only what
-// runs that have ended left, and each copy's restrictions stand on their
-// own (the platform lets a process stay restrained while any copy holds it).
+// up after by the next governor, before anything else at its construction,
+// or by a copy of the program that runs meanwhile, within a few seconds.
+// Other copies may run: a governor lifts only what runs that have ended
+// left, and each copy's restrictions stand on their own (the platform lets a
+// process stay restrained while any copy holds it).
 //
 // A cap can be lost under it: something else moves the process out of its
 // cgroup, or removes the group. While it holds caps it looks every few
@@ -129,7 +131,13 @@ private:
         bool assigned = false;
     };
 
-    void liftLeftovers(const QString &journalDirectory);
+    // Lifts what runs that have ended left: at start every such run's, this
+    // governor's predecessors in the process included; later, what copies
+    // that were killed meanwhile held.
+    void liftLeftovers(const QString &journalDirectory, bool atStart);
+    bool isRunningElsewhere(const QString &journalName) const;
+    void followOtherRuns();
+    void takeOverEndedRuns();
     void resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries);
     void removeLeftoverCaps(const QList<KvRestrictionJournal::Entry> &entries);
     void reportLimits();
@@ -176,4 +184,6 @@ private:
     QHash<DWORD, int> heldProcesses;
     int heldCaps = 0;
     QTimer capCheck;
+    QFileSystemWatcher journalWatcher;
+    QTimer endedRunCheck;
 };

@@ -1,5 +1,7 @@
 #include "support/KvLogFile.h"
 
+#include "support/KvLogFileOpener.h"
+
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -7,21 +9,18 @@ namespace {
 
 // Bounds how long lines go into a file that was deleted or moved away.
 constexpr qint64 reopenIntervalMs = 1000;
-// A switch takes a few renames; a copy that holds the lock longer is stuck,
-// and this one logs on into the large file rather than wait for it.
-constexpr int lockWaitMs = 1000;
 
 } // namespace
 
 KvLogFile::KvLogFile(const QString &path, qint64 sizeLimit, int keptFiles)
-    : file(path)
+    : filePath(path)
     , sizeLimit(sizeLimit)
     , keptFiles(keptFiles)
 {}
 
 QString KvLogFile::olderFile(int number) const
 {
-    return file.fileName() + QLatin1Char('.') + QString::number(number);
+    return filePath + QLatin1Char('.') + QString::number(number);
 }
 
 bool KvLogFile::append(const QByteArray &line)
@@ -38,23 +37,43 @@ bool KvLogFile::append(const QByteArray &line)
 void KvLogFile::reopen()
 {
     file.close();
-    switchFailed = QFileInfo(file.fileName()).size() >= sizeLimit && !switchFiles();
+    switchFailed = QFileInfo(filePath).size() >= sizeLimit && !switchFiles();
     // Unbuffered: a line is one write, and it is in the file when append
     // returns.
-    file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+    const int descriptor = KvLogFileOpener::current().openForAppending(filePath);
+    if (descriptor >= 0)
+        file.open(descriptor, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                  QFileDevice::AutoCloseHandle);
     sinceOpened.start();
 }
 
 bool KvLogFile::switchFiles()
 {
-    QLockFile lock(file.fileName() + QStringLiteral(".lock"));
-    if (!lock.tryLock(lockWaitMs))
-        return false;
-    // Another copy may have switched since the size was read.
-    if (QFileInfo(file.fileName()).size() < sizeLimit)
+    // Another copy that holds the lock is switching the files right now:
+    // this one logs on rather than wait, and finds the new file at its next
+    // line.
+    QLockFile lock(filePath + QStringLiteral(".lock"));
+    if (!lock.tryLock(0))
         return true;
+    // Another copy may have switched since the size was read.
+    if (QFileInfo(filePath).size() < sizeLimit)
+        return true;
+    // The full file leaves the name first, so that every copy starts a new
+    // one at its next line while the older files move up. One that a switch
+    // cut short left behind moves up first.
+    const QString switching = olderFile(0);
+    if (QFile::exists(switching))
+        moveUp(switching);
+    if (!QFile::rename(filePath, switching))
+        return false;
+    moveUp(switching);
+    return true;
+}
+
+void KvLogFile::moveUp(const QString &newest)
+{
     QFile::remove(olderFile(keptFiles));
     for (int number = keptFiles - 1; number >= 1; --number)
         QFile::rename(olderFile(number), olderFile(number + 1));
-    return QFile::rename(file.fileName(), olderFile(1));
+    QFile::rename(newest, olderFile(1));
 }

@@ -14,7 +14,8 @@
 // write to a file opened for appending, so lines never split or mix. The
 // copy that finds the file too large switches it while it holds a lock file
 // beside it ("<name>.lock"), and only if the file at the name is still too
-// large then, so that two copies never switch twice. A copy whose file was
+// large then, so that two copies never switch twice; a copy that finds the
+// lock taken logs on without waiting. A copy whose file was
 // switched away by another one notices by its size and opens the new one by
 // name; every copy also reopens by name now and then, should the file have
 // been deleted.
@@ -32,7 +33,7 @@ public:
     // Appends line, which ends with its newline; false if it was not written.
     bool append(const QByteArray &line);
 
-    QString path() const { return file.fileName(); }
+    QString path() const { return filePath; }
     // The name of an older file: 1 is the newest.
     QString olderFile(int number) const;
 
@@ -41,7 +42,10 @@ private:
     // False when the file at the name may still be too large: the lock was
     // held too long, or the rename failed.
     bool switchFiles();
+    // Makes newest the first older file; the others move up one.
+    void moveUp(const QString &newest);
 
+    const QString filePath;
     QFile file;
     const qint64 sizeLimit;
     const int keptFiles;

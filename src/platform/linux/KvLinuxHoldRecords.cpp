@@ -2,9 +2,13 @@
 
 #include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
+#include "support/KvLog.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +18,11 @@
 #include <unistd.h>
 
 namespace {
+
+// How long a copy waits for another to let go of the lock. A copy that holds
+// it longer has been stopped (Ctrl-Z in its terminal, a debugger): this one
+// then acts alone rather than freeze with it.
+const int lockWaitMs = 500;
 
 QString sharedDirectory()
 {
@@ -59,7 +68,9 @@ bool KvLinuxHoldRecords::openDirectory()
     const QByteArray path = QFile::encodeName(directory);
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (directoryFd < 0) {
-            ::mkdir(path.constData(), 0700);
+            // Copies of other users may see which runs hold records here, but
+            // not what they hold.
+            ::mkdir(path.constData(), 0755);
             directoryFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (directoryFd < 0) {
                 problem =
@@ -67,13 +78,13 @@ bool KvLinuxHoldRecords::openDirectory()
                 return false;
             }
         }
-        int result = 0;
-        do {
-            result = ::flock(directoryFd, LOCK_EX);
-        } while (result != 0 && errno == EINTR);
+        if (!takeLock())
+            return false;
         struct stat status;
-        if (result == 0 && ::fstat(directoryFd, &status) == 0 && status.st_nlink > 0)
+        if (::fstat(directoryFd, &status) == 0 && status.st_nlink > 0)
             return true;
+        // The last copy removed it meanwhile: made anew.
+        ::flock(directoryFd, LOCK_UN);
         ::close(directoryFd);
         directoryFd = -1;
     }
@@ -81,10 +92,80 @@ bool KvLinuxHoldRecords::openDirectory()
     return false;
 }
 
+bool KvLinuxHoldRecords::takeLock()
+{
+    // Once one wait has run out, later steps only try: each would otherwise
+    // stall the program for the whole wait while the other copy stays stopped.
+    const QDeadlineTimer deadline(contended ? 0 : lockWaitMs);
+    for (;;) {
+        if (::flock(directoryFd, LOCK_EX | LOCK_NB) == 0) {
+            if (contended) {
+                contended = false;
+                kvInfo(lcGovernor)
+                    << "the other copies of the program can be heard again (" << directory << ")";
+            }
+            return true;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            problem =
+                directory + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (deadline.hasExpired())
+            break;
+        QThread::msleep(5);
+    }
+    problem = directory + QStringLiteral(": held by another copy");
+    if (!contended) {
+        contended = true;
+        kvWarning(lcGovernor) << "another copy of the program has held " << directory
+                              << " for over " << lockWaitMs
+                              << " ms (it may be stopped); this copy acts on its own, without "
+                                 "regard to what the others hold, until it lets go";
+    }
+    return false;
+}
+
+void KvLinuxHoldRecords::noticeCopiesOfOtherUsers()
+{
+    // Root's records and a user's live apart, and neither copy may trust the
+    // other's: a user could otherwise keep root's copy from continuing a
+    // process. Said once, as soon as such a copy is seen.
+    if (otherUsersNoticed)
+        return;
+    const bool root = ::geteuid() == 0;
+    QStringList places;
+    if (root) {
+        for (const QString &user :
+             QDir(QStringLiteral("/run/user")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            places.append(QStringLiteral("/run/user/%1/corvane").arg(user));
+    } else {
+        places.append(QStringLiteral("/run/corvane"));
+    }
+    for (const QString &place : qAsConst(places)) {
+        if (place == directory)
+            continue;
+        for (const QString &run : KvLinuxProcFs::entryNames(place, "run-", false)) {
+            if (!KvLinuxProcessIdentity::isRunning(run))
+                continue;
+            otherUsersNoticed = true;
+            kvWarning(lcGovernor)
+                << "a copy of the program runs as " << (root ? "another user" : "root")
+                << " and keeps its own records (" << place
+                << "): the two do not see what each other holds, so a process that both "
+                   "restrain may be let go by one while the other still holds it";
+            return;
+        }
+    }
+}
+
 void KvLinuxHoldRecords::lock()
 {
     locked = openDirectory();
     othersRead = false;
+    noticeCopiesOfOtherUsers();
 }
 
 void KvLinuxHoldRecords::unlock()
@@ -201,9 +282,11 @@ QString KvLinuxHoldRecords::originOf(const Process &process)
 bool KvLinuxHoldRecords::shared(QString &reason)
 {
     Guard guard(*this);
-    if (!locked)
+    // A copy that holds the lock too long has been said of already; the
+    // records serve again once it lets go.
+    if (!locked && !contended)
         reason = problem;
-    return locked;
+    return locked || contended;
 }
 
 void KvLinuxHoldRecords::removeEnded()

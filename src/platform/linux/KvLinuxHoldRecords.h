@@ -22,9 +22,12 @@
 // holds the lock (flock on that directory) around "look at the others, act,
 // note its own": two copies letting go of one process at once cannot both
 // leave it to the other. The kernel drops the lock of a copy that is killed
-// with it.
+// with it; one that is stopped keeps it, so the lock is waited for a short
+// while only, and a copy that gets no lock acts alone for that step.
 //
-// Where the directory cannot be used, the copy acts as if it ran alone.
+// Where the directory cannot be used, the copy acts as if it ran alone. A
+// copy run as root and one run by a user keep their records apart; each
+// says so once when it sees the other.
 class KvLinuxHoldRecords
 {
 public:
@@ -91,6 +94,8 @@ private:
     void lock();
     void unlock();
     bool openDirectory();
+    bool takeLock();
+    void noticeCopiesOfOtherUsers();
     void readOthers();
     void write();
 
@@ -100,6 +105,9 @@ private:
     QString problem;
     int directoryFd = -1;
     bool locked = false;
+    // The last wait for the lock ran out, and the lock has not been had since.
+    bool contended = false;
+    bool otherUsersNoticed = false;
     bool changed = false;
     bool othersRead = false;
 

@@ -3,6 +3,7 @@
 // installed. One line per check; exits 1 when any failed. With --child it is
 // the process the checks restrain.
 
+#include "platform/windows/win32/KvWin32Files.h"
 #include "platform/windows/win32/KvWin32Job.h"
 #include "platform/windows/win32/KvWin32Threads.h"
 #include "platform/windows/win32/KvWin32Toolhelp.h"
@@ -62,6 +63,26 @@ void checkVersionResource()
     check(versionString(block, L"ProductName") == L"Corvane", "product name is Corvane");
 }
 
+// Copies of the program append to one log, and the one that finds it full
+// renames it while the others have it open.
+void checkLogRotation()
+{
+    const std::wstring log = ownPath() + L".log", older = ownPath() + L".log.1";
+    DeleteFileW(older.c_str());
+    HANDLE first = KvWin32Files::openForAppending(log);
+    HANDLE second = KvWin32Files::openForAppending(log);
+    DWORD written = 0;
+    check(first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE &&
+              WriteFile(first, "a\n", 2, &written, nullptr) &&
+              WriteFile(second, "b\n", 2, &written, nullptr),
+          "log opened twice for appending");
+    check(MoveFileExW(log.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING), "open log renamed");
+    check(WriteFile(first, "c\n", 2, &written, nullptr), "renamed log still written");
+    CloseHandle(first);
+    CloseHandle(second);
+    DeleteFileW(older.c_str());
+}
+
 void checkChild(DWORD childId)
 {
     HANDLE snapshot = KvWin32Toolhelp::createSnapshot(2 /* TH32CS_SNAPPROCESS */);
@@ -116,6 +137,7 @@ int wmain(int argc, wchar_t **argv)
         return 0;
     }
     checkVersionResource();
+    checkLogRotation();
     std::wstring commandLine = L"\"" + ownPath() + L"\" --child";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

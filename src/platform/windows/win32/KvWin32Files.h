@@ -1,0 +1,17 @@
+#pragma once
+
+// File calls in plain C++ (see KvWin32Job.h).
+
+#include <windows.h>
+
+#include <string>
+
+class KvWin32Files
+{
+public:
+    // CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
+    // FILE_SHARE_DELETE, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL): a
+    // handle that appends atomically and lets others rename or delete the
+    // file while it is open; INVALID_HANDLE_VALUE on failure.
+    static HANDLE openForAppending(const std::wstring &path);
+};
