@@ -433,7 +433,7 @@ void KvProcessGovernor::hold(const Restriction &restriction)
 {
     ++heldProcesses[restriction.processId];
     if (restriction.action == LimitCpu && restriction.assigned && ++heldCaps == 1)
-        capCheck.start();
+        updateCapCheck();
 }
 
 void KvProcessGovernor::release(const Restriction &restriction)
@@ -442,7 +442,7 @@ void KvProcessGovernor::release(const Restriction &restriction)
     if (count != heldProcesses.end() && --*count == 0)
         heldProcesses.erase(count);
     if (restriction.action == LimitCpu && restriction.assigned && --heldCaps == 0)
-        capCheck.stop();
+        updateCapCheck();
 }
 
 void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &matches)
@@ -464,6 +464,8 @@ void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &mat
 
 void KvProcessGovernor::checkCaps()
 {
+    if (!pendingLifts.isEmpty())
+        retryLifts();
     // One look per job, however many rules share its cap.
     QList<Restriction> lost;
     QSet<HANDLE> looked;
@@ -565,14 +567,46 @@ void KvProcessGovernor::revertCap(const Restriction &restriction)
         !KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate))) {
         kvCriticalWithError(lcGovernor)
             << "failed to remove CPU limit of process #" << restriction.processId;
-    } else {
-        kvInfo(lcGovernor) << "process #" << restriction.processId << " CPU limit removed";
-        if (remaining) {
-            kvInfo(lcGovernor) << "process #" << remaining->processId << " CPU limited to "
-                               << remaining->percent << "%";
-        }
+        // Tried again until it works or the process ends; the journal keeps
+        // it meanwhile, so that a later start lifts it should this run end.
+        pendingLifts.append(restriction);
+        updateCapCheck();
+        return;
+    }
+    reportLift(restriction, remaining);
+}
+
+void KvProcessGovernor::reportLift(const Restriction &restriction, const Restriction *remaining)
+{
+    kvInfo(lcGovernor) << "process #" << restriction.processId << " CPU limit removed";
+    if (remaining) {
+        kvInfo(lcGovernor) << "process #" << remaining->processId << " CPU limited to "
+                           << remaining->percent << "%";
     }
     forget(KvRestrictionJournal::Cap, restriction);
+}
+
+void KvProcessGovernor::retryLifts()
+{
+    const QList<Restriction> pending = pendingLifts;
+    pendingLifts.clear();
+    for (const Restriction &restriction : pending) {
+        const Restriction *remaining = latestCapOn(restriction.job);
+        const DWORD rate = remaining ? remaining->percent * 100 : fullMachineRate;
+        if (KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate)))
+            reportLift(restriction, remaining);
+        else
+            pendingLifts.append(restriction);
+    }
+    updateCapCheck();
+}
+
+void KvProcessGovernor::updateCapCheck()
+{
+    if (heldCaps > 0 || !pendingLifts.isEmpty())
+        capCheck.start();
+    else
+        capCheck.stop();
 }
 
 void KvProcessGovernor::revertSuspension(const Restriction &restriction)
@@ -631,6 +665,15 @@ void KvProcessGovernor::on_processNotifier_ended(DWORD id)
             return held.processId == id &&
                    (running == 0 || (held.creationTime != 0 && held.creationTime != running));
         });
+    }
+    // A lift still to do ends with the process, and its journal entry too.
+    for (auto it = pendingLifts.begin(); it != pendingLifts.end();) {
+        if (it->processId != id) {
+            ++it;
+            continue;
+        }
+        forget(KvRestrictionJournal::Cap, *it);
+        it = pendingLifts.erase(it);
     }
     if (lastSuspensions.contains(id))
         KvPlatformJobs::current().processEnded(id);

@@ -110,7 +110,8 @@ public:
     // Whether the group holds a restriction of the process.
     bool holds(int groupId, DWORD processId) const;
 
-    // Whether the caps held are being looked after: only while one is.
+    // Whether the caps held are being looked after: only while one is, or a
+    // lift that failed waits to be tried again.
     bool checkingCaps() const { return capCheck.isActive(); }
 
 signals:
@@ -159,6 +160,10 @@ private:
     void drop(const std::function<bool(const Restriction &)> &matches);
     void revert(const Restriction &restriction);
     void revertCap(const Restriction &restriction);
+    void reportLift(const Restriction &restriction, const Restriction *remaining);
+    void retryLifts();
+    // Runs the check of the caps while caps are held or lifts wait.
+    void updateCapCheck();
     void revertSuspension(const Restriction &restriction);
     bool isRestrained(DWORD processId) const;
     // The cap still held on job by a remaining group, the latest one added.
@@ -183,6 +188,8 @@ private:
     // the caps has to look through every group.
     QHash<DWORD, int> heldProcesses;
     int heldCaps = 0;
+    // Caps whose lift failed: their processes still run under a quota.
+    QList<Restriction> pendingLifts;
     QTimer capCheck;
     QFileSystemWatcher journalWatcher;
     QTimer endedRunCheck;

@@ -142,6 +142,18 @@ private slots:
         expectCritical(5, target);
         governor->removeRestrictionGroup(capped);
         QCOMPARE(jobs->cpuRateOf(target), DWORD(4000));
+        // A lift that failed stays in the journal and is tried again until
+        // it works.
+        QCOMPARE(journal().size(), 2);
+        governor->checkCaps();
+        jobs->failSetCpuRate(0);
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            QStringLiteral("process #%1 CPU limit removed").arg(target).toUtf8().constData());
+        governor->checkCaps();
+        QCOMPARE(jobs->cpuRateOf(target), DWORD(10000));
+        QCOMPARE(journal().size(), 1);
+        QVERIFY(!governor->checkingCaps());
     }
 
     void ownProcessIsNeverRestrained()

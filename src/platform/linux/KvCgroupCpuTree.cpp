@@ -236,7 +236,26 @@ bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
 
 bool KvCgroupCpuTree::moveBack(const QString &origin, pid_t pid)
 {
-    return (!origin.isEmpty() && movePid(origin, pid)) || movePid(m_top, pid);
+    if (!origin.isEmpty() && movePid(origin, pid))
+        return true;
+    // The origin is gone (an empty scope that systemd removed) or refuses
+    // it. The top of a delegated sub-tree holds no processes of its own once
+    // it passes controllers on (cgroup v2 has no internal processes), so
+    // then the process goes to a leaf of the program's that limits nothing.
+    if (movePid(m_top, pid))
+        return true;
+    const QString released = releasedGroup();
+    return !released.isEmpty() && movePid(released, pid);
+}
+
+QString KvCgroupCpuTree::releasedGroup()
+{
+    // Beside the program's own directory, not in it, so that the processes
+    // weigh as they did before (our groups weigh as a whole machine).
+    const QString group = m_top + QStringLiteral("/corvane-released");
+    if (::mkdir(QFile::encodeName(group).constData(), 0755) != 0 && errno != EEXIST)
+        return QString();
+    return group;
 }
 
 bool KvCgroupCpuTree::members(const QString &group, QList<pid_t> &pids) const
@@ -335,15 +354,25 @@ void KvCgroupCpuTree::removeEndedRunOf(const QString &group)
         removeGroup(runDirectory);
 }
 
-void KvCgroupCpuTree::removeRunDirectory()
+QStringList KvCgroupCpuTree::removeRunDirectory()
 {
+    QStringList kept;
     if (m_prepared) {
-        for (const QString &group : jobGroupsIn(m_run))
-            removeGroup(group);
+        for (const QString &group : jobGroupsIn(m_run)) {
+            if (!removeGroup(group) && errno == EBUSY)
+                kept.append(group);
+        }
         removeGroup(m_run);
         // The common directory goes with the last run that used it; while
         // another instance runs, its own run directory keeps it in place.
         removeGroup(m_base);
     }
     m_prepared = false;
+    return kept;
+}
+
+void KvCgroupCpuTree::removeReleasedGroup()
+{
+    if (!m_top.isEmpty())
+        removeGroup(m_top + QStringLiteral("/corvane-released"));
 }

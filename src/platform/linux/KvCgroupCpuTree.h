@@ -42,9 +42,12 @@ public:
     // lifts it.
     bool setRate(const QString &group, quint32 rate);
     bool movePid(const QString &group, pid_t pid);
-    // Moves the process back to origin, or to the top where origin is gone
-    // or not known (empty).
+    // Moves the process back to origin; where origin is gone, not known
+    // (empty) or refuses it, to the top, or else to a leaf beside the
+    // program's directory that limits nothing (corvane-released), which a
+    // later start removes once it is empty.
     bool moveBack(const QString &origin, pid_t pid);
+    void removeReleasedGroup();
     // The processes (thread-group ids) in the group; false if it is unreadable.
     bool members(const QString &group, QList<pid_t> &pids) const;
     bool removeGroup(const QString &group);
@@ -65,8 +68,9 @@ public:
     // Removes the directory of a job group's run if that run has ended and
     // left nothing else in it.
     void removeEndedRunOf(const QString &group);
-    // Removes this run's directory, with the empty job groups still in it.
-    void removeRunDirectory();
+    // Removes this run's directory, with the empty job groups still in it;
+    // returns the groups that processes still keep.
+    QStringList removeRunDirectory();
 
     static bool writeFile(const QString &path, const QByteArray &text);
 
@@ -76,6 +80,7 @@ private:
     // Keeps errno's text for path as the problem; returns false.
     bool failedAt(const QString &path);
     bool makeDirectory(const QString &path, bool enableCpu);
+    QString releasedGroup();
 
     bool m_prepared = false;
     bool m_version2 = false;

@@ -7,6 +7,7 @@
 #include "platform/linux/KvLinuxProcessHandle.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
 #include "platform/linux/KvLinuxThreadHandle.h"
+#include "support/KvLog.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -63,7 +64,18 @@ KvLinuxJobs::~KvLinuxJobs()
         }
     }
     jobs.clear();
-    tree.removeRunDirectory();
+    // A process that could be moved nowhere keeps its group, without a quota,
+    // until it ends; a later start removes the group.
+    for (const QString &group : tree.removeRunDirectory()) {
+        QList<pid_t> pids;
+        tree.members(group, pids);
+        QStringList processes;
+        for (pid_t pid : qAsConst(pids))
+            processes.append(QStringLiteral("#%1").arg(pid));
+        kvWarning(lcGovernor) << "cgroup " << group << " still holds process(es) "
+                              << processes.join(QStringLiteral(", "))
+                              << " without a CPU limit; a later start removes it";
+    }
     suspendCounts.releaseAll();
 }
 
@@ -116,7 +128,8 @@ bool KvLinuxJobs::setInformationJobObject(HANDLE job, const KvJobCpuRateControlI
     if (enable && (info.cpuRate < 1 || info.cpuRate > 10000))
         return fail(EINVAL);
     object->rate = enable ? info.cpuRate : 10000;
-    return settle(*object) || fail();
+    const int error = settle(*object);
+    return error == 0 || fail(error);
 }
 
 bool KvLinuxJobs::restrains(const Job &job)
@@ -137,21 +150,29 @@ void KvLinuxJobs::forgetEndedMembers(Job &job)
     }
 }
 
-bool KvLinuxJobs::settle(Job &job)
+int KvLinuxJobs::settle(Job &job)
 {
     forgetEndedMembers(job);
-    bool settled = true;
+    int error = 0;
     if (!job.members.isEmpty()) {
         KvLinuxHoldRecords::Guard guard(records);
-        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
-            settled = place(job, it.key(), *it) && settled;
+        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it) {
+            const int failed = place(job, it.key(), *it);
+            error = error ? error : failed;
+        }
     }
     dropGroupIfUnused(job);
     updateWatch();
-    return settled;
+    return error;
 }
 
-bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
+int KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
+{
+    // Each failure is the errno of the call that failed, read at once.
+    return placed(job, processId, member) ? 0 : errno;
+}
+
+bool KvLinuxJobs::placed(Job &job, DWORD processId, const Member &member)
 {
     const pid_t pid = pid_t(processId);
     const Process process(processId, member.stamp);
@@ -181,9 +202,13 @@ bool KvLinuxJobs::place(Job &job, DWORD processId, const Member &member)
         // Never capped, or taken out by something else: it stays where it is.
         return true;
     } else if (others.isEmpty()) {
-        // The last copy to let go: back where it came from.
-        if (!tree.moveBack(member.origin, pid))
+        // The last copy to let go. The quota goes first: the cap is lifted
+        // once the process runs without one, whether or not it can leave the
+        // group; then back where it came from (or to a leaf that limits
+        // nothing), and the group goes once empty.
+        if (!tree.setRate(current, 10000))
             return false;
+        tree.moveBack(member.origin, pid);
     } else if (ours) {
         // Handed to a copy that still caps it, so that nothing of it stays in
         // this run's directory.
@@ -232,8 +257,10 @@ void KvLinuxJobs::dropGroupIfUnused(Job &job)
             job.group.clear(); // removed behind our back
         return;
     }
+    // A capped member keeps the group; once the cap is lifted, a member that
+    // could not leave it before is moved again.
     for (pid_t pid : qAsConst(pids)) {
-        if (job.members.contains(DWORD(pid)))
+        if (restrains(job) && job.members.contains(DWORD(pid)))
             return;
     }
     for (pid_t pid : qAsConst(pids))
@@ -283,8 +310,7 @@ bool KvLinuxJobs::assignProcessToJobObject(HANDLE job, HANDLE process)
         member.origin = tree.top();
 
     object->members.insert(processId, member);
-    if (!place(*object, processId, member)) {
-        const int error = errno;
+    if (const int error = place(*object, processId, member)) {
         object->members.remove(processId);
         records.setCap(Process(processId, stamp), 0, QString());
         return fail(error);
@@ -469,7 +495,7 @@ void KvLinuxJobs::breakAway(const Job &job, const QString &group)
         bool moved = false;
         for (pid_t pid : qAsConst(pids)) {
             if (!job.members.contains(DWORD(pid)))
-                moved = tree.movePid(originFor(job, DWORD(pid)), pid) || moved;
+                moved = tree.moveBack(originFor(job, DWORD(pid)), pid) || moved;
         }
         if (!moved)
             return;
@@ -611,6 +637,7 @@ int KvLinuxJobs::removeLeftoverJobs(QList<LeftoverJob> *found)
     }
     // The ended runs' records served for the origins above.
     records.removeEnded();
+    tree.removeReleasedGroup(); // once what went there has ended
     return removed;
 }
 

@@ -98,12 +98,13 @@ private:
     Job *resolveJob(HANDLE job) const;
     static bool restrains(const Job &job);
     // Brings every member in line with the job's rate and the other copies'
-    // caps.
-    bool settle(Job &job);
+    // caps; the errno of the first failure, or 0.
+    int settle(Job &job);
     // Puts one member where the caps of every running copy say: in a group
     // with the strictest of them as its quota, or back where it came from.
-    // Under the hold records' lock.
-    bool place(Job &job, DWORD processId, const Member &member);
+    // Under the hold records' lock. The errno of the failure, or 0.
+    int place(Job &job, DWORD processId, const Member &member);
+    bool placed(Job &job, DWORD processId, const Member &member);
     // The strictest of rate and the other copies' rates.
     static quint32 strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others);
     // Moves the process to a group of its own in the directory of a copy

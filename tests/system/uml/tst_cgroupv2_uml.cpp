@@ -4,6 +4,7 @@
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -40,15 +41,53 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel_data()
 {
     // Where the capped process's group must lie; empty where no cap can be set.
     QTest::addColumn<QString>("jobsUnder");
-    QTest::newRow("root") << QStringLiteral("/corvane/run-");
-    QTest::newRow("delegated") << QStringLiteral(
-        "/user.slice/user-2000.slice/user@2000.service/corvane/run-");
-    QTest::newRow("undelegated") << QString();
+    // Whether the capped process runs alone in a scope of its own, which is
+    // removed once it is empty (as systemd does) while the cap holds.
+    QTest::addColumn<bool>("originGone");
+    // Whether the cap ends with its rule, switched off in the settings by
+    // another writer, rather than with the program.
+    QTest::addColumn<bool>("switchedOff");
+    const QString delegated =
+        QStringLiteral("/user.slice/user-2000.slice/user@2000.service/corvane/run-");
+    QTest::newRow("root") << QStringLiteral("/corvane/run-") << false << false;
+    QTest::newRow("delegated") << delegated << false << false;
+    QTest::newRow("undelegated") << QString() << false << false;
+    QTest::newRow("delegated-origin-gone") << delegated << true << false;
+    QTest::newRow("delegated-origin-gone-switched-off") << delegated << true << true;
 }
+
+namespace {
+
+// Whether no group from the process's own up to the top limits its CPU.
+bool runsWithoutQuota(qint64 pid)
+{
+    for (QString group = "/sys/fs/cgroup" + QString::fromUtf8(ProcFsProbe::cpuCgroupOf(pid));
+         group.length() > int(qstrlen("/sys/fs/cgroup")); group = group.section('/', 0, -2)) {
+        QFile quota(group + QStringLiteral("/cpu.max"));
+        if (quota.open(QIODevice::ReadOnly) && !quota.readAll().startsWith("max "))
+            return false;
+    }
+    return true;
+}
+
+// The share of one CPU the process gets over a few seconds.
+double shareOf(qint64 pid)
+{
+    const qint64 ticks = ProcFsProbe::cpuTicks(pid);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTest::qWait(4000);
+    return double(ProcFsProbe::cpuTicks(pid) - ticks) / ::sysconf(_SC_CLK_TCK) /
+           (elapsed.elapsed() / 1000.0);
+}
+
+} // namespace
 
 void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
 {
     QFETCH(QString, jobsUnder);
+    QFETCH(bool, originGone);
+    QFETCH(bool, switchedOff);
     if (qEnvironmentVariableIsEmpty(RowVariable))
         return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
 
@@ -73,7 +112,16 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
         busy->start(copy, QStringList());
         QVERIFY(busy->waitForStarted(5000));
     }
-    const QByteArray origin = ProcFsProbe::cpuCgroupOf(capped.processId());
+    QByteArray origin = ProcFsProbe::cpuCgroupOf(capped.processId());
+    QString scope;
+    if (originGone) {
+        // Alone in a scope of app.slice, as a desktop launcher starts it.
+        origin = origin.left(origin.lastIndexOf('/')) + "/game.scope";
+        scope = "/sys/fs/cgroup" + QString::fromUtf8(origin);
+        QFile procs(scope + QStringLiteral("/cgroup.procs"));
+        QVERIFY(QDir().mkdir(scope) && procs.open(QIODevice::WriteOnly) &&
+                procs.write(QByteArray::number(capped.processId())) > 0);
+    }
     corvane.start(QStringLiteral(CORVANE_EXECUTABLE), QStringList());
     QVERIFY(corvane.waitForStarted(5000));
     // Suspension works for everyone.
@@ -83,39 +131,49 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(
             ProcFsProbe::cpuCgroupOf(capped.processId()).startsWith(jobsUnder.toUtf8()), 30000);
-        const QString group =
-            "/sys/fs/cgroup" + QString::fromUtf8(ProcFsProbe::cpuCgroupOf(capped.processId()));
-        QFile quota(group + QStringLiteral("/cpu.max"));
-        QVERIFY(quota.open(QIODevice::ReadOnly));
-        QCOMPARE(quota.readAll(), QByteArray("25000 100000\n")); // one CPU here
-        // The share it gets over a few seconds, loosely: a busy host slows
-        // the whole kernel down.
-        const qint64 ticks = ProcFsProbe::cpuTicks(capped.processId());
-        QElapsedTimer elapsed;
-        elapsed.start();
-        QTest::qWait(4000);
-        const double share = double(ProcFsProbe::cpuTicks(capped.processId()) - ticks) /
-                             ::sysconf(_SC_CLK_TCK) / (elapsed.elapsed() / 1000.0);
+        QCOMPARE(ProcFsProbe::cpuQuotaOf(capped.processId()), QByteArray("25000")); // 1 CPU
+        // The share it gets, loosely: a busy host slows the whole kernel down.
+        const double share = shareOf(capped.processId());
         qInfo("capped at 25 %%, it got %.1f %% of the CPU", share * 100);
         QVERIFY(share > 0.05 && share < 0.4);
+    }
+    if (originGone)
+        QVERIFY(QDir().rmdir(scope)); // empty now: systemd would remove it
+    if (switchedOff) {
+        QSettings().setValue(QStringLiteral("rules/{1}/enabled"), 0); // as another copy would
+        QSettings().sync();
+        QTRY_VERIFY_WITH_TIMEOUT(runsWithoutQuota(capped.processId()), 30000);
     }
 
     QVERIFY(::kill(pid_t(corvane.processId()), SIGTERM) == 0);
     QVERIFY(corvane.waitForFinished(30000));
     QCOMPARE(corvane.exitCode(), 0);
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(capped.processId()), origin);
     QVERIFY(!ProcFsProbe::isStopped(stopped.processId()));
+    if (originGone) {
+        // Nothing caps it any more: it runs at full speed, alone.
+        QVERIFY(runsWithoutQuota(capped.processId()));
+        stopped.kill();
+        QVERIFY(stopped.waitForFinished(5000));
+        const double share = shareOf(capped.processId());
+        qInfo("released from 25 %%, it got %.1f %% of the CPU", share * 100);
+        QVERIFY(share > 0.375);
+    } else {
+        QCOMPARE(ProcFsProbe::cpuCgroupOf(capped.processId()), origin);
+    }
+    // Nothing of the program's own directory stays (a leaf that only limits
+    // nothing may, until a later start finds it empty).
+    const QRegularExpression ownGroups(QStringLiteral("/corvane(/|$)"));
     QDirIterator groups(QStringLiteral("/sys/fs/cgroup"), QDir::Dirs | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
     while (groups.hasNext())
-        QVERIFY2(groups.next().indexOf(QLatin1String("/corvane")) < 0,
-                 qPrintable(groups.filePath()));
+        QVERIFY2(!groups.next().contains(ownGroups), qPrintable(groups.filePath()));
 
     // Without caps, one critical line at start says why, in the log and on
     // standard error; with them, none.
     QFile logFile(home.filePath(QStringLiteral("data/Veltrom/Corvane/corvane.log")));
     QVERIFY(logFile.open(QIODevice::ReadOnly | QIODevice::Text));
     const QString log = QString::fromUtf8(logFile.readAll());
+    QVERIFY2(!log.contains(QLatin1String("failed to remove")), qPrintable(log));
     const QStringList said = log.split(QLatin1Char('\n')).filter(capMessage);
     QCOMPARE(said.size(), jobsUnder.isEmpty() ? 1 : 0);
     QCOMPARE(corvane.readAllStandardError().contains(capMessage.toUtf8()), jobsUnder.isEmpty());

@@ -23,7 +23,7 @@ setUp() {
         # A login session's scope, which logind keeps for itself.
         undelegated) uid=2000 start=$slice/session-1.scope ;;
         # user@.service: the subtree is the user's, its manager in init.scope.
-        delegated) uid=2000 start=$slice/user@2000.service/init.scope ;;
+        delegated*) uid=2000 start=$slice/user@2000.service/init.scope ;;
     esac
     mkdir -p $start && echo $$ > $start/cgroup.procs || return 1
     export HOME=/tmp/home XDG_RUNTIME_DIR=/run/user
@@ -33,7 +33,7 @@ setUp() {
     for dir in $cg $cg/user.slice $slice; do
         echo +cpu > $dir/cgroup.subtree_control || return 1
     done
-    [ $CORVANE_UML_ROW = delegated ] || return 0
+    case $CORVANE_UML_ROW in delegated*) ;; *) return 0 ;; esac
     top=${start%/*}
     chown $uid:$uid $top $top/cgroup.procs $top/cgroup.subtree_control $top/cgroup.threads &&
         echo +cpu > $top/cgroup.subtree_control # as the user's manager does
@@ -43,7 +43,7 @@ setUp() {
 # app: in a scope of app.slice that the user makes.
 runTest() {
     [ $uid = 0 ] && { "$KV_TEST" "$KV_FUNCTION"; return; }
-    [ $CORVANE_UML_ROW = delegated ] && scope=$top/app.slice/tests.scope
+    case $CORVANE_UML_ROW in delegated*) scope=$top/app.slice/tests.scope ;; esac
     setpriv --reuid=$uid --regid=$uid --clear-groups sh -c \
         '[ -z "$0" ] || { mkdir -p "$0" && echo $$ > "$0/cgroup.procs"; } && exec "$@"' \
         "$scope" "$KV_TEST" "$KV_FUNCTION"
