@@ -43,8 +43,6 @@ public:
 
     // Whether this copy owns the name, so that reports reach it.
     bool ownsName() const { return owner; }
-    // Whether any valid report arrived: none names process 0.
-    bool hasReported() const { return latest != 0; }
 
 public slots:
     // The method on the bus, named as D-Bus names its methods.

@@ -1,7 +1,8 @@
 // Foreground reports on the session bus, as the scripts under
 // resources/wayland send them, drive rules as X11 changes do: the test runs
 // itself again under a private bus on a pretended Wayland session and
-// reports its children from a connection of its own.
+// reports its children from a connection of its own. The start-up notice
+// names what each desktop lacks.
 
 #include "LogTail.h"
 #include "StoredRule.h"
@@ -9,6 +10,7 @@
 #include "TestStore.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "platform/linux/KvForegroundBusService.h"
+#include "platform/linux/KvWaylandForeground.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
 
@@ -38,6 +40,8 @@ class TestWaylandForeground : public QObject
 
 private slots:
     void reportsDriveRules();
+    void notSeenNotice_data();
+    void notSeenNotice();
 };
 
 void TestWaylandForeground::reportsDriveRules()
@@ -104,6 +108,38 @@ void TestWaylandForeground::reportsDriveRules()
     QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
     QCOMPARE(back.state(), RuleState::Active);
     QCOMPARE(notices(), 1);
+}
+
+void TestWaylandForeground::notSeenNotice_data()
+{
+    for (const char *column : {"desktop", "gnomeShell", "named", "notNamed"})
+        QTest::addColumn<QString>(column);
+    const auto row = [](const char *name, const QStringList &values) {
+        QTestData &data = QTest::newRow(name);
+        for (const QString &value : values)
+            data << value;
+    };
+    const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
+    const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
+    row("GNOME 40", {"GNOME", "40.1", gnome40, current});
+    row("GNOME 44", {"GNOME", "44.9", gnome40, current});
+    row("GNOME 45", {"ubuntu:GNOME", "45.0", current, gnome40});
+    row("GNOME 3.38", {"GNOME", "3.38.4", "need GNOME 40", "enable"});
+    row("GNOME unknown", {"ubuntu:GNOME", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"});
+    row("Plasma", {"KDE", "", "KWin Scripts", "gnome"});
+    row("other", {"river", "", "river: ", "enable"});
+}
+
+void TestWaylandForeground::notSeenNotice()
+{
+    QFETCH(QString, desktop);
+    QFETCH(QString, gnomeShell);
+    QFETCH(QString, named);
+    QFETCH(QString, notNamed);
+    const QString notice = KvWaylandForeground::notSeenNotice(desktop, gnomeShell);
+    QVERIFY2(notice.startsWith(QStringLiteral("native Wayland windows are not seen: ")) &&
+                 notice.contains(named) && !notice.contains(notNamed),
+             qPrintable(notice));
 }
 
 QTEST_MAIN(TestWaylandForeground)

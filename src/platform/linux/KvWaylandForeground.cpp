@@ -1,0 +1,94 @@
+#include "platform/linux/KvWaylandForeground.h"
+
+#include "platform/linux/KvForegroundBusService.h"
+#include "platform/linux/KvReporterProbe.h"
+
+using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
+
+namespace {
+
+bool isWaylandSession()
+{
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
+} // namespace
+
+KvWaylandForeground::KvWaylandForeground(ReportHandler onReport, NoticeHandler notice,
+                                         QObject *parent)
+    : QObject(parent)
+    , onReport(std::move(onReport))
+    , notice(std::move(notice))
+{}
+
+bool KvWaylandForeground::start()
+{
+    auto *service = new KvForegroundBusService([this](DWORD pid) { deliver(pid); }, notice, this);
+    if (service->start())
+        bus = service;
+    else
+        delete service;
+    if (isWaylandSession())
+        checkSeen();
+    return bus;
+}
+
+void KvWaylandForeground::deliver(quint32 processId)
+{
+    reported = true;
+    onReport(processId);
+}
+
+void KvWaylandForeground::checkSeen()
+{
+    if (!bus) {
+        noticeNotSeen({});
+        return;
+    }
+    // A second copy hears nothing on the bus anyway, and has said so.
+    if (!bus->ownsName())
+        return;
+    KvReporterProbe::ask(
+        QDBusConnection::sessionBus(),
+        [this](bool running, const QString &gnomeShell) {
+            if (!running && !reported)
+                noticeNotSeen(gnomeShell);
+        },
+        this);
+}
+
+void KvWaylandForeground::noticeNotSeen(const QString &gnomeShell)
+{
+    notice(NoticeLevel::Critical,
+           notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), gnomeShell));
+}
+
+QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString &gnomeShell)
+{
+    const QStringList desktops = desktop.toLower().split(QLatin1Char(':'));
+    const QString enable = QStringLiteral("log in again, then run gnome-extensions enable ");
+    QString missing;
+    if (!gnomeShell.isEmpty()) {
+        const QString uuid = KvReporterProbe::gnomeExtensionFor(gnomeShell);
+        missing = uuid.isEmpty()
+                      ? QStringLiteral("GNOME Shell %1: Corvane's extensions need "
+                                       "GNOME 40 or later")
+                            .arg(gnomeShell)
+                      : QStringLiteral("GNOME Shell %1: %2%3").arg(gnomeShell, enable, uuid);
+    } else if (desktops.contains(QLatin1String("gnome"))) {
+        missing = QStringLiteral("GNOME: %1%2 on GNOME 45 and later, %3 on GNOME 40 to 44")
+                      .arg(enable, QLatin1String(KvReporterProbe::gnomeExtension),
+                           QLatin1String(KvReporterProbe::gnome40Extension));
+    } else if (desktops.contains(QLatin1String("kde"))) {
+        missing = QStringLiteral("Plasma: System Settings > Window Management > KWin Scripts > "
+                                 "\"Corvane foreground reporter\"");
+    } else {
+        missing = QStringLiteral("%1: Corvane follows the focus on Plasma and GNOME, through its "
+                                 "reporters there")
+                      .arg(desktop.isEmpty() ? QStringLiteral("this desktop") : desktop);
+    }
+    return QStringLiteral("native Wayland windows are not seen: foreground and background "
+                          "conditions follow X11 windows only (%1)")
+        .arg(missing);
+}
