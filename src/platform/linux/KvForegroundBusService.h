@@ -41,6 +41,10 @@ public:
     // there is no session bus or it refuses us.
     bool start();
 
+    // Why a report of the process is refused (none, or Corvane itself), or
+    // null when it is taken. Reports from elsewhere are held to the same.
+    static const char *refusal(qint64 processId);
+
     // Whether this copy owns the name, so that reports reach it.
     bool ownsName() const { return owner; }
 

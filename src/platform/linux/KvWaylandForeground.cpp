@@ -2,6 +2,7 @@
 
 #include "platform/linux/KvForegroundBusService.h"
 #include "platform/linux/KvReporterProbe.h"
+#include "platform/linux/KvSwayFocusClient.h"
 
 using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
 
@@ -29,9 +30,27 @@ bool KvWaylandForeground::start()
         bus = service;
     else
         delete service;
+    const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
+    if (!swaySocket.isEmpty()) {
+        sway = new KvSwayFocusClient(
+            swaySocket, [this](quint32 pid) { accept(pid); }, notice, this);
+        sway->start();
+    }
     if (isWaylandSession())
         checkSeen();
-    return bus;
+    return bus || sway;
+}
+
+void KvWaylandForeground::accept(quint32 processId)
+{
+    if (const char *why = KvForegroundBusService::refusal(processId)) {
+        notice(NoticeLevel::Debug, QStringLiteral("the compositor's focus on process #%1 "
+                                                  "ignored: %2")
+                                       .arg(processId)
+                                       .arg(QLatin1String(why)));
+        return;
+    }
+    deliver(processId);
 }
 
 void KvWaylandForeground::deliver(quint32 processId)
@@ -40,8 +59,15 @@ void KvWaylandForeground::deliver(quint32 processId)
     onReport(processId);
 }
 
+bool KvWaylandForeground::compositorAnswers() const
+{
+    return sway && sway->isConnected();
+}
+
 void KvWaylandForeground::checkSeen()
 {
+    if (compositorAnswers())
+        return;
     if (!bus) {
         noticeNotSeen({});
         return;
@@ -52,7 +78,7 @@ void KvWaylandForeground::checkSeen()
     KvReporterProbe::ask(
         QDBusConnection::sessionBus(),
         [this](bool running, const QString &gnomeShell) {
-            if (!running && !reported)
+            if (!running && !reported && !compositorAnswers())
                 noticeNotSeen(gnomeShell);
         },
         this);
@@ -60,16 +86,20 @@ void KvWaylandForeground::checkSeen()
 
 void KvWaylandForeground::noticeNotSeen(const QString &gnomeShell)
 {
-    notice(NoticeLevel::Critical,
-           notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), gnomeShell));
+    notice(NoticeLevel::Critical, notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+                                                gnomeShell, sway ? sway->socketPath() : QString()));
 }
 
-QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString &gnomeShell)
+QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString &gnomeShell,
+                                           const QString &swaySocket)
 {
     const QStringList desktops = desktop.toLower().split(QLatin1Char(':'));
     const QString enable = QStringLiteral("log in again, then run gnome-extensions enable ");
     QString missing;
-    if (!gnomeShell.isEmpty()) {
+    if (!swaySocket.isEmpty()) {
+        missing =
+            QStringLiteral("Sway: its IPC socket %1 (SWAYSOCK) does not answer").arg(swaySocket);
+    } else if (!gnomeShell.isEmpty()) {
         const QString uuid = KvReporterProbe::gnomeExtensionFor(gnomeShell);
         missing = uuid.isEmpty()
                       ? QStringLiteral("GNOME Shell %1: Corvane's extensions need "
@@ -83,9 +113,11 @@ QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString
     } else if (desktops.contains(QLatin1String("kde"))) {
         missing = QStringLiteral("Plasma: System Settings > Window Management > KWin Scripts > "
                                  "\"Corvane foreground reporter\"");
+    } else if (desktops.contains(QLatin1String("sway"))) {
+        missing = QStringLiteral("Sway: SWAYSOCK is not set; start Corvane from the Sway session");
     } else {
-        missing = QStringLiteral("%1: Corvane follows the focus on Plasma and GNOME, through its "
-                                 "reporters there")
+        missing = QStringLiteral("%1: Corvane follows the focus on Plasma and GNOME through its "
+                                 "reporters there, and on Sway through SWAYSOCK")
                       .arg(desktop.isEmpty() ? QStringLiteral("this desktop") : desktop);
     }
     return QStringLiteral("native Wayland windows are not seen: foreground and background "

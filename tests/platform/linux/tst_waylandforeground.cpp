@@ -60,6 +60,8 @@ void TestWaylandForeground::reportsDriveRules()
 
     TestStore store;
     const LogTail log;
+    // Sway's own socket would see the windows without the bus.
+    qunsetenv("SWAYSOCK");
     // The player is a program that nothing else on the machine runs.
     const SleepingCopy player(store.path(QStringLiteral("corvane-test-player")));
     const SleepingCopy other(store.path(QStringLiteral("corvane-test-other")));
@@ -112,7 +114,7 @@ void TestWaylandForeground::reportsDriveRules()
 
 void TestWaylandForeground::notSeenNotice_data()
 {
-    for (const char *column : {"desktop", "gnomeShell", "named", "notNamed"})
+    for (const char *column : {"desktop", "gnomeShell", "sway", "named", "notNamed"})
         QTest::addColumn<QString>(column);
     const auto row = [](const char *name, const QStringList &values) {
         QTestData &data = QTest::newRow(name);
@@ -121,22 +123,26 @@ void TestWaylandForeground::notSeenNotice_data()
     };
     const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
     const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
-    row("GNOME 40", {"GNOME", "40.1", gnome40, current});
-    row("GNOME 44", {"GNOME", "44.9", gnome40, current});
-    row("GNOME 45", {"ubuntu:GNOME", "45.0", current, gnome40});
-    row("GNOME 3.38", {"GNOME", "3.38.4", "need GNOME 40", "enable"});
-    row("GNOME unknown", {"ubuntu:GNOME", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"});
-    row("Plasma", {"KDE", "", "KWin Scripts", "gnome"});
-    row("other", {"river", "", "river: ", "enable"});
+    row("GNOME 40", {"GNOME", "40.1", "", gnome40, current});
+    row("GNOME 44", {"GNOME", "44.9", "", gnome40, current});
+    row("GNOME 45", {"ubuntu:GNOME", "45.0", "", current, gnome40});
+    row("GNOME 3.38", {"GNOME", "3.38.4", "", "need GNOME 40", "enable"});
+    row("GNOME unknown", {"ubuntu:GNOME", "", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"});
+    row("Plasma", {"KDE", "", "", "KWin Scripts", "gnome"});
+    row("Sway, no SWAYSOCK", {"sway", "", "", "SWAYSOCK is not set", "Plasma"});
+    row("Sway, silent",
+        {"sway", "", "/run/user/7/sway-ipc.7.9.sock", "/run/user/7/sway-ipc.7.9.sock", "not set"});
+    row("other", {"river", "", "", "river: ", "enable"});
 }
 
 void TestWaylandForeground::notSeenNotice()
 {
     QFETCH(QString, desktop);
     QFETCH(QString, gnomeShell);
+    QFETCH(QString, sway);
     QFETCH(QString, named);
     QFETCH(QString, notNamed);
-    const QString notice = KvWaylandForeground::notSeenNotice(desktop, gnomeShell);
+    const QString notice = KvWaylandForeground::notSeenNotice(desktop, gnomeShell, sway);
     QVERIFY2(notice.startsWith(QStringLiteral("native Wayland windows are not seen: ")) &&
                  notice.contains(named) && !notice.contains(notNamed),
              qPrintable(notice));
