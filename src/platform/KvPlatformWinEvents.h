@@ -28,9 +28,10 @@ using WINEVENTPROC = void (*)(HWINEVENTHOOK hook, DWORD event, HWND hwnd, LONG i
 // (EventSystemForeground). On Linux that is the change of the X11 root
 // window's _NET_ACTIVE_WINDOW, read through the GUI's own xcb connection,
 // and what the compositor reports, which alone sees native Wayland windows
-// (a script of KWin or GNOME Shell over the session bus, Sway's IPC
-// socket); the latest report wins. Without any of them (no X11 display, no
-// session bus, no compositor socket) hooks cannot be installed.
+// (a script of KWin or GNOME Shell over the session bus, Sway's or
+// Hyprland's IPC sockets); the latest report wins. Without any of them (no
+// X11 display, no session bus, no compositor socket) hooks cannot be
+// installed.
 class KvPlatformWinEvents : public KvInstallable<KvPlatformWinEvents>
 {
 public:

@@ -22,8 +22,9 @@ class KvWaylandForeground;
 // On a Wayland desktop X11 sees only the XWayland windows; which native
 // window is active only the compositor knows, and it tells us the window's
 // process (KvWaylandForeground: a script in KWin or GNOME Shell over the
-// session bus, or Sway's IPC socket). Each report is a foreground event like
-// an X11 one, and whichever came last is the foreground window.
+// session bus, or Sway's and Hyprland's own sockets). Each report is a
+// foreground event like an X11 one, and whichever came last is the
+// foreground window.
 //
 // Window handles are X11 window ids, or for a window the compositor
 // reported, its process id marked as such. Without an X11 display (the

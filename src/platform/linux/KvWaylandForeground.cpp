@@ -1,6 +1,7 @@
 #include "platform/linux/KvWaylandForeground.h"
 
 #include "platform/linux/KvForegroundBusService.h"
+#include "platform/linux/KvHyprlandFocusClient.h"
 #include "platform/linux/KvReporterProbe.h"
 #include "platform/linux/KvSwayFocusClient.h"
 
@@ -30,15 +31,20 @@ bool KvWaylandForeground::start()
         bus = service;
     else
         delete service;
+    const auto accepted = [this](quint32 pid) { accept(pid); };
     const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
     if (!swaySocket.isEmpty()) {
-        sway = new KvSwayFocusClient(
-            swaySocket, [this](quint32 pid) { accept(pid); }, notice, this);
+        sway = new KvSwayFocusClient(swaySocket, accepted, notice, this);
         sway->start();
+    }
+    const QString signature = qEnvironmentVariable("HYPRLAND_INSTANCE_SIGNATURE");
+    if (!signature.isEmpty()) {
+        hyprland = new KvHyprlandFocusClient(signature, accepted, notice, this);
+        hyprland->start();
     }
     if (isWaylandSession())
         checkSeen();
-    return bus || sway;
+    return bus || sway || hyprland;
 }
 
 void KvWaylandForeground::accept(quint32 processId)
@@ -61,7 +67,7 @@ void KvWaylandForeground::deliver(quint32 processId)
 
 bool KvWaylandForeground::compositorAnswers() const
 {
-    return sway && sway->isConnected();
+    return (sway && sway->isConnected()) || (hyprland && hyprland->isConnected());
 }
 
 void KvWaylandForeground::checkSeen()
@@ -87,16 +93,19 @@ void KvWaylandForeground::checkSeen()
 void KvWaylandForeground::noticeNotSeen(const QString &gnomeShell)
 {
     notice(NoticeLevel::Critical, notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
-                                                gnomeShell, sway ? sway->socketPath() : QString()));
+                                                gnomeShell, sway ? sway->socketPath() : QString(),
+                                                hyprland ? hyprland->folder() : QString()));
 }
 
 QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString &gnomeShell,
-                                           const QString &swaySocket)
+                                           const QString &swaySocket, const QString &hyprlandFolder)
 {
     const QStringList desktops = desktop.toLower().split(QLatin1Char(':'));
     const QString enable = QStringLiteral("log in again, then run gnome-extensions enable ");
     QString missing;
-    if (!swaySocket.isEmpty()) {
+    if (!hyprlandFolder.isEmpty()) {
+        missing = QStringLiteral("Hyprland: no event socket answers in %1").arg(hyprlandFolder);
+    } else if (!swaySocket.isEmpty()) {
         missing =
             QStringLiteral("Sway: its IPC socket %1 (SWAYSOCK) does not answer").arg(swaySocket);
     } else if (!gnomeShell.isEmpty()) {
@@ -113,11 +122,15 @@ QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString
     } else if (desktops.contains(QLatin1String("kde"))) {
         missing = QStringLiteral("Plasma: System Settings > Window Management > KWin Scripts > "
                                  "\"Corvane foreground reporter\"");
+    } else if (desktops.contains(QLatin1String("hyprland"))) {
+        missing = QStringLiteral("Hyprland: HYPRLAND_INSTANCE_SIGNATURE is not set; start "
+                                 "Corvane from the Hyprland session");
     } else if (desktops.contains(QLatin1String("sway"))) {
         missing = QStringLiteral("Sway: SWAYSOCK is not set; start Corvane from the Sway session");
     } else {
         missing = QStringLiteral("%1: Corvane follows the focus on Plasma and GNOME through its "
-                                 "reporters there, and on Sway through SWAYSOCK")
+                                 "reporters there, on Sway through SWAYSOCK and on Hyprland "
+                                 "through HYPRLAND_INSTANCE_SIGNATURE")
                       .arg(desktop.isEmpty() ? QStringLiteral("this desktop") : desktop);
     }
     return QStringLiteral("native Wayland windows are not seen: foreground and background "

@@ -8,15 +8,16 @@
 #include <functional>
 
 class KvForegroundBusService;
+class KvHyprlandFocusClient;
 class KvSwayFocusClient;
 
 // The sources that see which native Wayland window has the focus, which
 // only the compositor knows: the reporters inside KWin and GNOME Shell,
-// which call our service on the session bus, and Sway's IPC socket where
-// SWAYSOCK is set. Each reports the process of the window that took the
-// focus, and all of them reach one handler on the GUI thread: the latest
-// report is the foreground. Reports of no process or of Corvane itself are
-// refused.
+// which call our service on the session bus; Sway's IPC socket where
+// SWAYSOCK is set; Hyprland's sockets where HYPRLAND_INSTANCE_SIGNATURE is
+// set. Each reports the process of the window that took the focus, and all
+// of them reach one handler on the GUI thread: the latest report is the
+// foreground. Reports of no process or of Corvane itself are refused.
 //
 // On a Wayland session where none of them sees the native windows, the user
 // hears once, at start, what is missing for the desktop that runs.
@@ -36,10 +37,11 @@ public:
 
     // The start-up notice when no source sees native windows, saying what
     // is missing for the desktop: desktop as XDG_CURRENT_DESKTOP names it,
-    // gnomeShell the version of a GNOME Shell that answered, swaySocket
-    // where Sway's socket was looked for (empty without SWAYSOCK).
+    // gnomeShell the version of a GNOME Shell that answered, swaySocket and
+    // hyprlandFolder where the compositor's sockets were looked for (empty
+    // when the session named none).
     static QString notSeenNotice(const QString &desktop, const QString &gnomeShell,
-                                 const QString &swaySocket);
+                                 const QString &swaySocket, const QString &hyprlandFolder);
 
 private:
     void accept(quint32 processId);
@@ -52,5 +54,6 @@ private:
     NoticeHandler notice;
     QPointer<KvForegroundBusService> bus;
     KvSwayFocusClient *sway = nullptr;
+    KvHyprlandFocusClient *hyprland = nullptr;
     bool reported = false;
 };
