@@ -70,5 +70,8 @@ install(FILES ${corvane_linux_generated}/corvane.1 DESTINATION ${CMAKE_INSTALL_M
 set(corvane_reporters ${PROJECT_SOURCE_DIR}/resources/wayland)
 install(DIRECTORY ${corvane_reporters}/kwin/corvane-foreground
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kwin/scripts)
+# GNOME Shell 45 and later load ES modules, 40 to 44 classic scripts, and
+# neither loads the other's: each form is an extension of its own.
 install(DIRECTORY ${corvane_reporters}/gnome-shell/corvane-foreground@corvane.app
+                  ${corvane_reporters}/gnome-shell/corvane-foreground-gnome40@corvane.app
         DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)

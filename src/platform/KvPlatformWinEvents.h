@@ -27,10 +27,11 @@ using WINEVENTPROC = void (*)(HWINEVENTHOOK hook, DWORD event, HWND hwnd, LONG i
 // The backends report one event, the change of the foreground window
 // (EventSystemForeground). On Linux that is the change of the X11 root
 // window's _NET_ACTIVE_WINDOW, read through the GUI's own xcb connection,
-// and the reports that a script of the desktop (KWin, GNOME Shell) sends on
-// the session bus, which alone see native Wayland windows; the latest of
-// the two wins. Without either (no X11 display and no session bus) hooks
-// cannot be installed.
+// and what the compositor reports, which alone sees native Wayland windows
+// (a script of KWin or GNOME Shell over the session bus, Sway's or
+// Hyprland's IPC sockets); the latest report wins. Without any of them (no
+// X11 display, no session bus, no compositor socket) hooks cannot be
+// installed.
 class KvPlatformWinEvents : public KvInstallable<KvPlatformWinEvents>
 {
 public:

@@ -117,17 +117,21 @@ void KvForegroundBusService::ReportProcess(int processId)
     accept(processId);
 }
 
+const char *KvForegroundBusService::refusal(qint64 processId)
+{
+    if (processId <= 0 || processId > INT_MAX || !processExists(DWORD(processId)))
+        return "no such process";
+    if (processId == getpid())
+        return "that is Corvane itself";
+    return nullptr;
+}
+
 void KvForegroundBusService::accept(qint64 processId)
 {
-    const char *refusal = nullptr;
-    if (processId <= 0 || processId > INT_MAX || !processExists(DWORD(processId)))
-        refusal = "no such process";
-    else if (processId == getpid())
-        refusal = "that is Corvane itself";
-    if (refusal) {
+    if (const char *why = refusal(processId)) {
         notice(NoticeLevel::Debug, QStringLiteral("foreground report of process #%1 ignored: %2")
                                        .arg(processId)
-                                       .arg(QLatin1String(refusal)));
+                                       .arg(QLatin1String(why)));
         return;
     }
     latest = DWORD(processId);

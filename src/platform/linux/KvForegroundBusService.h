@@ -41,10 +41,12 @@ public:
     // there is no session bus or it refuses us.
     bool start();
 
+    // Why a report of the process is refused (none, or Corvane itself), or
+    // null when it is taken. Reports from elsewhere are held to the same.
+    static const char *refusal(qint64 processId);
+
     // Whether this copy owns the name, so that reports reach it.
     bool ownsName() const { return owner; }
-    // Whether any valid report arrived: none names process 0.
-    bool hasReported() const { return latest != 0; }
 
 public slots:
     // The method on the bus, named as D-Bus names its methods.

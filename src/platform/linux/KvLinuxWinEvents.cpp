@@ -1,8 +1,7 @@
 #include "platform/linux/KvLinuxWinEvents.h"
 
 #include "platform/KvPlatformKernel.h"
-#include "platform/linux/KvForegroundBusService.h"
-#include "platform/linux/KvReporterProbe.h"
+#include "platform/linux/KvWaylandForeground.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -27,9 +26,9 @@ xcb_window_t toWindow(HWND handle)
     return static_cast<xcb_window_t>(reinterpret_cast<quintptr>(handle));
 }
 
-// A window the bus reported is known only by its process: its handle is the
-// process id with the top bit of 32 set, which no X11 window id has (X keeps
-// the top three bits of every resource id zero).
+// A window the compositor reported is known only by its process: its handle
+// is the process id with the top bit of 32 set, which no X11 window id has
+// (X keeps the top three bits of every resource id zero).
 constexpr quintptr reportedWindowBit = 0x80000000u;
 
 HWND reportedWindow(DWORD processId)
@@ -40,22 +39,6 @@ HWND reportedWindow(DWORD processId)
 bool isReportedWindow(HWND handle)
 {
     return (reinterpret_cast<quintptr>(handle) & reportedWindowBit) != 0;
-}
-
-bool isWaylandSession()
-{
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           qgetenv("XDG_SESSION_TYPE") == "wayland";
-}
-
-QString waylandNotice()
-{
-    return QStringLiteral("native Wayland windows are not seen: foreground and background "
-                          "conditions follow X11 windows only until Corvane's foreground "
-                          "reporter is enabled in the desktop (Plasma: System Settings > "
-                          "Window Management > KWin Scripts > \"Corvane foreground reporter\"; "
-                          "GNOME: log in again, then run gnome-extensions enable %1)")
-        .arg(QLatin1String(KvReporterProbe::gnomeExtension));
 }
 
 void setLastError(int code)
@@ -110,9 +93,9 @@ HWINEVENTHOOK KvLinuxWinEvents::setWinEventHook(DWORD eventMin, DWORD eventMax,
         return nullptr;
     }
     // Either source will do: X11 sets the error code when it fails, the
-    // bus leaves it alone.
+    // compositor's leave it alone.
     const bool x11 = attach() && watchRootWindow();
-    const bool reports = startBusService();
+    const bool reports = startWaylandSources();
     if (!x11 && !reports)
         return nullptr;
     return hooks.add(eventMin, eventMax, callback);
@@ -312,8 +295,8 @@ bool KvLinuxWinEvents::nativeEventFilter(const QByteArray &eventType, void *mess
     if (active != lastActive) {
         lastActive = active;
         // XWayland's active window turns to none whenever a native Wayland
-        // window takes the focus, and the bus reports which one, perhaps
-        // before this event: the none must not undo that report.
+        // window takes the focus, and the compositor reports which one,
+        // perhaps before this event: the none must not undo that report.
         if (active == XCB_WINDOW_NONE && reportIsLatest)
             return false;
         reportIsLatest = false;
@@ -327,41 +310,29 @@ void KvLinuxWinEvents::deliver(DWORD event, xcb_window_t window, DWORD time)
     hooks.deliver(event, toHandle(window), time);
 }
 
-bool KvLinuxWinEvents::startBusService()
+bool KvLinuxWinEvents::startWaylandSources()
 {
     QCoreApplication *app = QCoreApplication::instance();
-    if (busTried || !app)
-        return !bus.isNull();
-    busTried = true;
-    // The service is a child of the application object and goes with it.
+    if (waylandTried || !app)
+        return !wayland.isNull();
+    waylandTried = true;
+    // The sources are children of the application object and go with it.
     QObject::connect(app, &QObject::destroyed, [this] {
-        busTried = false;
+        waylandTried = false;
         reportIsLatest = false;
     });
-    auto *service = new KvForegroundBusService(
-        [this](DWORD processId) { onBusReport(processId); },
+    auto *sources = new KvWaylandForeground(
+        [this](quint32 processId) { onWaylandReport(processId); },
         [this](NoticeLevel level, const QString &text) { notice(level, text); }, app);
-    if (!service->start()) {
-        delete service;
-        if (isWaylandSession())
-            notice(NoticeLevel::Critical, waylandNotice());
+    if (!sources->start()) {
+        delete sources;
         return false;
     }
-    bus = service;
-    // A second copy hears nothing anyway, and has said so.
-    if (isWaylandSession() && service->ownsName()) {
-        KvReporterProbe::ask(
-            QDBusConnection::sessionBus(),
-            [this](bool running) {
-                if (!running && bus && !bus->hasReported())
-                    notice(NoticeLevel::Critical, waylandNotice());
-            },
-            service);
-    }
+    wayland = sources;
     return true;
 }
 
-void KvLinuxWinEvents::onBusReport(DWORD processId)
+void KvLinuxWinEvents::onWaylandReport(quint32 processId)
 {
     const HWND window = reportedWindow(processId);
     if (reportIsLatest && window == reportedForeground)

@@ -9,7 +9,7 @@
 
 #include <xcb/xcb.h>
 
-class KvForegroundBusService;
+class KvWaylandForeground;
 
 // Window events on an X11 desktop, read through the GUI's own xcb
 // connection: the change of the root window's _NET_ACTIVE_WINDOW is the
@@ -20,15 +20,17 @@ class KvForegroundBusService;
 // hands every event to our native event filter.
 //
 // On a Wayland desktop X11 sees only the XWayland windows; which native
-// window is active only the compositor knows, and a script in it (shipped
-// under resources/wayland) reports the window's process to our service on
-// the session bus. Each report is a foreground event like an X11 one, and
-// whichever of the two came last is the foreground window.
+// window is active only the compositor knows, and it tells us the window's
+// process (KvWaylandForeground: a script in KWin or GNOME Shell over the
+// session bus, or Sway's and Hyprland's own sockets). Each report is a
+// foreground event like an X11 one, and whichever came last is the
+// foreground window.
 //
-// Window handles are X11 window ids, or for a window the bus reported, its
-// process id marked as such. Without an X11 display (the offscreen platform,
-// Wayland without XWayland) and without a session bus, hooks fail with
-// ENXIO and window queries find nothing.
+// Window handles are X11 window ids, or for a window the compositor
+// reported, its process id marked as such. Without an X11 display (the
+// offscreen platform, Wayland without XWayland) and without any of the
+// compositor's sources, hooks fail with ENXIO and window queries find
+// nothing.
 class KvLinuxWinEvents : public KvPlatformWinEvents, private QAbstractNativeEventFilter
 {
 public:
@@ -57,11 +59,10 @@ private:
     bool clientPid(xcb_window_t window, DWORD &processId);
     void deliver(DWORD event, xcb_window_t window, DWORD time);
 
-    // Starts the service on the session bus, once per application object,
-    // and on a Wayland session makes sure the user hears when native windows
-    // cannot be seen. Returns whether the service runs.
-    bool startBusService();
-    void onBusReport(DWORD processId);
+    // Starts the compositor's sources, once per application object. Returns
+    // whether any runs.
+    bool startWaylandSources();
+    void onWaylandReport(quint32 processId);
     void notice(NoticeLevel level, const QString &text) const;
 
     xcb_connection_t *connection = nullptr;
@@ -74,10 +75,10 @@ private:
     xcb_window_t lastActive = XCB_WINDOW_NONE;
     KvWinEventHookTable hooks;
 
-    QPointer<KvForegroundBusService> bus;
-    bool busTried = false;
-    // The window the bus reported last, and whether that report is newer
-    // than the X11 foreground.
+    QPointer<KvWaylandForeground> wayland;
+    bool waylandTried = false;
+    // The window the compositor reported last, and whether that report is
+    // newer than the X11 foreground.
     HWND reportedForeground = nullptr;
     bool reportIsLatest = false;
     NoticeProc noticeProc = nullptr;

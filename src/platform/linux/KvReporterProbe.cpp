@@ -3,10 +3,12 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QVariantMap>
 
 const char KvReporterProbe::kwinScript[] = "corvane-foreground";
 const char KvReporterProbe::gnomeExtension[] = "corvane-foreground@corvane.app";
+const char KvReporterProbe::gnome40Extension[] = "corvane-foreground-gnome40@corvane.app";
 
 namespace {
 
@@ -23,6 +25,12 @@ bool gnomeExtensionEnabled(const QDBusMessage &reply)
     return info.value(QStringLiteral("state")).toDouble() == 1;
 }
 
+QDBusMessage gnomeShellCall(const QString &interface, const QString &method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Shell"),
+                                          QStringLiteral("/org/gnome/Shell"), interface, method);
+}
+
 } // namespace
 
 void KvReporterProbe::ask(const QDBusConnection &bus, Answer answer, QObject *parent)
@@ -35,11 +43,29 @@ void KvReporterProbe::ask(const QDBusConnection &bus, Answer answer, QObject *pa
     kwin << QString::fromLatin1(kwinScript);
     probe->send(bus, kwin, &kwinScriptLoaded);
 
-    QDBusMessage gnome = QDBusMessage::createMethodCall(
-        QStringLiteral("org.gnome.Shell"), QStringLiteral("/org/gnome/Shell"),
-        QStringLiteral("org.gnome.Shell.Extensions"), QStringLiteral("GetExtensionInfo"));
-    gnome << QString::fromLatin1(gnomeExtension);
-    probe->send(bus, gnome, &gnomeExtensionEnabled);
+    for (const char *uuid : {gnomeExtension, gnome40Extension}) {
+        QDBusMessage gnome = gnomeShellCall(QStringLiteral("org.gnome.Shell.Extensions"),
+                                            QStringLiteral("GetExtensionInfo"));
+        gnome << QString::fromLatin1(uuid);
+        probe->send(bus, gnome, &gnomeExtensionEnabled);
+    }
+
+    QDBusMessage version =
+        gnomeShellCall(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    version << QStringLiteral("org.gnome.Shell") << QStringLiteral("ShellVersion");
+    probe->send(bus, version, [probe](const QDBusMessage &reply) {
+        probe->gnomeShell =
+            qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant().toString();
+        return false;
+    });
+}
+
+QString KvReporterProbe::gnomeExtensionFor(const QString &shellVersion)
+{
+    const int major = shellVersion.section(QLatin1Char('.'), 0, 0).toInt();
+    if (major >= 45)
+        return QLatin1String(gnomeExtension);
+    return major >= 40 ? QLatin1String(gnome40Extension) : QString();
 }
 
 KvReporterProbe::KvReporterProbe(Answer answer, QObject *parent)
@@ -48,7 +74,7 @@ KvReporterProbe::KvReporterProbe(Answer answer, QObject *parent)
 {}
 
 void KvReporterProbe::send(const QDBusConnection &bus, QDBusMessage question,
-                           bool (*runs)(const QDBusMessage &reply))
+                           std::function<bool(const QDBusMessage &reply)> runs)
 {
     question.setAutoStartService(false);
     ++outstanding;
@@ -68,6 +94,6 @@ void KvReporterProbe::settle(bool runs)
         return;
     const Answer once = std::move(answer);
     answer = nullptr;
-    once(runs);
+    once(runs, gnomeShell);
     deleteLater();
 }

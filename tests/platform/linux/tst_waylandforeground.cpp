@@ -1,7 +1,9 @@
 // Foreground reports on the session bus, as the scripts under
 // resources/wayland send them, drive rules as X11 changes do: the test runs
 // itself again under a private bus on a pretended Wayland session and
-// reports its children from a connection of its own.
+// reports its children from a connection of its own. Hyprland's sockets are
+// stood in for by servers of the test's, and the start-up notice names what
+// each desktop lacks.
 
 #include "LogTail.h"
 #include "StoredRule.h"
@@ -9,11 +11,14 @@
 #include "TestStore.h"
 #include "notifiers/KvWinEventNotifier.h"
 #include "platform/linux/KvForegroundBusService.h"
+#include "platform/linux/KvHyprlandFocusClient.h"
+#include "platform/linux/KvWaylandForeground.h"
 #include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
 
 #include <QDBusConnection>
 #include <QDBusPendingCall>
+#include <QLocalServer>
 #include <QtTest>
 
 namespace {
@@ -38,6 +43,9 @@ class TestWaylandForeground : public QObject
 
 private slots:
     void reportsDriveRules();
+    void hyprlandFocus();
+    void notSeenNotice_data();
+    void notSeenNotice();
 };
 
 void TestWaylandForeground::reportsDriveRules()
@@ -56,6 +64,9 @@ void TestWaylandForeground::reportsDriveRules()
 
     TestStore store;
     const LogTail log;
+    // The compositors' own sockets would see the windows without the bus.
+    qunsetenv("SWAYSOCK");
+    qunsetenv("HYPRLAND_INSTANCE_SIGNATURE");
     // The player is a program that nothing else on the machine runs.
     const SleepingCopy player(store.path(QStringLiteral("corvane-test-player")));
     const SleepingCopy other(store.path(QStringLiteral("corvane-test-other")));
@@ -104,6 +115,125 @@ void TestWaylandForeground::reportsDriveRules()
     QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
     QCOMPARE(back.state(), RuleState::Active);
     QCOMPARE(notices(), 1);
+}
+
+void TestWaylandForeground::hyprlandFocus()
+{
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString folder = runtime.filePath(QStringLiteral("hypr/corvane"));
+    QVERIFY(QDir().mkpath(folder));
+    // The request socket: one request a connection, answered in the order
+    // of answers, or held back while hold is set.
+    QLocalServer events, requests;
+    QByteArrayList asked, answers{R"({"class":"kitty","pid":4242})", R"({"pid":4343})", "{}"};
+    QList<QLocalSocket *> held;
+    bool hold = false;
+    const auto answer = [&](QLocalSocket *client) {
+        client->write(answers.isEmpty() ? QByteArray("{}") : answers.takeFirst());
+        client->disconnectFromServer();
+    };
+    connect(&requests, &QLocalServer::newConnection, [&] {
+        QLocalSocket *client = requests.nextPendingConnection();
+        connect(client, &QLocalSocket::readyRead, [&, client] {
+            asked << client->readAll();
+            hold ? held.append(client) : answer(client);
+        });
+    });
+    QVERIFY(requests.listen(folder + QStringLiteral("/.socket.sock")));
+
+    QList<quint32> reports;
+    QStringList notices;
+    KvHyprlandFocusClient client(
+        QStringLiteral("corvane"), [&](quint32 pid) { reports << pid; },
+        [&](KvPlatformWinEvents::NoticeLevel, const QString &text) { notices << text; }, nullptr);
+    QCOMPARE(client.folder(), folder);
+    // The event socket comes later: the client waits for it, and asks for
+    // the active window once connected.
+    client.start();
+    QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
+    QTRY_VERIFY(events.hasPendingConnections());
+    QLocalSocket *stream = events.nextPendingConnection();
+    QTRY_COMPARE(reports, QList<quint32>{4242});
+
+    // Lines come in pieces; only activewindow is a change of the focus, and
+    // no window ("{}") reports nothing.
+    stream->write("workspace>>2\nactivewindowv2>>0x5\nactivewindow>>kit");
+    QTest::qWait(100);
+    QCOMPARE(asked.size(), 1);
+    stream->write("ty,~\nactivewindow>>,\n");
+    QTRY_COMPARE(asked.size(), 2);
+    QTRY_COMPARE(reports, (QList<quint32>{4242, 4343}));
+    stream->write("activewindow>>,\n");
+    QTRY_COMPARE(asked.size(), 3);
+
+    // A change while a request waits for its answer asks again, and only
+    // the newer answer counts.
+    hold = true;
+    answers = QByteArrayList{R"({"pid":1})", R"({"pid":2})"};
+    stream->write("activewindow>>a,b\n");
+    QTRY_COMPARE(held.size(), 1);
+    stream->write("activewindow>>c,d\n");
+    QTest::qWait(100);
+    hold = false;
+    answer(held.takeFirst());
+    QTRY_COMPARE(reports.last(), 2u);
+    QCOMPARE(reports.size(), 3);
+    QVERIFY(asked.size() == 5 && asked.count("j/activewindow") == 5);
+
+    // Hyprland ends: said once while the client tries again, and when it is
+    // back the client follows the focus again.
+    stream->disconnectFromServer();
+    events.close();
+    QTest::qWait(1500);
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.first().contains(folder + QStringLiteral("/.socket2.sock")));
+    answers = QByteArrayList{R"({"pid":4444})"};
+    QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
+    QTRY_COMPARE_WITH_TIMEOUT(reports.last(), 4444u, 5000);
+    QCOMPARE(notices.size(), 2);
+}
+
+void TestWaylandForeground::notSeenNotice_data()
+{
+    for (const char *column : {"desktop", "gnomeShell", "sway", "hyprland", "named", "notNamed"})
+        QTest::addColumn<QString>(column);
+    const auto row = [](const char *name, const QStringList &values) {
+        QTestData &data = QTest::newRow(name);
+        for (const QString &value : values)
+            data << value;
+    };
+    const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
+    const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
+    row("GNOME 40", {"GNOME", "40.1", "", "", gnome40, current});
+    row("GNOME 44", {"GNOME", "44.9", "", "", gnome40, current});
+    row("GNOME 45", {"ubuntu:GNOME", "45.0", "", "", current, gnome40});
+    row("GNOME 3.38", {"GNOME", "3.38.4", "", "", "need GNOME 40", "enable"});
+    row("GNOME unknown",
+        {"ubuntu:GNOME", "", "", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"});
+    row("Plasma", {"KDE", "", "", "", "KWin Scripts", "gnome"});
+    row("Sway, no SWAYSOCK", {"sway", "", "", "", "SWAYSOCK is not set", "Hyprland"});
+    row("Sway, silent", {"sway", "", "/run/user/7/sway-ipc.7.9.sock", "",
+                         "/run/user/7/sway-ipc.7.9.sock", "not set"});
+    row("Hyprland, no signature",
+        {"Hyprland", "", "", "", "HYPRLAND_INSTANCE_SIGNATURE is not set", "Sway"});
+    row("Hyprland, silent",
+        {"Hyprland", "", "", "/run/user/7/hypr/x", "/run/user/7/hypr/x", "not set"});
+    row("other", {"river", "", "", "", "river: ", "enable"});
+}
+
+void TestWaylandForeground::notSeenNotice()
+{
+    QFETCH(QString, desktop);
+    QFETCH(QString, gnomeShell);
+    QFETCH(QString, sway);
+    QFETCH(QString, hyprland);
+    QFETCH(QString, named);
+    QFETCH(QString, notNamed);
+    const QString notice = KvWaylandForeground::notSeenNotice(desktop, gnomeShell, sway, hyprland);
+    QVERIFY2(notice.startsWith(QStringLiteral("native Wayland windows are not seen: ")) &&
+                 notice.contains(named) && !notice.contains(notNamed),
+             qPrintable(notice));
 }
 
 QTEST_MAIN(TestWaylandForeground)

@@ -1,0 +1,59 @@
+#include "platform/linux/KvCompositorSocket.h"
+
+using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
+
+KvCompositorSocket::KvCompositorSocket(const QString &name, std::function<QString()> path,
+                                       NoticeHandler notice, QObject *parent)
+    : QLocalSocket(parent)
+    , name(name)
+    , locate(std::move(path))
+    , notice(std::move(notice))
+{
+    retry.setInterval(1000);
+    connect(&retry, &QTimer::timeout, this, &KvCompositorSocket::attempt);
+    connect(this, &QLocalSocket::stateChanged, this, &KvCompositorSocket::onStateChanged);
+}
+
+KvCompositorSocket::~KvCompositorSocket()
+{
+    // QLocalSocket closes itself on the way out, when our part is gone.
+    disconnect(this, &QLocalSocket::stateChanged, this, nullptr);
+}
+
+void KvCompositorSocket::keepConnected()
+{
+    attempt();
+}
+
+void KvCompositorSocket::attempt()
+{
+    if (state() != UnconnectedState)
+        return;
+    lastPath = locate();
+    if (!lastPath.isEmpty())
+        connectToServer(lastPath);
+    // A local socket mostly answers at once; one still connecting reports
+    // its outcome through stateChanged.
+    if (state() == UnconnectedState)
+        retry.start();
+}
+
+void KvCompositorSocket::onStateChanged(LocalSocketState state)
+{
+    if (state == ConnectedState) {
+        retry.stop();
+        wasConnected = true;
+        if (lost)
+            notice(NoticeLevel::Info, QStringLiteral("%1 is back at %2").arg(name, lastPath));
+        lost = false;
+    } else if (state == UnconnectedState) {
+        if (wasConnected && !lost) {
+            lost = true;
+            notice(NoticeLevel::Info,
+                   QStringLiteral("%1 at %2 closed: the compositor's focus is not followed until "
+                                  "it is back")
+                       .arg(name, lastPath));
+        }
+        retry.start();
+    }
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/KvPlatformWinEvents.h"
+
+#include <QLocalSocket>
+#include <QTimer>
+
+#include <functional>
+
+// A compositor's IPC socket, kept connected for as long as the object lives:
+// while the socket is gone (the compositor restarting, or not up yet) it is
+// tried again every second, and while it is connected nothing runs. Its
+// closing is logged once, and so is its return; what goes over it is the
+// owner's business, which starts anew at every connected().
+class KvCompositorSocket : public QLocalSocket
+{
+    Q_OBJECT
+
+public:
+    using NoticeHandler =
+        std::function<void(KvPlatformWinEvents::NoticeLevel level, const QString &text)>;
+
+    // name is how the log calls the socket; path() says where it is now and
+    // is asked again at every attempt, so that it can follow a compositor
+    // that comes back elsewhere.
+    KvCompositorSocket(const QString &name, std::function<QString()> path, NoticeHandler notice,
+                       QObject *parent);
+    ~KvCompositorSocket() override;
+
+    // Connects now, and again whenever the socket goes.
+    void keepConnected();
+    bool isConnected() const { return state() == ConnectedState; }
+    // Where the last attempt went.
+    QString path() const { return lastPath; }
+
+private:
+    void attempt();
+    void onStateChanged(LocalSocketState state);
+
+    QString name;
+    std::function<QString()> locate;
+    NoticeHandler notice;
+    QTimer retry;
+    QString lastPath;
+    bool wasConnected = false;
+    bool lost = false;
+};

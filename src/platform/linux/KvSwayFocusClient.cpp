@@ -1,0 +1,118 @@
+#include "platform/linux/KvSwayFocusClient.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtEndian>
+
+using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
+
+namespace {
+
+// Every message, both ways: the magic string, the payload's length and the
+// message type in the machine's byte order, then the JSON payload.
+constexpr char magic[] = "i3-ipc";
+constexpr int magicSize = sizeof magic - 1;
+constexpr int headerSize = magicSize + 8;
+
+constexpr quint32 subscribe = 2;
+constexpr quint32 getTree = 4;
+constexpr quint32 windowEvent = 0x80000003;
+
+// The process of the focused window in a tree that GET_TREE answers, or 0.
+qint64 focusedProcess(const QJsonObject &node)
+{
+    if (node.value(QLatin1String("focused")).toBool())
+        return qint64(node.value(QLatin1String("pid")).toDouble());
+    for (const char *children : {"nodes", "floating_nodes"}) {
+        const QJsonArray list = node.value(QLatin1String(children)).toArray();
+        for (const QJsonValue &child : list) {
+            if (const qint64 pid = focusedProcess(child.toObject()))
+                return pid;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+KvSwayFocusClient::KvSwayFocusClient(const QString &socketPath, ReportHandler onReport,
+                                     KvCompositorSocket::NoticeHandler notice, QObject *parent)
+    : QObject(parent)
+    , configured(socketPath)
+    , onReport(std::move(onReport))
+    , notice(notice)
+    , socket(new KvCompositorSocket(
+          QStringLiteral("Sway's IPC socket"), [this] { return locate(); }, notice, this))
+{
+    connect(socket, &QLocalSocket::connected, this, &KvSwayFocusClient::onConnected);
+    connect(socket, &QLocalSocket::readyRead, this, &KvSwayFocusClient::onReadyRead);
+}
+
+QString KvSwayFocusClient::locate() const
+{
+    if (QFileInfo::exists(configured))
+        return configured;
+    const QFileInfoList others =
+        QFileInfo(configured)
+            .dir()
+            .entryInfoList({QStringLiteral("sway-ipc.*.sock")}, QDir::System, QDir::Time);
+    return others.isEmpty() ? configured : others.first().filePath();
+}
+
+void KvSwayFocusClient::onConnected()
+{
+    received.clear();
+    send(subscribe, QByteArrayLiteral("[\"window\"]"));
+    send(getTree, {});
+}
+
+void KvSwayFocusClient::send(quint32 type, const QByteArray &payload)
+{
+    QByteArray message(magic, magicSize);
+    const quint32 header[] = {quint32(payload.size()), type};
+    message.append(reinterpret_cast<const char *>(header), sizeof header);
+    socket->write(message + payload);
+}
+
+void KvSwayFocusClient::onReadyRead()
+{
+    received += socket->readAll();
+    while (received.size() >= headerSize) {
+        // Whatever is not a message is skipped, up to the next one.
+        const int start = received.indexOf(magic);
+        if (start != 0) {
+            received.remove(0, start < 0 ? received.size() - magicSize : start);
+            continue;
+        }
+        const quint32 length = qFromUnaligned<quint32>(received.constData() + magicSize);
+        const quint32 type = qFromUnaligned<quint32>(received.constData() + magicSize + 4);
+        if (quint32(received.size() - headerSize) < length)
+            return;
+        const QJsonDocument payload = QJsonDocument::fromJson(received.mid(headerSize, length));
+        received.remove(0, headerSize + int(length));
+        handle(type, payload.object());
+    }
+}
+
+void KvSwayFocusClient::handle(quint32 type, const QJsonObject &message)
+{
+    qint64 pid = 0;
+    if (type == subscribe && !message.value(QLatin1String("success")).toBool()) {
+        notice(NoticeLevel::Critical,
+               QStringLiteral("Sway refused to send window events to Corvane: the focus on "
+                              "Sway is not followed"));
+    } else if (type == getTree) {
+        pid = focusedProcess(message);
+    } else if (type == windowEvent &&
+               message.value(QLatin1String("change")).toString() == QLatin1String("focus")) {
+        pid = qint64(message.value(QLatin1String("container"))
+                         .toObject()
+                         .value(QLatin1String("pid"))
+                         .toDouble());
+    }
+    // A window of no process has none to report (-1 or missing).
+    if (pid > 0 && pid <= 0xffffffff)
+        onReport(quint32(pid));
+}
