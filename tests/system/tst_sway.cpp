@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QLibraryInfo>
+#include <QLocalSocket>
+#include <QSettings>
 #include <QtTest>
 
 #include <unistd.h>
@@ -109,6 +111,7 @@ class TestSway : public QObject
 
 private slots:
     void focusDrivesAForegroundRule();
+    void aRuleOnEverythingSparesTheDesktop();
 
 private:
     TestStore store;
@@ -165,6 +168,84 @@ void TestSway::focusDrivesAForegroundRule()
     QCOMPARE(closings(), 1);
     QCOMPARE(log.lines().filter(QStringLiteral("native Wayland windows are not seen")),
              QStringList());
+}
+
+namespace {
+
+// Whether Sway answers a request on its IPC socket (get_version).
+bool answers(const QString &socket)
+{
+    QLocalSocket ipc;
+    ipc.connectToServer(socket);
+    if (!ipc.waitForConnected(5000))
+        return false;
+    QByteArray request("i3-ipc");
+    const quint32 header[2] = {0, 7};
+    request.append(reinterpret_cast<const char *>(header), sizeof header);
+    ipc.write(request);
+    return ipc.waitForBytesWritten(5000) && ipc.waitForReadyRead(5000) &&
+           ipc.readAll().startsWith("i3-ipc");
+}
+
+} // namespace
+
+void TestSway::aRuleOnEverythingSparesTheDesktop()
+{
+    KV_REQUIRE_CAPABILITY(::geteuid() == 0, QStringLiteral("Sway runs as nobody: needs root"));
+    KV_REQUIRE_CAPABILITY(!QStandardPaths::findExecutable(QStringLiteral("sway")).isEmpty(),
+                          QStringLiteral("sway is not installed (Debian package sway)"));
+    // Sway, the program and one more process, all of one ordinary user, as a
+    // desktop session has them; the program suspends whatever it may.
+    QTemporaryDir runtime, home;
+    QFile config(runtime.filePath(QStringLiteral("config")));
+    QVERIFY(config.open(QIODevice::WriteOnly) && config.write("xwayland disable\n") > 0);
+    config.close();
+    {
+        QSettings rules(home.filePath(QStringLiteral("config/Veltrom/Corvane.conf")),
+                        QSettings::IniFormat);
+        rules.setValue(QStringLiteral("rules/{1}/name"), QStringLiteral("everything"));
+        rules.setValue(QStringLiteral("rules/{1}/enabled"), 2);
+        rules.setValue(QStringLiteral("rules/{1}/target/selectedProcesses/1/value"), "*");
+        rules.setValue(QStringLiteral("rules/{1}/target/selectedProcesses/size"), 1);
+        rules.setValue(QStringLiteral("rules/{1}/target/action"), 1);
+    }
+    for (const QString &path : {runtime.path(), home.path()})
+        QVERIFY(QProcess::execute(QStringLiteral("chown"), {"-R", "65534:65534", path}) == 0);
+    SwayServer sway(runtime.path());
+    KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
+    const QStringList asNobody{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                               QStringLiteral("--clear-groups")};
+    QProcess other, corvane;
+    other.start(QStringLiteral("setpriv"), asNobody + QStringList{"sleep", "600"});
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("SWAYSOCK"), sway.socket());
+    environment.insert(QStringLiteral("CORVANE_MEASUREMENT_HOST"),
+                       qEnvironmentVariable("CORVANE_MEASUREMENT_HOST"));
+    corvane.setProcessEnvironment(environment);
+    corvane.start(QStringLiteral("setpriv"),
+                  asNobody + QStringList{QStringLiteral(CORVANE_EXECUTABLE)});
+
+    QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
+    QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
+    QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));
+    QVERIFY(answers(sway.socket()));
+    QFile log(home.filePath(QStringLiteral("data/Veltrom/Corvane/corvane.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains(QStringLiteral("rule \"everything\" leaves process #%1 (%2) "
+                                                  "alone: it is the display server")
+                                       .arg(sway.processId())
+                                       .arg(QStandardPaths::findExecutable("sway"))
+                                       .toUtf8()));
+    corvane.terminate();
+    QVERIFY(corvane.waitForFinished(30000));
+    QVERIFY(!ProcFsProbe::isStopped(other.processId()));
+    other.kill();
+    other.waitForFinished();
 }
 
 QTEST_MAIN(TestSway)
