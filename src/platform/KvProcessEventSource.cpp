@@ -7,4 +7,10 @@ KvProcessEventSource::KvProcessEventSource(bool listening, const QString &descri
     , m_description(description)
 {}
 
+KvProcessEventSource::KvProcessEventSource(const KvError &failure, const QString &description)
+    : m_listening(false)
+    , m_description(description)
+    , m_failure(failure)
+{}
+
 KvProcessEventSource::~KvProcessEventSource() = default;

@@ -318,7 +318,7 @@ bool KvCgroupCpuTree::isOwnGroup(const QString &group) const
     return m_prepared && group.startsWith(m_run + QLatin1Char('/'));
 }
 
-QString KvCgroupCpuTree::createHandOverGroup(const QString &run, DWORD processId)
+QString KvCgroupCpuTree::createHandOverGroup(const QString &run, quint32 processId)
 {
     const QString runDirectory = m_base + QLatin1Char('/') + run;
     const QString group = runDirectory + QStringLiteral("/job-for-%1").arg(processId);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
+#include <QtGlobal>
 
 #include <QByteArray>
 #include <QList>
@@ -60,7 +60,7 @@ public:
     bool isOwnGroup(const QString &group) const;
     // A group for a process handed to the run named `run`, in that run's
     // directory; empty on failure.
-    QString createHandOverGroup(const QString &run, DWORD processId);
+    QString createHandOverGroup(const QString &run, quint32 processId);
     // The directories of runs that are no longer alive, and the job groups
     // in one of them.
     QStringList endedRunDirectories() const;

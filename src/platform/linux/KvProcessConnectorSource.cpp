@@ -1,7 +1,6 @@
 #include "platform/linux/KvProcessConnectorSource.h"
 
-#include "platform/common/KvProcessEventProperties.h"
-#include "platform/linux/KvLinuxJobs.h"
+#include "platform/linux/KvLinuxCpuGroups.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -22,7 +21,7 @@ namespace {
 
 // kthreadd, the parent of every kernel thread (in the initial PID namespace,
 // the only one this source runs in).
-const DWORD kernelThreadParent = 2;
+const quint32 kernelThreadParent = 2;
 
 // Whether this process sees the machine's own process ids: the kernel only
 // lets the initial namespaces listen, and reports ids as the initial PID
@@ -90,7 +89,7 @@ void attachEventFilter(int socket)
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childGroup),
         BPF_STMT(BPF_LDX | BPF_W | BPF_MEM, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
+        BPF_STMT(BPF_RET | BPF_K, KvProcessEntry::noProcessId),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
     const sock_fprog filter{sizeof(program) / sizeof(program[0]), program};
@@ -148,12 +147,12 @@ KvProcessConnectorSource::KvProcessConnectorSource(int socket)
     m_pendingTimer.setSingleShot(true);
     m_pendingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pendingTimer, &QTimer::timeout, this, &KvProcessConnectorSource::checkPending);
-    KvLinuxJobs::forkReportsOpened();
+    KvLinuxCpuGroups::forkReportsOpened();
 }
 
 KvProcessConnectorSource::~KvProcessConnectorSource()
 {
-    KvLinuxJobs::forkReportsClosed();
+    KvLinuxCpuGroups::forkReportsClosed();
     m_notifier->setEnabled(false);
     sendListenOperation(m_socket, PROC_CN_MCAST_IGNORE);
     ::close(m_socket);
@@ -180,7 +179,7 @@ void KvProcessConnectorSource::readEvents()
                 continue;
             if (errno == ENOBUFS) {
                 // The queue overflowed; reading goes on with what follows.
-                KvLinuxJobs::forkReportsLost();
+                KvLinuxCpuGroups::forkReportsLost();
                 // Their ends may be among what was lost, and the ids
                 // taken again.
                 m_unnamed.clear();
@@ -242,8 +241,8 @@ void KvProcessConnectorSource::handleMessage(const char *data, int length)
     }
 }
 
-void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup,
-                                      DWORD parentThreadGroup)
+void KvProcessConnectorSource::onFork(quint32 childProcess, quint32 childThreadGroup,
+                                      quint32 parentThreadGroup)
 {
     // A new thread is a fork event too; only a new thread group is a
     // process, and none that the kernel starts for itself.
@@ -251,30 +250,30 @@ void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup
         return;
     // A child of a capped process leaves its parent's cgroup before it does
     // much there.
-    KvLinuxJobs::processForked(childThreadGroup, parentThreadGroup);
+    KvLinuxCpuGroups::processForked(childThreadGroup, parentThreadGroup);
     m_forks.forked(childThreadGroup, parentThreadGroup);
 }
 
-void KvProcessConnectorSource::onExec(DWORD threadGroup)
+void KvProcessConnectorSource::onExec(quint32 threadGroup)
 {
-    DWORD creator = 0xFFFFFFFF;
+    quint32 creator = KvProcessEntry::noProcessId;
     const bool firstProgram = m_forks.take(threadGroup, creator);
     m_leaderGone.remove(threadGroup);
-    const KvPropertyList properties = m_reader.creationProperties(threadGroup, creator);
+    const KvProcessEntry process = m_reader.describe(threadGroup, creator);
     // Most short-lived processes are gone by the time their start is read,
     // with nothing left to name them by: no rule can match or reach them,
     // and a start and an end naming nothing would only add to the log. One
     // that was reported before (or ran before this source) keeps its end,
     // which rules holding it wait for.
-    if (!KvProcessEventProperties::value(properties, "Name").isValid()) {
+    if (process.name.isEmpty()) {
         if (firstProgram)
             m_unnamed.insert(threadGroup);
         return;
     }
-    emit instanceCreated(properties);
+    emit started(process);
 }
 
-void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup)
+void KvProcessConnectorSource::onExit(quint32 process, quint32 threadGroup, quint32 parentThreadGroup)
 {
     // Kernels that say who the parent was tell kernel threads apart here.
     if (parentThreadGroup == kernelThreadParent)
@@ -287,7 +286,7 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
             reportEnd(threadGroup);
         return;
     }
-    DWORD creator = 0;
+    quint32 creator = 0;
     if (m_forks.take(threadGroup, creator) || m_unnamed.remove(threadGroup))
         return; // never reported started
     if (m_reader.hasOtherLiveThreads(threadGroup)) {
@@ -299,21 +298,21 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
     reportEnd(threadGroup);
 }
 
-void KvProcessConnectorSource::reportEnd(DWORD threadGroup)
+void KvProcessConnectorSource::reportEnd(quint32 threadGroup)
 {
     m_leaderGone.remove(threadGroup);
-    emit instanceDeleted(KvProcessEventProperties::deletion(threadGroup));
+    emit ended(threadGroup);
 }
 
 void KvProcessConnectorSource::checkPending()
 {
-    for (const QPair<DWORD, DWORD> &child : m_forks.takeOverdue())
-        emit instanceCreated(m_reader.creationProperties(child.first, child.second));
+    for (const QPair<quint32, quint32> &child : m_forks.takeOverdue())
+        emit started(m_reader.describe(child.first, child.second));
 
     // The last threads of a process whose leader went first may have ended
     // after their own events were read.
-    const QList<DWORD> leaderGone = m_leaderGone.keys();
-    for (DWORD threadGroup : leaderGone) {
+    const QList<quint32> leaderGone = m_leaderGone.keys();
+    for (quint32 threadGroup : leaderGone) {
         if (!m_reader.hasOtherLiveThreads(threadGroup))
             reportEnd(threadGroup);
     }

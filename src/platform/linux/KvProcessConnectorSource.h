@@ -32,10 +32,10 @@ private:
 
     void readEvents();
     void handleMessage(const char *data, int length);
-    void onFork(DWORD childProcess, DWORD childThreadGroup, DWORD parentThreadGroup);
-    void onExec(DWORD threadGroup);
-    void onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup);
-    void reportEnd(DWORD threadGroup);
+    void onFork(quint32 childProcess, quint32 childThreadGroup, quint32 parentThreadGroup);
+    void onExec(quint32 threadGroup);
+    void onExit(quint32 process, quint32 threadGroup, quint32 parentThreadGroup);
+    void reportEnd(quint32 threadGroup);
     void checkPending();
     void schedulePendingCheck();
 
@@ -45,8 +45,8 @@ private:
     KvLinuxProcReader m_reader;
     KvForkTracker m_forks;
     // Processes whose leader thread ended while other threads went on.
-    QHash<DWORD, QElapsedTimer> m_leaderGone;
+    QHash<quint32, QElapsedTimer> m_leaderGone;
     // Processes gone before their start could be read, whose ends are not
     // reported either.
-    QSet<DWORD> m_unnamed;
+    QSet<quint32> m_unnamed;
 };
