@@ -4,7 +4,7 @@
 
 #include "TestStore.h"
 #include "rules/KvSettingsBinder.h"
-#include "rules/RuleOptions.h"
+#include "rules/RuleStore.h"
 
 #include <QCheckBox>
 #include <QRadioButton>
@@ -13,12 +13,12 @@
 // The test's own settings store, made before anything reads the store.
 static TestStore store;
 
-class TestRuleOptions : public QObject
+class TestRuleStore : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init() { QSettings().remove(QLatin1String(RuleOptions::rulesGroup)); }
+    void init() { QSettings().remove(QLatin1String(RuleStore::rulesGroup)); }
 
     void groupNames();
     void missingAndHandEditedValues();
@@ -27,62 +27,66 @@ private slots:
     void binderChoices();
 };
 
-void TestRuleOptions::groupNames()
+void TestRuleStore::groupNames()
 {
-    QCOMPARE(RuleOptions::groupName(0xbeef), QStringLiteral("{beef}"));
+    QCOMPARE(RuleStore::groupName(0xbeef), QStringLiteral("{beef}"));
     for (unsigned id : {15u, 0u, 0xffffffffu})
-        QCOMPARE(RuleOptions::idFromGroupName(RuleOptions::groupName(id)), id);
+        QCOMPARE(RuleStore::idOf(RuleStore::groupName(id)), id);
     // Names that are no braced hexadecimal number read as id 0.
     for (const char *invalid : {"{xyz}", "{}", "{123456789}"})
-        QCOMPARE(RuleOptions::idFromGroupName(QLatin1String(invalid)), 0u);
+        QCOMPARE(RuleStore::idOf(QLatin1String(invalid)), 0u);
 }
 
-void TestRuleOptions::missingAndHandEditedValues()
+void TestRuleStore::missingAndHandEditedValues()
 {
-    RuleOptions options(7);
-    QVERIFY(!options.enabled() && !options.internetConnection() && !options.applyDelay());
-    QCOMPARE(options.internetConnectionStatus() + options.conditionStatus() +
-                 options.conditionState() + options.targetAction() + options.cpuLimit() +
-                 options.applyDelayValue(),
-             0u);
+    QSettings stored;
+    stored.setValue(QStringLiteral("rules/{7}/name"), QStringLiteral("seven"));
+    RuleDefinition missing = *RuleStore().definition(7);
+    QVERIFY(!missing.enabled && !missing.internetConnection && !missing.applyDelay);
+    QCOMPARE(missing.conditionStatus, RuleDefinition::ConditionStatus::Running);
+    QCOMPARE(missing.cpuLimit, 1u);
 
-    options.setValue(QLatin1String(RuleOptions::enabledKey), QStringLiteral("abc"));
-    options.setValue(QLatin1String(RuleOptions::applyDelayKey), QStringLiteral("true"));
-    options.setValue(QLatin1String(RuleOptions::conditionStatusKey), QStringLiteral("-1"));
-    options.setValue(QLatin1String(RuleOptions::cpuLimitKey), QStringLiteral("ten"));
-    QVERIFY(!options.enabled());
-    QVERIFY(options.applyDelay());
+    stored.beginGroup(QStringLiteral("rules/{7}"));
+    stored.setValue(QLatin1String(RuleStore::enabledKey), QStringLiteral("abc"));
+    stored.setValue(QLatin1String(RuleStore::applyDelayKey), QStringLiteral("true"));
+    stored.setValue(QLatin1String(RuleStore::conditionStatusKey), QStringLiteral("-1"));
+    stored.setValue(QLatin1String(RuleStore::cpuLimitKey), QStringLiteral("ten"));
+    const RuleDefinition edited = *RuleStore().definition(7);
+    QVERIFY(!edited.enabled);
+    QVERIFY(edited.applyDelay);
     // An out-of-range status must stay out of range, not become Running.
-    QCOMPARE(options.conditionStatus(), 0xffffffffu);
-    QCOMPARE(options.cpuLimit(), 0u);
+    QCOMPARE(edited.conditionStatus, RuleDefinition::ConditionStatus::Unknown);
+    QCOMPARE(edited.cpuLimit, 1u);
+    QCOMPARE(edited.unusable.value(0).storedText, QStringLiteral("ten"));
 }
 
-void TestRuleOptions::corruptedArraySizeIsBounded()
+void TestRuleStore::corruptedArraySizeIsBounded()
 {
-    RuleOptions options(0x77);
-    options.setSelectedProcesses(RuleOptions::Target, {"a.exe", "b.exe", "c.exe"});
-    options.setSelectedProcesses(RuleOptions::Target, {"a.exe", "b.exe"});
+    KvSettings options;
+    options.beginGroup(QStringLiteral("rules/{77}"));
+    const QString targets = QLatin1String(RuleStore::targetProcessesKey);
+    options.writeStringArray(targets, {"a.exe", "b.exe", "c.exe"});
+    options.writeStringArray(targets, {"a.exe", "b.exe"});
     // The store's array form: a shorter list leaves the old tail, but the
     // count governs.
     QSettings plain;
     plain.beginGroup(QStringLiteral("rules/{77}/target/selectedProcesses"));
     QCOMPARE(plain.value(QStringLiteral("size")).toInt(), 2);
     QCOMPARE(plain.value(QStringLiteral("1/value")).toString(), QStringLiteral("a.exe"));
-    QCOMPARE(options.selectedProcesses(RuleOptions::Target), (QStringList{"a.exe", "b.exe"}));
-    QVERIFY(options.selectedProcesses(2).isEmpty());
+    QCOMPARE(options.readStringArray(targets), (QStringList{"a.exe", "b.exe"}));
 
     // A modest count is taken as written; a corrupted one is bounded by the
     // elements stored, instead of walking two billion missing ones.
     const QStringList three = {"a.exe", "b.exe", "c.exe"};
     plain.setValue(QStringLiteral("size"), 3);
-    QCOMPARE(options.selectedProcesses(RuleOptions::Target), three);
+    QCOMPARE(options.readStringArray(targets), three);
     plain.setValue(QStringLiteral("size"), 2000000000);
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("2000000000")));
-    QCOMPARE(options.selectedProcesses(RuleOptions::Target), three);
+    QCOMPARE(options.readStringArray(targets), three);
     QCOMPARE(options.group(), QStringLiteral("rules/{77}"));
 }
 
-void TestRuleOptions::binderChoices_data()
+void TestRuleStore::binderChoices_data()
 {
     QTest::addColumn<QVariant>("choice");
     QTest::newRow("missing") << QVariant();
@@ -91,12 +95,13 @@ void TestRuleOptions::binderChoices_data()
     QTest::newRow("negative") << QVariant(-1);
 }
 
-void TestRuleOptions::binderChoices()
+void TestRuleStore::binderChoices()
 {
     QFETCH(QVariant, choice);
-    RuleOptions options(5);
+    KvSettings options;
+    options.beginGroup(QStringLiteral("rules/{5}"));
     if (choice.isValid())
-        options.setValue(QLatin1String(RuleOptions::targetActionKey), choice);
+        options.setValue(QLatin1String(RuleStore::targetActionKey), choice);
     QWidget form;
     auto *enabled = new QCheckBox(&form);
     auto *limitCpu = new QRadioButton(&form);
@@ -104,8 +109,8 @@ void TestRuleOptions::binderChoices()
     enabled->setChecked(true);
     limitCpu->setChecked(true);
     KvSettingsBinder binder(&options);
-    binder.bind(QLatin1String(RuleOptions::enabledKey), enabled);
-    binder.bindGroup(QLatin1String(RuleOptions::targetActionKey), {limitCpu, suspend});
+    binder.bind(QLatin1String(RuleStore::enabledKey), enabled);
+    binder.bindGroup(QLatin1String(RuleStore::targetActionKey), {limitCpu, suspend});
     const bool inGroup = choice == QVariant(1);
     if (choice.isValid() && !inGroup)
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("target/action")));
@@ -120,9 +125,9 @@ void TestRuleOptions::binderChoices()
 
     // Saved: the check state and the index of the checked button.
     binder.sync(true);
-    QCOMPARE(options.value(QLatin1String(RuleOptions::enabledKey)).toInt(), 2);
-    QCOMPARE(options.targetAction(), inGroup ? 1u : 0u);
+    QCOMPARE(options.value(QLatin1String(RuleStore::enabledKey)).toInt(), 2);
+    QCOMPARE(options.value(QLatin1String(RuleStore::targetActionKey)).toUInt(), inGroup ? 1u : 0u);
 }
 
-QTEST_MAIN(TestRuleOptions)
-#include "tst_ruleoptions.moc"
+QTEST_MAIN(TestRuleStore)
+#include "tst_rulestore.moc"
