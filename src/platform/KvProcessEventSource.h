@@ -34,10 +34,10 @@ class KvProcessEventSource : public QObject
 
 public:
     // listening: whether events will arrive at all. description: which
-    // mechanism delivers them, or why none does, for the log.
-    KvProcessEventSource(bool listening, const QString &description, QObject *parent = nullptr);
-    // A source that cannot deliver anything, and why.
-    KvProcessEventSource(const KvError &failure, const QString &description);
+    // mechanism delivers them, or why none does, for the log; failure the
+    // error that keeps a source from listening.
+    KvProcessEventSource(bool listening, const QString &description,
+                         const KvError &failure = KvError());
     ~KvProcessEventSource() override;
 
     bool isListening() const { return m_listening; }

@@ -90,5 +90,5 @@ std::unique_ptr<KvProcessEventSource> KvLinuxProcesses::watch()
         return std::make_unique<KvProcPollingSource>(reason);
     const KvError error = KvError::fromErrno(errno ? errno : ENOENT);
     return std::make_unique<KvProcessEventSource>(
-        error, reason + QStringLiteral("; /proc cannot be read: %1").arg(error.message));
+        false, reason + QStringLiteral("; /proc cannot be read: %1").arg(error.message), error);
 }

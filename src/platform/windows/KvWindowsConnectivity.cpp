@@ -46,7 +46,7 @@ KvWindowsConnectivity::Registration::~Registration()
         point->Unadvise(cookie);
 }
 
-KvResult<KvConnectivity> KvWindowsConnectivity::current()
+KvResult<KvConnectivity> KvWindowsConnectivity::connectivity()
 {
     KvComPointer<INetworkListManager> manager;
     HRESULT status = createManager(manager);
@@ -74,7 +74,7 @@ KvStatus KvWindowsConnectivity::watch()
     if (!registration->point)
         return KvWindowsError::fromCode(DWORD(E_POINTER));
 
-    m_last = current().valueOr(KvConnectivity());
+    m_last = connectivity().valueOr(KvConnectivity());
     // The connection point takes its own reference on the forwarder; the
     // one taken here only spans the call.
     QPointer<KvWindowsConnectivity> self(this);

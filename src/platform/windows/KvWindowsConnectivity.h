@@ -14,7 +14,7 @@ class KvWindowsConnectivity : public KvPlatformConnectivity
 public:
     ~KvWindowsConnectivity() override;
 
-    KvResult<KvConnectivity> current() override;
+    KvResult<KvConnectivity> connectivity() override;
     KvStatus watch() override;
 
 private:

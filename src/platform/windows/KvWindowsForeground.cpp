@@ -22,7 +22,7 @@ KvWindowsForeground::~KvWindowsForeground()
     watcher = nullptr;
 }
 
-quint32 KvWindowsForeground::current()
+quint32 KvWindowsForeground::process()
 {
     return ownerOf(GetForegroundWindow());
 }
@@ -50,6 +50,6 @@ quint32 KvWindowsForeground::ownerOf(HWND window)
 {
     DWORD processId = 0;
     if (!window || !GetWindowThreadProcessId(window, &processId))
-        return 0;
+        return KvProcessEntry::noProcessId;
     return processId;
 }

@@ -11,7 +11,7 @@ class KvWindowsForeground : public KvPlatformForeground
 public:
     ~KvWindowsForeground() override;
 
-    quint32 current() override;
+    quint32 process() override;
     KvStatus watch() override;
 
 private:

@@ -29,11 +29,9 @@ KvWindowsSuspension::resumeLeftover(quint32 processId, quint64 startTime, int co
     const KvWin32Handle process =
         KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_SUSPEND_RESUME, processId);
     unsigned long long created = 0;
-    if (!process || !KvWin32Process::creationTime(process.get(), created))
-        return KvWindowsError::last();
-    if (created != startTime)
-        return KvError{int(ERROR_INVALID_PARAMETER),
-                       QStringLiteral("the process has ended; its id names another now")};
+    // Not there, or another process has the id by now.
+    if (!process || !KvWin32Process::creationTime(process.get(), created) || created != startTime)
+        return LeftoverResume::Ended;
     // The earlier run's counts are gone with it: each of its suspensions is
     // undone once per thread. Those of anyone else stay counted.
     bool stillSuspended = false;

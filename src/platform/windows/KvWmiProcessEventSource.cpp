@@ -13,7 +13,8 @@ const QString DeletionQuery = QStringLiteral(
 
 KvWmiProcessEventSource::KvWmiProcessEventSource(std::unique_ptr<KvWbemConnection> connection,
                                                  bool listening, const QString &description)
-    : KvProcessEventSource(listening, description)
+    : KvProcessEventSource(listening, description,
+                           listening ? KvError() : KvError{int(connection->status()), description})
     , m_connection(std::move(connection))
 {}
 
