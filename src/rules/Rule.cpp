@@ -1,13 +1,13 @@
 #include "rules/Rule.h"
 
-#include "rules/RulesEngine.h"
+#include "rules/RuleContext.h"
 #include "support/KvLog.h"
 
 #include <QDir>
 #include <QTimerEvent>
 
-Rule::Rule(const RuleDefinition &definition, RulesEngine &engine)
-    : engine(engine)
+Rule::Rule(const RuleDefinition &definition, RuleContext &context)
+    : context(context)
     , m_definition(definition)
 {
     reportUnusableValues({});
@@ -40,10 +40,10 @@ void Rule::reportUnusableValues(const QList<RuleDefinition::Unusable> &reportedB
 
 const RuleConditions::Matches &Rule::conditionMatches()
 {
-    const quint64 version = engine.governor().processTableVersion();
+    const quint64 version = context.governor.processTableVersion();
     if (conditionMatchesCurrent && conditionMatchesVersion == version)
         return m_conditionMatches;
-    m_conditionMatches = RuleConditions::match(m_definition, engine.governor().processes());
+    m_conditionMatches = RuleConditions::match(m_definition, context.governor.processes());
     conditionMatchesCurrent = true;
     conditionMatchesVersion = version;
     return m_conditionMatches;
@@ -51,7 +51,7 @@ const RuleConditions::Matches &Rule::conditionMatches()
 
 bool Rule::takeTableChange()
 {
-    const quint64 version = engine.governor().processTableVersion();
+    const quint64 version = context.governor.processTableVersion();
     // Nothing changed: an end of a process the table did not hold.
     if (!conditionMatchesCurrent || version == conditionMatchesVersion)
         return false;
@@ -68,18 +68,18 @@ bool Rule::conditionsMet()
     const bool needMatches = !m_definition.conditions.isEmpty();
     static const RuleConditions::Matches none;
     return RuleConditions::met(m_definition, needMatches ? conditionMatches() : none,
-                               engine.governor().processes(), engine.foreground(),
-                               engine.connectivity());
+                               context.governor.processes(), context.foreground,
+                               context.connectivity);
 }
 
 bool Rule::isTarget(const KvProcessInfo &process)
 {
     // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == engine.ownProcessId() ||
+    if (process.processId == context.ownProcessId ||
         !RuleConditions::isTarget(m_definition, process))
         return false;
     // Nor what the user needs to undo a rule, however wide its patterns.
-    const QString why = engine.governor().whyUnrestrainable(process);
+    const QString why = context.governor.whyUnrestrainable(process);
     if (why.isEmpty())
         return true;
     if (!spared.contains(process.processId)) {
@@ -107,7 +107,7 @@ void Rule::restrict(const KvProcessInfo &process)
     }
     // Kept also when it failed, so that lifting the rule clears its journal
     // entry; but only a restriction in force makes the rule "restricting".
-    const KvProcessGovernor::Held held = engine.governor().hold(
+    const KvProcessGovernor::Held held = context.governor.hold(
         restrictionGroupId, action, process.processId, m_definition.cpuLimit);
     restrictionGroupId = held.groupId;
     if (held.inForce)
@@ -120,7 +120,7 @@ void Rule::restrictAllTargets()
         return;
     // A copy of the table: restricting must not depend on the table staying
     // put while the governor works.
-    const auto processes = engine.governor().processes().values();
+    const auto processes = context.governor.processes().values();
     for (const auto &entry : processes) {
         if (isTarget(*entry))
             restrict(*entry);
@@ -147,7 +147,7 @@ void Rule::deactivate()
         killTimer(timerId);
         timerId = 0;
     } else {
-        engine.governor().lift(restrictionGroupId);
+        context.governor.lift(restrictionGroupId);
         restrictionGroupId = -1;
         m_restrictedProcessIds.clear();
     }
@@ -262,7 +262,7 @@ void Rule::followForeground()
 void Rule::followCapLost(quint32 processId)
 {
     // Another restriction of the rule may still hold the process.
-    if (engine.governor().holds(restrictionGroupId, processId) ||
+    if (context.governor.holds(restrictionGroupId, processId) ||
         !m_restrictedProcessIds.remove(processId))
         return;
     emit statusChanged();

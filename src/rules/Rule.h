@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QSet>
 
-class RulesEngine;
+struct RuleContext;
 
 // The live form of one stored rule: its state machine and its delay timer.
 // At every event it hears of it works out whether its conditions hold
@@ -21,7 +21,7 @@ class Rule : public QObject
 
 public:
     // Starts Inactive, not evaluated.
-    Rule(const RuleDefinition &definition, RulesEngine &engine);
+    Rule(const RuleDefinition &definition, RuleContext &context);
     // An Active rule lifts its restrictions; a Delayed one only drops its
     // timer.
     ~Rule() override;
@@ -46,7 +46,7 @@ public:
     const QSet<quint32> &restrictedProcessIds() const { return m_restrictedProcessIds; }
 
     // The events, as the engine hands them on (the governor's table and the
-    // engine's foreground and connectivity are up to date already).
+    // context's foreground and connectivity are up to date already).
     void followStart(const KvProcessInfo &process);
     void followEnd(quint32 processId);
     void followForeground();
@@ -80,7 +80,7 @@ private:
     // Says once what the stored values hold that the rule cannot use.
     void reportUnusableValues(const QList<RuleDefinition::Unusable> &reportedBefore);
 
-    RulesEngine &engine;
+    RuleContext &context;
     RuleDefinition m_definition;
     int timerId = 0;
     QSet<quint32> m_restrictedProcessIds;

@@ -7,9 +7,10 @@
 RulesEngine::RulesEngine(QObject *parent, const QString &journalDirectory)
     : QObject(parent)
     , m_governor(nullptr, journalDirectory)
-    , m_ownProcessId(KvPlatformProcesses::current().ownId())
-    , m_connectivity(KvNetworkNotifier::currentConnectivity())
+    , context(m_governor)
 {
+    context.ownProcessId = KvPlatformProcesses::current().ownId();
+    context.connectivity = KvNetworkNotifier::currentConnectivity();
     followForeground(KvForegroundNotifier::currentProcess());
     connect(&m_processNotifier, &KvProcessNotifier::started, this, &RulesEngine::followStart);
     connect(&m_processNotifier, &KvProcessNotifier::ended, this, &RulesEngine::followEnd);
@@ -47,7 +48,7 @@ Rule *RulesEngine::rule(unsigned id) const
 Rule *RulesEngine::makeRule(const RuleDefinition &definition)
 {
     const unsigned id = definition.id;
-    auto rule = std::make_shared<Rule>(definition, *this);
+    auto rule = std::make_shared<Rule>(definition, context);
     connect(rule.get(), &Rule::statusChanged, this, [this, id] { emit ruleStatusChanged(id); });
     m_rules.insert(id, rule);
     return rule.get();
@@ -91,12 +92,12 @@ void RulesEngine::followForeground(quint32 processId)
         owner.fileInfo = known->fileInfo;
     else
         owner.resolveFilePath();
-    m_foreground = owner;
+    context.foreground = owner;
 }
 
 void RulesEngine::followConnectivity(KvConnectivity connectivity)
 {
-    m_connectivity = connectivity;
+    context.connectivity = connectivity;
     for (Rule *rule : rulesInOrder())
         rule->followConnectivity();
 }

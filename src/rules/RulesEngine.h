@@ -4,6 +4,7 @@
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvProcessNotifier.h"
 #include "process/KvProcessGovernor.h"
+#include "rules/RuleContext.h"
 #include "rules/RuleStore.h"
 
 #include <QHash>
@@ -48,10 +49,7 @@ public:
     Rule *rule(unsigned id) const;
 
     // What every rule's conditions look at besides the process table.
-    const KvProcessInfo &foreground() const { return m_foreground; }
-    KvConnectivity connectivity() const { return m_connectivity; }
-    // The program's own process, which no rule restrains.
-    quint32 ownProcessId() const { return m_ownProcessId; }
+    const KvProcessInfo &foreground() const { return context.foreground; }
 
 signals:
     // The rule's state or what it restrains changed.
@@ -76,8 +74,6 @@ private:
     KvProcessGovernor m_governor;
     KvForegroundNotifier m_foregroundNotifier;
     RuleStore m_store;
-    const quint32 m_ownProcessId;
-    KvProcessInfo m_foreground;
-    KvConnectivity m_connectivity;
+    RuleContext context;
     QHash<unsigned, std::shared_ptr<Rule>> m_rules;
 };

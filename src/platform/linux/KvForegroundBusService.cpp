@@ -56,8 +56,10 @@ bool KvForegroundBusService::start()
     if (!sessionBusAnnounced())
         return noBus(QStringLiteral("none announced"));
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return noBus(bus.lastError().message());
+    if (!bus.isConnected()) {
+        return noBus(QStringLiteral("%1 does not answer")
+                         .arg(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
+    }
     if (!bus.registerObject(QLatin1String(objectPath), this,
                             QDBusConnection::ExportScriptableSlots)) {
         kvCritical(lcNotifier) << QStringLiteral("the session bus refused the object %1: the desktop's foreground "
