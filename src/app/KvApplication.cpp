@@ -6,6 +6,7 @@
 #include "platform/KvPlatformSession.h"
 #include "platform/KvPlatformVersion.h"
 #include "support/KvLog.h"
+#include "support/KvLogOutput.h"
 #include "support/KvMessageLogger.h"
 
 #include <QApplication>
@@ -57,6 +58,8 @@ int KvApplication::exec()
 void KvApplication::start()
 {
     m_started = true;
+    // What the terminal is shown goes out in the log's batches too.
+    KvLogOutput::takeOverTerminal();
     KvMessageLogger(nullptr, 0, nullptr).info() << QCoreApplication::applicationName() << " "
                                                 << QCoreApplication::applicationVersion()
                                                 << " started";
@@ -81,6 +84,7 @@ KvApplication::~KvApplication()
     if (!m_started)
         return;
     KvMessageLogger(nullptr, 0, nullptr).info() << endLine;
+    KvLogOutput::instance().flush();
     // From here on a termination request ends the process the default way.
     // Nothing is restricted any more: the window and its rules are gone.
     KvPlatformSession::current().setTerminationHandler(nullptr);

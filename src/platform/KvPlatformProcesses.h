@@ -33,6 +33,9 @@ public:
     virtual KvResult<quint64> startTime(quint32 processId) = 0;
     // The full path of a running process's executable.
     virtual KvResult<QString> imagePath(quint32 processId) = 0;
+    // The processor time a running process has used so far, in user and
+    // kernel mode together, in microseconds.
+    virtual KvResult<quint64> cpuTime(quint32 processId) = 0;
     // This program's own process.
     virtual quint32 ownId() = 0;
 

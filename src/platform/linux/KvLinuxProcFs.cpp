@@ -173,6 +173,7 @@ bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
     stat.state = *begin[3];
     stat.parentProcessId = quint32(number(4));
     stat.startTime = number(22);
+    stat.cpuTicks = number(14) + number(15); // utime, stime
     const quint64 kernelThreadFlag = 0x00200000; // PF_KTHREAD
     stat.kernelThread = (number(9) & kernelThreadFlag) != 0;
     return true;

@@ -21,6 +21,8 @@ public:
         // Clock ticks after boot: with the id, tells a process from a later
         // one that was given the same id.
         quint64 startTime = 0;
+        // Clock ticks of processor time used, in user and kernel mode.
+        quint64 cpuTicks = 0;
         char state = '?';
         // A thread of the kernel's own: listed like a process, but none.
         bool kernelThread = false;

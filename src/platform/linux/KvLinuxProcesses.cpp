@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 KvPlatformProcesses *KvPlatformProcesses::native()
 {
@@ -69,6 +70,15 @@ KvResult<QString> KvLinuxProcesses::imagePath(quint32 processId)
     if (KvLinuxProcessIdentity::hasExited(pidfd.get()))
         return KvError::fromErrno(ESRCH);
     return path;
+}
+
+KvResult<quint64> KvLinuxProcesses::cpuTime(quint32 processId)
+{
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    KvLinuxProcFs::Stat stat;
+    if (!KvLinuxProcFs::readStat(processId, stat))
+        return KvError::fromErrno(errno);
+    return stat.cpuTicks * 1000000 / quint64(ticksPerSecond > 0 ? ticksPerSecond : 100);
 }
 
 quint32 KvLinuxProcesses::ownId()

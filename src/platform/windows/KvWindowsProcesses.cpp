@@ -48,6 +48,16 @@ KvResult<quint64> KvWindowsProcesses::startTime(quint32 processId)
     return quint64(time);
 }
 
+KvResult<quint64> KvWindowsProcesses::cpuTime(quint32 processId)
+{
+    const KvWin32Handle process =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, processId);
+    unsigned long long time = 0;
+    if (!process || !KvWin32Process::cpuTime(process.get(), time))
+        return KvWindowsError::last();
+    return quint64(time / 10);
+}
+
 KvResult<QString> KvWindowsProcesses::imagePath(quint32 processId)
 {
     const KvWin32Handle process =

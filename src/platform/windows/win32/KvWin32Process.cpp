@@ -24,3 +24,15 @@ bool KvWin32Process::creationTime(HANDLE process, unsigned long long &time)
         (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
     return true;
 }
+
+bool KvWin32Process::cpuTime(HANDLE process, unsigned long long &time)
+{
+    FILETIME creation, exit, kernel, user;
+    if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))
+        return false;
+    const auto value = [](const FILETIME &t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    time = value(kernel) + value(user);
+    return true;
+}

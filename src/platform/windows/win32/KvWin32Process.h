@@ -16,4 +16,6 @@ public:
     // GetProcessTimes(process, ...): the creation FILETIME as one number.
     // With the id it tells the process from a later one given the same id.
     static bool creationTime(HANDLE process, unsigned long long &time);
+    // GetProcessTimes: kernel and user time together, in 100 ns units.
+    static bool cpuTime(HANDLE process, unsigned long long &time);
 };
