@@ -9,6 +9,14 @@
 
 #include <memory>
 
+// What a process has used of the processor.
+struct KvProcessTimes
+{
+    quint64 startTime = 0;
+    // In user and kernel mode together, in microseconds.
+    quint64 cpuTime = 0;
+};
+
 // The processes of the machine: what runs now, what starts and ends from now
 // on, and the program's own process.
 //
@@ -33,9 +41,9 @@ public:
     virtual KvResult<quint64> startTime(quint32 processId) = 0;
     // The full path of a running process's executable.
     virtual KvResult<QString> imagePath(quint32 processId) = 0;
-    // The processor time a running process has used so far, in user and
-    // kernel mode together, in microseconds.
-    virtual KvResult<quint64> cpuTime(quint32 processId) = 0;
+    // When a running process started (as startTime() tells it) and the
+    // processor time it has used so far, in one reading.
+    virtual KvResult<KvProcessTimes> times(quint32 processId) = 0;
     // This program's own process.
     virtual quint32 ownId() = 0;
 

@@ -92,6 +92,20 @@ bool Rule::isTarget(const KvProcessInfo &process)
     return false;
 }
 
+QList<quint32> Rule::runningTargets() const
+{
+    QList<quint32> targets;
+    const auto &processes = context.governor.processes();
+    for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
+        const KvProcessInfo &process = **it;
+        if (process.processId != context.ownProcessId &&
+            RuleConditions::isTarget(m_definition, process) &&
+            context.governor.whyUnrestrainable(process).isEmpty())
+            targets.append(process.processId);
+    }
+    return targets;
+}
+
 void Rule::restrict(const KvProcessInfo &process)
 {
     KvProcessGovernor::Action action;

@@ -44,6 +44,9 @@ public:
     RuleState state() const { return m_state; }
     // The targets on which a restriction of this rule is in force.
     const QSet<quint32> &restrictedProcessIds() const { return m_restrictedProcessIds; }
+    // The running targets that the rule would restrain now; while it waits
+    // for its delay, those it will restrain when the delay ends.
+    QList<quint32> runningTargets() const;
 
     // The events, as the engine hands them on (the governor's table and the
     // context's foreground and connectivity are up to date already).

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -26,6 +27,7 @@ MainWindow::MainWindow(RulesEngine &engine)
     , ui(new Ui::MainWindow)
     , engine(engine)
     , rulesModel(engine)
+    , detailsPane(new RuleDetailsPane(engine))
 {
     // The images live in a static library; make sure the linker keeps them.
     Q_INIT_RESOURCE(MainWindow);
@@ -45,6 +47,15 @@ MainWindow::MainWindow(RulesEngine &engine)
 
     connect(ui->rules->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::on_rules_selectionChanged);
+    // Below the list, which keeps its place: what the current rule holds.
+    auto *detailsLayout = new QVBoxLayout(ui->details);
+    detailsLayout->setContentsMargins(0, 0, 0, 0);
+    detailsLayout->addWidget(detailsPane);
+    connect(ui->rules->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                const QModelIndex source = proxyModel.mapToSource(current);
+                detailsPane->setRule(source.isValid() ? unsigned(source.internalId()) : 0);
+            });
 }
 
 MainWindow::~MainWindow() = default;

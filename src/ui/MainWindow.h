@@ -2,6 +2,7 @@
 
 #include "rules/RulesEngine.h"
 #include "rules/RulesModel.h"
+#include "ui/RuleDetailsPane.h"
 
 #include <QItemSelection>
 #include <QMainWindow>
@@ -54,4 +55,5 @@ private:
     RulesEngine &engine;
     QSortFilterProxyModel proxyModel;
     RulesModel rulesModel;
+    RuleDetailsPane *detailsPane;
 };

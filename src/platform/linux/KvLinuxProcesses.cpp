@@ -72,13 +72,14 @@ KvResult<QString> KvLinuxProcesses::imagePath(quint32 processId)
     return path;
 }
 
-KvResult<quint64> KvLinuxProcesses::cpuTime(quint32 processId)
+KvResult<KvProcessTimes> KvLinuxProcesses::times(quint32 processId)
 {
     static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
     KvLinuxProcFs::Stat stat;
     if (!KvLinuxProcFs::readStat(processId, stat))
-        return KvError::fromErrno(errno);
-    return stat.cpuTicks * 1000000 / quint64(ticksPerSecond > 0 ? ticksPerSecond : 100);
+        return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
+    return KvProcessTimes{KvLinuxProcessIdentity::stampOf(stat.startTime),
+                          stat.cpuTicks * 1000000 / quint64(ticksPerSecond > 0 ? ticksPerSecond : 100)};
 }
 
 quint32 KvLinuxProcesses::ownId()

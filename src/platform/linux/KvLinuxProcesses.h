@@ -12,7 +12,7 @@ public:
     KvResult<QSet<quint32>> ids() override;
     KvResult<quint64> startTime(quint32 processId) override;
     KvResult<QString> imagePath(quint32 processId) override;
-    KvResult<quint64> cpuTime(quint32 processId) override;
+    KvResult<KvProcessTimes> times(quint32 processId) override;
     quint32 ownId() override;
     std::unique_ptr<KvProcessEventSource> watch() override;
 

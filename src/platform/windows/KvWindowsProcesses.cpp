@@ -48,14 +48,16 @@ KvResult<quint64> KvWindowsProcesses::startTime(quint32 processId)
     return quint64(time);
 }
 
-KvResult<quint64> KvWindowsProcesses::cpuTime(quint32 processId)
+KvResult<KvProcessTimes> KvWindowsProcesses::times(quint32 processId)
 {
     const KvWin32Handle process =
         KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, processId);
-    unsigned long long time = 0;
-    if (!process || !KvWin32Process::cpuTime(process.get(), time))
+    unsigned long long created = 0;
+    unsigned long long used = 0;
+    if (!process || !KvWin32Process::creationTime(process.get(), created) ||
+        !KvWin32Process::cpuTime(process.get(), used))
         return KvWindowsError::last();
-    return quint64(time / 10);
+    return KvProcessTimes{quint64(created), quint64(used / 10)};
 }
 
 KvResult<QString> KvWindowsProcesses::imagePath(quint32 processId)
