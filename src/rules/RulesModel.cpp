@@ -170,7 +170,8 @@ QString RulesModel::heldProcesses(const Rule *rule) const
                          .arg(id));
     }
     if (ids.size() > shown)
-        names.append(QCoreApplication::translate("RulesModel", "and %1 more").arg(ids.size() - shown));
+        names.append(
+            QCoreApplication::translate("RulesModel", "and %1 more").arg(ids.size() - shown));
     return names.join(QLatin1Char('\n'));
 }
 

@@ -51,11 +51,10 @@ QList<RuleDetailsModel::Process> RuleDetailsModel::held() const
     const bool waiting = live->state() == RuleState::Delayed;
     const QList<quint32> ids =
         waiting ? live->runningTargets() : live->restrictedProcessIds().values();
-    const QString restraint =
-        waiting ? tr("waiting for the delay")
-        : rule.action == RuleDefinition::Action::Suspend
-            ? tr("suspended")
-            : tr("limited to %1 %").arg(rule.cpuLimit);
+    const QString restraint = waiting ? tr("waiting for the delay")
+                              : rule.action == RuleDefinition::Action::Suspend
+                                  ? tr("suspended")
+                                  : tr("limited to %1 %").arg(rule.cpuLimit);
     for (quint32 id : ids) {
         Process process;
         process.processId = id;
@@ -84,8 +83,12 @@ double RuleDetailsModel::shareOver(const QVector<QPair<quint64, qint64>> &sample
 
 void RuleDetailsModel::sample()
 {
+    sample(clock.elapsed());
+}
+
+void RuleDetailsModel::sample(qint64 now)
+{
     ++sampleCount;
-    const qint64 now = clock.elapsed();
     QList<Process> next = held();
     for (Process &process : next) {
         const KvResult<KvProcessTimes> times =

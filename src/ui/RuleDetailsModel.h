@@ -34,8 +34,9 @@ public:
     void setRule(unsigned id);
     unsigned rule() const { return ruleId; }
     // Reads the processor times and brings the rows and the history up to
-    // date.
+    // date; at a given moment (milliseconds of a steady clock), for tests.
     void sample();
+    void sample(qint64 nowMs);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
