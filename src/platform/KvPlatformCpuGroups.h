@@ -25,12 +25,17 @@ public:
     // time (1 to 10 000): 2 500 is one CPU of four. unlimited lifts it; a
     // lift is done once the members run without a cap.
     virtual KvStatus setRate(quint32 rate) = 0;
-    // Puts a running process in the group. Processes it starts later break
-    // away from the group, unless the group was made shared.
+    // Puts a running process in the group (a process it started that is in
+    // a shared group already is taken as it is). Processes it starts later
+    // break away from the group, unless the group was made shared.
     virtual KvStatus add(quint32 processId) = 0;
     // Whether the group's cap still reaches the member (something else may
     // have moved it out, or removed the group).
     virtual KvResult<bool> reaches(quint32 processId) = 0;
+    // Stops every member, and whatever they start, until thawed (Linux:
+    // the cgroup v2 freezer). Where the platform has no freezer it fails
+    // with ENOTSUP and the members are stopped one by one instead.
+    virtual KvStatus setFrozen(bool frozen) = 0;
 
 protected:
     KvCpuGroup() = default;
@@ -63,8 +68,12 @@ public:
 
     static KvPlatformCpuGroups *native();
 
-    // A new group without a cap; none where groups cannot be made at all.
-    virtual KvResult<std::unique_ptr<KvCpuGroup>> create() = 0;
+    // A new group without a cap; none where groups cannot be made at all. In
+    // a shared group the processes that members start stay in it, at any
+    // depth, under the one cap (Linux: cgroup membership is inherited;
+    // Windows: a job without the breakaway flag); in any other group they
+    // break away.
+    virtual KvResult<std::unique_ptr<KvCpuGroup>> create(bool shared = false) = 0;
     // Whether caps can be set on this machine for this user at all; when
     // not, the error's message says why, in words for the log.
     virtual KvStatus available() = 0;

@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -100,12 +101,19 @@ quint64 KvProcessGovernor::creationTimeOf(quint32 processId)
 }
 
 KvProcessGovernor::Held KvProcessGovernor::hold(int groupId, Action action, quint32 processId,
-                                                unsigned int percent)
+                                                unsigned int percent, bool shared)
 {
+    if (groupId < 0) {
+        do {
+            ++lastGroupId;
+        } while (groups.contains(lastGroupId));
+        groupId = lastGroupId;
+    }
     Restriction restriction;
     restriction.action = action;
     restriction.processId = processId;
     restriction.percent = percent;
+    restriction.shared = shared;
     if (isOwnProcess(processId)) {
         kvInfo(lcGovernor) << "process #" << processId
                            << " is this program itself and is not restrained";
@@ -114,38 +122,58 @@ KvProcessGovernor::Held KvProcessGovernor::hold(int groupId, Action action, quin
         // In the journal before it takes effect: a run killed in between
         // leaves nothing unnoted.
         note(restriction, true);
-        restriction.inForce =
-            action == Action::LimitCpu ? limitCpu(restriction) : suspend(restriction);
-    }
-    if (groupId < 0) {
-        do {
-            ++lastGroupId;
-        } while (groups.contains(lastGroupId));
-        groupId = lastGroupId;
+        restriction.inForce = action == Action::LimitCpu ? limitCpu(restriction, groupId)
+                                                         : suspend(restriction, groupId);
     }
     keep(groupId, restriction);
     return Held{groupId, restriction.inForce};
 }
 
-bool KvProcessGovernor::limitCpu(Restriction &restriction)
+std::shared_ptr<KvCpuGroup> KvProcessGovernor::familyGroup(int groupId, const Restriction &first,
+                                                           KvStatus &made)
+{
+    std::shared_ptr<KvCpuGroup> group = families.value(groupId);
+    if (group)
+        return group;
+    KvResult<std::unique_ptr<KvCpuGroup>> created = KvPlatformCpuGroups::current().create(true);
+    if (!created) {
+        made = created.error();
+        return group;
+    }
+    group = created.take();
+    // Capped or frozen before anyone is in it: what members start meanwhile
+    // is restrained from the first.
+    made = first.action == Action::LimitCpu ? group->setRate(first.percent * 100)
+                                            : group->setFrozen(true);
+    if (made)
+        families.insert(groupId, group);
+    return group;
+}
+
+bool KvProcessGovernor::limitCpu(Restriction &restriction, int groupId)
 {
     const quint32 processId = restriction.processId;
-    std::shared_ptr<KvCpuGroup> group = cpuGroups.value(processId);
+    std::shared_ptr<KvCpuGroup> group;
     KvStatus done;
-    if (!group) {
-        // One that cannot be made now is tried again at the next cap.
-        KvResult<std::unique_ptr<KvCpuGroup>> made = KvPlatformCpuGroups::current().create();
-        if (made) {
-            group = made.take();
-            cpuGroups.insert(processId, group);
-        } else {
-            done = made.error();
+    if (restriction.shared) {
+        group = familyGroup(groupId, restriction, done);
+    } else {
+        group = cpuGroups.value(processId);
+        if (!group) {
+            // One that cannot be made now is tried again at the next cap.
+            KvResult<std::unique_ptr<KvCpuGroup>> made = KvPlatformCpuGroups::current().create();
+            if (made) {
+                group = made.take();
+                cpuGroups.insert(processId, group);
+            } else {
+                done = made.error();
+            }
         }
+        // A cap the group does not take must not be reported as in force.
+        if (group)
+            done = group->setRate(restriction.percent * 100);
     }
     restriction.group = group;
-    // A cap the group does not take must not be reported as in force.
-    if (group)
-        done = group->setRate(restriction.percent * 100);
     if (!done) {
         kvCriticalWithCode(lcGovernor, done.error().code)
             << "failed to limit CPU of process #" << processId << " to " << restriction.percent
@@ -158,17 +186,34 @@ bool KvProcessGovernor::limitCpu(Restriction &restriction)
             << "failed to assign process #" << processId << " to job object";
         return false;
     }
-    kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << restriction.percent
-                       << "%";
+    // A family's share is told by its rule.
+    if (!restriction.shared) {
+        kvInfo(lcGovernor) << "process #" << processId << " CPU limited to "
+                           << restriction.percent << "%";
+    }
     return true;
 }
 
-bool KvProcessGovernor::suspend(Restriction &restriction)
+bool KvProcessGovernor::suspend(Restriction &restriction, int groupId)
 {
     // A thread or process that cannot be reached is logged by the platform.
     if (!KvPlatformSuspension::current().suspend(restriction.processId))
         return false;
     kvInfo(lcGovernor) << "process #" << restriction.processId << " threads suspended";
+    if (!restriction.shared)
+        return true;
+    // The freezer also stops what the family started before it was
+    // stopped, and what no process event names; without one, the stop of
+    // each member holds the family.
+    KvStatus frozen;
+    const std::shared_ptr<KvCpuGroup> family = familyGroup(groupId, restriction, frozen);
+    if (frozen && family)
+        frozen = family->add(restriction.processId);
+    if (!frozen && frozen.error().code != ENOTSUP) {
+        kvWarning(lcGovernor) << "process #" << restriction.processId
+                              << " could not be frozen with its family (" << frozen.error().message
+                              << "); it stays suspended";
+    }
     return true;
 }
 
@@ -189,6 +234,16 @@ void KvProcessGovernor::lift(int groupId)
         return;
     const QList<Restriction> restrictions = found.value();
     groups.erase(found);
+    // A frozen family thaws before its members are resumed; a capped one is
+    // lifted with its first member.
+    const std::shared_ptr<KvCpuGroup> family = families.take(groupId);
+    if (family && restrictions.first().action == Action::Suspend) {
+        const KvStatus thawed = family->setFrozen(false);
+        if (!thawed) {
+            kvCriticalWithCode(lcGovernor, thawed.error().code)
+                << "failed to thaw the family of process #" << restrictions.first().processId;
+        }
+    }
     for (const Restriction &restriction : restrictions) {
         count(restriction, -1);
         undo(restriction);
@@ -251,6 +306,8 @@ void KvProcessGovernor::checkCaps()
             pendingLifts.append(restriction);
     }
     // One look per group, however many rules share its cap.
+    // (A family's members are looked at one by one: one taken out leaves
+    // the others under the cap.)
     QList<Restriction> lost;
     QSet<const KvCpuGroup *> looked;
     for (const QList<Restriction> &group : qAsConst(groups)) {
@@ -258,7 +315,8 @@ void KvProcessGovernor::checkCaps()
             if (held.action != Action::LimitCpu || !held.inForce ||
                 looked.contains(held.group.get()))
                 continue;
-            looked.insert(held.group.get());
+            if (!held.shared)
+                looked.insert(held.group.get());
             if (!capInForce(held))
                 lost.append(held);
         }
@@ -266,13 +324,15 @@ void KvProcessGovernor::checkCaps()
     for (const Restriction &cap : qAsConst(lost)) {
         const KvCpuGroup *group = cap.group.get();
         // Every rule's cap on the process went: they share its group.
-        lose([group](const Restriction &held) {
-            return held.action == Action::LimitCpu && held.group.get() == group;
+        lose([group, &cap](const Restriction &held) {
+            return held.action == Action::LimitCpu && held.group.get() == group &&
+                   (!cap.shared || held.processId == cap.processId);
         });
         // Nor may the cap come back should the process rejoin the group, or
         // stay noted where the other copies look. It is not in force either
         // way, so a failure here is nothing to report.
-        cap.group->setRate(KvCpuGroup::unlimited);
+        if (!cap.shared)
+            cap.group->setRate(KvCpuGroup::unlimited);
         kvWarning(lcGovernor) << "process #" << cap.processId
                               << " CPU limit lost: the process was taken out of it by something "
                                  "else";

@@ -46,8 +46,12 @@ public:
     {
         Action action = Action::LimitCpu;
         quint32 processId = KvProcessInfo::noProcessId;
-        // For a cap: the process's group, which every rule capping it shares.
+        // For a cap: the process's group, which every rule capping it shares,
+        // or its family's.
         std::shared_ptr<KvCpuGroup> group;
+        // Held with its family: the restriction group's processes and what
+        // they start share one CPU group, under one cap or frozen together.
+        bool shared = false;
         // The cap, for restoring it when another one on the group is lifted.
         unsigned int percent = 0;
         // The process's start time at the action (0 if it could not be
@@ -79,8 +83,12 @@ public:
     // keeps the restriction in the group groupId; -1 makes a new group. Group
     // ids run 1, 2, 3, ... and are never handed out twice in a run. A
     // restriction that failed is kept as well, so that lifting the group
-    // clears its journal entry.
-    Held hold(int groupId, Action action, quint32 processId, unsigned int percent = 0);
+    // clears its journal entry. shared holds the process with the group's
+    // family: one cap of percent for all of them together, which whatever
+    // they start joins by itself; or suspended, the family frozen as well
+    // where the platform can freeze (nothing it starts runs meanwhile).
+    Held hold(int groupId, Action action, quint32 processId, unsigned int percent = 0,
+              bool shared = false);
     // Takes the group out and lifts its restrictions in the order they were
     // held. An id without a group (-1 included) does nothing.
     void lift(int groupId);
@@ -120,8 +128,11 @@ private:
     void reportLimits();
     void fillProcessTable();
     // Applies the action; false when it did not take effect.
-    bool limitCpu(Restriction &restriction);
-    bool suspend(Restriction &restriction);
+    bool limitCpu(Restriction &restriction, int groupId);
+    bool suspend(Restriction &restriction, int groupId);
+    // The family's one CPU group, made (with its cap, or frozen) by the
+    // first member.
+    std::shared_ptr<KvCpuGroup> familyGroup(int groupId, const Restriction &first, KvStatus &made);
     void keep(int groupId, const Restriction &restriction);
     // Undoes one restriction and lets go of it.
     void undo(const Restriction &restriction);
@@ -148,6 +159,8 @@ private:
     quint64 lastSequence = 0;
     // One CPU group per capped process, which its rules share.
     QHash<quint32, std::shared_ptr<KvCpuGroup>> cpuGroups;
+    // One per restriction group that holds a family.
+    QHash<int, std::shared_ptr<KvCpuGroup>> families;
     ProcessTable processTable;
     quint64 tableVersion = 0;
     KvRestrictionJournal journal;

@@ -74,9 +74,13 @@ bool Rule::conditionsMet()
 
 bool Rule::isTarget(const KvProcessInfo &process)
 {
+    return RuleConditions::isTarget(m_definition, process) && mayRestrain(process);
+}
+
+bool Rule::mayRestrain(const KvProcessInfo &process)
+{
     // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == context.ownProcessId ||
-        !RuleConditions::isTarget(m_definition, process))
+    if (process.processId == context.ownProcessId)
         return false;
     // Nor what the user needs to undo a rule, however wide its patterns.
     const QString why = context.governor.whyUnrestrainable(process);
@@ -121,9 +125,12 @@ void Rule::restrict(const KvProcessInfo &process)
     }
     // Kept also when it failed, so that lifting the rule clears its journal
     // entry; but only a restriction in force makes the rule "restricting".
-    const KvProcessGovernor::Held held = context.governor.hold(
-        restrictionGroupId, action, process.processId, m_definition.cpuLimit);
+    const KvProcessGovernor::Held held =
+        context.governor.hold(restrictionGroupId, action, process.processId,
+                              m_definition.cpuLimit, m_definition.shareLimit);
     restrictionGroupId = held.groupId;
+    if (m_definition.shareLimit)
+        family.insert(process.processId);
     if (held.inForce)
         m_restrictedProcessIds.insert(process.processId);
 }
@@ -139,6 +146,51 @@ void Rule::restrictAllTargets()
         if (isTarget(*entry))
             restrict(*entry);
     }
+    if (!m_definition.shareLimit)
+        return;
+    restrictDescendants(processes);
+    kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" holds "
+                      << m_restrictedProcessIds.size() << " processes " << familyHold();
+}
+
+void Rule::restrictDescendants(const QList<QSharedPointer<KvProcessInfo>> &processes)
+{
+    QMultiHash<quint32, const KvProcessInfo *> children;
+    for (const auto &entry : processes) {
+        if (entry->parentProcessId != entry->processId)
+            children.insert(entry->parentProcessId, entry.data());
+    }
+    // Parents before children, each once however the ids were given.
+    QList<quint32> parents = family.values();
+    while (!parents.isEmpty()) {
+        const quint32 parent = parents.takeLast();
+        for (auto it = children.constFind(parent); it != children.cend() && it.key() == parent;
+             ++it) {
+            const KvProcessInfo &child = **it;
+            if (family.contains(child.processId) || !mayRestrain(child))
+                continue;
+            restrict(child);
+            parents.append(child.processId);
+        }
+    }
+}
+
+void Rule::join(const KvProcessInfo &process)
+{
+    restrict(process);
+    if (!m_restrictedProcessIds.contains(process.processId))
+        return;
+    kvInfo(lcCorvane) << "process #" << process.processId << " ("
+                      << QDir::toNativeSeparators(process.fileInfo.filePath()) << ") joins rule \""
+                      << m_definition.name << "\", now " << m_restrictedProcessIds.size()
+                      << " processes " << familyHold();
+}
+
+QString Rule::familyHold() const
+{
+    if (m_definition.action == RuleDefinition::Action::Suspend)
+        return QStringLiteral("suspended together");
+    return QStringLiteral("under one limit of %1%").arg(m_definition.cpuLimit);
 }
 
 void Rule::activate(bool useDelay)
@@ -161,9 +213,15 @@ void Rule::deactivate()
         killTimer(timerId);
         timerId = 0;
     } else {
+        if (m_definition.shareLimit) {
+            kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" lets go of the "
+                              << m_restrictedProcessIds.size() << " processes it held "
+                              << familyHold();
+        }
         context.governor.lift(restrictionGroupId);
         restrictionGroupId = -1;
         m_restrictedProcessIds.clear();
+        family.clear();
     }
     m_state = RuleState::Inactive;
     kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" deactivated";
@@ -218,6 +276,7 @@ void Rule::followEnd(quint32 processId)
             matches.remove(processId);
     }
     spared.remove(processId);
+    family.remove(processId);
     if (!m_definition.enabled)
         return;
     switch (m_definition.conditionStatus) {
@@ -255,12 +314,24 @@ void Rule::followStart(const KvProcessInfo &process)
         reevaluate();
         return;
     }
+    // What the family starts joins it at once (it runs under the family's
+    // limit already where the system has children inherit it); a member that
+    // ran another program stays as it is.
+    if (m_definition.shareLimit && !family.contains(process.processId) &&
+        family.contains(process.parentProcessId) && mayRestrain(process)) {
+        join(process);
+        return;
+    }
     // While the rule holds, a target that starts is restricted at once when
     // the rule waits for programs to run, and at the next activation when it
     // waits for them not to. (Delayed: the end of the delay restricts
     // whatever runs then.)
-    if (m_definition.conditionStatus == RuleDefinition::ConditionStatus::Running &&
-        isTarget(process))
+    if (m_definition.conditionStatus != RuleDefinition::ConditionStatus::Running ||
+        family.contains(process.processId) || !isTarget(process))
+        return;
+    if (m_definition.shareLimit)
+        join(process);
+    else
         restrict(process);
 }
 

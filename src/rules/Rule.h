@@ -68,6 +68,7 @@ private:
     // Whether the process is a target that may be restrained; one that may
     // not is named in the log, once.
     bool isTarget(const KvProcessInfo &process);
+    bool mayRestrain(const KvProcessInfo &process);
     // The condition matches, built anew when the table changed unseen.
     const RuleConditions::Matches &conditionMatches();
     // Whether the matches are current but for the one change of the table
@@ -76,6 +77,13 @@ private:
     bool takeTableChange();
     void restrict(const KvProcessInfo &process);
     void restrictAllTargets();
+    // With the limit shared: what the targets started before, at any depth.
+    void restrictDescendants(const QList<QSharedPointer<KvProcessInfo>> &processes);
+    // A process that the family started, or a target that starts, joins
+    // the family's one limit.
+    void join(const KvProcessInfo &process);
+    // How a shared restriction is told in the log.
+    QString familyHold() const;
     void activateIfConditionsMet();
     // After a change that can make the conditions hold or fail: activates an
     // inactive rule, or lifts an active or delayed one whose conditions failed.
@@ -87,6 +95,9 @@ private:
     RuleDefinition m_definition;
     int timerId = 0;
     QSet<quint32> m_restrictedProcessIds;
+    // With the limit shared: every process held, in force or not, whose
+    // starts join the family.
+    QSet<quint32> family;
     // Targets left alone because the user needs them, said once each.
     QSet<quint32> spared;
     int restrictionGroupId = -1;

@@ -8,6 +8,7 @@ bool RuleDefinition::operator==(const RuleDefinition &other) const
            internetConnectionStatus == other.internetConnectionStatus &&
            conditionStatus == other.conditionStatus && conditionState == other.conditionState &&
            targetPatterns == other.targetPatterns && action == other.action &&
-           cpuLimit == other.cpuLimit && applyDelay == other.applyDelay &&
+           cpuLimit == other.cpuLimit && shareLimit == other.shareLimit &&
+           applyDelay == other.applyDelay &&
            applyDelayValue == other.applyDelayValue;
 }

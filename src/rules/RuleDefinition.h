@@ -46,6 +46,9 @@ struct RuleDefinition
     Action action = Action::LimitCpu;
     // 1 to 100; read so whatever is stored.
     unsigned cpuLimit = 1;
+    // The targets and every process they start are held together: under one
+    // cap for all of them, or suspended all of them.
+    bool shareLimit = false;
     bool applyDelay = false;
     // 0 to longestDelay.
     unsigned applyDelayValue = 0;

@@ -73,6 +73,7 @@ RuleDefinition RuleStore::read(unsigned id)
     rule.targetPatterns = settings.readStringArray(QLatin1String(targetProcessesKey));
     rule.action = choiceOf<RuleDefinition::Action>(value(targetActionKey), 2);
     rule.applyDelay = KvSettings::toFlag(value(applyDelayKey));
+    rule.shareLimit = KvSettings::toFlag(value(shareLimitKey));
     rule.conditions = compile(rule.conditionPatterns);
     rule.targets = compile(rule.targetPatterns);
 

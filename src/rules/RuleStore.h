@@ -9,7 +9,7 @@
 #include <QObject>
 
 // The rules as the settings keep them: one group "rules/{id}" per rule, the
-// id in lower-case hexadecimal, with the twelve keys below. The store reads
+// id in lower-case hexadecimal, with the keys below. The store reads
 // every rule once and keeps what it read; it reads again after its own
 // writes and whenever the settings change under it (another copy of the
 // program, a hand edit, the rule dialog writing through a handle of its
@@ -30,6 +30,7 @@ public:
     static constexpr const char *targetProcessesKey = "target/selectedProcesses";
     static constexpr const char *targetActionKey = "target/action";
     static constexpr const char *cpuLimitKey = "target/cpuLimit";
+    static constexpr const char *shareLimitKey = "target/shareLimit";
     static constexpr const char *applyDelayKey = "target/applyDelay";
     static constexpr const char *applyDelayValueKey = "target/applyDelayValue";
 

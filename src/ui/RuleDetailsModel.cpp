@@ -51,10 +51,12 @@ QList<RuleDetailsModel::Process> RuleDetailsModel::held() const
     const bool waiting = live->state() == RuleState::Delayed;
     const QList<quint32> ids =
         waiting ? live->runningTargets() : live->restrictedProcessIds().values();
-    const QString restraint = waiting ? tr("waiting for the delay")
-                              : rule.action == RuleDefinition::Action::Suspend
-                                  ? tr("suspended")
-                                  : tr("limited to %1 %").arg(rule.cpuLimit);
+    const bool suspends = rule.action == RuleDefinition::Action::Suspend;
+    const QString restraint = waiting          ? tr("waiting for the delay")
+                              : rule.shareLimit ? (suspends ? tr("suspended together")
+                                                            : tr("sharing %1 %").arg(rule.cpuLimit))
+                              : suspends       ? tr("suspended")
+                                               : tr("limited to %1 %").arg(rule.cpuLimit);
     for (quint32 id : ids) {
         Process process;
         process.processId = id;
@@ -203,6 +205,22 @@ QVector<double> RuleDetailsModel::history(int row) const
     const QVector<double> &seen = rows.value(row).history;
     std::copy(seen.cbegin(), seen.cend(), shares.end() - seen.size());
     return shares;
+}
+
+QVector<double> RuleDetailsModel::total() const
+{
+    const Rule *live = engine.rule(ruleId);
+    if (!live || !live->definition().shareLimit || rows.isEmpty())
+        return {};
+    QVector<double> sum(historyLength, std::numeric_limits<double>::quiet_NaN());
+    for (int row = 0; row < rows.size(); ++row) {
+        const QVector<double> shares = history(row);
+        for (int i = 0; i < historyLength; ++i) {
+            if (!std::isnan(shares.at(i)))
+                sum[i] = (std::isnan(sum.at(i)) ? 0 : sum.at(i)) + shares.at(i);
+        }
+    }
+    return sum;
 }
 
 double RuleDetailsModel::cap() const

@@ -47,6 +47,9 @@ public:
     // For the chart: a process's shares, the oldest first (NaN before it was
     // seen), 0 to 1 of the machine.
     QVector<double> history(int row) const;
+    // When the rule shares its limit among its processes: their shares
+    // added up, the oldest first; empty otherwise.
+    QVector<double> total() const;
     // The cap of the rule as a share of the machine; 0 when it suspends.
     double cap() const;
     // The samples, counted back from the latest (0), at which the rule went

@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QHeaderView>
 
+#include <cmath>
+
 RuleDetailsPane::RuleDetailsPane(RulesEngine &engine, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::RuleDetailsPane)
@@ -37,6 +39,9 @@ void RuleDetailsPane::sample()
                       QLatin1Char(' ') +
                       model.index(row, RuleDetailsModel::ShareColumn).data().toString());
     }
+    const QVector<double> total = model.total();
+    if (!total.isEmpty() && !std::isnan(total.last()))
+        shares.prepend(tr("together %1 %").arg(total.last() * 100, 0, 'f', 1));
     ui->chart->setAccessibleDescription(shares.join(QStringLiteral(", ")));
 }
 

@@ -52,6 +52,7 @@ RuleDialog::RuleDialog(unsigned id, QWidget *parent)
     binder.bindGroup(QLatin1String(RuleStore::targetActionKey),
                      {ui->targetActionLimitCPU, ui->targetActionSuspend});
     binder.bind(QLatin1String(RuleStore::cpuLimitKey), ui->tagetCPULimit);
+    binder.bind(QLatin1String(RuleStore::shareLimitKey), ui->targetShareLimit);
     binder.bind(QLatin1String(RuleStore::applyDelayKey), ui->targetApplyDelay);
     binder.bind(QLatin1String(RuleStore::applyDelayValueKey), ui->targetApplyDelayValue);
     binder.sync(false);

@@ -40,19 +40,25 @@ void RuleShareChart::paintEvent(QPaintEvent *)
         return;
     const int samples = RuleDetailsModel::historyLength;
     // The scale fits the highest share or the cap, whichever is higher.
+    // The processes' lines, and the total of a shared limit over them.
+    QList<QPair<QVector<double>, QPen>> lines;
+    for (int row = 0; row < model->rowCount(); ++row)
+        lines.append({model->history(row), QPen(lineColours[row % std::size(lineColours)], 1.5)});
+    if (const QVector<double> total = model->total(); !total.isEmpty())
+        lines.append({total, QPen(palette().text().color(), 2.5)});
     double top = qMax(0.05, model->cap());
-    for (int row = 0; row < model->rowCount(); ++row) {
-        for (double share : model->history(row))
+    for (const auto &line : qAsConst(lines)) {
+        for (double share : line.first)
             top = std::isnan(share) ? top : qMax(top, share);
     }
     top *= 1.1;
     const auto x = [&](int sample) { return area.left() + area.width() * sample / (samples - 1); };
     const auto y = [&](double share) { return area.bottom() - area.height() * share / top; };
 
-    for (int row = 0; row < model->rowCount(); ++row) {
+    for (const auto &line : qAsConst(lines)) {
         QPainterPath path;
         bool drawing = false;
-        const QVector<double> shares = model->history(row);
+        const QVector<double> &shares = line.first;
         for (int i = 0; i < shares.size(); ++i) {
             if (std::isnan(shares.at(i))) {
                 drawing = false;
@@ -62,7 +68,7 @@ void RuleShareChart::paintEvent(QPaintEvent *)
             drawing ? path.lineTo(point) : path.moveTo(point);
             drawing = true;
         }
-        painter.setPen(QPen(lineColours[row % std::size(lineColours)], 1.5));
+        painter.setPen(line.second);
         painter.drawPath(path);
     }
     if (model->cap() > 0) {

@@ -229,6 +229,15 @@ bool KvCgroupCpuTree::setRate(const QString &group, quint32 rate)
            writeFile(group + QStringLiteral("/cpu.cfs_quota_us"), QByteArray::number(quota));
 }
 
+bool KvCgroupCpuTree::setFrozen(const QString &group, bool frozen)
+{
+    if (!m_version2) {
+        errno = ENOTSUP;
+        return false;
+    }
+    return writeFile(group + QStringLiteral("/cgroup.freeze"), frozen ? "1" : "0");
+}
+
 bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
 {
     return writeFile(group + QStringLiteral("/cgroup.procs"), QByteArray::number(pid));

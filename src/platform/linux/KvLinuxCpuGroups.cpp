@@ -39,6 +39,7 @@ public:
     {
         return backend.reaches(number, processId);
     }
+    KvStatus setFrozen(bool frozen) override { return backend.setFrozen(number, frozen); }
 
     int groupNumber() const { return number; }
 
@@ -73,6 +74,9 @@ KvLinuxCpuGroups::~KvLinuxCpuGroups()
         for (Job &job : jobs) {
             forgetEndedMembers(job);
             job.rate = KvCpuGroup::unlimited; // lets go of every cap
+            if (job.frozen && !job.group.isEmpty())
+                tree.setFrozen(job.group, false);
+            job.frozen = false;
             for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
                 place(job, it.key(), *it);
             dropGroupIfUnused(job);
@@ -93,12 +97,12 @@ KvLinuxCpuGroups::~KvLinuxCpuGroups()
     }
 }
 
-KvResult<std::unique_ptr<KvCpuGroup>> KvLinuxCpuGroups::create()
+KvResult<std::unique_ptr<KvCpuGroup>> KvLinuxCpuGroups::create(bool shared)
 {
     const int number = ++lastJobNumber;
     Job job;
     job.number = number;
-    job.breakaway = true;
+    job.breakaway = !shared;
     jobs.insert(number, job);
     return std::unique_ptr<KvCpuGroup>(new KvLinuxCpuGroup(*this, number));
 }
@@ -110,15 +114,38 @@ KvStatus KvLinuxCpuGroups::setRate(int number, quint32 rate)
         return KvError::fromErrno(EBADF);
     if (rate < 1 || rate > KvCpuGroup::unlimited)
         return KvError::fromErrno(EINVAL);
+    // Lifted already, and out of its group: a family's lift comes once per
+    // member.
+    if (rate == job->rate && !restrains(*job) && job->group.isEmpty())
+        return {};
     job->rate = rate;
     if (const int error = settle(*job))
         return KvError::fromErrno(error);
     return {};
 }
 
+KvStatus KvLinuxCpuGroups::setFrozen(int number, bool frozen)
+{
+    auto job = jobs.find(number);
+    if (job == jobs.end())
+        return KvError::fromErrno(EBADF);
+    if (!tree.isVersion2())
+        return KvError::fromErrno(ENOTSUP);
+    job->frozen = frozen;
+    // Thawed before the members leave, so that none is left frozen should
+    // it stay; frozen once they are in (the group may only be made now).
+    if (!frozen && !job->group.isEmpty() && !tree.setFrozen(job->group, false))
+        return KvError::fromErrno(errno);
+    if (const int error = settle(*job))
+        return KvError::fromErrno(error);
+    if (frozen && !job->group.isEmpty() && !tree.setFrozen(job->group, true))
+        return KvError::fromErrno(errno);
+    return {};
+}
+
 bool KvLinuxCpuGroups::restrains(const Job &job)
 {
-    return job.rate < KvCpuGroup::unlimited;
+    return job.rate < KvCpuGroup::unlimited || job.frozen;
 }
 
 void KvLinuxCpuGroups::forgetEndedMembers(Job &job)
@@ -156,15 +183,58 @@ int KvLinuxCpuGroups::place(Job &job, quint32 processId, const Member &member)
     return placed(job, processId, member) ? 0 : errno;
 }
 
+bool KvLinuxCpuGroups::holds(const Job &job, quint32 processId, quint64 stamp)
+{
+    const auto member = job.members.constFind(processId);
+    return restrains(job) && member != job.members.constEnd() && member->stamp == stamp;
+}
+
+KvLinuxCpuGroups::Job *KvLinuxCpuGroups::jobHolding(quint32 processId, quint64 stamp,
+                                                     const Job *except)
+{
+    Job *found = nullptr;
+    for (Job &other : jobs) {
+        if (&other != except && holds(other, processId, stamp) && (!found || !other.breakaway))
+            found = &other; // a family first: its group keeps what members start
+    }
+    return found;
+}
+
+quint32 KvLinuxCpuGroups::rateOf(const Job &job) const
+{
+    // A process sits in one group, with the caps of every group of this copy
+    // that holds it: a family's quota falls to the stricter cap of a member
+    // that another group holds too, while both hold.
+    quint32 rate = job.rate;
+    for (const Job &other : jobs) {
+        if (&other == &job || !restrains(other))
+            continue;
+        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it) {
+            if (holds(other, it.key(), it->stamp))
+                rate = std::min(rate, other.rate);
+        }
+    }
+    return rate;
+}
+
 bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member)
 {
     const pid_t pid = pid_t(processId);
     const Process process(processId, member.stamp);
     const bool capping = restrains(job);
     records.setCap(process, capping ? job.rate : 0, member.origin);
-    const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
-    const quint32 strictest = strictestOf(job.rate, others);
     const QString current = tree.groupOf(pid);
+    // Held by another group of this copy as well: in a family's group it
+    // stays, with this cap in the family's quota; let go of here, the other
+    // group takes it.
+    if (Job *other = jobHolding(processId, member.stamp, &job)) {
+        if (!capping)
+            return placed(*other, processId, other->members.value(processId));
+        if (!other->breakaway && current == other->group)
+            return tree.setRate(other->group, rateOf(*other));
+    }
+    const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
+    const quint32 strictest = strictestOf(rateOf(job), others);
     const bool capped = tree.isJobGroup(current);
     const bool ours = tree.isOwnGroup(current);
     // Removed behind our back (it must have been empty): made anew if needed.
@@ -228,6 +298,10 @@ bool KvLinuxCpuGroups::handOver(quint32 processId, const QList<KvLinuxHoldRecord
 bool KvLinuxCpuGroups::makeGroup(Job &job)
 {
     job.group = tree.createJobGroup(job.number);
+    if (!job.group.isEmpty() && job.frozen && !tree.setFrozen(job.group, true)) {
+        tree.removeGroup(job.group);
+        job.group.clear();
+    }
     return !job.group.isEmpty();
 }
 
@@ -241,10 +315,11 @@ void KvLinuxCpuGroups::dropGroupIfUnused(Job &job)
             job.group.clear(); // removed behind our back
         return;
     }
-    // A capped member keeps the group; once the cap is lifted, a member that
-    // could not leave it before is moved again.
+    // A capped member keeps the group, and so does whatever a family under a
+    // shared cap started; once the cap is lifted, a member that could not
+    // leave it before is moved again.
     for (pid_t pid : qAsConst(pids)) {
-        if (restrains(job) && job.members.contains(quint32(pid)))
+        if (restrains(job) && (!job.breakaway || job.members.contains(quint32(pid))))
             return;
     }
     for (pid_t pid : qAsConst(pids))
@@ -279,12 +354,17 @@ KvStatus KvLinuxCpuGroups::add(int number, quint32 processId)
         if (found == other.members.end() || found->stamp != stamp)
             continue;
         member.origin = found->origin;
-        if (&other != &*object) {
+        // One cap of its own at a time; a family's and its own go together.
+        if (&other != &*object && other.breakaway && object->breakaway) {
             other.members.erase(found);
             previous = &other;
         }
     }
     const QString current = tree.groupOf(pid_t(processId));
+    // Started by a member of a family, it is in the family's group already
+    // and comes from where that member came from.
+    if (member.origin.isEmpty() && !object->breakaway && current == object->group)
+        member.origin = originFor(*object, processId);
     if (member.origin.isEmpty())
         member.origin =
             tree.isJobGroup(current) ? records.originOf(Process(processId, stamp)) : current;
@@ -347,6 +427,9 @@ void KvLinuxCpuGroups::groupClosed(int number)
     if (found == jobs.end())
         return;
     found->referenced = false;
+    // Nothing stays frozen by a group no one holds.
+    if (found->frozen)
+        setFrozen(number, false);
     watchJob(*found);
     updateWatch();
 }
@@ -500,6 +583,10 @@ KvResult<QList<KvLeftoverGroup>> KvLinuxCpuGroups::removeLeftovers()
             KvLeftoverGroup job;
             job.name = group;
             bool capsHeld = false;
+            // A family the killed run suspended: thawed even if some of it
+            // cannot leave.
+            if (tree.isVersion2())
+                tree.setFrozen(group, false);
             QList<pid_t> pids;
             tree.members(group, pids);
             for (pid_t pid : qAsConst(pids)) {

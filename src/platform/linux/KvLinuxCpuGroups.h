@@ -42,7 +42,7 @@ public:
     KvLinuxCpuGroups();
     ~KvLinuxCpuGroups() override;
 
-    KvResult<std::unique_ptr<KvCpuGroup>> create() override;
+    KvResult<std::unique_ptr<KvCpuGroup>> create(bool shared) override;
     KvStatus available() override;
     KvResult<QList<KvLeftoverGroup>> removeLeftovers() override;
     KvStatus copiesShareHolds() override;
@@ -51,6 +51,7 @@ public:
     KvStatus setRate(int number, quint32 rate);
     KvStatus add(int number, quint32 processId);
     KvResult<bool> reaches(int number, quint32 processId);
+    KvStatus setFrozen(int number, bool frozen);
     void groupClosed(int number);
 
     // The cgroup directory of a group of this backend; empty before the
@@ -78,13 +79,23 @@ private:
     {
         int number = 0;
         QString group; // this run's group for the job, while a member sits in it
+        // Whether what members start leaves the group: false for a group
+        // shared by a family.
         bool breakaway = false;
         quint32 rate = KvCpuGroup::unlimited;
+        bool frozen = false;
         bool referenced = true;
         QHash<quint32, Member> members;
     };
 
+    // Whether the job caps or freezes its members.
     static bool restrains(const Job &job);
+    static bool holds(const Job &job, quint32 processId, quint64 stamp);
+    // A restraining job other than except that holds the process, a
+    // family's first.
+    Job *jobHolding(quint32 processId, quint64 stamp, const Job *except);
+    // The quota a group's cgroup gets from this copy.
+    quint32 rateOf(const Job &job) const;
     // Brings every member in line with the job's rate and the other copies'
     // caps; the errno of the first failure, or 0.
     int settle(Job &job);

@@ -23,8 +23,12 @@ KvStatus KvWindowsCpuGroup::setRate(quint32 rate)
 
 KvStatus KvWindowsCpuGroup::add(quint32 processId)
 {
-    const KvWin32Handle process =
-        KvWin32Process::open(PROCESS_SET_QUOTA | PROCESS_TERMINATE, processId);
+    const KvWin32Handle process = KvWin32Process::open(
+        PROCESS_SET_QUOTA | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, processId);
+    // A process a member started joined a job without breakaway by itself.
+    bool inJob = false;
+    if (process && KvWin32Job::isProcessInJob(process.get(), m_job.get(), inJob) && inJob)
+        return {};
     if (!process || !KvWin32Job::assignProcess(m_job.get(), process.get()))
         return KvWindowsError::last();
     return {};

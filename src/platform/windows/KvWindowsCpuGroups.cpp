@@ -10,11 +10,15 @@ KvPlatformCpuGroups *KvPlatformCpuGroups::native()
     return &backend;
 }
 
-KvResult<std::unique_ptr<KvCpuGroup>> KvWindowsCpuGroups::create()
+KvResult<std::unique_ptr<KvCpuGroup>> KvWindowsCpuGroups::create(bool shared)
 {
     KvWin32Handle job = KvWin32Job::create();
-    // Processes that a member starts stay out of the job.
-    if (!job || !KvWin32Job::setExtendedLimitFlags(job.get(), JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK))
+    if (!job)
+        return KvWindowsError::last();
+    // Processes that a member starts stay out of the job, unless it is
+    // shared: then they join it by themselves.
+    if (!shared &&
+        !KvWin32Job::setExtendedLimitFlags(job.get(), JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK))
         return KvWindowsError::last();
     return std::unique_ptr<KvCpuGroup>(new KvWindowsCpuGroup(std::move(job)));
 }

@@ -6,7 +6,7 @@
 class KvWindowsCpuGroups : public KvPlatformCpuGroups
 {
 public:
-    KvResult<std::unique_ptr<KvCpuGroup>> create() override;
+    KvResult<std::unique_ptr<KvCpuGroup>> create(bool shared) override;
     KvStatus available() override;
     KvResult<QList<KvLeftoverGroup>> removeLeftovers() override;
 };
