@@ -1,9 +1,10 @@
 // The rule dialog, the select dialog, the about box and the ids of new rules.
 
 #include "DialogTestSupport.h"
+#include "SimulatedMachine.h"
 #include "TestStore.h"
 
-#include "rules/RuleOptions.h"
+#include "rules/KvSettings.h"
 #include "ui/KvAboutBox.h"
 #include "ui/ProcessListModel.h"
 #include "ui/RuleDialog.h"
@@ -22,12 +23,11 @@ const auto Ok = QDialogButtonBox::Ok, Cancel = QDialogButtonBox::Cancel;
 // store gives them back, and the pattern lists.
 void storeRule(QStringList entries, QStringList conditions = {}, QStringList targets = {})
 {
-    QSettings settings;
+    KvSettings settings;
     for (const QString &entry : entries)
         settings.setValue("rules/{beef}/" + entry.section('=', 0, 0), entry.section('=', 1));
-    RuleOptions options(ruleId);
-    options.setSelectedProcesses(RuleOptions::Condition, conditions);
-    options.setSelectedProcesses(RuleOptions::Target, targets);
+    settings.writeStringArray("rules/{beef}/condition/selectedProcesses", conditions);
+    settings.writeStringArray("rules/{beef}/target/selectedProcesses", targets);
 }
 
 QMap<QString, QString> storedRule()
@@ -55,7 +55,7 @@ class TestDialogs : public QObject
     Q_OBJECT
 
     TestStore store; // the file dialog keeps its state in the settings too
-    InstalledMachine machine;
+    SimulatedMachine machine;
     QTemporaryDir dir;
     const QString program = dir.filePath("firefox"); // the Linux way: no extension
 
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(ok->isEnabled());
         process->clear();
         QVERIFY(!ok->isEnabled());
-        QCOMPARE(view->model()->rowCount(), 2);
+        QCOMPARE(view->model()->rowCount(), 3); // the test program's own, and two
         view->setCurrentIndex(view->model()->index(1, 0));
         QCOMPARE(dialog.process(), view->model()->index(1, 2).data().toString());
         QObject scope;

@@ -4,7 +4,7 @@
 #include "RulesFixture.h"
 
 #include "rules/Rule.h"
-#include "rules/RulesModel.h"
+#include "rules/RulesEngine.h"
 #include "ui/KvAboutBox.h"
 #include "ui/MainWindow.h"
 #include "ui/RuleDialog.h"
@@ -12,15 +12,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-namespace {
-
-// Outlives the application object, and with it the process notifier that
-// subscribed to the simulated events.
-RulesFixture fixture;
-
-const DWORD unrestricted = 10000;
-
-} // namespace
+const quint32 unrestricted = KvCpuGroup::unlimited;
 
 Q_DECLARE_METATYPE(RuleState)
 
@@ -28,15 +20,18 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+    RulesFixture fixture;
+    std::unique_ptr<RulesEngine> engine;
     std::unique_ptr<MainWindow> window;
-    DWORD blender = 0;
+    quint32 blender = 0;
     QList<QUrl> links; // that the window handed to the desktop
 
     QTreeView *view() const { return child<QTreeView>(window.get(), "rules"); }
 
     bool openWindow()
     {
-        window = std::make_unique<MainWindow>();
+        engine = std::make_unique<RulesEngine>();
+        window = std::make_unique<MainWindow>(*engine);
         window->show();
         return QTest::qWaitForWindowExposed(window.get());
     }
@@ -50,11 +45,10 @@ class TestMainWindow : public QObject
     }
 
     // The live rule that a row shows.
-    QSharedPointer<Rule> rule(int row) const
+    Rule *rule(int row) const
     {
         auto *proxy = qobject_cast<QSortFilterProxyModel *>(view()->model());
-        auto *rules = static_cast<RulesModel *>(proxy->sourceModel());
-        return rules->ruleFor(rules->idAt(proxy->mapToSource(proxy->index(row, 0)).row()));
+        return engine->rule(unsigned(proxy->mapToSource(proxy->index(row, 0)).internalId()));
     }
 
     // Clicks the window's button, lets change fill in the rule dialog that
@@ -83,7 +77,7 @@ private slots:
     void initTestCase()
     {
         QCoreApplication::setApplicationVersion("1.0.148");
-        QVERIFY(fixture.setUp());
+        QVERIFY(fixture.isValid());
     }
 
     void init()
@@ -95,10 +89,11 @@ private slots:
     void cleanup()
     {
         window.reset();
+        engine.reset();
         fixture.removeOtherProcesses();
     }
 
-    void removeTakesTheCurrentRowOnlyAndLiftsItsRestrictionsFirst()
+    void removeTakesTheCurrentRowOnlyAndLiftsItsRestrictions()
     {
         // Stored out of name order, so that the sorted rows are not the store's.
         storeRule(0x11, {"Charlie", true, {"blender"}});
@@ -106,17 +101,14 @@ private slots:
         storeRule(0x33, {"Bravo", false, {}});
         QVERIFY(openWindow());
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo", "Charlie"}));
-        QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(3000));
+        QCOMPARE(fixture.machine.cpuRateOf(blender), quint32(3000));
         // Alpha and Charlie selected, Charlie current.
         const auto rows = QItemSelectionModel::Select | QItemSelectionModel::Rows;
         view()->selectionModel()->select(view()->model()->index(0, 2), rows);
         view()->selectionModel()->setCurrentIndex(view()->model()->index(2, 2), rows);
         QVERIFY(child<QPushButton>(window.get(), "ruleEdit")->isEnabled());
-        DWORD rateWhenRowWent = 0;
-        connect(view()->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
-                [&] { rateWhenRowWent = fixture.jobs.cpuRateOf(blender); });
         child<QPushButton>(window.get(), "ruleRemove")->click();
-        QCOMPARE(rateWhenRowWent, unrestricted);
+        QVERIFY(!engine->rule(0x11) && fixture.machine.cpuRateOf(blender) == unrestricted);
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo"}));
         // A current row alone selects nothing to edit or remove.
         view()->clearSelection();
@@ -181,13 +173,14 @@ private slots:
             }
         });
         QCOMPARE(shownNames(), QStringList{"renders"});
-        const QSharedPointer<Rule> added = rule(0);
+        Rule *added = rule(0);
         QCOMPARE(added->state(), state);
-        QCOMPARE(fixture.jobs.cpuRateOf(blender), state == RuleState::Active ? 300 : unrestricted);
+        QCOMPARE(fixture.machine.cpuRateOf(blender),
+                 state == RuleState::Active ? 300u : unrestricted);
         if (state == RuleState::Delayed) {
             // The generous bound only keeps a broken timer from hanging the test.
             QTRY_COMPARE_WITH_TIMEOUT(added->state(), RuleState::Active, 10000);
-            QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(300));
+            QCOMPARE(fixture.machine.cpuRateOf(blender), quint32(300));
         }
     }
 
@@ -196,22 +189,20 @@ private slots:
         // Waits for a program that does not run.
         storeRule(0x30, {"while gaming", true, {"blender"}, {"game"}});
         QVERIFY(openWindow());
-        // Dropping the condition makes the conditions hold, but an edit does
-        // not evaluate an inactive rule; the next event does.
+        // Dropping the condition makes the conditions hold: the edit reaches
+        // the rule through the store, as any write does, and the rule acts.
         edit([](RuleDialog *dialog) {
             auto *conditions = child<QListView>(dialog, "conditionSelectedProcessesList")->model();
             qobject_cast<QStringListModel *>(conditions)->setStringList({});
         });
-        QVERIFY(rule(0)->conditionsMet());
-        QCOMPARE(rule(0)->state(), RuleState::Inactive);
-        fixture.startProcess("/usr/bin/editor");
-        QTRY_COMPARE(fixture.jobs.cpuRateOf(blender), DWORD(3000));
+        QCOMPARE(rule(0)->state(), RuleState::Active);
+        QCOMPARE(fixture.machine.cpuRateOf(blender), quint32(3000));
         // A new limit of an active rule applies at once: the rule is lifted
         // and applied again.
         edit([](RuleDialog *d) { child<QSpinBox>(d, "tagetCPULimit")->setValue(55); });
-        QCOMPARE(fixture.jobs.cpuRateOf(blender), DWORD(5500));
+        QCOMPARE(fixture.machine.cpuRateOf(blender), quint32(5500));
         edit([](RuleDialog *d) { child<QCheckBox>(d, "enabled")->click(); });
-        QCOMPARE(fixture.jobs.cpuRateOf(blender), unrestricted);
+        QCOMPARE(fixture.machine.cpuRateOf(blender), unrestricted);
     }
 
     void helpMenuOpensTheAboutBoxAndAFeedbackMail()
