@@ -1,4 +1,3 @@
-#include "platform/KvPlatformKernel.h"
 #include "support/KvLog.h"
 #include "support/KvLogFile.h"
 
@@ -58,21 +57,15 @@ void TestLogging::linesAreWrittenByteForByte()
     const QDateTime kathmandu(QDate(2026, 12, 6), QTime(1, 43, 25), Qt::OffsetFromUTC, 20700);
     QCOMPARE(KvDebug::formatLine(kathmandu, "KvProcessGovernor", QtInfoMsg, false, 0, "m"),
              QStringLiteral("05.12.26 19:58::25 [KvProcessGov] [I]            m"));
-    KvPlatformKernel &kernel = KvPlatformKernel::current();
     kvInfo(lcGovernor) << "process #" << 1234 << " CPU limited to " << 30 << "%";
-    kernel.setLastError(5);
-    // Building the message fails another call; the line keeps the code read first.
-    kvCriticalWithError(lcGovernor)
-        << "failed to assign process #" << (kernel.setLastError(2), 1234) << " to job object";
+    kvCriticalWithCode(lcGovernor, 5) << "failed to assign process #" << 1234 << " to job object";
     KvMessageLogger(nullptr, 0, nullptr).info() << endLine;
     kvInfo(lcNotifier) << "a" << QStringLiteral("b") << QChar(0x00E9) << 'c' << -12
-                       << DWORD(4294967294u) << qint64(-9000000000) << "ü";
+                       << quint32(4294967294u) << qint64(-9000000000) << "ü";
     kvDebug(lcCorvane) << "debug";
     kvCritical(lcCorvane) << "no code";
-    for (const DWORD code : {DWORD(0), DWORD(-5), DWORD(0x80070005)}) {
-        kernel.setLastError(code);
-        kvCriticalWithError(lcCorvane) << "code";
-    }
+    for (const quint32 code : {0u, quint32(-5), 0x80070005u})
+        kvCriticalWithCode(lcCorvane, code) << "code";
     QCOMPARE(
         newLines(),
         QStringList({"[KvProcessGov] [I]            process #1234 CPU limited to 30%",
