@@ -1,5 +1,6 @@
-#include "ExecutableImages.h"
+// Version resources: the block's tree, and finding it in PE and ELF files.
 
+#include "ExecutableImages.h"
 #include "platform/KvPlatformVersion.h"
 #include "platform/common/KvExecutableVersionReader.h"
 #include "platform/common/KvVersionResource.h"
@@ -7,8 +8,6 @@
 #include "support/KvFileInfo.h"
 
 #include <QtTest>
-
-namespace {
 
 // A block with a string table for each of the given languages (code page 0x04B0).
 QByteArray resource(const QList<QPair<quint16, KvVersionResourceBuilder::Strings>> &tables,
@@ -24,38 +23,29 @@ QByteArray resource(const QList<QPair<quint16, KvVersionResourceBuilder::Strings
 const QByteArray standard =
     resource({{0x0409, {{"CompanyName", "Contoso"}, {"ProductName", "Game"}}}});
 
-QByteArray readFromBytes(const QByteArray &bytes)
+QByteArray readFromBytes(QByteArray bytes)
 {
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    return KvExecutableVersionReader::read(buffer);
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::ReadOnly) ? KvExecutableVersionReader::read(buffer) : "";
 }
 
 QString queryString(const QByteArray &block, const QString &path)
 {
     QByteArray value;
-    if (!KvVersionResource::queryValue(block, path, value))
-        return QStringLiteral("<none>");
-    return KvVersionResource::stringValue(value);
+    const bool found = KvVersionResource::queryValue(block, path, value);
+    return found ? KvVersionResource::stringValue(value) : QStringLiteral("<none>");
 }
 
-QString describe(const KvFileInfo &info)
-{
-    return info.companyName() + '|' + info.productName() + '|' + info.version().toString();
-}
-
-// What the native backend reads from a file of these bytes.
-KvFileInfo infoOf(const QByteArray &bytes)
+// What the native backend reads from a file of these bytes: "company|product|version".
+QString describeFile(const QByteArray &bytes)
 {
     QTemporaryFile file;
     file.open();
     file.write(bytes);
     file.flush();
-    return KvPlatformVersion::current().fileInfo(file.fileName());
+    const KvFileInfo info = KvPlatformVersion::current().fileInfo(file.fileName());
+    return info.companyName() + '|' + info.productName() + '|' + info.version().toString();
 }
-
-} // namespace
 
 class TestFileVersion : public QObject
 {
@@ -117,8 +107,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QCOMPARE(readFromBytes(file), standard);
-        QCOMPARE(describe(infoOf(file)), "Contoso|Game|2.5.7");
-
+        QCOMPARE(describeFile(file), "Contoso|Game|2.5.7");
         for (int size = 0; size < file.size(); ++size) {
             const QByteArray result = readFromBytes(file.left(size));
             QVERIFY2(result.isEmpty() || result == standard, qPrintable(QString::number(size)));
@@ -140,13 +129,11 @@ private slots:
         QCOMPARE(readFromBytes(ExecutableImages::elf(QByteArray(64, 'x'), true, false)),
                  QByteArray());
         QCOMPARE(readFromBytes("#!/bin/sh\necho hello\n"), QByteArray());
-
         // A PE section whose raw data ends before its resource does (the fixture
         // puts the section table at 0x40 + 24 + 0xF0).
         QByteArray pe = ExecutableImages::pe(standard);
         pe.replace(0x40 + 24 + 0xF0 + 16, 4, QByteArray::fromHex("60000000"));
         QCOMPARE(readFromBytes(pe), QByteArray());
-
         // Extended numbering (the count in the first section): a hostile count whose table
         // size wraps around to the real one's gives nothing, an honest one finds the section.
         QByteArray extended = ExecutableImages::elf(standard, true, false);
@@ -157,28 +144,22 @@ private slots:
         extended.replace(table + 0x20, 8, QByteArray::fromHex("0400000000000000"));
         QCOMPARE(readFromBytes(extended), standard);
     }
-    void translationsAreTriedInOrder_data()
+    void translationsAreTriedInOrder()
     {
-        QTest::addColumn<QByteArray>("block");
-        QTest::addColumn<QString>("expected");
         const QPair<QString, QString> first{"CompanyName", "First"},
             second{"CompanyName", "Second"};
         const QPair<QString, QString> one{"ProductName", "One"}, two{"ProductName", "Two"};
-        QTest::newRow("second has both and wins")
-            << resource({{0x0409, {first}}, {0x0407, {second, two}}}) << "Second|Two|2.5.7";
-        QTest::newRow("first with both stops the search")
-            << resource({{0x0409, {first, one}}, {0x0407, {second, two}}}) << "First|One|2.5.7";
-        QTest::newRow("highest parts") << resource({}, 65535, 1, 65534) << "||65535.1.65534";
-        KvVersionResourceBuilder bare;
+        KvVersionResourceBuilder bare; // no fixed information
         bare.omitFixedInfo();
         bare.addStringTable(0x0409, 0x04B0, {first, one});
-        QTest::newRow("no fixed information") << bare.build() << "First|One|";
-    }
-    void translationsAreTriedInOrder()
-    {
-        QFETCH(QByteArray, block);
-        KvFileInfo info = infoOf(ExecutableImages::elf(block, true, false));
-        QTEST(describe(info), "expected");
+        const QList<QPair<QByteArray, QString>> blocks{
+            // The second has both and wins; the first with both stops the search.
+            {resource({{0x0409, {first}}, {0x0407, {second, two}}}), "Second|Two|2.5.7"},
+            {resource({{0x0409, {first, one}}, {0x0407, {second, two}}}), "First|One|2.5.7"},
+            {resource({}, 65535, 1, 65534), "||65535.1.65534"}, // the highest parts
+            {bare.build(), "First|One|"}};
+        for (const auto &[block, expected] : blocks)
+            QCOMPARE(describeFile(ExecutableImages::elf(block, true, false)), expected);
     }
 };
 

@@ -1,13 +1,10 @@
-#include "support/KvLog.h"
-#include "support/KvLogFile.h"
-
 #include "LogTail.h"
 #include "ShieldedProgramStart.h"
 #include "TestStore.h"
+#include "support/KvLog.h"
+#include "support/KvLogFile.h"
 
 #include <QtTest>
-
-namespace {
 
 const QString endLine(50, QLatin1Char('-'));
 
@@ -19,7 +16,24 @@ QStringList readLines(const QString &path)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-} // namespace
+// Runs work(0), work(1), ... each on a thread of its own, let go at once.
+void together(int count, const std::function<void(int)> &work)
+{
+    QReadWriteLock gate;
+    gate.lockForWrite();
+    QList<QThread *> threads;
+    for (int i = 0; i < count; ++i) {
+        threads << QThread::create([&, i] {
+            QReadLocker go(&gate);
+            work(i);
+        });
+        threads.last()->start();
+    }
+    gate.unlock();
+    for (QThread *thread : threads)
+        QVERIFY(thread->wait(60000));
+    qDeleteAll(threads);
+}
 
 // The one test of the log line's exact format.
 class TestLogging : public QObject
@@ -41,6 +55,12 @@ private slots:
         kvInfo(lcNotifier) << "a" << QStringLiteral("b") << QChar(0x00E9) << 'c' << -12
                            << quint32(4294967294u) << qint64(-9000000000) << "ü";
         kvDebug(lcCorvane) << "debug";
+        // A disabled level builds nothing.
+        QLoggingCategory::setFilterRules(QStringLiteral("KvNotifier.debug=false"));
+        int built = 0;
+        kvDebug(lcNotifier) << "hidden " << ++built;
+        kvInfo(lcNotifier) << "shown " << ++built;
+        QLoggingCategory::setFilterRules(QString());
         kvCritical(lcCorvane) << "no code";
         for (const quint32 code : {0u, quint32(-5), 0x80070005u})
             kvCriticalWithCode(lcCorvane, code) << "code";
@@ -51,18 +71,9 @@ private slots:
                  "[KvProcessGov] [C]          5 failed to assign process #1234 to job object",
                  "               [I]            " + endLine,
                  "[KvNotifier  ] [I]            abéc-124294967294-9000000000ü",
-                 "[Corvane     ] [D]            debug", "[Corvane     ] [C]            no code",
-                 "[Corvane     ] [C]          0 code", "[Corvane     ] [C]         -5 code",
-                 "[Corvane     ] [C] -2147024891 code"}));
-    }
-    void disabledLevelBuildsNothing()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("KvNotifier.debug=false"));
-        int built = 0;
-        kvDebug(lcNotifier) << "hidden " << ++built;
-        kvInfo(lcNotifier) << "shown " << ++built;
-        QLoggingCategory::setFilterRules(QString());
-        QCOMPARE(newLines(), QStringList{"[KvNotifier  ] [I]            shown 1"});
+                 "[Corvane     ] [D]            debug", "[KvNotifier  ] [I]            shown 1",
+                 "[Corvane     ] [C]            no code", "[Corvane     ] [C]          0 code",
+                 "[Corvane     ] [C]         -5 code", "[Corvane     ] [C] -2147024891 code"}));
     }
     void messageTextCannotForgeLines()
     {
@@ -80,18 +91,12 @@ private slots:
     }
     void writersInThreadsNeverInterleave()
     {
-        QList<QThread *> threads;
-        for (const char writer : {'a', 'b', 'c', 'd'}) {
-            threads << QThread::create([writer] {
-                for (int i = 0; i < 200; ++i)
-                    kvInfo(lcGovernor) << "writer " << writer << " line " << i << " "
-                                       << QString(100, QLatin1Char(writer));
-            });
-            threads.last()->start();
-        }
-        for (QThread *thread : threads)
-            QVERIFY(thread->wait(60000));
-        qDeleteAll(threads);
+        together(4, [](int writer) {
+            const char name = char('a' + writer);
+            for (int i = 0; i < 200; ++i)
+                kvInfo(lcGovernor)
+                    << "writer " << name << " line " << i << " " << QString(100, QLatin1Char(name));
+        });
         // Every line whole.
         const QStringList lines = newLines();
         QCOMPARE(lines.size(), 800);
@@ -102,8 +107,7 @@ private slots:
     }
     void twoRunsOfTheProgramAppendToOneFile()
     {
-        // The program inherits the test's store: no stored rules, its log beside ours.
-        // It names the version that its own version resource holds.
+        // On the test's store (no rules), named after its own version resource.
         const QString programLog = store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log"));
         const QString started =
             QStringLiteral("               [I]            Corvane " CORVANE_VERSION " started");
@@ -114,47 +118,29 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(readLines(programLog).filter(started).size(), run, 60000);
             program.terminate();
             QVERIFY(program.waitForFinished(60000));
-            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(program.exitCode(), 0);
+            QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
         }
         const QStringList lines = readLines(programLog);
         const QString ended = QStringLiteral("               [I]            ") + endLine;
-        QVERIFY(lines.first().endsWith(started));
-        QVERIFY(lines.last().endsWith(ended));
+        QVERIFY(lines.first().endsWith(started) && lines.last().endsWith(ended));
         QCOMPARE(lines.filter(ended).size(), 2);
     }
     void fullFilesAreSwitchedWithoutLosingALine()
     {
-        // Writers with files of their own on one name, as copies of the program
-        // have, all let go at once.
+        // Writers with files of their own on one name, as copies of the program have.
         const QString path = store.path(QStringLiteral("switched.log"));
         const int limit = 40000, writers = 4, lineCount = 2000;
         const auto lineOf = [](int writer, int i) {
-            return QStringLiteral("writer %1 line %2 ")
-                       .arg(writer)
-                       .arg(i, 4, 10, QLatin1Char('0')) +
-                   QString(40, QLatin1Char('x'));
+            return QStringLiteral("writer %1 line %2 ").arg(writer).arg(i, 4, 10, QChar('0')) +
+                   QString(40, 'x');
         };
-        QReadWriteLock gate;
-        gate.lockForWrite();
-        QList<QThread *> threads;
-        for (int writer = 0; writer < writers; ++writer) {
-            threads << QThread::create([&, writer] {
-                QReadLocker go(&gate);
-                KvLogFile file(path, limit, 100);
-                for (int i = 0; i < lineCount; ++i)
-                    file.append((lineOf(writer, i) + QLatin1Char('\n')).toUtf8());
-            });
-            threads.last()->start();
-        }
-        gate.unlock();
-        for (QThread *thread : threads)
-            QVERIFY(thread->wait(60000));
-        qDeleteAll(threads);
-        // Each older file was switched once full, and only then (writers that
-        // find another one switching write on into the full file meanwhile
-        // rather than wait for it); each line is in one file, whole, after the
-        // earlier lines of its writer.
+        together(writers, [&](int writer) {
+            KvLogFile file(path, limit, 100);
+            for (int i = 0; i < lineCount; ++i)
+                file.append((lineOf(writer, i) + QLatin1Char('\n')).toUtf8());
+        });
+        // Each older file was switched once full, and only then (no writer waits for
+        // another's switch); each line is in one file, whole, after its writer's earlier ones.
         const KvLogFile names(path, limit, 100);
         QStringList lines = readLines(path);
         int number = 1;
@@ -170,8 +156,7 @@ private slots:
             for (int i = 0; i < lineCount; ++i)
                 QCOMPARE(own.value(i), lineOf(writer, i));
         }
-        // A writer that was idle while another switched goes on in the new file;
-        // only the newest older files are kept.
+        // An idle writer goes on in the file another switched to; the newest older ones are kept.
         KvLogFile busy(store.path(QStringLiteral("few.log")), 1000, 2);
         KvLogFile idle(store.path(QStringLiteral("few.log")), 1000, 2);
         idle.append("idle\n");

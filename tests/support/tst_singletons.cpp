@@ -21,7 +21,6 @@ private slots:
         const auto moduleProbe =
             reinterpret_cast<void *(*)(int)>(module.resolve("secondModuleProbe"));
         QVERIFY2(moduleProbe, qPrintable(module.errorString()));
-
         // Probe 1 is created here and adopted there, probe 2 the other way round.
         void *own = KvLazySingleton<Probe<1>>::instance();
         QCOMPARE(static_cast<void *>(KvLazySingleton<Probe<1>>::instance()), own);
@@ -36,7 +35,6 @@ private slots:
         KvLazySingleton<Probe<3>>::instance();
         KvLazySingleton<Probe<4>>::instance();
         qt_call_post_routines();
-
         // Probe 2 belongs to the module, whose own list tears it down once.
         QStringList order = sharedValue(QStringLiteral("teardown")).toStringList();
         QCOMPARE(order.removeAll(QStringLiteral("2")), 1);
