@@ -77,11 +77,9 @@ private slots:
             {"[rules]\nsize=1\nsize=2\n", false},                        // a key twice
             {"[rules]\nname=\"a\nsize=1\n", false},                      // a quote left open
             {"[rules]\npath=C:\\Games\n", false}};                       // an unknown escape
-        QTemporaryDir directory;
         for (const auto &[text, clean] : texts) {
-            QFile file(directory.filePath("Game.conf"));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-            file.close();
+            QTemporaryFile file;
+            QVERIFY(file.open() && file.write(text) == text.size() && file.flush());
             QVERIFY2(KvSettingsBackup::readsCleanly(file.fileName()) == clean, text.constData());
         }
     }
