@@ -52,7 +52,10 @@ KvApplication::KvApplication(int &argc, char **argv, bool gui)
 
 int KvApplication::exec()
 {
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // The last pass of the loop ends without waiting, when batches go out.
+    KvLogOutput::instance().flush();
+    return status;
 }
 
 void KvApplication::start()

@@ -21,9 +21,9 @@ using Entries = QList<Journal::Entry>;
 // Runs observe whenever a restriction reaches the machine.
 struct ObservedMachine : SimulatedMachine
 {
-    KvResult<std::unique_ptr<KvCpuGroup>> create() override
+    KvResult<std::unique_ptr<KvCpuGroup>> create(bool shared) override
     {
-        return observe(), SimulatedMachine::create();
+        return observe(), SimulatedMachine::create(shared);
     }
     KvStatus suspend(quint32 id) override { return observe(), SimulatedMachine::suspend(id); }
     std::function<void()> observe = [] {};

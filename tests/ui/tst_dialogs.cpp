@@ -73,12 +73,12 @@ private slots:
             QVERIFY(pressed == Ok || QSettings().allKeys().isEmpty());
         }
         QCOMPARE(storedRule().value("name"), "Quiet builds");
-        QCOMPARE(storedRule().size(), 12); // every field of the form
+        QCOMPARE(storedRule().size(), 13); // every field of the form
         // Every stored value is loaded, and written back unchanged.
         storeRule({"name=Offline renders", "enabled=0", "condition/internetConnection=2",
                    "condition/internetConnectionStatus=0", "condition/status=1",
                    "condition/state=2", "target/action=1", "target/cpuLimit=42",
-                   "target/applyDelay=2", "target/applyDelayValue=17"},
+                   "target/shareLimit=2", "target/applyDelay=2", "target/applyDelayValue=17"},
                   {"C:\\Games\\game.exe", "steam*"}, {"blender", "make"});
         const QMap<QString, QString> before = storedRule();
         RuleDialog dialog(ruleId);
@@ -97,6 +97,7 @@ private slots:
         QCOMPARE(rows(dialog, "target"), (QStringList{"blender", "make"}));
         QVERIFY(child<QRadioButton>(&dialog, "targetActionSuspend")->isChecked());
         QCOMPARE(child<QSpinBox>(&dialog, "tagetCPULimit")->value(), 42);
+        QVERIFY(child<QCheckBox>(&dialog, "targetShareLimit")->isChecked());
         QVERIFY(delay->isChecked() && delayValue->isEnabled() && delayValue->value() == 17);
         button(&dialog, Ok)->click();
         QCOMPARE(storedRule(), before);
