@@ -39,6 +39,8 @@ private slots:
     void unusableStoredValues_data();
     void unusableStoredValues();
     void disabledRuleKeepsItsBookkeeping();
+    void familySharesOneRestraint_data();
+    void familySharesOneRestraint();
 
 private:
     // Stores the rule and starts the engine over it, which activates the
@@ -317,6 +319,53 @@ void TestRule::disabledRuleKeepsItsBookkeeping()
     // no process of the rule's, but its program is in the foreground.
     fixture.machine.setForeground(addProcess("/usr/bin/player"));
     QCOMPARE(rule->state(), RuleState::Inactive);
+}
+
+void TestRule::familySharesOneRestraint_data()
+{
+    QTest::addColumn<unsigned>("action");
+    QTest::addColumn<QString>("held");
+    QTest::newRow("limit") << 0u << "under one limit of 25%";
+    QTest::newRow("suspend") << 1u << "suspended together";
+}
+
+void TestRule::familySharesOneRestraint()
+{
+    QFETCH(unsigned, action);
+    QFETCH(QString, held);
+    SimulatedMachine &machine = fixture.machine;
+    const quint32 make = addProcess("/usr/bin/make");
+    const quint32 compiler = machine.addProcess("/usr/lib/gcc/cc1", make);
+    const quint32 assembler = machine.addProcess("/usr/bin/as", compiler);
+    const quint32 editor = addProcess("/usr/bin/editor");
+    const auto restrained = [&](quint32 id) {
+        return action ? machine.isSuspended(id) && machine.isFrozen(id)
+                      : machine.cpuRateOf(id) == 2500;
+    };
+    const auto free = [&](quint32 id) {
+        return machine.cpuRateOf(id) == KvCpuGroup::unlimited && !machine.isSuspended(id) &&
+               !machine.isFrozen(id);
+    };
+    StoredRule stored{QStringLiteral("build"), true, {"make"}};
+    stored.action = action;
+    stored.cpuLimit = 25;
+    stored.shareLimit = true;
+    QTest::ignoreMessage(QtInfoMsg, qPrintable("rule \"build\" holds 3 processes " + held));
+    Rule *rule = start(stored);
+    QVERIFY(restrained(make) && restrained(compiler) && restrained(assembler) && free(editor));
+    QCOMPARE(machine.groupCount(), 1);
+    // What the family starts joins it at once; nothing else does.
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression("^process #\\d+ \\(.*ld\\) joins rule "
+                                                       "\"build\", now 4 processes " +
+                                                       QRegularExpression::escape(held)));
+    const quint32 linker = machine.startProcess("/usr/bin/ld", compiler);
+    const quint32 shell = startProcess("/bin/sh");
+    QVERIFY(restrained(linker) && free(shell));
+    QCOMPARE(rule->restrictedProcessIds().size(), 4);
+    rule->deactivate();
+    for (quint32 id : {make, compiler, assembler, linker})
+        QVERIFY(free(id));
+    QCOMPARE(machine.groupCount(), 0);
 }
 
 QTEST_MAIN(TestRule)
