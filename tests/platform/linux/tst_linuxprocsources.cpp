@@ -1,4 +1,3 @@
-#include "platform/common/KvProcessEventProperties.h"
 #include "platform/linux/KvLinuxProcReader.h"
 #include "platform/linux/KvProcPollingSource.h"
 
@@ -6,12 +5,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <ctime>
 #include <unistd.h>
 
 // The /proc readers and the polling source, on a /proc tree the test writes.
 namespace {
 
+using Ids = QList<quint32>;
 const quint64 longAgo = 100; // clock ticks after boot
 const uint kernelThread = 0x00208040;
 
@@ -25,28 +26,27 @@ quint64 justNow()
     return quint64(now.tv_sec + 10) * ticks + quint64(now.tv_nsec) * ticks / 1000000000ull;
 }
 
-const auto valueOf = &KvProcessEventProperties::value;
-
-// What a spy recorded, by process id.
-QMap<QString, KvPropertyList> reports(const QSignalSpy &spy)
+Ids sorted(Ids ids)
 {
-    QMap<QString, KvPropertyList> found;
-    for (const QList<QVariant> &signal : spy) {
-        const KvPropertyList properties = signal.at(0).value<KvPropertyList>();
-        found.insert(valueOf(properties, "Handle").toString(), properties);
-    }
-    return found;
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
-// A polling source on the tree, and what it reports.
+// A polling source on the tree, and everything it reported.
 struct Polling
 {
     explicit Polling(const QString &root)
         : source(QString(), KvLinuxProcReader(root))
-    {}
+    {
+        QObject::connect(
+            &source, &KvProcessEventSource::started,
+            [this](const KvProcessEntry &entry) { started.insert(entry.processId, entry); });
+        QObject::connect(&source, &KvProcessEventSource::ended,
+                         [this](quint32 processId) { ended.append(processId); });
+    }
     KvProcPollingSource source;
-    QSignalSpy created{&source, &KvProcessEventSource::instanceCreated};
-    QSignalSpy deleted{&source, &KvProcessEventSource::instanceDeleted};
+    QMultiMap<quint32, KvProcessEntry> started;
+    Ids ended;
 };
 
 } // namespace
@@ -56,9 +56,7 @@ class TestLinuxProcSources : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qRegisterMetaType<KvPropertyList>("KvPropertyList"); }
     void init();
-
     void kernelListingsAreReadWhole();
     void readerCopesWithAwkwardEntries();
     void pollingReportsNewProgramsAndEnds();
@@ -66,11 +64,11 @@ private slots:
 
 private:
     // Writes /proc/<id> of the tree; an empty exe leaves no link.
-    void writeProcess(DWORD id, const QString &comm, DWORD parent, const QString &exe = QString(),
-                      const QByteArray &cmdline = QByteArray(), quint64 startTime = longAgo,
+    void writeProcess(quint32 id, const QString &comm, quint32 parent, const QString &exe = {},
+                      const QByteArray &cmdline = {}, quint64 startTime = longAgo,
                       uint flags = 0x400000);
-    QString path(DWORD id) const { return root->filePath(QString::number(id)); }
-    void removeProcess(DWORD id) { QDir(path(id)).removeRecursively(); }
+    QString path(quint32 id) const { return root->filePath(QString::number(id)); }
+    void removeProcess(quint32 id) { QDir(path(id)).removeRecursively(); }
 
     std::unique_ptr<QTemporaryDir> root;
 };
@@ -81,7 +79,7 @@ void TestLinuxProcSources::init()
     writeProcess(1, "init", 0, "/sbin/init");
 }
 
-void TestLinuxProcSources::writeProcess(DWORD id, const QString &comm, DWORD parent,
+void TestLinuxProcSources::writeProcess(quint32 id, const QString &comm, quint32 parent,
                                         const QString &exe, const QByteArray &cmdline,
                                         quint64 startTime, uint flags)
 {
@@ -117,50 +115,45 @@ void TestLinuxProcSources::kernelListingsAreReadWhole()
 void TestLinuxProcSources::readerCopesWithAwkwardEntries()
 {
     const KvLinuxProcReader reader(root->path());
-    writeProcess(42, "a) S 9 (b c", 7, QString(), QByteArray(), 123456);
+    writeProcess(42, "a) S 9 (b c", 7, {}, {}, 123456);
     KvLinuxProcReader::Stat stat;
     QVERIFY(reader.readStat(42, stat));
     QCOMPARE(stat.comm, QStringLiteral("a) S 9 (b c"));
     QCOMPARE(stat.state, 'S');
-    QCOMPARE(stat.parentProcessId, DWORD(7));
+    QCOMPARE(stat.parentProcessId, 7u);
     QCOMPARE(stat.startTime, quint64(123456));
 
     QVERIFY(!reader.readStat(43, stat));
     QDir().mkpath(path(44));
     QFile truncated(path(44) + QStringLiteral("/stat"));
-    QVERIFY(truncated.open(QIODevice::WriteOnly));
-    truncated.write("44 (short) S 1 2 3");
+    QVERIFY(truncated.open(QIODevice::WriteOnly) && truncated.write("44 (short) S 1 2 3") > 0);
     truncated.close();
     QVERIFY(!reader.readStat(44, stat));
     QDir().mkpath(root->filePath(QStringLiteral("self")));
-    QCOMPARE(reader.processIds().size(), 3); // 1, 42, 44; not "self"
+    QCOMPARE(sorted(reader.processIds()), (Ids{1, 42, 44})); // not "self"
 
     writeProcess(50, "appd", 1, "/opt/app/bin/app (deleted)",
                  QByteArray("/opt/app/bin/app\0--name\0two words\0\0", 35));
-    writeProcess(60, "hidden-daemon", 1, QString(), QByteArray("hidden-daemon\0-d\0", 17));
+    writeProcess(60, "hidden-daemon", 1, {}, QByteArray("hidden-daemon\0-d\0", 17));
     QCOMPARE(reader.executablePath(50), QStringLiteral("/opt/app/bin/app"));
-    QCOMPARE(reader.arguments(50),
-             (QStringList{QStringLiteral("/opt/app/bin/app"), QStringLiteral("--name"),
-                          QStringLiteral("two words"), QString()}));
+    QCOMPARE(reader.arguments(50), (QStringList{"/opt/app/bin/app", "--name", "two words", ""}));
     QVERIFY(reader.executablePath(51).isEmpty() && reader.arguments(51).isEmpty());
 
-    // The image unreadable: named as the kernel names it.
-    const KvPropertyList hidden = reader.creationProperties(60);
-    QCOMPARE(valueOf(hidden, "Handle").toString(), QStringLiteral("60"));
-    QVERIFY(!valueOf(hidden, "ExecutablePath").isValid());
-    QCOMPARE(valueOf(hidden, "Name").toString(), QStringLiteral("hidden-daemon"));
-    QCOMPARE(valueOf(hidden, "CommandLine").toString(), QStringLiteral("hidden-daemon -d"));
-    QCOMPARE(valueOf(hidden, "ParentProcessId").toInt(), 1);
+    // The image unreadable: named as it was started.
+    const KvProcessEntry hidden = reader.describe(60);
+    QVERIFY(hidden.processId == 60 && hidden.parentProcessId == 1 && hidden.path.isEmpty());
+    QCOMPARE(hidden.name, QStringLiteral("hidden-daemon"));
     // A name a program gave itself is never a path.
     writeProcess(61, "../usr/bin/ls", 1);
-    QCOMPARE(valueOf(reader.creationProperties(61), "Name").toString(), QString(".._usr_bin_ls"));
+    QCOMPARE(reader.describe(61).name, QStringLiteral(".._usr_bin_ls"));
     // A creator known from the fork wins over the parent /proc names now.
-    QCOMPARE(valueOf(reader.creationProperties(50, 77), "ParentProcessId").toInt(), 77);
-    QCOMPARE(valueOf(reader.creationProperties(50), "Name").toString(), QStringLiteral("app"));
+    QCOMPARE(reader.describe(50, 77).parentProcessId, 77u);
+    QCOMPARE(reader.describe(50).name, QStringLiteral("app"));
+    QCOMPARE(reader.describe(50).path, QStringLiteral("/opt/app/bin/app"));
     // Gone before it could be read: only the id is left.
-    const KvPropertyList gone = reader.creationProperties(62);
-    QCOMPARE(valueOf(gone, "Handle").toString(), QStringLiteral("62"));
-    QVERIFY(!valueOf(gone, "Name").isValid() && !valueOf(gone, "ParentProcessId").isValid());
+    const KvProcessEntry gone = reader.describe(62);
+    QVERIFY(gone.processId == 62 && gone.name.isEmpty() &&
+            gone.parentProcessId == KvProcessEntry::noProcessId);
 }
 
 void TestLinuxProcSources::pollingReportsNewProgramsAndEnds()
@@ -170,20 +163,19 @@ void TestLinuxProcSources::pollingReportsNewProgramsAndEnds()
     writeProcess(500, "old", 1, "/usr/bin/old");
     Polling polling(root->path());
     polling.source.poll();
-    QCOMPARE(polling.created.size(), 0); // running before the source: known, not reported
+    QVERIFY(polling.started.isEmpty()); // running before the source: known, not reported
 
     // A new process; 400 runs another program; 500 ended and its id went to
     // a new process of the same program.
-    writeProcess(300, "editor", 200, QString(), QByteArray("editor\0my file\0", 15));
+    writeProcess(300, "editor", 200, {}, QByteArray("editor\0my file\0", 15));
     writeProcess(400, "make", 1, "/usr/bin/make");
-    writeProcess(500, "old", 1, "/usr/bin/old", QByteArray(), longAgo + 50);
+    writeProcess(500, "old", 1, "/usr/bin/old", {}, longAgo + 50);
     polling.source.poll();
-    const QMap<QString, KvPropertyList> created = reports(polling.created);
-    QCOMPARE(created.keys(), (QStringList{"300", "400", "500"}));
-    QCOMPARE(reports(polling.deleted).keys(), QStringList{"500"});
-    QCOMPARE(valueOf(created["300"], "ParentProcessId").toInt(), 200);
-    QCOMPARE(valueOf(created["300"], "CommandLine").toString(), QString("editor \"my file\""));
-    QCOMPARE(valueOf(created["400"], "ExecutablePath").toString(), QString("/usr/bin/make"));
+    QCOMPARE(polling.started.keys(), (Ids{300, 400, 500}));
+    QCOMPARE(polling.ended, Ids{500});
+    QCOMPARE(polling.started.value(300).parentProcessId, 200u);
+    QCOMPARE(polling.started.value(300).name, QStringLiteral("editor"));
+    QCOMPARE(polling.started.value(400).path, QStringLiteral("/usr/bin/make"));
 
     // 400 renames itself: no new program. Ends are reported once, also of
     // processes that ran before the source.
@@ -192,36 +184,35 @@ void TestLinuxProcSources::pollingReportsNewProgramsAndEnds()
     removeProcess(200);
     polling.source.poll();
     polling.source.poll();
-    QCOMPARE(polling.created.size(), 3);
-    QCOMPARE(polling.deleted.size(), 3);
-    QCOMPARE(reports(polling.deleted).keys(), (QStringList{"200", "300", "500"}));
+    QCOMPARE(polling.started.size(), 3);
+    QCOMPARE(sorted(polling.ended), (Ids{200, 300, 500}));
 }
 
 void TestLinuxProcSources::pollingDefersYoungChildrenAndIgnoresKernelThreads()
 {
     writeProcess(600, "server", 1, "/usr/sbin/server");
-    writeProcess(2, "kthreadd", 0, QString(), QByteArray(), longAgo, kernelThread);
-    writeProcess(90, "kworker/0:1", 2, QString(), QByteArray(), longAgo, kernelThread);
+    writeProcess(2, "kthreadd", 0, {}, {}, longAgo, kernelThread);
+    writeProcess(90, "kworker/0:1", 2, {}, {}, longAgo, kernelThread);
     Polling polling(root->path());
 
     // Just forked, still the parent's image: it may be about to run a
     // program. Just started and already another program: reported at once.
     // Just forked too, but gone before the next listing: never reported.
     const QString server = QStringLiteral("/usr/sbin/server");
-    writeProcess(601, "server", 600, server, QByteArray(), justNow());
-    writeProcess(602, "helper", 600, "/usr/bin/helper", QByteArray(), justNow());
-    writeProcess(603, "server", 600, server, QByteArray(), justNow());
-    writeProcess(91, "kworker/1:2", 2, QString(), QByteArray(), longAgo, kernelThread);
+    writeProcess(601, "server", 600, server, {}, justNow());
+    writeProcess(602, "helper", 600, "/usr/bin/helper", {}, justNow());
+    writeProcess(603, "server", 600, server, {}, justNow());
+    writeProcess(91, "kworker/1:2", 2, {}, {}, longAgo, kernelThread);
     polling.source.poll();
-    QCOMPARE(reports(polling.created).keys(), QStringList{"602"});
+    QCOMPARE(polling.started.keys(), Ids{602});
 
     removeProcess(603);
     removeProcess(90);
     removeProcess(91);
     polling.source.poll();
-    QCOMPARE(reports(polling.created).keys(), (QStringList{"601", "602"}));
-    QCOMPARE(valueOf(reports(polling.created)["601"], "ExecutablePath").toString(), server);
-    QCOMPARE(polling.deleted.size(), 0);
+    QCOMPARE(polling.started.keys(), (Ids{601, 602}));
+    QCOMPARE(polling.started.value(601).path, server);
+    QVERIFY(polling.ended.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLinuxProcSources)

@@ -9,12 +9,12 @@
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
-#include "notifiers/KvWinEventNotifier.h"
+#include "platform/KvPlatformForeground.h"
 #include "platform/linux/KvForegroundBusService.h"
 #include "platform/linux/KvHyprlandFocusClient.h"
 #include "platform/linux/KvWaylandForeground.h"
-#include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
+#include "rules/RulesEngine.h"
 
 #include <QDBusConnection>
 #include <QDBusPendingCall>
@@ -46,6 +46,9 @@ private slots:
     void hyprlandFocus();
     void notSeenNotice_data();
     void notSeenNotice();
+
+private:
+    TestStore store;
 };
 
 void TestWaylandForeground::reportsDriveRules()
@@ -62,7 +65,6 @@ void TestWaylandForeground::reportsDriveRules()
         return;
     }
 
-    TestStore store;
     const LogTail log;
     // The compositors' own sockets would see the windows without the bus.
     qunsetenv("SWAYSOCK");
@@ -73,19 +75,12 @@ void TestWaylandForeground::reportsDriveRules()
     QVERIFY(player.state() == QProcess::Running && other.state() == QProcess::Running);
 
     StoredRule rule{{}, true, {}, {player.program()}};
-    rule.conditionState = RuleOptions::Foreground;
+    rule.conditionState = 1; // foreground
     storeRule(0x51, rule);
-    rule.conditionState = RuleOptions::Background;
+    rule.conditionState = 2; // background
     storeRule(0x52, rule);
-    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    KvWinEventNotifier notifier;
-    notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
-    Rule front(0x51, &governor);
-    Rule back(0x52, &governor);
-    for (Rule *rule : {&front, &back}) {
-        connect(&notifier, &KvWinEventNotifier::notify, rule, &Rule::on_winEventNotifier_notify);
-        rule->activateIfApplicable();
-    }
+    RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+    const Rule &front = *engine.rule(0x51), &back = *engine.rule(0x52);
     QCOMPARE(front.state(), RuleState::Inactive);
     QCOMPARE(back.state(), RuleState::Active);
 
@@ -103,8 +98,7 @@ void TestWaylandForeground::reportsDriveRules()
 
     // Reports of no process, of one beyond pid_max, of the program itself and
     // beyond any process id change nothing.
-    qRegisterMetaType<KvWinEventInfo>();
-    QSignalSpy changes(&notifier, &KvWinEventNotifier::notify);
+    QSignalSpy changes(&KvPlatformForeground::current(), &KvPlatformForeground::changed);
     for (uint bad : {0u, 0x7fffffffu, uint(QCoreApplication::applicationPid()), 0xffffffffu})
         QVERIFY(report(reporter, bad));
     QTest::qWait(200);
@@ -143,10 +137,12 @@ void TestWaylandForeground::hyprlandFocus()
     QVERIFY(requests.listen(folder + QStringLiteral("/.socket.sock")));
 
     QList<quint32> reports;
-    QStringList notices;
+    const LogTail log;
+    const auto notices = [&] {
+        return log.lines().filter(folder + QStringLiteral("/.socket2.sock"));
+    };
     KvHyprlandFocusClient client(
-        QStringLiteral("corvane"), [&](quint32 pid) { reports << pid; },
-        [&](KvPlatformWinEvents::NoticeLevel, const QString &text) { notices << text; }, nullptr);
+        QStringLiteral("corvane"), [&](quint32 pid) { reports << pid; }, nullptr);
     QCOMPARE(client.folder(), folder);
     // The event socket comes later: the client waits for it, and asks for
     // the active window once connected.
@@ -186,12 +182,11 @@ void TestWaylandForeground::hyprlandFocus()
     stream->disconnectFromServer();
     events.close();
     QTest::qWait(1500);
-    QCOMPARE(notices.size(), 1);
-    QVERIFY(notices.first().contains(folder + QStringLiteral("/.socket2.sock")));
+    QCOMPARE(notices().size(), 1);
     answers = QByteArrayList{R"({"pid":4444})"};
     QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
     QTRY_COMPARE_WITH_TIMEOUT(reports.last(), 4444u, 5000);
-    QCOMPARE(notices.size(), 2);
+    QCOMPARE(notices().size(), 2);
 }
 
 void TestWaylandForeground::notSeenNotice_data()
