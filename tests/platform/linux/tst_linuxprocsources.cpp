@@ -1,3 +1,5 @@
+// The /proc reader and the polling source, on a /proc tree the test writes.
+
 #include "platform/linux/KvLinuxProcReader.h"
 #include "platform/linux/KvProcPollingSource.h"
 
@@ -9,27 +11,30 @@
 #include <ctime>
 #include <unistd.h>
 
-// The /proc readers and the polling source, on a /proc tree the test writes.
 namespace {
 
 using Ids = QList<quint32>;
 const quint64 longAgo = 100; // clock ticks after boot
 const uint kernelThread = 0x00208040;
 
-// A start time that stays young for the polls that follow however slowly a
-// loaded machine gets to them: ten seconds ahead of now.
+// Ten seconds ahead of now: young for every poll that follows, however slow.
 quint64 justNow()
 {
     timespec now{};
     ::clock_gettime(CLOCK_BOOTTIME, &now);
-    const quint64 ticks = quint64(::sysconf(_SC_CLK_TCK));
-    return quint64(now.tv_sec + 10) * ticks + quint64(now.tv_nsec) * ticks / 1000000000ull;
+    return quint64(now.tv_sec + 10) * quint64(::sysconf(_SC_CLK_TCK));
 }
 
 Ids sorted(Ids ids)
 {
     std::sort(ids.begin(), ids.end());
     return ids;
+}
+
+bool write(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // A polling source on the tree, and everything it reported.
@@ -42,7 +47,7 @@ struct Polling
             &source, &KvProcessEventSource::started,
             [this](const KvProcessEntry &entry) { started.insert(entry.processId, entry); });
         QObject::connect(&source, &KvProcessEventSource::ended,
-                         [this](quint32 processId) { ended.append(processId); });
+                         [this](quint32 id) { ended << id; });
     }
     KvProcPollingSource source;
     QMultiMap<quint32, KvProcessEntry> started;
@@ -57,7 +62,6 @@ class TestLinuxProcSources : public QObject
 
 private slots:
     void init();
-    void kernelListingsAreReadWhole();
     void readerCopesWithAwkwardEntries();
     void pollingReportsNewProgramsAndEnds();
     void pollingDefersYoungChildrenAndIgnoresKernelThreads();
@@ -83,73 +87,53 @@ void TestLinuxProcSources::writeProcess(quint32 id, const QString &comm, quint32
                                         const QString &exe, const QByteArray &cmdline,
                                         quint64 startTime, uint flags)
 {
-    QDir().mkpath(path(id));
-    QFile stat(path(id) + QStringLiteral("/stat"));
-    QVERIFY(stat.open(QIODevice::WriteOnly));
-    // pid (comm) state ppid pgrp session tty tpgid flags minflt cminflt majflt
-    // cmajflt utime stime cutime cstime priority nice threads itrealvalue
-    // starttime vsize ...
-    stat.write(QStringLiteral("%1 (%2) S %3 1 1 0 -1 %4 0 0 0 0 0 0 0 0 20 0 1 0 %5 1000 10 0\n")
-                   .arg(id)
-                   .arg(comm)
-                   .arg(parent)
-                   .arg(flags)
-                   .arg(startTime)
-                   .toUtf8());
+    // pid (comm) state ppid pgrp session tty tpgid flags, ten counters,
+    // priority nice threads itrealvalue starttime vsize ...
+    const QString stat =
+        QString::asprintf("%u (%s) S %u 1 1 0 -1 %u 0 0 0 0 0 0 0 0 20 0 1 0 %llu\n", id,
+                          qPrintable(comm), parent, flags, startTime);
+    QVERIFY(QDir().mkpath(path(id)) && write(path(id) + "/stat", stat.toUtf8()) &&
+            write(path(id) + "/cmdline", cmdline));
     QFile::remove(path(id) + QStringLiteral("/exe"));
     QVERIFY(exe.isEmpty() || QFile::link(exe, path(id) + QStringLiteral("/exe")));
-    QFile commandLine(path(id) + QStringLiteral("/cmdline"));
-    QVERIFY(commandLine.open(QIODevice::WriteOnly));
-    commandLine.write(cmdline);
-}
-
-void TestLinuxProcSources::kernelListingsAreReadWhole()
-{
-    // The kernel hands such a listing out a page at a time, each read short
-    // of the page by the line that did not fit; the stack comes after the
-    // program's libraries.
-    QByteArray maps;
-    QVERIFY(KvLinuxProcFs::readFile("/proc/self/maps", maps) && maps.contains("[stack]"));
 }
 
 void TestLinuxProcSources::readerCopesWithAwkwardEntries()
 {
+    // The kernel hands such a listing out a page at a time, each read short
+    // of the page by the line that did not fit; the stack comes last.
+    QByteArray maps;
+    QVERIFY(KvLinuxProcFs::readFile("/proc/self/maps", maps) && maps.contains("[stack]"));
+
     const KvLinuxProcReader reader(root->path());
     writeProcess(42, "a) S 9 (b c", 7, {}, {}, 123456);
     KvLinuxProcReader::Stat stat;
     QVERIFY(reader.readStat(42, stat));
     QCOMPARE(stat.comm, QStringLiteral("a) S 9 (b c"));
-    QCOMPARE(stat.state, 'S');
-    QCOMPARE(stat.parentProcessId, 7u);
-    QCOMPARE(stat.startTime, quint64(123456));
-
+    QVERIFY(stat.state == 'S' && stat.parentProcessId == 7 && stat.startTime == 123456);
     QVERIFY(!reader.readStat(43, stat));
-    QDir().mkpath(path(44));
-    QFile truncated(path(44) + QStringLiteral("/stat"));
-    QVERIFY(truncated.open(QIODevice::WriteOnly) && truncated.write("44 (short) S 1 2 3") > 0);
-    truncated.close();
+    QVERIFY(QDir().mkpath(path(44)) && write(path(44) + "/stat", "44 (short) S 1 2 3"));
     QVERIFY(!reader.readStat(44, stat));
     QDir().mkpath(root->filePath(QStringLiteral("self")));
     QCOMPARE(sorted(reader.processIds()), (Ids{1, 42, 44})); // not "self"
 
     writeProcess(50, "appd", 1, "/opt/app/bin/app (deleted)",
                  QByteArray("/opt/app/bin/app\0--name\0two words\0\0", 35));
-    writeProcess(60, "hidden-daemon", 1, {}, QByteArray("hidden-daemon\0-d\0", 17));
     QCOMPARE(reader.executablePath(50), QStringLiteral("/opt/app/bin/app"));
     QCOMPARE(reader.arguments(50), (QStringList{"/opt/app/bin/app", "--name", "two words", ""}));
     QVERIFY(reader.executablePath(51).isEmpty() && reader.arguments(51).isEmpty());
+    QCOMPARE(reader.describe(50).name, QStringLiteral("app"));
+    // A creator known from the fork wins over the parent /proc names now.
+    QCOMPARE(reader.describe(50, 77).parentProcessId, 77u);
 
-    // The image unreadable: named as it was started.
+    // The image unreadable: named as it was started, or as it named itself,
+    // which is never a path.
+    writeProcess(60, "hidden-daemon", 1, {}, QByteArray("hidden-daemon\0-d\0", 17));
     const KvProcessEntry hidden = reader.describe(60);
     QVERIFY(hidden.processId == 60 && hidden.parentProcessId == 1 && hidden.path.isEmpty());
     QCOMPARE(hidden.name, QStringLiteral("hidden-daemon"));
-    // A name a program gave itself is never a path.
     writeProcess(61, "../usr/bin/ls", 1);
     QCOMPARE(reader.describe(61).name, QStringLiteral(".._usr_bin_ls"));
-    // A creator known from the fork wins over the parent /proc names now.
-    QCOMPARE(reader.describe(50, 77).parentProcessId, 77u);
-    QCOMPARE(reader.describe(50).name, QStringLiteral("app"));
-    QCOMPARE(reader.describe(50).path, QStringLiteral("/opt/app/bin/app"));
     // Gone before it could be read: only the id is left.
     const KvProcessEntry gone = reader.describe(62);
     QVERIFY(gone.processId == 62 && gone.name.isEmpty() &&
