@@ -1,30 +1,28 @@
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
 #include "TestStore.h"
-#include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformProcesses.h"
+#include "platform/KvPlatformSuspension.h"
 #include "platform/linux/KvCgroupCpuTree.h"
-#include "platform/linux/KvLinuxJobs.h"
+#include "platform/linux/KvLinuxCpuGroups.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
 #include "process/KvProcessGovernor.h"
-#include "process/KvProcessSnapshot.h"
 
 #include <QDir>
 #include <QtTest>
 
 #include <algorithm>
 #include <csignal>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
-using Restriction = KvProcessGovernor::Restriction;
 using ProcFsProbe::isStopped;
+using Action = KvProcessGovernor::Action;
 
-// Caps and suspension on this machine's kernel, through the Linux backend and
-// the governor: what lands in the cgroup files, in /proc/PID/cgroup and in
-// the process state.
+// CPU groups and suspension on this machine's kernel, through the Linux
+// backend and the governor: what lands in the cgroup files, in
+// /proc/PID/cgroup and in the process state.
 class TestJobs : public QObject
 {
     Q_OBJECT
@@ -43,14 +41,6 @@ private:
     // A child of the test that runs body (::pause: sleeps until killed), in
     // the origin group.
     template<class Body> pid_t startChild(Body body);
-    bool setRate(HANDLE job, DWORD rate)
-    {
-        return jobs.setInformationJobObject(job, KvJobCpuRateControlInformation{5, rate});
-    }
-    KvHandle openThread(DWORD thread)
-    {
-        return KvHandle(jobs.openThread(KvPlatformJobs::ThreadSuspendResume, thread));
-    }
     // Still stopped a while later.
     static bool staysStopped(pid_t pid)
     {
@@ -59,8 +49,8 @@ private:
     }
 
     TestStore store;
-    KvPlatformKernel &kernel = KvPlatformKernel::current();
-    KvLinuxJobs &jobs = static_cast<KvLinuxJobs &>(KvPlatformJobs::current());
+    KvLinuxCpuGroups &groups = static_cast<KvLinuxCpuGroups &>(KvPlatformCpuGroups::current());
+    KvPlatformSuspension &suspension = KvPlatformSuspension::current();
     KvCgroupCpuTree tree;
     // Where the children start: a group of the test's own, so that a
     // process put at the top of the hierarchy is not taken for one brought
@@ -73,8 +63,9 @@ private:
 
 void TestJobs::initTestCase()
 {
-    const KvHandle self = KvHandle::openProcess(KvPlatformKernel::ProcessSuspendResume, ::getpid());
-    KV_REQUIRE_CAPABILITY(self.isValid(), "the kernel cannot open processes as pidfds");
+    const int pidfd = KvLinuxProcessIdentity::openPidfd(quint32(::getpid()));
+    KV_REQUIRE_CAPABILITY(pidfd >= 0, "the kernel cannot open processes as pidfds");
+    ::close(pidfd);
     if (::geteuid() != 0 || !tree.prepare() ||
         !QDir().mkpath(origin = tree.top() + QStringLiteral("/corvane-test-%1").arg(::getpid())))
         cgroupProblem = QStringLiteral("no writable cgroup with the cpu controller (needs root)");
@@ -108,40 +99,38 @@ void TestJobs::capAndLift()
 {
     KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
     const pid_t member = startChild(::pause);
-    HANDLE job = jobs.createJobObject();
-    const KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessSetQuota, member);
-    QVERIFY(jobs.assignProcessToJobObject(job, process.get()));
+    std::unique_ptr<KvCpuGroup> group = groups.create().take();
+    QVERIFY(group && group->add(quint32(member)));
     // Uncapped, it stays where it is: a group of its own would weigh it
     // against every other restrained process.
-    QVERIFY(jobs.jobGroup(job).isEmpty());
+    QVERIFY(groups.cgroupOf(*group).isEmpty());
     QCOMPARE(ProcFsProbe::cpuCgroupOf(member), originName);
 
-    QVERIFY(setRate(job, 2500)); // a quarter of the machine
-    const QString group = jobs.jobGroup(job);
+    QVERIFY(group->setRate(2500)); // a quarter of the machine
+    const QString cgroup = groups.cgroupOf(*group);
     const auto quota = [member] { return ProcFsProbe::cpuQuotaOf(member); };
     QVERIFY(ProcFsProbe::cpuCgroupOf(member).contains("/corvane/"));
+    QVERIFY(group->reaches(quint32(member)).value());
     QCOMPARE(quota(), QByteArray::number(qlonglong(25000 * ::sysconf(_SC_NPROCESSORS_ONLN))));
-    QVERIFY(setRate(job, 1));
+    QVERIFY(group->setRate(1));
     QCOMPARE(quota(), QByteArray("1000")); // the least the kernel takes
-    // Refused settings leave the cap as it was (5: enabled, hard cap; 2: by weight).
-    for (const auto &bad : {KvJobCpuRateControlInformation{5, 0}, {5, 10001}, {5 | 2, 5000}}) {
-        QVERIFY(!jobs.setInformationJobObject(job, bad));
-        QCOMPARE(kernel.lastError(), DWORD(EINVAL));
-    }
+    // Refused rates leave the cap as it was.
+    for (quint32 bad : {0u, KvCpuGroup::unlimited + 1})
+        QCOMPARE(group->setRate(bad).error().code, EINVAL);
     QCOMPARE(quota(), QByteArray("1000"));
 
     // Lifted: back where it came from, and the group gone.
-    QVERIFY(setRate(job, 10000));
-    QVERIFY(!QDir(group).exists());
+    QVERIFY(group->setRate(KvCpuGroup::unlimited));
+    QVERIFY(!QDir(cgroup).exists());
     QCOMPARE(ProcFsProbe::cpuCgroupOf(member), originName);
 
-    // As on Windows, a capped job outlives its last handle while a process
-    // is in it, also through a pass of the watch that the timer runs.
-    QVERIFY(setRate(job, 5000));
-    const QString held = jobs.jobGroup(job);
-    QVERIFY(kernel.closeHandle(job));
-    KvLinuxJobs::forkReportsLost();
-    QVERIFY(QDir(held).exists() && ProcFsProbe::cpuCgroupOf(member).contains("/corvane/"));
+    // Let go of while capped, the group goes at the latest once it is
+    // empty, also through the watch that a timer runs.
+    QVERIFY(group->setRate(5000));
+    const QString held = groups.cgroupOf(*group);
+    QVERIFY(QDir(held).exists());
+    group.reset();
+    KvLinuxCpuGroups::forkReportsLost();
     cleanup();
     QTRY_VERIFY(!QDir(held).exists());
 }
@@ -163,10 +152,9 @@ void TestJobs::childrenOfACappedProcessBreakAway()
             ::waitpid(grandchild, nullptr, 0);
     });
     KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    const int group = governor.addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, spawner, governor.limitCpu(spawner, 50)));
+    const KvProcessGovernor::Held held = governor.hold(-1, Action::LimitCpu, spawner, 50);
     const QByteArray job = ProcFsProbe::cpuCgroupOf(spawner);
-    QVERIFY(job.contains("/corvane/"));
+    QVERIFY(held.inForce && job.contains("/corvane/"));
 
     pid_t grandchild = 0;
     QVERIFY(::write(talk[0], "x", 1) == 1);
@@ -174,80 +162,37 @@ void TestJobs::childrenOfACappedProcessBreakAway()
     QTRY_COMPARE(ProcFsProbe::cpuCgroupOf(grandchild), originName);
     QCOMPARE(ProcFsProbe::cpuCgroupOf(spawner), job);
     ::kill(grandchild, SIGKILL);
-    governor.removeRestrictionGroup(group);
+    governor.lift(held.groupId);
     ::close(talk[0]);
     ::close(talk[1]);
 }
 
 void TestJobs::suspendAndResume()
 {
-    int release[2];
-    QVERIFY(::pipe(release) == 0);
-    // Two threads, the second until told; both with the scheduling the child
-    // chose.
-    const pid_t child = startChild([fd = release[0]] {
-        ::setpriority(PRIO_PROCESS, 0, 5);
-        std::thread([fd] {
-            char byte;
-            (void)::read(fd, &byte, 1);
-        }).detach();
-        for (;;)
-            ::pause();
-    });
-    QTRY_COMPARE(snapshotThreads(child).size(), 2);
-    DWORD second = 0;
-    for (const KvThreadInfo &thread : snapshotThreads(child)) {
-        QCOMPARE(thread.ownerProcessId, DWORD(child));
-        QCOMPARE(thread.basePriority, LONG(6));
-        second = thread.threadId != DWORD(child) ? thread.threadId : second;
-    }
-    const KvHandle mainThread = openThread(child);
-    const KvHandle secondThread = openThread(second);
-    QVERIFY(mainThread.isValid() && secondThread.isValid());
-
-    // Counted per thread, as Windows counts: stopped until the last resume.
-    QCOMPARE(jobs.suspendThread(mainThread.get()), DWORD(0));
-    QCOMPARE(jobs.suspendThread(mainThread.get()), DWORD(1));
+    const pid_t child = startChild(::pause);
+    // Counted per process: stopped until the last resume.
+    QVERIFY(suspension.suspend(child) && suspension.suspend(child));
     QTRY_VERIFY(isStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(2));
+    QVERIFY(suspension.resume(child));
     QVERIFY(staysStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(1));
-    QTRY_VERIFY(!isStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(0));
-    const KvHandle readOnly(jobs.openThread(0, child));
-    QCOMPARE(jobs.suspendThread(readOnly.get()), KvPlatformJobs::SuspendFailed);
-    QCOMPARE(kernel.lastError(), DWORD(EACCES));
-
-    // A counted thread that has ended does not keep its process stopped.
-    QVERIFY(::write(release[1], "x", 1) == 1);
-    QTRY_COMPARE(snapshotThreads(child).size(), 1);
-    QCOMPARE(jobs.suspendThread(secondThread.get()), DWORD(0));
-    QCOMPARE(jobs.suspendThread(mainThread.get()), DWORD(0));
-    QTRY_VERIFY(isStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(1));
+    QVERIFY(suspension.resume(child));
     QTRY_VERIFY(!isStopped(child));
 
     // Through the governor: stopped until the last group that suspends it
     // goes.
     KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    int groups[2];
-    for (int &group : groups) {
-        governor.suspend(child);
-        group = governor.addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, child));
-    }
+    const int first = governor.hold(-1, Action::Suspend, child).groupId;
+    const int second = governor.hold(-1, Action::Suspend, child).groupId;
     QTRY_VERIFY(isStopped(child));
-    governor.removeRestrictionGroup(groups[0]);
+    governor.lift(first);
     QVERIFY(staysStopped(child));
-    governor.removeRestrictionGroup(groups[1]);
+    governor.lift(second);
     QTRY_VERIFY(!isStopped(child));
 
-    ::close(release[0]);
-    ::close(release[1]);
-
     // Ending suspended, it leaves no hold behind where the other copies look.
-    QString unshared;
-    KV_REQUIRE_CAPABILITY(jobs.copiesShareHolds(unshared), unshared);
-    governor.suspend(child);
+    const KvStatus shared = KvPlatformCpuGroups::current().copiesShareHolds();
+    KV_REQUIRE_CAPABILITY(shared.ok(), shared.error().message);
+    governor.hold(-1, Action::Suspend, child);
     const QString record =
         (::geteuid() == 0 ? QStringLiteral("/run")
                           : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)) +
@@ -258,23 +203,23 @@ void TestJobs::suspendAndResume()
     };
     QVERIFY(holds());
     cleanup();
-    governor.on_processNotifier_ended(DWORD(child));
+    governor.followEnd(quint32(child));
     QVERIFY(!holds());
 }
 
 void TestJobs::reusedIdIsNeverReached()
 {
+    KvPlatformProcesses &processes = KvPlatformProcesses::current();
     const pid_t first = startChild(::pause);
-    const QList<KvProcessInfo> processes = snapshotProcesses(0);
-    const auto listed =
-        std::find_if(processes.begin(), processes.end(),
-                     [&](const KvProcessInfo &p) { return p.processId == DWORD(first); });
-    QVERIFY(listed != processes.end() && listed->parentProcessId == DWORD(::getpid()));
-    const KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessSuspendResume, first);
-    const KvHandle thread = openThread(first);
-    QVERIFY(process.isValid() && thread.isValid());
+    const QList<KvProcessEntry> listed = processes.list().value();
+    QVERIFY(std::any_of(listed.begin(), listed.end(), [&](const KvProcessEntry &entry) {
+        return entry.processId == quint32(first) && entry.parentProcessId == quint32(::getpid());
+    }));
+    const quint64 started = processes.startTime(first).value();
+    QVERIFY(suspension.suspend(first));
+    QTRY_VERIFY(isStopped(first));
 
-    // It ends, and a new process gets its id.
+    // It ends unheard of, and a new process gets its id.
     cleanup();
     pid_t second = 0;
     for (int attempt = 0; attempt < 20 && second != first; ++attempt) {
@@ -285,18 +230,17 @@ void TestJobs::reusedIdIsNeverReached()
         second = startChild(::pause);
     }
     KV_REQUIRE_CAPABILITY(second == first, "a process id cannot be given out again here");
-
-    // The handles still stand for the process that ended.
-    QString path;
-    quint64 creationTime = 0;
-    QVERIFY(!kernel.queryFullProcessImageName(process.get(), path));
-    QVERIFY(!jobs.getProcessCreationTime(process.get(), creationTime));
-    QCOMPARE(jobs.suspendThread(thread.get()), KvPlatformJobs::SuspendFailed);
+    QVERIFY(processes.startTime(second).value() != started);
     QTest::qWait(100);
     QVERIFY(!isStopped(second));
+
+    // Stopped by someone else, the newcomer stays so whatever is undone of
+    // the first.
     ::kill(second, SIGSTOP);
     QTRY_VERIFY(isStopped(second));
-    QCOMPARE(jobs.resumeLeftoverSuspension(process.get(), 1), KvPlatformJobs::LeftoverResumeFailed);
+    suspension.resume(first);
+    QCOMPARE(suspension.resumeLeftover(first, started, 1).value(),
+             KvPlatformSuspension::LeftoverResume::Ended);
     QVERIFY(staysStopped(second));
 }
 
