@@ -2,8 +2,8 @@
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
 
-#include "platform/KvPlatformJobs.h"
-#include "platform/KvPlatformProcessEvents.h"
+#include "platform/KvPlatformCpuGroups.h"
+#include "platform/KvPlatformProcesses.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
@@ -20,7 +20,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-using Restriction = KvProcessGovernor::Restriction;
+using Action = KvProcessGovernor::Action;
 
 namespace {
 
@@ -33,19 +33,17 @@ int runCopy(int argc, char **argv)
     KvProcessGovernor governor(nullptr, QString::fromLocal8Bit(argv[2]));
     QList<int> groups;
     for (int i = 3; i + 1 < argc; i += 2) {
-        const DWORD pid = QByteArray(argv[i]).toUInt();
         const unsigned int percent = QByteArray(argv[i + 1]).toUInt();
-        if (percent == 0)
-            governor.suspend(pid);
-        groups << governor.addRestrictionGroup(
-            Restriction(percent ? KvProcessGovernor::LimitCpu : KvProcessGovernor::Suspend, pid,
-                        percent ? governor.limitCpu(pid, percent) : KvHandle()));
+        groups << governor
+                      .hold(-1, percent ? Action::LimitCpu : Action::Suspend,
+                            QByteArray(argv[i]).toUInt(), percent)
+                      .groupId;
     }
     QTextStream(stdout) << "ready" << Qt::endl;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         for (int group : qAsConst(groups))
-            governor.removeRestrictionGroup(group);
+            governor.lift(group);
         application.quit();
     });
     return application.exec();
@@ -54,9 +52,9 @@ int runCopy(int argc, char **argv)
 // Why processes cannot be restrained here, or nothing.
 QString missingCaps()
 {
-    QString reason = QStringLiteral("restraining other processes needs root");
-    return ::geteuid() == 0 && KvPlatformJobs::current().cpuCapsAvailable(reason) ? QString()
-                                                                                  : reason;
+    if (::geteuid() != 0)
+        return QStringLiteral("restraining other processes needs root");
+    return KvPlatformCpuGroups::current().available().error().message;
 }
 
 // Whether the group the process is in has a quota of percent of the machine.
@@ -167,17 +165,16 @@ void TestCopies::capChangedUnderTheGovernor()
     const QString missing = missingCaps();
     KV_REQUIRE_CAPABILITY(missing.isEmpty(), missing);
     // Forks come from the process connector then, and no timer looks for them.
-    const auto events = KvPlatformProcessEvents::current().subscribe();
+    const auto events = KvPlatformProcesses::current().watch();
     KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
     // A shell that starts a child and executes another program when told to.
     QProcess *shell = start(QStringLiteral("sh"),
                             {QStringLiteral("-c"), QStringLiteral("read x; sleep 600 & echo $!; "
                                                                   "exec sleep 600")});
-    const DWORD pid = DWORD(shell->processId());
+    const quint32 pid = quint32(shell->processId());
     const QByteArray origin = ProcFsProbe::cpuCgroupOf(pid);
     KvProcessGovernor governor(nullptr, journals.path());
-    const int rule = governor.addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, pid, governor.limitCpu(pid, 30)));
+    const int rule = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
     const QByteArray group = ProcFsProbe::cpuCgroupOf(pid);
     QVERIFY(group.contains("/corvane/"));
 
@@ -198,7 +195,7 @@ void TestCopies::capChangedUnderTheGovernor()
     procs.close();
     QVERIFY(QDir().rmdir(ProcFsProbe::cpuCgroupPath(group)));
     log.mark();
-    governor.removeRestrictionGroup(rule);
+    governor.lift(rule);
     QCOMPARE(log.governorEntries(),
              (QStringList{QStringLiteral("I process #%1 had been taken out of its CPU limit by "
                                          "something else")
@@ -209,13 +206,12 @@ void TestCopies::capChangedUnderTheGovernor()
 
     // Noticed while the rule lasts, the loss is said once; the rule's end
     // has nothing left to do.
-    const int again = governor.addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, pid, governor.limitCpu(pid, 30)));
+    const int again = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
     QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
     procs.close();
     log.mark();
     governor.checkCaps();
-    governor.removeRestrictionGroup(again);
+    governor.lift(again);
     QCOMPARE(log.governorEntries(), QStringList{QStringLiteral("W process #%1 CPU limit lost: the "
                                                                "process was taken out of it by "
                                                                "something else")
