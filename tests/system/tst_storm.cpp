@@ -6,11 +6,9 @@
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
-#include "notifiers/KvProcessNotifier.h"
-#include "platform/linux/KvLinuxProcessEvents.h"
+#include "platform/linux/KvLinuxProcesses.h"
 #include "rules/Rule.h"
-#include "rules/RulesModel.h"
-#include "support/KvLazySingleton.h"
+#include "rules/RulesEngine.h"
 
 #include <QtTest>
 
@@ -21,10 +19,10 @@ namespace {
 TestStore store;
 
 // The ids among these whose processes have ended.
-QSet<DWORD> ended(const QSet<DWORD> &ids)
+QSet<quint32> ended(const QSet<quint32> &ids)
 {
-    QSet<DWORD> gone;
-    for (DWORD id : ids) {
+    QSet<quint32> gone;
+    for (quint32 id : ids) {
         if (!QFile::exists(QStringLiteral("/proc/%1").arg(id)))
             gone.insert(id);
     }
@@ -41,16 +39,15 @@ private slots:
     void everyTargetIsStoppedAndNothingEndedStays()
     {
         KV_REQUIRE_CAPABILITY(::geteuid() == 0, "the process connector needs root");
-        KV_REQUIRE_CAPABILITY(
-            KvLinuxProcessEvents().subscribe()->description().contains("connector"),
-            "the process connector cannot be opened here");
+        KV_REQUIRE_CAPABILITY(KvLinuxProcesses().watch()->description().contains("connector"),
+                              "the process connector cannot be opened here");
         const QString target = store.path(QStringLiteral("corvane-storm-target"));
         QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), target));
         StoredRule rule{QStringLiteral("storm"), true, {QStringLiteral("corvane-storm-target")}};
-        rule.action = RuleOptions::Suspend;
+        rule.action = 1; // suspend
         storeRule(0x5707, rule);
-        RulesModel model;
-        auto *notifier = KvLazySingleton<KvProcessNotifier>::instance();
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        const Rule &stopper = *engine.rule(0x5707);
 
         // 3,000 programs and as many children that never run one; every
         // hundredth program a target, which lives long enough that only a
@@ -74,20 +71,21 @@ private slots:
         QCOMPARE(targets.size(), 30);
         for (qint64 pid : targets) {
             QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(pid), 3000);
-            QVERIFY(model.ruleFor(0x5707)->restrictedProcessIds().contains(DWORD(pid)));
+            QVERIFY(stopper.restrictedProcessIds().contains(quint32(pid)));
             ::kill(pid_t(pid), SIGKILL);
         }
 
         // What has ended must go from every table; a process that ends right
         // now may still be on its way, so only what stays too long counts.
         const auto tables = [&] {
-            const auto &governed = model.processGovernor().processes();
-            return QSet<DWORD>(governed.keyBegin(), governed.keyEnd()) +
-                   notifier->knownProcessIds() + notifier->preexistingProcessIds() +
-                   model.ruleFor(0x5707)->restrictedProcessIds();
+            const auto &governed = engine.governor().processes();
+            const KvProcessNotifier &notifier = engine.processNotifier();
+            return QSet<quint32>(governed.keyBegin(), governed.keyEnd()) +
+                   notifier.knownProcessIds() + notifier.preexistingProcessIds() +
+                   stopper.restrictedProcessIds();
         };
-        const QSet<DWORD> gone = ended(tables());
-        QTRY_COMPARE_WITH_TIMEOUT(ended(tables().intersect(gone)), QSet<DWORD>(), 10000);
+        const QSet<quint32> gone = ended(tables());
+        QTRY_COMPARE_WITH_TIMEOUT(ended(tables().intersect(gone)), QSet<quint32>(), 10000);
     }
 };
 

@@ -3,7 +3,7 @@
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
-#include "rules/RulesModel.h"
+#include "rules/RulesEngine.h"
 
 #include <QDir>
 #include <QLibraryInfo>
@@ -144,10 +144,10 @@ void TestSway::focusDrivesAForegroundRule()
     SleepingCopy target(store.path(QStringLiteral("corvane-test-target")));
     const QString player = store.path(QStringLiteral("corvane-test-player"));
     StoredRule stored{{}, true, {target.program()}, {player}};
-    stored.conditionState = RuleOptions::Foreground;
-    stored.action = RuleOptions::Suspend;
+    stored.conditionState = 1; // foreground
+    stored.action = 1;         // suspend
     storeRule(1, stored);
-    RulesModel model;
+    RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
 
     for (int run = 0; run < 2; ++run) {
         if (run == 1) {

@@ -4,9 +4,8 @@
 #include "TestStore.h"
 #include "X11Client.h"
 #include "XvfbServer.h"
-#include "notifiers/KvWinEventNotifier.h"
-#include "process/KvProcessGovernor.h"
-#include "rules/Rule.h"
+#include "platform/KvPlatformForeground.h"
+#include "rules/RulesEngine.h"
 
 #include <QGuiApplication>
 #include <QSignalSpy>
@@ -17,14 +16,6 @@
 // become active as a window manager makes them; the notifier reports them
 // with their processes, and a Foreground rule suspends its target while its
 // condition's window is in front.
-namespace {
-
-HWND handleOf(xcb_window_t window)
-{
-    return reinterpret_cast<HWND>(quintptr(window));
-}
-
-} // namespace
 
 class TestX11 : public QObject
 {
@@ -49,15 +40,13 @@ void TestX11::activeWindowDrivesAForegroundRule()
         return;
     }
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    qRegisterMetaType<KvWinEventInfo>();
-
     SleepingCopy player(store.path("corvane-test-player"));
     SleepingCopy target(store.path("corvane-test-target"));
     QVERIFY(player.state() == QProcess::Running && target.state() == QProcess::Running);
 
     StoredRule stored{{}, true, {target.program()}, {player.program()}};
-    stored.conditionState = RuleOptions::Foreground;
-    stored.action = RuleOptions::Suspend;
+    stored.conditionState = 1; // foreground
+    stored.action = 1;         // suspend
     storeRule(1, stored);
 
     X11Client desktop;
@@ -68,44 +57,35 @@ void TestX11::activeWindowDrivesAForegroundRule()
     // that made it, as the X server knows it.
     const xcb_window_t silentWindow = desktop.createWindow();
 
-    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    KvWinEventNotifier notifier;
-    notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
-    QSignalSpy spy(&notifier, &KvWinEventNotifier::notify);
-    auto reported = [&spy] { return spy.last().at(0).value<KvWinEventInfo>().hwnd; };
-    KvPlatformWinEvents &windows = KvPlatformWinEvents::current();
-    DWORD processId = 0;
+    KvPlatformForeground &foreground = KvPlatformForeground::current();
+    QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
+    const auto reported = [&spy] { return spy.last().at(0).value<quint32>(); };
     {
-        Rule rule(1, &governor);
-        connect(&notifier, &KvWinEventNotifier::notify, &rule, &Rule::on_winEventNotifier_notify);
-
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
         desktop.activate(playerWindow);
         QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(reported(), handleOf(playerWindow));
-        QVERIFY(windows.getWindowThreadProcessId(handleOf(playerWindow), &processId) != 0);
-        QCOMPARE(processId, DWORD(player.processId()));
+        QCOMPARE(reported(), quint32(player.processId()));
+        QCOMPARE(foreground.process(), quint32(player.processId()));
         QTRY_VERIFY(ProcFsProbe::isStopped(target.processId()));
 
         desktop.activate(silentWindow);
         QTRY_COMPARE(spy.count(), 2);
-        QCOMPARE(reported(), handleOf(silentWindow));
-        QVERIFY(windows.getWindowThreadProcessId(handleOf(silentWindow), &processId) != 0);
-        QCOMPARE(processId, DWORD(QCoreApplication::applicationPid()));
+        QCOMPARE(reported(), quint32(QCoreApplication::applicationPid()));
         QTRY_VERIFY(!ProcFsProbe::isStopped(target.processId()));
 
         // The same window written again is no change of the foreground.
         desktop.activate(silentWindow);
         desktop.activate(playerWindow);
         QTRY_COMPARE(spy.count(), 3);
-        QCOMPARE(reported(), handleOf(playerWindow));
+        QCOMPARE(reported(), quint32(player.processId()));
         QTRY_VERIFY(ProcFsProbe::isStopped(target.processId()));
     } // gone while active: nothing may stay suspended
     QTRY_VERIFY(!ProcFsProbe::isStopped(target.processId()));
 
     desktop.activate(XCB_WINDOW_NONE);
     QTRY_COMPARE(spy.count(), 4);
-    QCOMPARE(reported(), HWND(nullptr));
-    QCOMPARE(windows.getForegroundWindow(), HWND(nullptr));
+    QCOMPARE(reported(), KvProcessEntry::noProcessId);
+    QCOMPARE(foreground.process(), KvProcessEntry::noProcessId);
 }
 
 QTEST_MAIN(TestX11)

@@ -101,7 +101,7 @@ void TestCgroupV2Uml::programCapsAndLiftsInsideTheKernel()
     rule.cpuLimit = 25;
     storeRule(1, rule);
     rule = {QStringLiteral("busy-stopped"), true, {QStringLiteral("busy-stopped")}};
-    rule.action = RuleOptions::Suspend;
+    rule.action = 1; // suspend
     storeRule(2, rule);
 
     QProcess capped, stopped, corvane;
