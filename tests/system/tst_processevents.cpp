@@ -1,12 +1,17 @@
+#include "ProcFsProbe.h"
+#include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
 #include "platform/linux/KvLinuxProcesses.h"
+#include "rules/Rule.h"
+#include "rules/RulesEngine.h"
 
 #include <QDir>
 #include <QMultiHash>
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <pthread.h>
 #include <sys/socket.h>
@@ -16,7 +21,8 @@
 #include <unistd.h>
 
 // Process events from the real machine, through both Linux sources: the
-// kernel's process connector (needs root) and /proc polling.
+// kernel's process connector (needs root) and /proc polling; and a storm of
+// them through the connector to the rules.
 namespace {
 
 // A child of the test that never runs a program. One of its threads ends at
@@ -68,6 +74,7 @@ private slots:
     void initTestCase();
     void startsAndEnds_data();
     void startsAndEnds();
+    void everyTargetOfAStormIsStoppedAndNothingEndedStays();
 
 private:
     TestStore store;
@@ -143,6 +150,56 @@ void TestProcessEvents::startsAndEnds()
         QVERIFY(entry.parentProcessId != threadingId);
     ::close(talk[0]);
     ::close(talk[1]);
+}
+
+void TestProcessEvents::everyTargetOfAStormIsStoppedAndNothingEndedStays()
+{
+    KV_REQUIRE_CAPABILITY(KvLinuxProcesses().watch()->description().contains("connector"),
+                          "the process connector cannot be opened here (needs root)");
+    const QString target = store.path(QStringLiteral("corvane-storm-target"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), target));
+    StoredRule rule{QStringLiteral("storm"), true, {QStringLiteral("corvane-storm-target")}};
+    rule.action = 1; // suspend
+    storeRule(0x5707, rule);
+    RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+    const Rule &stopper = *engine.rule(0x5707);
+
+    // 3,000 programs and as many children that never run one; every
+    // hundredth program a target, which lives long enough that only a lost
+    // or mishandled start can let it go unstopped.
+    QProcess storm;
+    const QString pids = store.path(QStringLiteral("targets"));
+    storm.start("sh", {"-c",
+                       "i=0; while [ $i -lt 3000 ]; do /bin/true; (exit 0); if [ $((i % 100)) = 50 "
+                       "]; then \"$0\" 5 & echo $! >>\"$1\"; fi; i=$((i + 1)); done",
+                       target, pids});
+    QTRY_VERIFY_WITH_TIMEOUT(storm.state() == QProcess::NotRunning, 240000);
+    QFile file(pids);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> targets = file.readAll().trimmed().split('\n');
+    QCOMPARE(targets.size(), 30);
+    for (const QByteArray &pid : targets) {
+        QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(pid.toLongLong()), 3000);
+        QVERIFY(stopper.restrictedProcessIds().contains(pid.toUInt()));
+        ::kill(pid.toInt(), SIGKILL);
+    }
+
+    // What has ended must go from every table; a process that ends right
+    // now may still be on its way, so only what stays too long counts.
+    const auto endedInTables = [&] {
+        const auto &governed = engine.governor().processes();
+        const KvProcessNotifier &notifier = engine.processNotifier();
+        QSet<quint32> gone, ids = QSet<quint32>(governed.keyBegin(), governed.keyEnd()) +
+                                  notifier.knownProcessIds() + notifier.preexistingProcessIds() +
+                                  stopper.restrictedProcessIds();
+        for (quint32 id : qAsConst(ids)) {
+            if (!QFile::exists(QStringLiteral("/proc/%1").arg(id)))
+                gone.insert(id);
+        }
+        return gone;
+    };
+    const QSet<quint32> gone = endedInTables();
+    QTRY_COMPARE_WITH_TIMEOUT(endedInTables().intersect(gone), QSet<quint32>(), 10000);
 }
 
 int main(int argc, char **argv)

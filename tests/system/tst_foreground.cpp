@@ -3,9 +3,13 @@
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
+#include "X11Client.h"
+#include "XvfbServer.h"
+#include "platform/KvPlatformForeground.h"
 #include "rules/RulesEngine.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocalSocket>
 #include <QSettings>
@@ -13,13 +17,15 @@
 
 #include <unistd.h>
 
-// The foreground on a real Sway: the test starts Sway headless as an
-// ordinary user (it refuses to run as root) and Qt windows on it, each a
-// copy of a small window program under a name of its own. Sway gives every
-// new window the focus; Corvane follows it through Sway's IPC socket alone,
-// with no session bus, and a Foreground rule suspends its target while its
-// condition's window has the focus. Sway ending and starting again, on a
-// socket of another name, is survived.
+// The foreground on real display servers, where a Foreground rule suspends
+// its target while its condition's window is in front. On X11 the test
+// starts its own Xvfb and runs its check again in a child process whose GUI
+// is connected to it; windows become active as a window manager makes them.
+// Sway runs headless as an ordinary user (it refuses to run as root), with
+// Qt windows on it, each a copy of a small window program under a name of
+// its own; Sway gives every new window the focus, and Corvane follows it
+// through Sway's IPC socket alone, with no session bus. Sway ending and
+// starting again, on a socket of another name, is survived.
 namespace {
 
 const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
@@ -110,6 +116,15 @@ private:
     QString failure;
 };
 
+// A rule that suspends target while player's window has the focus.
+void storeForegroundRule(const QString &target, const QString &player)
+{
+    StoredRule stored{{}, true, {target}, {player}};
+    stored.conditionState = 1; // foreground
+    stored.action = 1;         // suspend
+    storeRule(1, stored);
+}
+
 // Whether Sway answers a request on its IPC socket (get_version).
 bool answers(const QString &socket)
 {
@@ -125,19 +140,77 @@ bool answers(const QString &socket)
 
 } // namespace
 
-class TestSway : public QObject
+class TestForeground : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void focusDrivesAForegroundRule();
+    void x11ActiveWindowDrivesAForegroundRule();
+    void swayFocusDrivesAForegroundRule();
     void aRuleOnEverythingSparesTheDesktop();
 
 private:
     TestStore store;
 };
 
-void TestSway::focusDrivesAForegroundRule()
+void TestForeground::x11ActiveWindowDrivesAForegroundRule()
+{
+    if (!isTestChild()) {
+        XvfbServer server;
+        KV_REQUIRE_CAPABILITY(server.start(), server.problem());
+        QProcessEnvironment child;
+        child.insert(QStringLiteral("DISPLAY"), server.display());
+        child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child), 0);
+        return;
+    }
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    SleepingCopy player(store.path("corvane-test-player"));
+    SleepingCopy target(store.path("corvane-test-target"));
+    QVERIFY(player.state() == QProcess::Running && target.state() == QProcess::Running);
+
+    storeForegroundRule(target.program(), player.program());
+
+    X11Client desktop;
+    QVERIFY(desktop.isConnected());
+    const xcb_window_t playerWindow = desktop.createWindow();
+    desktop.setPid(playerWindow, uint32_t(player.processId()));
+    // A window that does not say whose it is: its process is the client
+    // that made it, as the X server knows it.
+    const xcb_window_t silentWindow = desktop.createWindow();
+
+    KvPlatformForeground &foreground = KvPlatformForeground::current();
+    QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
+    const auto reported = [&spy] { return spy.last().at(0).value<quint32>(); };
+    {
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        desktop.activate(playerWindow);
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(reported(), quint32(player.processId()));
+        QCOMPARE(foreground.process(), quint32(player.processId()));
+        QTRY_VERIFY(ProcFsProbe::isStopped(target.processId()));
+
+        desktop.activate(silentWindow);
+        QTRY_COMPARE(spy.count(), 2);
+        QCOMPARE(reported(), quint32(QCoreApplication::applicationPid()));
+        QTRY_VERIFY(!ProcFsProbe::isStopped(target.processId()));
+
+        // The same window written again is no change of the foreground.
+        desktop.activate(silentWindow);
+        desktop.activate(playerWindow);
+        QTRY_COMPARE(spy.count(), 3);
+        QCOMPARE(reported(), quint32(player.processId()));
+        QTRY_VERIFY(ProcFsProbe::isStopped(target.processId()));
+    } // gone while active: nothing may stay suspended
+    QTRY_VERIFY(!ProcFsProbe::isStopped(target.processId()));
+
+    desktop.activate(XCB_WINDOW_NONE);
+    QTRY_COMPARE(spy.count(), 4);
+    QCOMPARE(reported(), KvProcessEntry::noProcessId);
+    QCOMPARE(foreground.process(), KvProcessEntry::noProcessId);
+}
+
+void TestForeground::swayFocusDrivesAForegroundRule()
 {
     KV_REQUIRE_CAPABILITY(
         QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
@@ -153,10 +226,7 @@ void TestSway::focusDrivesAForegroundRule()
     SleepingCopy target(store.path(QStringLiteral("corvane-test-target")));
     const QString player = store.path(QStringLiteral("corvane-test-player"));
     const QString other = store.path(QStringLiteral("corvane-test-other"));
-    StoredRule stored{{}, true, {target.program()}, {player}};
-    stored.conditionState = 1; // foreground
-    stored.action = 1;         // suspend
-    storeRule(1, stored);
+    storeForegroundRule(target.program(), player);
     RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
     const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
 
@@ -180,7 +250,7 @@ void TestSway::focusDrivesAForegroundRule()
     QCOMPARE(log.lines().filter("native Wayland windows are not seen"), QStringList());
 }
 
-void TestSway::aRuleOnEverythingSparesTheDesktop()
+void TestForeground::aRuleOnEverythingSparesTheDesktop()
 {
     // Sway, the program and one more process, all of one ordinary user, as a
     // desktop session has them; the program suspends whatever it may.
@@ -228,5 +298,5 @@ void TestSway::aRuleOnEverythingSparesTheDesktop()
     other.waitForFinished();
 }
 
-QTEST_MAIN(TestSway)
-#include "tst_sway.moc"
+QTEST_MAIN(TestForeground)
+#include "tst_foreground.moc"
