@@ -1,26 +1,21 @@
 #include "LogTail.h"
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
-
 #include "platform/KvPlatformCpuGroups.h"
 #include "platform/KvPlatformProcesses.h"
 #include "process/KvProcessGovernor.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QSocketNotifier>
-#include <QTemporaryDir>
-#include <QTextStream>
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 using Action = KvProcessGovernor::Action;
+using ProcFsProbe::cpuCgroupOf;
+using ProcFsProbe::isStopped;
 
 namespace {
 
@@ -39,7 +34,8 @@ int runCopy(int argc, char **argv)
                             QByteArray(argv[i]).toUInt(), percent)
                       .groupId;
     }
-    QTextStream(stdout) << "ready" << Qt::endl;
+    std::puts("ready");
+    std::fflush(stdout);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
         for (int group : qAsConst(groups))
@@ -80,6 +76,7 @@ private slots:
 
 private:
     QProcess *start(const QString &program, const QStringList &arguments);
+    qint64 sleeper() { return start("sleep", {"600"})->processId(); }
     QProcess *startCopy(const QList<qint64> &pidsAndPercents);
 
     QTemporaryDir journals;
@@ -117,40 +114,36 @@ void TestCopies::copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
 {
     const QString missing = missingCaps();
     KV_REQUIRE_CAPABILITY(missing.isEmpty(), missing);
-    const qint64 stopped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
-    const qint64 capped = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
-    const QByteArray origin = ProcFsProbe::cpuCgroupOf(capped);
+    const qint64 stopped = sleeper(), capped = sleeper();
+    const QByteArray origin = cpuCgroupOf(capped);
     QProcess *first = startCopy({stopped, 0, capped, 30});
-    const QByteArray group = ProcFsProbe::cpuCgroupOf(capped);
+    const QByteArray group = cpuCgroupOf(capped);
     QVERIFY(group.contains("/corvane/"));
-    QTRY_VERIFY(ProcFsProbe::isStopped(stopped));
+    QTRY_VERIFY(isStopped(stopped));
 
     // A second copy lifts nothing of the first's; the stricter cap holds,
     // in the first copy's group.
     log.mark();
     QProcess *second = startCopy({stopped, 0, capped, 20});
-    QVERIFY(log.governor().filter(QStringLiteral("previous run")).isEmpty());
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(capped), group);
-    QVERIFY(quotaIs(capped, 20));
+    QVERIFY(log.governor().filter("previous run").isEmpty());
+    QVERIFY(cpuCgroupOf(capped) == group && quotaIs(capped, 20));
 
     // The first ends the orderly way: what the second holds stays in force,
     // and the capped process is handed to the second.
     first->write("\n");
     QVERIFY(first->waitForFinished(30000));
-    QVERIFY(ProcFsProbe::isStopped(stopped));
-    QVERIFY(ProcFsProbe::cpuCgroupOf(capped).contains(
-        QStringLiteral("/run-%1-").arg(second->processId()).toUtf8()));
-    QVERIFY(quotaIs(capped, 20));
+    QVERIFY(isStopped(stopped) && quotaIs(capped, 20));
+    QVERIFY(cpuCgroupOf(capped).contains("/run-" + QByteArray::number(second->processId()) + '-'));
 
     // The second is killed: a copy that runs lifts what it left, as a start
     // would.
     KvProcessGovernor live(nullptr, journals.path());
-    const QByteArray handed = ProcFsProbe::cpuCgroupOf(capped);
+    const QByteArray handed = cpuCgroupOf(capped);
     log.mark();
-    ::kill(pid_t(second->processId()), SIGKILL);
+    second->kill();
     second->waitForFinished(5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!ProcFsProbe::isStopped(stopped), 10000);
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(capped), origin);
+    QTRY_VERIFY_WITH_TIMEOUT(!isStopped(stopped), 10000);
+    QCOMPARE(cpuCgroupOf(capped), origin);
     // (Other programs' ended runs may be lifted in the same pass.)
     const QStringList entries = log.governorEntries();
     QVERIFY(entries.contains(
@@ -168,32 +161,31 @@ void TestCopies::capChangedUnderTheGovernor()
     const auto events = KvPlatformProcesses::current().watch();
     KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
     // A shell that starts a child and executes another program when told to.
-    QProcess *shell = start(QStringLiteral("sh"),
-                            {QStringLiteral("-c"), QStringLiteral("read x; sleep 600 & echo $!; "
-                                                                  "exec sleep 600")});
+    QProcess *shell = start("sh", {"-c", "read x; sleep 600 & echo $!; exec sleep 600"});
     const quint32 pid = quint32(shell->processId());
-    const QByteArray origin = ProcFsProbe::cpuCgroupOf(pid);
+    const QByteArray origin = cpuCgroupOf(pid);
     KvProcessGovernor governor(nullptr, journals.path());
     const int rule = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
-    const QByteArray group = ProcFsProbe::cpuCgroupOf(pid);
+    const QByteArray group = cpuCgroupOf(pid);
     QVERIFY(group.contains("/corvane/"));
 
     // Its child leaves the cap; the same process runs another program, still capped.
     shell->write("\n");
     QVERIFY(shell->waitForReadyRead(30000));
     const pid_t child = pid_t(shell->readLine().trimmed().toInt());
-    QTRY_COMPARE(ProcFsProbe::cpuCgroupOf(child), origin);
+    QTRY_COMPARE(cpuCgroupOf(child), origin);
     ::kill(child, SIGKILL);
     QTRY_VERIFY(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).endsWith("sleep"));
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(pid), group);
+    QCOMPARE(cpuCgroupOf(pid), group);
 
     // Someone moves it out and removes its group; the end of the rule says
     // so and leaves nothing behind.
     const QDir run(ProcFsProbe::cpuCgroupPath(group).section(QLatin1Char('/'), 0, -2));
-    QFile procs(ProcFsProbe::cpuCgroupPath(origin) + QStringLiteral("/cgroup.procs"));
-    QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
-    procs.close();
-    QVERIFY(QDir().rmdir(ProcFsProbe::cpuCgroupPath(group)));
+    const auto moveOut = [&] {
+        QFile procs(ProcFsProbe::cpuCgroupPath(origin) + QStringLiteral("/cgroup.procs"));
+        return procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0;
+    };
+    QVERIFY(moveOut() && QDir().rmdir(ProcFsProbe::cpuCgroupPath(group)));
     log.mark();
     governor.lift(rule);
     QCOMPARE(log.governorEntries(),
@@ -201,14 +193,13 @@ void TestCopies::capChangedUnderTheGovernor()
                                          "something else")
                               .arg(pid),
                           QStringLiteral("I process #%1 CPU limit removed").arg(pid)}));
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(pid), origin);
-    QVERIFY(run.entryList({QStringLiteral("job-*")}, QDir::Dirs).isEmpty());
+    QCOMPARE(cpuCgroupOf(pid), origin);
+    QVERIFY(run.entryList({"job-*"}, QDir::Dirs).isEmpty());
 
     // Noticed while the rule lasts, the loss is said once; the rule's end
     // has nothing left to do.
     const int again = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
-    QVERIFY(procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0);
-    procs.close();
+    QVERIFY(moveOut());
     log.mark();
     governor.checkCaps();
     governor.lift(again);
@@ -216,7 +207,7 @@ void TestCopies::capChangedUnderTheGovernor()
                                                                "process was taken out of it by "
                                                                "something else")
                                                     .arg(pid)});
-    QVERIFY(run.entryList({QStringLiteral("job-*")}, QDir::Dirs).isEmpty());
+    QVERIFY(run.entryList({"job-*"}, QDir::Dirs).isEmpty());
 }
 
 void TestCopies::aCopyStoppedWithTheLockHoldsUpNoOne()
@@ -226,19 +217,20 @@ void TestCopies::aCopyStoppedWithTheLockHoldsUpNoOne()
     QDir().mkpath(QStringLiteral("/run/corvane"));
     const int records = ::open("/run/corvane", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     QVERIFY(records >= 0 && ::flock(records, LOCK_EX) == 0);
-    const qint64 target = start(QStringLiteral("sleep"), {QStringLiteral("600")})->processId();
+    const qint64 target = sleeper();
     log.mark();
     QProcess *copy = startCopy({target, 0});
     QVERIFY(copy->readAll().contains("ready"));
-    QTRY_VERIFY(ProcFsProbe::isStopped(target));
+    QTRY_VERIFY(isStopped(target));
     // The lock comes free: the copy hears the others again, and lifts.
     ::close(records);
     copy->write("\n");
     QVERIFY(copy->waitForFinished(30000));
-    QVERIFY(!ProcFsProbe::isStopped(target));
-    QCOMPARE(log.governorEntries().filter(QStringLiteral("has held /run/corvane")).size(), 1);
-    QVERIFY(log.governorEntries().filter(QStringLiteral("will not coordinate")).isEmpty());
-    QCOMPARE(log.governorEntries().filter(QStringLiteral("can be heard again")).size(), 1);
+    QVERIFY(!isStopped(target));
+    const QStringList entries = log.governorEntries();
+    QCOMPARE(entries.filter("has held /run/corvane").size(), 1);
+    QVERIFY(entries.filter("will not coordinate").isEmpty());
+    QCOMPARE(entries.filter("can be heard again").size(), 1);
 }
 
 int main(int argc, char **argv)
