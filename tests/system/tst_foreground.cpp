@@ -8,10 +8,7 @@
 #include "platform/KvPlatformForeground.h"
 #include "rules/RulesEngine.h"
 
-#include <QDir>
 #include <QGuiApplication>
-#include <QLibraryInfo>
-#include <QSettings>
 #include <QtTest>
 
 #include <unistd.h>

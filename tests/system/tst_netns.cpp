@@ -2,8 +2,6 @@
 #include "TestStore.h"
 #include "notifiers/KvNetworkNotifier.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QtTest>
 
 #include <sched.h>

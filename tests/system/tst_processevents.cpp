@@ -6,8 +6,6 @@
 #include "rules/Rule.h"
 #include "rules/RulesEngine.h"
 
-#include <QDir>
-#include <QMultiHash>
 #include <QtTest>
 
 #include <atomic>
