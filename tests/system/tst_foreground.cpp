@@ -128,144 +128,139 @@ class TestForeground : public QObject
     Q_OBJECT
 
 private slots:
-    void x11ActiveWindowDrivesAForegroundRule();
-    void swayFocusDrivesAForegroundRule();
-    void aRuleOnEverythingSparesTheDesktop();
+    void x11ActiveWindowDrivesAForegroundRule()
+    {
+        if (!isTestChild()) {
+            XvfbServer server;
+            KV_REQUIRE_CAPABILITY(server.start(), server.problem());
+            QProcessEnvironment child;
+            child.insert(QStringLiteral("DISPLAY"), server.display());
+            child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child), 0);
+            return;
+        }
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        SleepingCopy player(store.path("corvane-test-player"));
+        SleepingCopy target(store.path("corvane-test-target"));
+        const quint32 playerId = quint32(player.processId());
+        const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
+        storeForegroundRule(target.program(), player.program());
+        X11Client desktop;
+        QVERIFY(desktop.isConnected() && playerId && target.processId());
+        const xcb_window_t playerWindow = desktop.createWindow();
+        desktop.setPid(playerWindow, playerId);
+        // A window that does not say whose it is: its process is the client
+        // that made it, as the X server knows it.
+        const xcb_window_t silentWindow = desktop.createWindow();
+
+        // Each change of the active window is reported once, with its process.
+        KvPlatformForeground &foreground = KvPlatformForeground::current();
+        QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
+        const auto focus = [&](xcb_window_t window, int changes, quint32 process) {
+            desktop.activate(window);
+            return QTest::qWaitFor([&] { return spy.count() >= changes; }) &&
+                   spy.count() == changes && spy.last().at(0).value<quint32>() == process &&
+                   foreground.process() == process;
+        };
+        {
+            RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+            QVERIFY(focus(playerWindow, 1, playerId));
+            QTRY_VERIFY(stopped());
+            QVERIFY(focus(silentWindow, 2, quint32(QCoreApplication::applicationPid())));
+            QTRY_VERIFY(!stopped());
+            // The same window written again is no change of the foreground.
+            desktop.activate(silentWindow);
+            QVERIFY(focus(playerWindow, 3, playerId));
+            QTRY_VERIFY(stopped());
+        } // gone while active: nothing may stay suspended
+        QTRY_VERIFY(!stopped());
+        QVERIFY(focus(XCB_WINDOW_NONE, 4, KvProcessEntry::noProcessId));
+    }
+    void swayFocusDrivesAForegroundRule()
+    {
+        KV_REQUIRE_CAPABILITY(
+            QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
+                          QStringLiteral("/platforms/libqwayland-generic.so")),
+            QStringLiteral("Qt's Wayland platform is not installed (Debian package qtwayland5)"));
+        SwayServer sway;
+        KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
+        qputenv("SWAYSOCK", QFile::encodeName(sway.socket()));
+        qputenv("WAYLAND_DISPLAY", sway.display().toUtf8());
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        const LogTail log;
+        const auto closings = [&] { return log.lines().filter("Sway's IPC socket at").size(); };
+        SleepingCopy target(store.path(QStringLiteral("corvane-test-target")));
+        const QString player = store.path(QStringLiteral("corvane-test-player"));
+        const QString other = store.path(QStringLiteral("corvane-test-other"));
+        storeForegroundRule(target.program(), player);
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
+
+        for (int run = 0; run < 2; ++run) {
+            if (run == 1) {
+                sway.stop();
+                QTRY_COMPARE_WITH_TIMEOUT(closings(), 1, 10000);
+                QVERIFY2(sway.start(), qPrintable(sway.problem()));
+            }
+            const std::unique_ptr<Window> playing(sway.window(player));
+            QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
+            std::unique_ptr<Window> another(sway.window(other));
+            QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
+            // The focus goes back to the player's window, which is no new window.
+            another.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
+            another.reset(sway.window(other));
+            QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
+        }
+        QCOMPARE(closings(), 1);
+        QCOMPARE(log.lines().filter("native Wayland windows are not seen"), QStringList());
+    }
+    void aRuleOnEverythingSparesTheDesktop()
+    {
+        // Sway, the program and one more process, all of one ordinary user, as a
+        // desktop session has them; the program suspends whatever it may.
+        SwayServer sway;
+        QTemporaryDir home;
+        StoredRule everything{"everything", true, {"*"}};
+        everything.action = 1; // suspend
+        storeRule(1, everything,
+                  QSettings(home.filePath("config/Veltrom/Corvane.conf"), QSettings::IniFormat));
+        QVERIFY(QProcess::execute("chown", {"-R", "65534:65534", home.path()}) == 0);
+        KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
+        QProcess other, corvane;
+        other.start("setpriv", asNobody + QStringList{"sleep", "600"});
+        QProcessEnvironment environment;
+        environment.insert("PATH", qEnvironmentVariable("PATH"));
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        environment.insert("XDG_DATA_HOME", home.filePath("data"));
+        environment.insert("XDG_RUNTIME_DIR", sway.runtime.path());
+        environment.insert("SWAYSOCK", sway.socket());
+        environment.insert("CORVANE_MEASUREMENT_HOST",
+                           qEnvironmentVariable("CORVANE_MEASUREMENT_HOST"));
+        corvane.setProcessEnvironment(environment);
+        corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
+
+        QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
+        QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
+        QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));
+        QFile log(home.filePath("data/Veltrom/Corvane/corvane.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains(QStringLiteral("rule \"everything\" leaves process #%1 (%2) "
+                                                      "alone: it is the display server")
+                                           .arg(sway.processId())
+                                           .arg(QStandardPaths::findExecutable("sway"))
+                                           .toUtf8()));
+        corvane.terminate();
+        QVERIFY(corvane.waitForFinished(30000));
+        QVERIFY(!ProcFsProbe::isStopped(other.processId()));
+        other.kill();
+        other.waitForFinished();
+    }
 
 private:
     TestStore store;
 };
-
-void TestForeground::x11ActiveWindowDrivesAForegroundRule()
-{
-    if (!isTestChild()) {
-        XvfbServer server;
-        KV_REQUIRE_CAPABILITY(server.start(), server.problem());
-        QProcessEnvironment child;
-        child.insert(QStringLiteral("DISPLAY"), server.display());
-        child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child), 0);
-        return;
-    }
-    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    SleepingCopy player(store.path("corvane-test-player"));
-    SleepingCopy target(store.path("corvane-test-target"));
-    const quint32 playerId = quint32(player.processId());
-    const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
-    storeForegroundRule(target.program(), player.program());
-    X11Client desktop;
-    QVERIFY(desktop.isConnected() && playerId && target.processId());
-    const xcb_window_t playerWindow = desktop.createWindow();
-    desktop.setPid(playerWindow, playerId);
-    // A window that does not say whose it is: its process is the client
-    // that made it, as the X server knows it.
-    const xcb_window_t silentWindow = desktop.createWindow();
-
-    // Each change of the active window is reported once, with its process.
-    KvPlatformForeground &foreground = KvPlatformForeground::current();
-    QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
-    const auto focus = [&](xcb_window_t window, int changes, quint32 process) {
-        desktop.activate(window);
-        return QTest::qWaitFor([&] { return spy.count() >= changes; }) && spy.count() == changes &&
-               spy.last().at(0).value<quint32>() == process && foreground.process() == process;
-    };
-    {
-        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
-        QVERIFY(focus(playerWindow, 1, playerId));
-        QTRY_VERIFY(stopped());
-        QVERIFY(focus(silentWindow, 2, quint32(QCoreApplication::applicationPid())));
-        QTRY_VERIFY(!stopped());
-        // The same window written again is no change of the foreground.
-        desktop.activate(silentWindow);
-        QVERIFY(focus(playerWindow, 3, playerId));
-        QTRY_VERIFY(stopped());
-    } // gone while active: nothing may stay suspended
-    QTRY_VERIFY(!stopped());
-    QVERIFY(focus(XCB_WINDOW_NONE, 4, KvProcessEntry::noProcessId));
-}
-
-void TestForeground::swayFocusDrivesAForegroundRule()
-{
-    KV_REQUIRE_CAPABILITY(
-        QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
-                      QStringLiteral("/platforms/libqwayland-generic.so")),
-        QStringLiteral("Qt's Wayland platform is not installed (Debian package qtwayland5)"));
-    SwayServer sway;
-    KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
-    qputenv("SWAYSOCK", QFile::encodeName(sway.socket()));
-    qputenv("WAYLAND_DISPLAY", sway.display().toUtf8());
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    const LogTail log;
-    const auto closings = [&] { return log.lines().filter("Sway's IPC socket at").size(); };
-    SleepingCopy target(store.path(QStringLiteral("corvane-test-target")));
-    const QString player = store.path(QStringLiteral("corvane-test-player"));
-    const QString other = store.path(QStringLiteral("corvane-test-other"));
-    storeForegroundRule(target.program(), player);
-    RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
-    const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
-
-    for (int run = 0; run < 2; ++run) {
-        if (run == 1) {
-            sway.stop();
-            QTRY_COMPARE_WITH_TIMEOUT(closings(), 1, 10000);
-            QVERIFY2(sway.start(), qPrintable(sway.problem()));
-        }
-        const std::unique_ptr<Window> playing(sway.window(player));
-        QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
-        std::unique_ptr<Window> another(sway.window(other));
-        QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
-        // The focus goes back to the player's window, which is no new window.
-        another.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
-        another.reset(sway.window(other));
-        QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
-    }
-    QCOMPARE(closings(), 1);
-    QCOMPARE(log.lines().filter("native Wayland windows are not seen"), QStringList());
-}
-
-void TestForeground::aRuleOnEverythingSparesTheDesktop()
-{
-    // Sway, the program and one more process, all of one ordinary user, as a
-    // desktop session has them; the program suspends whatever it may.
-    SwayServer sway;
-    QTemporaryDir home;
-    StoredRule everything{"everything", true, {"*"}};
-    everything.action = 1; // suspend
-    storeRule(1, everything,
-              QSettings(home.filePath("config/Veltrom/Corvane.conf"), QSettings::IniFormat));
-    QVERIFY(QProcess::execute("chown", {"-R", "65534:65534", home.path()}) == 0);
-    KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
-    QProcess other, corvane;
-    other.start("setpriv", asNobody + QStringList{"sleep", "600"});
-    QProcessEnvironment environment;
-    environment.insert("PATH", qEnvironmentVariable("PATH"));
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_RUNTIME_DIR", sway.runtime.path());
-    environment.insert("SWAYSOCK", sway.socket());
-    environment.insert("CORVANE_MEASUREMENT_HOST",
-                       qEnvironmentVariable("CORVANE_MEASUREMENT_HOST"));
-    corvane.setProcessEnvironment(environment);
-    corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
-
-    QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
-    QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
-    QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));
-    QFile log(home.filePath("data/Veltrom/Corvane/corvane.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains(QStringLiteral("rule \"everything\" leaves process #%1 (%2) "
-                                                  "alone: it is the display server")
-                                       .arg(sway.processId())
-                                       .arg(QStandardPaths::findExecutable("sway"))
-                                       .toUtf8()));
-    corvane.terminate();
-    QVERIFY(corvane.waitForFinished(30000));
-    QVERIFY(!ProcFsProbe::isStopped(other.processId()));
-    other.kill();
-    other.waitForFinished();
-}
 
 QTEST_MAIN(TestForeground)
 #include "tst_foreground.moc"
