@@ -92,10 +92,10 @@ int main(int argc, char **argv)
                    {QStringLiteral("busy"), QString::number(cpuCount())});
         busy.waitForStarted();
         const qint64 pid = busy.processId();
-        const int group = governor.addRestrictionGroup(KvProcessGovernor::Restriction(
-            KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), percent)));
+        const int group =
+            governor.hold(-1, KvProcessGovernor::Action::LimitCpu, quint32(pid), percent).groupId;
         const Window capped = measure(pid);
-        governor.removeRestrictionGroup(group);
+        governor.lift(group);
         busy.kill();
         busy.waitForFinished();
         std::printf("%-10s %-10s %-18s\n", qPrintable(QStringLiteral("%1 %").arg(percent)),

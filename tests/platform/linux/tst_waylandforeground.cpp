@@ -9,12 +9,12 @@
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
-#include "notifiers/KvWinEventNotifier.h"
+#include "platform/KvPlatformForeground.h"
 #include "platform/linux/KvForegroundBusService.h"
 #include "platform/linux/KvHyprlandFocusClient.h"
 #include "platform/linux/KvWaylandForeground.h"
-#include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
+#include "rules/RulesEngine.h"
 
 #include <QDBusConnection>
 #include <QDBusPendingCall>
@@ -44,67 +44,53 @@ class TestWaylandForeground : public QObject
 private slots:
     void reportsDriveRules();
     void hyprlandFocus();
-    void notSeenNotice_data();
     void notSeenNotice();
+
+private:
+    TestStore store;
 };
 
 void TestWaylandForeground::reportsDriveRules()
 {
     if (!isTestChild()) {
-        KV_REQUIRE_CAPABILITY(
-            !QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty(),
-            QStringLiteral("dbus-run-session is missing (Debian package dbus)"));
+        KV_REQUIRE_CAPABILITY(!QStandardPaths::findExecutable("dbus-run-session").isEmpty(),
+                              "dbus-run-session is missing (Debian package dbus)");
         QProcessEnvironment child;
-        child.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-corvane-test"));
-        QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child,
-                                        {QStringLiteral("dbus-run-session"), QStringLiteral("--")}),
-                 0);
+        child.insert("WAYLAND_DISPLAY", "wayland-corvane-test");
+        const QStringList launcher{"dbus-run-session", "--"};
+        QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child, launcher), 0);
         return;
     }
 
-    TestStore store;
     const LogTail log;
     // The compositors' own sockets would see the windows without the bus.
     qunsetenv("SWAYSOCK");
     qunsetenv("HYPRLAND_INSTANCE_SIGNATURE");
     // The player is a program that nothing else on the machine runs.
-    const SleepingCopy player(store.path(QStringLiteral("corvane-test-player")));
-    const SleepingCopy other(store.path(QStringLiteral("corvane-test-other")));
-    QVERIFY(player.state() == QProcess::Running && other.state() == QProcess::Running);
+    const SleepingCopy player(store.path("corvane-test-player"));
+    const SleepingCopy other(store.path("corvane-test-other"));
 
     StoredRule rule{{}, true, {}, {player.program()}};
-    rule.conditionState = RuleOptions::Foreground;
+    rule.conditionState = 1; // foreground
     storeRule(0x51, rule);
-    rule.conditionState = RuleOptions::Background;
+    rule.conditionState = 2; // background
     storeRule(0x52, rule);
-    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    KvWinEventNotifier notifier;
-    notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
-    Rule front(0x51, &governor);
-    Rule back(0x52, &governor);
-    for (Rule *rule : {&front, &back}) {
-        connect(&notifier, &KvWinEventNotifier::notify, rule, &Rule::on_winEventNotifier_notify);
-        rule->activateIfApplicable();
-    }
-    QCOMPARE(front.state(), RuleState::Inactive);
-    QCOMPARE(back.state(), RuleState::Active);
+    RulesEngine engine(nullptr, store.path("journal"));
+    const Rule &front = *engine.rule(0x51), &back = *engine.rule(0x52);
+    QVERIFY(front.state() == RuleState::Inactive && back.state() == RuleState::Active);
 
     // No desktop on this bus runs a reporter: the user hears about it.
-    const auto notices = [&] {
-        return log.lines().filter(QStringLiteral("native Wayland windows are not seen")).size();
-    };
+    const auto notices = [&] { return log.lines().filter("Wayland windows are not seen").size(); };
     QTRY_COMPARE_WITH_TIMEOUT(notices(), 1, 10000);
 
-    QDBusConnection reporter =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("reporter"));
+    const auto reporter = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "reporter");
     QVERIFY(report(reporter, uint(player.processId())));
     QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Active, 10000);
-    QCOMPARE(back.state(), RuleState::Inactive);
+    QVERIFY(back.state() == RuleState::Inactive);
 
     // Reports of no process, of one beyond pid_max, of the program itself and
     // beyond any process id change nothing.
-    qRegisterMetaType<KvWinEventInfo>();
-    QSignalSpy changes(&notifier, &KvWinEventNotifier::notify);
+    QSignalSpy changes(&KvPlatformForeground::current(), &KvPlatformForeground::changed);
     for (uint bad : {0u, 0x7fffffffu, uint(QCoreApplication::applicationPid()), 0xffffffffu})
         QVERIFY(report(reporter, bad));
     QTest::qWait(200);
@@ -113,15 +99,14 @@ void TestWaylandForeground::reportsDriveRules()
     // KWin's callDBus sends a JavaScript number as a signed 32-bit value.
     QVERIFY(report(reporter, int(other.processId())));
     QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
-    QCOMPARE(back.state(), RuleState::Active);
-    QCOMPARE(notices(), 1);
+    QVERIFY(back.state() == RuleState::Active && notices() == 1);
 }
 
 void TestWaylandForeground::hyprlandFocus()
 {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    const QString folder = runtime.filePath(QStringLiteral("hypr/corvane"));
+    const QString folder = runtime.filePath("hypr/corvane");
     QVERIFY(QDir().mkpath(folder));
     // The request socket: one request a connection, answered in the order
     // of answers, or held back while hold is set.
@@ -140,18 +125,18 @@ void TestWaylandForeground::hyprlandFocus()
             hold ? held.append(client) : answer(client);
         });
     });
-    QVERIFY(requests.listen(folder + QStringLiteral("/.socket.sock")));
+    QVERIFY(requests.listen(folder + "/.socket.sock"));
 
     QList<quint32> reports;
-    QStringList notices;
+    const LogTail log;
+    const auto notices = [&] { return log.lines().filter(folder + "/.socket2.sock").size(); };
     KvHyprlandFocusClient client(
-        QStringLiteral("corvane"), [&](quint32 pid) { reports << pid; },
-        [&](KvPlatformWinEvents::NoticeLevel, const QString &text) { notices << text; }, nullptr);
+        "corvane", [&](quint32 pid) { reports << pid; }, nullptr);
     QCOMPARE(client.folder(), folder);
     // The event socket comes later: the client waits for it, and asks for
     // the active window once connected.
     client.start();
-    QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
+    QVERIFY(events.listen(folder + "/.socket2.sock"));
     QTRY_VERIFY(events.hasPendingConnections());
     QLocalSocket *stream = events.nextPendingConnection();
     QTRY_COMPARE(reports, QList<quint32>{4242});
@@ -186,54 +171,39 @@ void TestWaylandForeground::hyprlandFocus()
     stream->disconnectFromServer();
     events.close();
     QTest::qWait(1500);
-    QCOMPARE(notices.size(), 1);
-    QVERIFY(notices.first().contains(folder + QStringLiteral("/.socket2.sock")));
+    QCOMPARE(notices(), 1);
     answers = QByteArrayList{R"({"pid":4444})"};
-    QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
+    QVERIFY(events.listen(folder + "/.socket2.sock"));
     QTRY_COMPARE_WITH_TIMEOUT(reports.last(), 4444u, 5000);
-    QCOMPARE(notices.size(), 2);
-}
-
-void TestWaylandForeground::notSeenNotice_data()
-{
-    for (const char *column : {"desktop", "gnomeShell", "sway", "hyprland", "named", "notNamed"})
-        QTest::addColumn<QString>(column);
-    const auto row = [](const char *name, const QStringList &values) {
-        QTestData &data = QTest::newRow(name);
-        for (const QString &value : values)
-            data << value;
-    };
-    const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
-    const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
-    row("GNOME 40", {"GNOME", "40.1", "", "", gnome40, current});
-    row("GNOME 44", {"GNOME", "44.9", "", "", gnome40, current});
-    row("GNOME 45", {"ubuntu:GNOME", "45.0", "", "", current, gnome40});
-    row("GNOME 3.38", {"GNOME", "3.38.4", "", "", "need GNOME 40", "enable"});
-    row("GNOME unknown",
-        {"ubuntu:GNOME", "", "", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"});
-    row("Plasma", {"KDE", "", "", "", "KWin Scripts", "gnome"});
-    row("Sway, no SWAYSOCK", {"sway", "", "", "", "SWAYSOCK is not set", "Hyprland"});
-    row("Sway, silent", {"sway", "", "/run/user/7/sway-ipc.7.9.sock", "",
-                         "/run/user/7/sway-ipc.7.9.sock", "not set"});
-    row("Hyprland, no signature",
-        {"Hyprland", "", "", "", "HYPRLAND_INSTANCE_SIGNATURE is not set", "Sway"});
-    row("Hyprland, silent",
-        {"Hyprland", "", "", "/run/user/7/hypr/x", "/run/user/7/hypr/x", "not set"});
-    row("other", {"river", "", "", "", "river: ", "enable"});
+    QCOMPARE(notices(), 2);
 }
 
 void TestWaylandForeground::notSeenNotice()
 {
-    QFETCH(QString, desktop);
-    QFETCH(QString, gnomeShell);
-    QFETCH(QString, sway);
-    QFETCH(QString, hyprland);
-    QFETCH(QString, named);
-    QFETCH(QString, notNamed);
-    const QString notice = KvWaylandForeground::notSeenNotice(desktop, gnomeShell, sway, hyprland);
-    QVERIFY2(notice.startsWith(QStringLiteral("native Wayland windows are not seen: ")) &&
-                 notice.contains(named) && !notice.contains(notNamed),
-             qPrintable(notice));
+    const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
+    const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
+    // The desktop, GNOME Shell's version, Sway's socket, Hyprland's folder;
+    // what the notice names, and what it does not.
+    const QList<QStringList> rows{
+        {"GNOME", "40.1", "", "", gnome40, current},
+        {"GNOME", "44.9", "", "", gnome40, current},
+        {"ubuntu:GNOME", "45.0", "", "", current, gnome40},
+        {"GNOME", "3.38.4", "", "", "need GNOME 40", "enable"},
+        {"ubuntu:GNOME", "", "", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"},
+        {"KDE", "", "", "", "KWin Scripts", "gnome"},
+        {"sway", "", "", "", "SWAYSOCK is not set", "Hyprland"},
+        {"sway", "", "/run/user/7/sway-ipc.7.9.sock", "", "/run/user/7/sway-ipc.7.9.sock",
+         "not set"},
+        {"Hyprland", "", "", "", "HYPRLAND_INSTANCE_SIGNATURE is not set", "Sway"},
+        {"Hyprland", "", "", "/run/user/7/hypr/x", "/run/user/7/hypr/x", "not set"},
+        {"river", "", "", "", "river: ", "enable"},
+    };
+    for (const QStringList &row : rows) {
+        const QString notice = KvWaylandForeground::notSeenNotice(row[0], row[1], row[2], row[3]);
+        QVERIFY2(notice.startsWith("native Wayland windows are not seen: ") &&
+                     notice.contains(row[4]) && !notice.contains(row[5]),
+                 qPrintable(notice));
+    }
 }
 
 QTEST_MAIN(TestWaylandForeground)

@@ -8,6 +8,7 @@
 #include <QTest>
 
 using Properties = KvWindowsProcessEntries::Properties;
+using Ids = QList<int>;
 
 namespace {
 
@@ -31,63 +32,54 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("needsImage");
-        QTest::newRow("executable path wins") << Properties{{"CommandLine", "/other/app -f"},
-                                                            {"ExecutablePath", "C:/opt/app.exe"},
-                                                            {"Handle", "1234"},
-                                                            {"Name", "app.exe"},
-                                                            {"ParentProcessId", 8}}
-                                              << qint64(1234) << 8u << "app.exe"
-                                              << "C:/opt/app.exe" << false;
-        QTest::newRow("quoted command line")
-            << Properties{{"ExecutablePath", QVariant()},
-                          {"CommandLine", "\"C:/My App/app.exe\" -f \"x y\""},
-                          {"Handle", 77}}
-            << qint64(77) << noParent << ""
-            << "C:/My App/app.exe" << false;
-        QTest::newRow("quote never closed")
-            << Properties{{"CommandLine", "\"C:/My App/app -f"}, {"Handle", "5"}} << qint64(5)
-            << noParent << ""
-            << "C:/My App/app -f" << false;
-        QTest::newRow("unquoted, with a blank")
-            << Properties{{"CommandLine", "tool -v now"}, {"Handle", "5"}} << qint64(5) << noParent
-            << ""
-            << "tool" << false;
-        QTest::newRow("blank in the first position")
-            << Properties{{"CommandLine", " tool -v"}, {"Handle", "5"}} << qint64(5) << noParent
-            << ""
-            << " tool" << false;
+        const auto row = [](const char *tag, const Properties &event, qint64 id, quint32 parent,
+                            const char *name, const char *path, bool needsImage) {
+            QTest::newRow(tag) << event << id << parent << QString(name) << QString(path)
+                               << needsImage;
+        };
+        row("executable path wins",
+            {{"CommandLine", "/other/app -f"},
+             {"ExecutablePath", "C:/opt/app.exe"},
+             {"Handle", "1234"},
+             {"Name", "app.exe"},
+             {"ParentProcessId", 8}},
+            1234, 8, "app.exe", "C:/opt/app.exe", false);
+        row("quoted command line",
+            {{"ExecutablePath", QVariant()},
+             {"CommandLine", "\"C:/My App/app.exe\" -f \"x y\""},
+             {"Handle", 77}},
+            77, noParent, "", "C:/My App/app.exe", false);
+        row("quote never closed", {{"CommandLine", "\"C:/My App/app -f"}, {"Handle", "5"}}, 5,
+            noParent, "", "C:/My App/app -f", false);
+        row("unquoted, with a blank", {{"CommandLine", "tool -v now"}, {"Handle", "5"}}, 5,
+            noParent, "", "tool", false);
+        row("blank in the first position", {{"CommandLine", " tool -v"}, {"Handle", "5"}}, 5,
+            noParent, "", " tool", false);
         // Ids are unsigned though WMI may give them as signed integers; the
         // later valid value wins.
-        QTest::newRow("name only, ids as integers") << Properties{{"Handle", 7},
-                                                                  {"Handle", "555"},
-                                                                  {"Handle", QVariant()},
-                                                                  {"Name", "tool.exe"},
-                                                                  {"ParentProcessId", -2}}
-                                                    << qint64(555) << 0xFFFFFFFEu << "tool.exe"
-                                                    << "" << true;
-        QTest::newRow("parent unreadable")
-            << Properties{{"Handle", "5"}, {"ParentProcessId", "x"}} << qint64(5) << noParent << ""
-            << "" << true;
-        QTest::newRow("idle process") << Properties{{"Handle", "0"}, {"Name", "[System Process]"}}
-                                      << qint64(0) << noParent << "System Idle Process"
-                                      << "" << false;
-        QTest::newRow("system") << Properties{{"Handle", "4"}} << qint64(4) << noParent << "System"
-                                << "" << false;
-        QTest::newRow("no id") << Properties{{"Name", "x.exe"}} << none << noParent << ""
-                               << "" << false;
-        QTest::newRow("id unreadable")
-            << Properties{{"Handle", "not a number"}} << none << noParent << ""
-            << "" << false;
+        row("name only, ids as integers",
+            {{"Handle", 7},
+             {"Handle", "555"},
+             {"Handle", QVariant()},
+             {"Name", "tool.exe"},
+             {"ParentProcessId", -2}},
+            555, 0xFFFFFFFEu, "tool.exe", "", true);
+        row("parent unreadable", {{"Handle", "5"}, {"ParentProcessId", "x"}}, 5, noParent, "", "",
+            true);
+        row("idle process", {{"Handle", "0"}, {"Name", "[System Process]"}}, 0, noParent,
+            "System Idle Process", "", false);
+        row("system", {{"Handle", "4"}}, 4, noParent, "System", "", false);
+        row("no id", {{"Name", "x.exe"}}, none, noParent, "", "", false);
+        row("id unreadable", {{"Handle", "not a number"}}, none, noParent, "", "", false);
     }
 
     void creationEvents()
     {
         QFETCH(Properties, event);
         QFETCH(qint64, id);
-        if (id == none) {
+        if (id == none)
             QTest::ignoreMessage(QtCriticalMsg,
                                  "process creation event without a process id ignored");
-        }
         const std::optional<KvProcessEntry> entry = KvWindowsProcessEntries::started(event);
         QCOMPARE(entry.has_value(), id != none);
         if (!entry)
@@ -116,14 +108,12 @@ private slots:
     void deletionEvents()
     {
         QFETCH(Properties, event);
-        QFETCH(qint64, id);
         QFETCH(bool, logged);
-        if (logged) {
+        if (logged)
             QTest::ignoreMessage(QtCriticalMsg,
                                  "process deletion event without a process id ignored");
-        }
         const std::optional<quint32> ended = KvWindowsProcessEntries::ended(event);
-        QCOMPARE(ended ? qint64(*ended) : none, id);
+        QTEST(ended ? qint64(*ended) : none, "id");
     }
 
     void snapshotNames()
@@ -139,48 +129,36 @@ private slots:
         QVERIFY(KvWindowsProcessEntries::needsImagePath(app));
     }
 
-    void jobRates_data()
-    {
-        // A rate in hundredths of a percent; the job's rate (none: refused).
-        QTest::addColumn<quint32>("rate");
-        QTest::addColumn<qint64>("cpuRate");
-        QTest::newRow("a quarter") << 2500u << qint64(2500);
-        QTest::newRow("lift") << 10000u << qint64(10000);
-        QTest::newRow("nothing") << 0u << none;
-        QTest::newRow("beyond the machine") << 10001u << none;
-    }
-
     void jobRates()
     {
-        QFETCH(quint32, rate);
-        const std::optional<KvJobCpuRate> cap = KvJobCpuRate::hardCapAt(rate);
-        QTEST(cap ? qint64(cap->cpuRate) : none, "cpuRate");
-        // JOB_OBJECT_CPU_RATE_CONTROL_ENABLE | JOB_OBJECT_CPU_RATE_CONTROL_HARD_CAP
-        if (cap)
-            QCOMPARE(cap->controlFlags, 5u);
+        // A rate in hundredths of a percent, and the job's rate (none: refused).
+        for (const auto &row : QList<QPair<quint32, qint64>>{
+                 {2500u, 2500}, {10000u, 10000}, {0u, none}, {10001u, none}}) {
+            const std::optional<KvJobCpuRate> cap = KvJobCpuRate::hardCapAt(row.first);
+            QCOMPARE(cap ? qint64(cap->cpuRate) : none, row.second);
+            // JOB_OBJECT_CPU_RATE_CONTROL_ENABLE | JOB_OBJECT_CPU_RATE_CONTROL_HARD_CAP
+            QVERIFY(!cap || cap->controlFlags == 5u);
+        }
     }
 
     void threadSweep_data()
     {
         // The threads, those that do not open; those acted on, those
         // reported, and whether any was reached.
-        QTest::addColumn<QList<int>>("threads");
-        QTest::addColumn<QList<int>>("closed");
-        QTest::addColumn<QList<int>>("acted");
-        QTest::addColumn<QList<int>>("unreachable");
+        for (const char *column : {"threads", "closed", "acted", "unreachable"})
+            QTest::addColumn<Ids>(column);
         QTest::addColumn<bool>("reached");
-        using L = QList<int>;
-        QTest::newRow("all") << L{1, 2, 3} << L{} << L{1, 2, 3} << L{} << true;
-        QTest::newRow("one closed") << L{1, 2, 3} << L{2} << L{1, 3} << L{2} << true;
-        QTest::newRow("all closed") << L{1, 2} << L{1, 2} << L{} << L{1, 2} << false;
-        QTest::newRow("no threads") << L{} << L{} << L{} << L{} << false;
+        QTest::newRow("all") << Ids{1, 2, 3} << Ids{} << Ids{1, 2, 3} << Ids{} << true;
+        QTest::newRow("one closed") << Ids{1, 2, 3} << Ids{2} << Ids{1, 3} << Ids{2} << true;
+        QTest::newRow("all closed") << Ids{1, 2} << Ids{1, 2} << Ids{} << Ids{1, 2} << false;
+        QTest::newRow("no threads") << Ids{} << Ids{} << Ids{} << Ids{} << false;
     }
 
     void threadSweep()
     {
-        QFETCH(QList<int>, threads);
-        QFETCH(QList<int>, closed);
-        QList<int> acted, unreachable;
+        QFETCH(Ids, threads);
+        QFETCH(Ids, closed);
+        Ids acted, unreachable;
         // An opened thread is its id times ten; 0 stands for a failed open.
         const bool reached = KvThreadSweep::run(
             threads, [&](int id) { return closed.contains(id) ? 0 : id * 10; },
