@@ -53,7 +53,7 @@ KvApplication::KvApplication(int &argc, char **argv, bool gui)
 int KvApplication::exec()
 {
     const int status = QCoreApplication::exec();
-    // The last pass of the loop ends without waiting, when batches go out.
+    // The loop's last pass does not block: its lines go out here.
     KvLogOutput::instance().flush();
     return status;
 }

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -66,6 +67,10 @@ bool KvLogOutput::batchingLocked()
         if (!dispatcher)
             return false;
         QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] { flush(); });
+        // A loop that ends does not block again: what its last pass wrote goes
+        // out with the application object, or at exit without one.
+        qAddPostRoutine([] { instance().flush(); });
+        std::atexit([] { instance().flush(); });
         flushArranged = true;
     }
     return true;

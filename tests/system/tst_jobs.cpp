@@ -104,7 +104,7 @@ private slots:
     {
         KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
         const pid_t member = startChild();
-        std::unique_ptr<KvCpuGroup> group = groups.create().take();
+        std::unique_ptr<KvCpuGroup> group = groups.create(false).take();
         QVERIFY(group && group->add(quint32(member)));
         // Uncapped, it stays where it is: a group of its own would weigh it
         // against every other restrained process.
