@@ -54,6 +54,18 @@ double shareOf(qint64 pid)
            (elapsed.elapsed() / 1000.0);
 }
 
+// A child of the process, or 0.
+qint64 childOf(qint64 pid)
+{
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+        if (text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() == pid)
+            return entry.toLongLong();
+    }
+    return 0;
+}
+
 } // namespace
 
 class TestProgram : public QObject
@@ -216,6 +228,78 @@ private slots:
         }
     }
 
+    void familyUnderOneRule_data()
+    {
+        QTest::addColumn<bool>("inKernel"); // of User-mode Linux, as an ordinary user
+        QTest::addColumn<unsigned>("action");
+        QTest::newRow("host-limit") << false << 0u;
+        QTest::newRow("delegated-limit") << true << 0u;
+        QTest::newRow("delegated-suspend") << true << 1u;
+    }
+    void familyUnderOneRule()
+    {
+        QFETCH(bool, inKernel);
+        QFETCH(unsigned, action);
+        if (inKernel && !insideKernel())
+            return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
+        // Three busy programs of one name, each with a busy child of another.
+        const QString parent = store.path("busy-family"), child = store.path("busy-child");
+        QVERIFY(QFile::copy("/bin/sh", parent) && QFile::copy("/usr/bin/yes", child));
+        QProcess families[3];
+        QList<qint64> members;
+        for (QProcess &family : families) {
+            family.start(parent, {"-c", child + " >/dev/null & while :; do :; done"});
+            QVERIFY(family.waitForStarted(5000));
+            members << family.processId();
+        }
+        for (qint64 pid : QList<qint64>(members)) {
+            qint64 started = 0;
+            QTRY_VERIFY(QFile::symLinkTarget(
+                            QStringLiteral("/proc/%1/exe").arg(started = childOf(pid))) == child);
+            members << started;
+        }
+        QHash<qint64, QByteArray> origins;
+        for (qint64 pid : qAsConst(members))
+            origins.insert(pid, cpuCgroupOf(pid));
+
+        StoredRule rule{"family", true, {"busy-family"}};
+        rule.action = action;
+        rule.cpuLimit = 25;
+        rule.shareLimit = true;
+        storeRule(1, rule);
+        launch();
+        const auto inOneGroup = [&] {
+            const QByteArray group = cpuCgroupOf(members.first());
+            return group.contains("/corvane/") &&
+                   std::all_of(members.cbegin(), members.cend(),
+                               [&](qint64 pid) { return cpuCgroupOf(pid) == group; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(inOneGroup(), 30000);
+        const QString group = ProcFsProbe::cpuCgroupPath(cpuCgroupOf(members.first()));
+        if (action == 0) {
+            QCOMPARE(ProcFsProbe::cpuQuotaOf(members.first()),
+                     QByteArray::number(qint64(25000) * ::sysconf(_SC_NPROCESSORS_ONLN)));
+        } else {
+            // Every member, and whatever they start, frozen by the kernel.
+            const auto frozen = [&group] {
+                QFile events(group + "/cgroup.events");
+                return events.open(QIODevice::ReadOnly) && events.readAll().contains("frozen 1");
+            };
+            QTRY_VERIFY(frozen());
+        }
+
+        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
+        for (qint64 pid : qAsConst(members)) {
+            QCOMPARE(cpuCgroupOf(pid), origins.value(pid));
+            QTRY_VERIFY(!isStopped(pid));
+            ::kill(pid_t(pid), SIGKILL);
+        }
+        for (QProcess &family : families)
+            family.waitForFinished();
+        QVERIFY(!QFile::exists(group));
+    }
+
 private:
     // Stores the rules, capping at 25 % and suspending, and starts the
     // program without a display.
@@ -227,6 +311,10 @@ private:
         rule = {suspended, rulesEnabled, {suspended}};
         rule.action = 1; // suspend
         storeRule(2, rule);
+        launch();
+    }
+    void launch()
+    {
         // No display: the program must find that out itself and run without one.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
