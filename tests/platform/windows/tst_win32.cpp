@@ -130,6 +130,36 @@ void checkJob(DWORD childId)
                     "CPU rate lifted to 100%");
 }
 
+// A job without the breakaway flag keeps what its members start: the one
+// job of a rule that shares its limit.
+void checkSharedJob()
+{
+    const KvWin32Handle job = KvWin32Job::create();
+    std::wstring commandLine = L"\"" + ownPath() + L"\" --spawn";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION member{};
+    check(job &&
+              CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &startup, &member) &&
+              KvWin32Job::assignProcess(job.get(), member.hProcess) &&
+              ResumeThread(member.hThread) != DWORD(-1),
+          "member of a shared job started");
+    DWORD started = 0;
+    check(member.hProcess && WaitForSingleObject(member.hProcess, 10000) == WAIT_OBJECT_0 &&
+              GetExitCodeProcess(member.hProcess, &started) && started != 0,
+          "member started a process");
+    const KvWin32Handle child =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, started);
+    bool inJob = false;
+    checkBeyondWine(child && KvWin32Job::isProcessInJob(child.get(), job.get(), inJob) && inJob,
+                    "what a member starts is in the shared job");
+    if (child)
+        TerminateProcess(child.get(), 0);
+    CloseHandle(member.hThread);
+    CloseHandle(member.hProcess);
+}
+
 // Windows counts suspensions per thread; a thread gone since the snapshot
 // (id 0 here) keeps no other from its turn.
 void checkSuspension(DWORD childId)
@@ -161,15 +191,19 @@ int wmain(int argc, wchar_t **argv)
         Sleep(30000);
         return 0;
     }
-    checkVersionResource();
-    checkLogRotation();
     std::wstring commandLine = L"\"" + ownPath() + L"\" --child";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    check(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &child),
-          "child started");
+    const bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &child);
+    // A member of a shared job: its child's id is its exit code.
+    if (argc > 1 && std::wcscmp(argv[1], L"--spawn") == 0)
+        return started ? int(child.dwProcessId) : 0;
+    checkVersionResource();
+    checkLogRotation();
+    checkSharedJob();
+    check(started, "child started");
     if (child.hProcess) {
         Sleep(200);
         checkListing(child.dwProcessId);
