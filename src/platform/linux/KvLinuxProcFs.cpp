@@ -202,7 +202,7 @@ bool KvLinuxProcFs::readImageLink(const char *linkPath, QString &path)
         target.chop(deleted.size());
     // Anything but a path (an anonymous file) names no image.
     if (!target.startsWith('/')) {
-        errno = ENOENT;
+        errno = EINVAL;
         return false;
     }
     path = QFile::decodeName(target);

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -91,21 +92,24 @@ qint64 KvLinuxProcReader::ageMilliseconds(quint64 startTime)
 KvProcessEntry KvLinuxProcReader::describe(quint32 processId, quint32 knownParent) const
 {
     const QString path = executablePath(processId);
+    // Gone already, as short-lived processes often are by the time their
+    // start is read (only kernel threads, which run no program, have no
+    // image link at all): there is nothing more to read.
+    bool gone = path.isEmpty() && errno == ENOENT;
     // The stat only for what nothing else gives: the parent when no fork
     // named the creator, the kernel's name when the image cannot be read.
     Stat stat;
-    if (knownParent == KvProcessEntry::noProcessId || path.isEmpty()) {
+    if (!gone && (knownParent == KvProcessEntry::noProcessId || path.isEmpty())) {
         const bool read = readStat(processId, stat);
         if (read && knownParent == KvProcessEntry::noProcessId)
             knownParent = stat.parentProcessId;
-        // Gone already, as short-lived processes often are by the time
-        // their start is read: there is no command line to read either.
-        if (!read && path.isEmpty()) {
-            KvProcessEntry gone;
-            gone.processId = processId;
-            gone.parentProcessId = knownParent;
-            return gone;
-        }
+        gone = !read && path.isEmpty();
+    }
+    if (gone) {
+        KvProcessEntry unread;
+        unread.processId = processId;
+        unread.parentProcessId = knownParent;
+        return unread;
     }
     return describe(processId, knownParent, stat.comm, path);
 }

@@ -33,7 +33,8 @@ struct ProcTree
 {
     ProcTree() { write(1, "init", 0, "/sbin/init"); }
     QString path(quint32 id) const { return dir.filePath(QString::number(id)); }
-    // Writes /proc/<id>; an empty exe leaves no link.
+    // Writes /proc/<id>; an empty exe leaves a link that cannot be read, as
+    // another user's is.
     void write(quint32 id, const QString &comm, quint32 parent, const QString &exe = {},
                const QByteArray &cmdline = {}, quint64 startTime = longAgo, uint flags = 0x400000)
     {
@@ -46,7 +47,10 @@ struct ProcTree
                       .toUtf8());
         writeFile(path(id) + "/cmdline", cmdline);
         QFile::remove(path(id) + "/exe");
-        QFile::link(exe, path(id) + "/exe");
+        if (exe.isEmpty())
+            writeFile(path(id) + "/exe", {});
+        else
+            QFile::link(exe, path(id) + "/exe");
     }
     void remove(quint32 id) { QDir(path(id)).removeRecursively(); }
     // Ten seconds ahead of now: young for every poll that follows, however slow.
