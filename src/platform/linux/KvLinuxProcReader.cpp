@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <csignal>
 #include <unistd.h>
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
@@ -64,7 +65,11 @@ QList<quint32> KvLinuxProcReader::processIds() const
 
 bool KvLinuxProcReader::hasOtherLiveThreads(quint32 processId, quint32 exceptThread) const
 {
-    // Asked at every process end, mostly of a process that is gone already.
+    // Asked at every process end, mostly of a process that is gone already
+    // and reaped, which the kernel tells without a walk through /proc (a
+    // zombie, or another process with the id by now, is listed).
+    if (m_encodedRoot == "/proc" && ::kill(pid_t(processId), 0) != 0 && errno == ESRCH)
+        return false;
     const QByteArray taskDirectory = processPath(processId, "task");
     const std::vector<quint32> threads = KvLinuxProcFs::numericEntries(taskDirectory.constData());
     for (const quint32 threadId : threads) {
