@@ -39,9 +39,19 @@ void RuleDetailsPane::sample()
                       QLatin1Char(' ') +
                       model.index(row, RuleDetailsModel::ShareColumn).data().toString());
     }
+    // A shared limit: the family's total stands above its members.
     const QVector<double> total = model.total();
-    if (!total.isEmpty() && !std::isnan(total.last()))
-        shares.prepend(tr("together %1 %").arg(total.last() * 100, 0, 'f', 1));
+    const bool together = !total.isEmpty() && !std::isnan(total.last());
+    if (together) {
+        const QString share = tr("together %1 %").arg(total.last() * 100, 0, 'f', 1);
+        shares.prepend(share);
+        const QString held = model.cap() > 0
+                                 ? tr("under one limit of %1 %").arg(model.cap() * 100, 0, 'f', 0)
+                                 : tr("suspended together");
+        ui->total->setText(
+            tr("All %n processes: %1 of the machine, %2", "", model.rowCount()).arg(share, held));
+    }
+    ui->total->setVisible(together);
     ui->chart->setAccessibleDescription(shares.join(QStringLiteral(", ")));
 }
 

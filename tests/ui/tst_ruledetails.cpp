@@ -17,6 +17,7 @@ class TestRuleDetails : public QObject
 private slots:
     void rowsAndSharesFollowTheRule();
     void samplingOnlyWhileOnScreen();
+    void sharedLimitShowsTheTotal();
 
 private:
     RulesFixture fixture;
@@ -84,6 +85,26 @@ void TestRuleDetails::samplingOnlyWhileOnScreen()
     QTRY_VERIFY(pane->isSampling());
     window.hide();
     QVERIFY(!pane->isSampling());
+}
+
+void TestRuleDetails::sharedLimitShowsTheTotal()
+{
+    SimulatedMachine &machine = fixture.machine;
+    const quint32 make = machine.addProcess(QStringLiteral("/usr/bin/make"));
+    const quint32 compiler = machine.addProcess(QStringLiteral("/usr/bin/cc"), make);
+    StoredRule rule{QStringLiteral("build"), true, {"make"}};
+    rule.shareLimit = true;
+    storeRule(3, rule);
+    RulesEngine engine;
+    RuleDetailsModel details(engine);
+    details.setRule(3);
+    QCOMPARE(details.rowCount(), 2);
+    QVERIFY(!details.total().isEmpty() && std::isnan(details.total().last()));
+    machine.setCpuTime(make, 200000);
+    machine.setCpuTime(compiler, 300000);
+    details.sample(1000);
+    QVERIFY(details.total().last() > 0);
+    QCOMPARE(details.total().last(), details.history(0).last() + details.history(1).last());
 }
 
 QTEST_MAIN(TestRuleDetails)
