@@ -7,7 +7,6 @@
 #include "rules/RulesModel.h"
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -24,16 +23,13 @@ const QString gamePath = QStringLiteral("/opt/games/bin/game.exe");
 void writeFromOutside(const std::function<void(QSettings &)> &edit)
 {
     QSettings().sync();
-    const QString path = QSettings().fileName();
-    const QString edited = path + QStringLiteral(".outside");
+    const QString path = QSettings().fileName(), edited = path + ".outside";
     QFile::remove(edited);
     QFile::copy(path, edited);
-    {
-        QSettings other(edited, QSettings::IniFormat);
-        edit(other);
-    }
-    QVERIFY(::rename(QFile::encodeName(edited).constData(), QFile::encodeName(path).constData()) ==
-            0);
+    QSettings other(edited, QSettings::IniFormat);
+    edit(other);
+    other.sync();
+    QVERIFY(std::rename(qPrintable(edited), qPrintable(path)) == 0);
 }
 
 } // namespace
@@ -52,7 +48,6 @@ private slots:
         engine.reset();
         fixture.removeOtherProcesses();
     }
-
     void startUpActivatesTheRulesThatHold()
     {
         const quint32 game = fixture.machine.addProcess(gamePath);
@@ -63,7 +58,6 @@ private slots:
         QCOMPARE(ruleOf(gamesId)->state(), RuleState::Active);
         QCOMPARE(ruleOf(idleId)->state(), RuleState::Inactive);
         QCOMPARE(fixture.machine.cpuRateOf(game), quint32(3000));
-
         // Rows in the store's order of groups.
         QCOMPARE(model->idAt(1), idleId);
         QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("Idle"));
@@ -72,7 +66,6 @@ private slots:
         QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activerestricting"));
         QVERIFY(RulesFixture::isStatusIcon(model->index(1, 1), "inactive"));
         QVERIFY(model->flags(model->index(0, 0)) & Qt::ItemIsUserCheckable);
-
         // The last target ends: the rule stays active, restricting nothing.
         fixture.machine.endProcess(game);
         QCOMPARE(ruleOf(gamesId)->state(), RuleState::Active);
@@ -105,7 +98,6 @@ private slots:
         const quint32 rate = delay ? 10000 : 3000;
         QCOMPARE(rule->state(), on);
         QSignalSpy changes(model.get(), &QAbstractItemModel::dataChanged);
-
         // Checking a running rule again applies nothing twice, so that one
         // uncheck lifts everything.
         QVERIFY(model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole));
@@ -116,7 +108,6 @@ private slots:
         QCOMPARE(fixture.machine.cpuRateOf(game), quint32(10000));
         QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "inactive"));
         QCOMPARE(changes.last().at(0).toModelIndex().row(), 0);
-
         QVERIFY(model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(rule->state(), on);
         QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), icon));
@@ -136,7 +127,6 @@ private slots:
         makeModel();
         QVERIFY(fixture.machine.isSuspended(game));
         QCOMPARE(fixture.machine.cpuRateOf(idle), quint32(3000));
-
         // A rule removed lifts what it holds.
         QVERIFY(model->removeRow(0));
         QVERIFY(!fixture.machine.isSuspended(game));
@@ -146,14 +136,12 @@ private slots:
         QCOMPARE(model->rowCount(), 1);
         QCOMPARE(model->idAt(0), 0x4u);
         QVERIFY(!model->removeRows(0, 2));
-
         tester.reset();
         model.reset();
         engine.reset();
         QCOMPARE(fixture.machine.cpuRateOf(idle), 10000u);
         // The store keeps the rules for the next run.
-        QCOMPARE(QSettings().value(QStringLiteral("rules/{4}/name")).toString(),
-                 QStringLiteral("Games"));
+        QCOMPARE(QSettings().value("rules/{4}/name").toString(), "Games");
     }
     void writesOfOtherProcessesAreFollowed()
     {
@@ -164,7 +152,6 @@ private slots:
         storeRule(gamesId, games);
         makeModel();
         QVERIFY(fixture.machine.isSuspended(game));
-
         // Added: shown and acting.
         writeFromOutside([](QSettings &store) {
             store.setValue("rules/{2b}/name", "Idle");
