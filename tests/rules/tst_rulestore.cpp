@@ -37,7 +37,6 @@ private slots:
         QVERIFY(!missing.enabled && !missing.internetConnection && !missing.applyDelay);
         QCOMPARE(missing.conditionStatus, RuleDefinition::ConditionStatus::Running);
         QCOMPARE(missing.cpuLimit, 1u);
-
         stored.beginGroup(QStringLiteral("rules/{7}"));
         stored.setValue(QLatin1String(RuleStore::enabledKey), QStringLiteral("abc"));
         stored.setValue(QLatin1String(RuleStore::applyDelayKey), QStringLiteral("true"));
@@ -65,7 +64,6 @@ private slots:
         QCOMPARE(plain.value(QStringLiteral("size")).toInt(), 2);
         QCOMPARE(plain.value(QStringLiteral("1/value")).toString(), QStringLiteral("a.exe"));
         QCOMPARE(options.readStringArray(targets), (QStringList{"a.exe", "b.exe"}));
-
         // A modest count is taken as written; a corrupted one is bounded by the
         // elements stored, instead of walking two billion missing ones.
         const QStringList three = {"a.exe", "b.exe", "c.exe"};
@@ -112,7 +110,6 @@ private slots:
         QVERIFY(enabled->isChecked());
         QCOMPARE(clicks.count(), inGroup ? 1 : 0);
         QCOMPARE(suspend->isChecked(), inGroup);
-
         // Saved: the check state and the index of the checked button.
         binder.sync(true);
         QCOMPARE(options.value(QLatin1String(RuleStore::enabledKey)).toInt(), 2);

@@ -152,7 +152,6 @@ private slots:
         // A window that does not say whose it is: its process is the client
         // that made it, as the X server knows it.
         const xcb_window_t silentWindow = desktop.createWindow();
-
         // Each change of the active window is reported once, with its process.
         KvPlatformForeground &foreground = KvPlatformForeground::current();
         QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
@@ -195,7 +194,6 @@ private slots:
         storeForegroundRule(target.program(), player);
         RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
         const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
-
         for (int run = 0; run < 2; ++run) {
             if (run == 1) {
                 sway.stop();
@@ -240,7 +238,6 @@ private slots:
                            qEnvironmentVariable("CORVANE_MEASUREMENT_HOST"));
         corvane.setProcessEnvironment(environment);
         corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
-
         QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
         QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
         QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));

@@ -25,7 +25,6 @@ private slots:
         QList<KvConnectivity> changes;
         connect(&notifier, &KvNetworkNotifier::connectivityChanged,
                 [&](KvConnectivity connectivity) { changes << connectivity; });
-
         // Each change and the connectivity after it, from a fresh namespace's
         // none. Links and addresses are no way out, nor a route over a link whose
         // peer is down; what leaves the value as it is is not reported.

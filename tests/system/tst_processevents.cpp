@@ -93,7 +93,6 @@ private slots:
         connect(source.get(), &KvProcessEventSource::started,
                 [&](const KvProcessEntry &entry) { started.insert(entry.processId, entry); });
         connect(source.get(), &KvProcessEventSource::ended, [&](quint32 id) { ended << id; });
-
         QProcess threading;
         threading.start(program, {"thread"});
         QVERIFY(threading.waitForStarted());
@@ -111,7 +110,6 @@ private slots:
         QCOMPARE(started.value(threadingId).parentProcessId, self);
         QCOMPARE(started.value(childId).path, QCoreApplication::applicationFilePath());
         QCOMPARE(started.value(childId).parentProcessId, self);
-
         // Neither the thread that ended nor the main thread ends the process
         // while another thread runs: long enough for either source to have
         // reported it otherwise.
@@ -119,7 +117,6 @@ private slots:
         QVERIFY(::write(talk[0], &byte, 1) == 1 && ::read(talk[0], &byte, 1) == 1);
         QTest::qWait(700);
         QVERIFY(!ended.contains(childId));
-
         // A process that starts a thread and ends right away: the thread is no
         // process, and the end is heard.
         threading.write("\n");
@@ -148,7 +145,6 @@ private slots:
         storeRule(0x5707, rule);
         RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
         const Rule &stopper = *engine.rule(0x5707);
-
         // 3,000 programs and as many children that never run one; every
         // hundredth program a target, which lives long enough that only a lost
         // or mishandled start can let it go unstopped.

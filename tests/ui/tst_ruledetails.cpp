@@ -32,7 +32,6 @@ private slots:
         QCOMPARE(cell(1, RuleDetailsModel::RestraintColumn).toString(),
                  QStringLiteral("limited to 25 %"));
         QCOMPARE(details.cap(), 0.25);
-
         // Half a CPU over a second, of a machine of idealThreadCount CPUs.
         const int cpus = qMax(1, QThread::idealThreadCount());
         machine.setCpuTime(first, 500000);
@@ -41,7 +40,6 @@ private slots:
                  QStringLiteral("%1 %").arg(50.0 / cpus, 0, 'f', 1));
         QCOMPARE(cell(1, RuleDetailsModel::ShareColumn).toString(), QStringLiteral("0.0 %"));
         QCOMPARE(details.history(0).last(), 0.5 / cpus);
-
         // An id given to another process starts afresh; one that ended goes.
         machine.endProcess(second);
         machine.addProcessWithId(first, QStringLiteral("/usr/bin/busy"));
@@ -49,7 +47,6 @@ private slots:
         details.sample(2000);
         QCOMPARE(details.rowCount(), 1);
         QVERIFY(std::isnan(details.history(0).last()));
-
         // Switched off, it holds nothing, and the chart marks when.
         engine.store().setEnabled(1, false);
         details.sample(3000);

@@ -89,7 +89,6 @@ private slots:
         // short of the page by the line that did not fit; the stack comes last.
         QByteArray maps;
         QVERIFY(KvLinuxProcFs::readFile("/proc/self/maps", maps) && maps.contains("[stack]"));
-
         ProcTree tree;
         const KvLinuxProcReader reader(tree.dir.path());
         tree.write(42, "a) S 9 (b c", 7, {}, {}, 123456);
@@ -103,7 +102,6 @@ private slots:
         QVERIFY(!reader.readStat(44, stat));
         QDir().mkpath(tree.dir.filePath("self"));
         QCOMPARE(sorted(reader.processIds()), (Ids{1, 42, 44})); // not "self"
-
         tree.write(50, "appd", 1, "/opt/app/bin/app (deleted)",
                    QByteArray("/opt/app/bin/app\0--name\0two words\0\0", 35));
         QCOMPARE(reader.executablePath(50), QStringLiteral("/opt/app/bin/app"));
@@ -113,7 +111,6 @@ private slots:
         QCOMPARE(reader.describe(50).name, QStringLiteral("app"));
         // A creator known from the fork wins over the parent /proc names now.
         QCOMPARE(reader.describe(50, 77).parentProcessId, 77u);
-
         // The image unreadable: named as it was started, or as it named
         // itself, which is never a path.
         tree.write(60, "hidden-daemon", 1, {}, QByteArray("hidden-daemon\0-d\0", 17));
@@ -127,7 +124,6 @@ private slots:
         QVERIFY(gone.processId == 62 && gone.name.isEmpty() &&
                 gone.parentProcessId == KvProcessEntry::noProcessId);
     }
-
     void pollingReportsNewProgramsAndEnds()
     {
         ProcTree tree;
@@ -137,7 +133,6 @@ private slots:
         Polling polling(tree);
         polling.source.poll();
         QVERIFY(polling.started.isEmpty()); // running before the source: known, not reported
-
         // A new process; 400 runs another program; 500 ended and its id went
         // to a new process of the same program.
         tree.write(300, "editor", 200, {}, QByteArray("editor\0my file\0", 15));
@@ -149,7 +144,6 @@ private slots:
         QCOMPARE(polling.started.value(300).parentProcessId, 200u);
         QCOMPARE(polling.started.value(300).name, QStringLiteral("editor"));
         QCOMPARE(polling.started.value(400).path, QStringLiteral("/usr/bin/make"));
-
         // 400 renames itself: no new program. Ends are reported once, also of
         // processes that ran before the source.
         tree.write(400, "make: worker", 1, "/usr/bin/make");
@@ -160,7 +154,6 @@ private slots:
         QCOMPARE(polling.started.size(), 3);
         QCOMPARE(sorted(polling.ended), (Ids{200, 300, 500}));
     }
-
     void pollingDefersYoungChildrenAndIgnoresKernelThreads()
     {
         ProcTree tree;
@@ -168,7 +161,6 @@ private slots:
         tree.write(2, "kthreadd", 0, {}, {}, longAgo, kernelThread);
         tree.write(90, "kworker/0:1", 2, {}, {}, longAgo, kernelThread);
         Polling polling(tree);
-
         // Just forked, still the parent's image: it may be about to run a
         // program. Just started and already another program: reported at
         // once. Just forked too, but gone before the next listing: never
@@ -180,7 +172,6 @@ private slots:
         tree.write(91, "kworker/1:2", 2, {}, {}, longAgo, kernelThread);
         polling.source.poll();
         QCOMPARE(polling.started.keys(), Ids{602});
-
         for (quint32 gone : {603, 90, 91})
             tree.remove(gone);
         polling.source.poll();

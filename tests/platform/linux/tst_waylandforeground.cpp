@@ -61,7 +61,6 @@ private slots:
         // The player is a program that nothing else on the machine runs.
         const SleepingCopy player(store.path("corvane-test-player"));
         const SleepingCopy other(store.path("corvane-test-other"));
-
         StoredRule rule{{}, true, {}, {player.program()}};
         rule.conditionState = 1; // foreground
         storeRule(0x51, rule);
@@ -70,19 +69,16 @@ private slots:
         RulesEngine engine(nullptr, store.path("journal"));
         const Rule &front = *engine.rule(0x51), &back = *engine.rule(0x52);
         QVERIFY(front.state() == RuleState::Inactive && back.state() == RuleState::Active);
-
         // No desktop on this bus runs a reporter: the user hears about it.
         const auto notices = [&] {
             return log.lines().filter("Wayland windows are not seen").size();
         };
         QTRY_COMPARE_WITH_TIMEOUT(notices(), 1, 10000);
-
         const auto reporter =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, "reporter");
         QVERIFY(report(reporter, uint(player.processId())));
         QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Active, 10000);
         QVERIFY(back.state() == RuleState::Inactive);
-
         // Reports of no process, of one beyond pid_max, of the program itself and
         // beyond any process id change nothing.
         QSignalSpy changes(&KvPlatformForeground::current(), &KvPlatformForeground::changed);
@@ -90,7 +86,6 @@ private slots:
             QVERIFY(report(reporter, bad));
         QTest::qWait(200);
         QCOMPARE(changes.size(), 0);
-
         // KWin's callDBus sends a JavaScript number as a signed 32-bit value.
         QVERIFY(report(reporter, int(other.processId())));
         QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
@@ -120,7 +115,6 @@ private slots:
             });
         });
         QVERIFY(requests.listen(folder + "/.socket.sock"));
-
         QList<quint32> reports;
         const LogTail log;
         const auto notices = [&] { return log.lines().filter(folder + "/.socket2.sock").size(); };
@@ -134,7 +128,6 @@ private slots:
         QTRY_VERIFY(events.hasPendingConnections());
         QLocalSocket *stream = events.nextPendingConnection();
         QTRY_COMPARE(reports, QList<quint32>{4242});
-
         // Lines come in pieces; only activewindow is a change of the focus, and
         // no window ("{}") reports nothing.
         stream->write("workspace>>2\nactivewindowv2>>0x5\nactivewindow>>kit");
@@ -145,7 +138,6 @@ private slots:
         QTRY_COMPARE(reports, (QList<quint32>{4242, 4343}));
         stream->write("activewindow>>,\n");
         QTRY_COMPARE(asked.size(), 3);
-
         // A change while a request waits for its answer asks again, and only
         // the newer answer counts.
         hold = true;
@@ -159,7 +151,6 @@ private slots:
         QTRY_COMPARE(reports.last(), 2u);
         QCOMPARE(reports.size(), 3);
         QVERIFY(asked.size() == 5 && asked.count("j/activewindow") == 5);
-
         // Hyprland ends: said once while the client tries again, and when it is
         // back the client follows the focus again.
         stream->disconnectFromServer();

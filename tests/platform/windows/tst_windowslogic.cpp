@@ -72,7 +72,6 @@ private slots:
         row("no id", {{"Name", "x.exe"}}, none, noParent, "", "", false);
         row("id unreadable", {{"Handle", "not a number"}}, none, noParent, "", "", false);
     }
-
     void creationEvents()
     {
         QFETCH(Properties, event);
@@ -90,7 +89,6 @@ private slots:
         QTEST(entry->path, "path");
         QTEST(KvWindowsProcessEntries::needsImagePath(*entry), "needsImage");
     }
-
     void deletionEvents_data()
     {
         // The event's properties; the id it names, and whether it is logged.
@@ -104,7 +102,6 @@ private slots:
         QTest::newRow("handle unreadable")
             << Properties{{"Handle", "x"}, {"Handle", "9"}} << none << true;
     }
-
     void deletionEvents()
     {
         QFETCH(Properties, event);
@@ -115,7 +112,6 @@ private slots:
         const std::optional<quint32> ended = KvWindowsProcessEntries::ended(event);
         QTEST(ended ? qint64(*ended) : none, "id");
     }
-
     void snapshotNames()
     {
         // The pseudo-processes are named as Task Manager names them.
@@ -128,7 +124,6 @@ private slots:
         QCOMPARE(app.parentProcessId, 640u);
         QVERIFY(KvWindowsProcessEntries::needsImagePath(app));
     }
-
     void jobRates()
     {
         // A rate in hundredths of a percent, and the job's rate (none: refused).
@@ -140,7 +135,6 @@ private slots:
             QVERIFY(!cap || cap->controlFlags == 5u);
         }
     }
-
     void threadSweep_data()
     {
         // The threads, those that do not open; those acted on, those
@@ -153,7 +147,6 @@ private slots:
         QTest::newRow("all closed") << Ids{1, 2} << Ids{1, 2} << Ids{} << Ids{1, 2} << false;
         QTest::newRow("no threads") << Ids{} << Ids{} << Ids{} << Ids{} << false;
     }
-
     void threadSweep()
     {
         QFETCH(Ids, threads);
