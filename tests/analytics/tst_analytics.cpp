@@ -10,8 +10,6 @@
 #include <QWindow>
 #include <QtTest>
 
-#include <memory>
-
 using Action = KvAnalyticsEvent::Action;
 using Category = KvAnalyticsEvent::Category;
 

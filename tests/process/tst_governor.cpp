@@ -10,9 +10,6 @@
 
 #include <QtTest>
 
-#include <functional>
-#include <memory>
-
 using Action = KvProcessGovernor::Action;
 using Journal = KvRestrictionJournal;
 using Kind = Journal::Kind;

@@ -9,10 +9,6 @@
 #include <QAbstractItemModelTester>
 #include <QtTest>
 
-#include <memory>
-
-#include <cstdio>
-
 namespace {
 
 const unsigned gamesId = 0x1a, idleId = 0x2b;

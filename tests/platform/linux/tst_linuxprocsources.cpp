@@ -5,7 +5,6 @@
 
 #include <QtTest>
 
-#include <algorithm>
 #include <ctime>
 #include <unistd.h>
 
