@@ -42,14 +42,9 @@ class SwayServer : public QProcess
 public:
     SwayServer()
     {
-        QProcessEnvironment environment;
-        environment.insert("PATH", qEnvironmentVariable("PATH"));
-        environment.insert("HOME", runtime.path());
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
-        environment.insert("WLR_BACKENDS", "headless");
-        environment.insert("WLR_LIBINPUT_NO_DEVICES", "1");
-        environment.insert("WLR_RENDERER", "pixman");
-        setProcessEnvironment(environment);
+        setEnvironment({"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + runtime.path(),
+                        "XDG_RUNTIME_DIR=" + runtime.path(), "WLR_BACKENDS=headless",
+                        "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
         setProcessChannelMode(QProcess::MergedChannels);
         QFile config(runtime.filePath("config"));
         if (config.open(QIODevice::WriteOnly))
@@ -227,16 +222,11 @@ private slots:
         KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
         QProcess other, corvane;
         other.start("setpriv", asNobody + QStringList{"sleep", "600"});
-        QProcessEnvironment environment;
-        environment.insert("PATH", qEnvironmentVariable("PATH"));
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_DATA_HOME", home.filePath("data"));
-        environment.insert("XDG_RUNTIME_DIR", sway.runtime.path());
-        environment.insert("SWAYSOCK", sway.socket());
-        environment.insert("CORVANE_MEASUREMENT_HOST",
-                           qEnvironmentVariable("CORVANE_MEASUREMENT_HOST"));
-        corvane.setProcessEnvironment(environment);
+        corvane.setEnvironment(
+            {"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + home.path(),
+             "XDG_CONFIG_HOME=" + home.filePath("config"), "XDG_DATA_HOME=" + home.filePath("data"),
+             "XDG_RUNTIME_DIR=" + sway.runtime.path(), "SWAYSOCK=" + sway.socket(),
+             "CORVANE_MEASUREMENT_HOST=" + qEnvironmentVariable("CORVANE_MEASUREMENT_HOST")});
         corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
         QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
         QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
