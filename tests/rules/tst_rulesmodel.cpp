@@ -67,10 +67,10 @@ private slots:
         QCOMPARE(ruleOf(gamesId)->state(), RuleState::Active);
         QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activenotrestricting"));
         // Nor does a target that no cap could reach make it restricting.
-        fixture.machine.setCapsUnavailable(QStringLiteral("no cpu controller"));
+        fixture.machine.capsUnavailable = QStringLiteral("no cpu controller");
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to assign"));
         fixture.machine.startProcess(gamePath);
-        fixture.machine.setCapsUnavailable(QString());
+        fixture.machine.capsUnavailable = QString();
         QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activenotrestricting"));
     }
     void checkBoxSwitchesTheRuleAtOnce_data()
