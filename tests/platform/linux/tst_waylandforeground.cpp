@@ -26,12 +26,11 @@ namespace {
 // Sends one report and waits for its answer while the event loop runs.
 bool report(const QDBusConnection &reporter, const QVariant &processId)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(KvForegroundBusService::serviceName),
-        QLatin1String(KvForegroundBusService::objectPath),
-        QStringLiteral("app.corvane.Corvane.Foreground"), QStringLiteral("ReportProcess"));
-    call << processId;
-    const QDBusPendingCall pending = reporter.asyncCall(call);
+    const QDBusPendingCall pending = reporter.asyncCall(
+        QDBusMessage::createMethodCall(KvForegroundBusService::serviceName,
+                                       KvForegroundBusService::objectPath,
+                                       "app.corvane.Corvane.Foreground", "ReportProcess")
+        << processId);
     return QTest::qWaitFor([&] { return pending.isFinished(); }, 10000) && !pending.isError();
 }
 
