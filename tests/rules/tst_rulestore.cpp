@@ -43,8 +43,7 @@ private slots:
         stored.setValue(QLatin1String(RuleStore::conditionStatusKey), QStringLiteral("-1"));
         stored.setValue(QLatin1String(RuleStore::cpuLimitKey), QStringLiteral("ten"));
         const RuleDefinition edited = *RuleStore().definition(7);
-        QVERIFY(!edited.enabled);
-        QVERIFY(edited.applyDelay);
+        QVERIFY(!edited.enabled && edited.applyDelay);
         // An out-of-range status must stay out of range, not become Running.
         QCOMPARE(edited.conditionStatus, RuleDefinition::ConditionStatus::Unknown);
         QCOMPARE(edited.cpuLimit, 1u);
@@ -100,8 +99,7 @@ private slots:
         binder.bindGroup(QLatin1String(RuleStore::targetActionKey), {limitCpu, suspend});
         const bool inGroup = choice == QVariant(1);
         if (choice.isValid() && !inGroup)
-            QTest::ignoreMessage(QtCriticalMsg,
-                                 QRegularExpression(QStringLiteral("target/action")));
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("target/action"));
         QSignalSpy clicks(suspend, &QAbstractButton::clicked);
         binder.sync(false);
         // A missing key leaves its widget as the form set it up; a stored choice
@@ -113,8 +111,7 @@ private slots:
         // Saved: the check state and the index of the checked button.
         binder.sync(true);
         QCOMPARE(options.value(QLatin1String(RuleStore::enabledKey)).toInt(), 2);
-        QCOMPARE(options.value(QLatin1String(RuleStore::targetActionKey)).toUInt(),
-                 inGroup ? 1u : 0u);
+        QCOMPARE(options.value(RuleStore::targetActionKey).toUInt(), inGroup ? 1u : 0u);
     }
 };
 
