@@ -13,15 +13,10 @@
 
 #include <unistd.h>
 
-// The foreground on real display servers, where a Foreground rule suspends
-// its target while its condition's window is in front. On X11 the test
-// starts its own Xvfb and runs its check again in a child process whose GUI
-// is connected to it; windows become active as a window manager makes them.
-// Sway runs headless as an ordinary user (it refuses to run as root), with
-// Qt windows on it, each a copy of a small window program under a name of
-// its own; Sway gives every new window the focus, and Corvane follows it
-// through Sway's IPC socket alone, with no session bus. Sway ending and
-// starting again, on a socket of another name, is survived.
+// A Foreground rule on real display servers: on an Xvfb of the test's own,
+// and on a headless Sway run as an ordinary user (it refuses root), which
+// gives every new window the focus and is followed through its IPC socket
+// alone, with no session bus, also when it ends and starts again.
 namespace {
 
 const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};

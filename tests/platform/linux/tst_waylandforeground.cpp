@@ -1,9 +1,6 @@
-// Foreground reports on the session bus, as the scripts under
-// resources/wayland send them, drive rules as X11 changes do: the test runs
-// itself again under a private bus on a pretended Wayland session and
-// reports its children from a connection of its own. Hyprland's sockets are
-// stood in for by servers of the test's, and the start-up notice names what
-// each desktop lacks.
+// Foreground reports on a private session bus, as the scripts under
+// resources/wayland send them, drive rules; Hyprland's sockets are stood in
+// for by servers of the test's; the start-up notice names what each desktop lacks.
 
 #include "LogTail.h"
 #include "StoredRule.h"
