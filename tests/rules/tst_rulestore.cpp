@@ -1,6 +1,5 @@
-// The stored form of a rule: group names, values read back from a store that
-// may be incomplete or hand-edited, the array form of the pattern lists, and
-// what the binder makes of stored choices.
+// The stored form of a rule: group names, incomplete or hand-edited values,
+// the array form of the pattern lists, and the binder's stored choices.
 
 #include "TestStore.h"
 #include "rules/KvSettingsBinder.h"

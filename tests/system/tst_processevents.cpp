@@ -18,9 +18,8 @@
 #include <thread>
 #include <unistd.h>
 
-// Process events from the real machine, through both Linux sources: the
-// kernel's process connector (needs root) and /proc polling; and a storm of
-// them through the connector to the rules.
+// Process events of the real machine through the process connector (needs
+// root) and /proc polling; and a storm of them through the connector to rules.
 namespace {
 
 // A child of the test that never runs a program. One of its threads ends at

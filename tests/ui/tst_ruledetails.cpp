@@ -1,6 +1,5 @@
-// What a rule holds, as the main window's details pane shows it: the rows
-// follow the rule's restrictions, shares come from the processor times, and
-// the times are read only while the pane is on screen.
+// The details pane: rows follow the rule's restrictions, shares come from
+// the processor times, read only while the pane is on screen.
 
 #include "RulesFixture.h"
 #include "rules/RulesEngine.h"
