@@ -21,16 +21,6 @@ namespace {
 
 const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
 
-// A window program, ended with the object.
-struct Window : QProcess
-{
-    ~Window() override
-    {
-        kill();
-        waitForFinished();
-    }
-};
-
 // Sway on a runtime folder of its own, as nobody, ended with the object.
 class SwayServer : public QProcess
 {
@@ -77,10 +67,10 @@ public:
     QString problem() const { return failure; }
 
     // A copy of the window program at path, on this Sway.
-    Window *window(const QString &path) const
+    KilledAtEnd *window(const QString &path) const
     {
         QFile::copy(QStringLiteral(TEST_WINDOW), path);
-        auto *window = new Window;
+        auto *window = new KilledAtEnd;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtime.path());
         environment.insert("WAYLAND_DISPLAY", display());
@@ -190,9 +180,9 @@ private slots:
                 QTRY_COMPARE_WITH_TIMEOUT(closings(), 1, 10000);
                 QVERIFY2(sway.start(), qPrintable(sway.problem()));
             }
-            const std::unique_ptr<Window> playing(sway.window(player));
+            const std::unique_ptr<QProcess> playing(sway.window(player));
             QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
-            std::unique_ptr<Window> another(sway.window(other));
+            std::unique_ptr<QProcess> another(sway.window(other));
             QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
             // The focus goes back to the player's window, which is no new window.
             another.reset();
