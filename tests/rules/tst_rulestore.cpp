@@ -55,8 +55,7 @@ private slots:
         const QString targets = QLatin1String(RuleStore::targetProcessesKey);
         options.writeStringArray(targets, {"a.exe", "b.exe", "c.exe"});
         options.writeStringArray(targets, {"a.exe", "b.exe"});
-        // The store's array form: a shorter list leaves the old tail, but the
-        // count governs.
+        // The store's array form: a shorter list leaves the old tail, but the count governs.
         QSettings plain;
         plain.beginGroup(QStringLiteral("rules/{77}/target/selectedProcesses"));
         QCOMPARE(plain.value(QStringLiteral("size")).toInt(), 2);
@@ -101,9 +100,8 @@ private slots:
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("target/action"));
         QSignalSpy clicks(suspend, &QAbstractButton::clicked);
         binder.sync(false);
-        // A missing key leaves its widget as the form set it up; a stored choice
-        // clicks its button, so that the dialog's handlers run, and one that
-        // names no button leaves the form's own.
+        // A missing key leaves its widget as the form set it up; a stored choice clicks its button,
+        // so that the dialog's handlers run, and one that names no button leaves the form's own.
         QVERIFY(enabled->isChecked());
         QCOMPARE(clicks.count(), inGroup ? 1 : 0);
         QCOMPARE(suspend->isChecked(), inGroup);

@@ -30,8 +30,7 @@ struct Writer
     QByteArray bytes;
 };
 
-// A PE32+ file with one ".rsrc" section whose resource tree holds
-// RT_VERSION / resourceId / 0x0409.
+// A PE32+ file with one ".rsrc" section whose resource tree holds RT_VERSION / resourceId / 0x0409.
 QByteArray pe(const QByteArray &versionBlock, quint32 resourceId = 1)
 {
     const int peOffset = 0x40;

@@ -13,10 +13,9 @@
 
 #include <unistd.h>
 
-// A Foreground rule on real display servers: on an Xvfb of the test's own,
-// and on a headless Sway run as an ordinary user (it refuses root), which
-// gives every new window the focus and is followed through its IPC socket
-// alone, with no session bus, also when it ends and starts again.
+// A Foreground rule on real display servers: on an Xvfb of the test's own, and on a headless Sway
+// run as an ordinary user (it refuses root), which gives every new window the focus and is followed
+// through its IPC socket alone, with no session bus, also when it ends and starts again.
 namespace {
 
 const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
@@ -37,8 +36,7 @@ public:
     }
     ~SwayServer() override { stop(); }
 
-    // False, with why in problem(), when it cannot run here, ends, or has
-    // no sockets after 30 s.
+    // False, with why in problem(), when it cannot run here, ends, or has no sockets after 30 s.
     bool start()
     {
         if (::geteuid() != 0 || QStandardPaths::findExecutable("sway").isEmpty()) {

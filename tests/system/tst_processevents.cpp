@@ -109,9 +109,8 @@ private slots:
         QCOMPARE(started.value(threadingId).parentProcessId, self);
         QCOMPARE(started.value(childId).path, QCoreApplication::applicationFilePath());
         QCOMPARE(started.value(childId).parentProcessId, self);
-        // Neither the thread that ended nor the main thread ends the process
-        // while another thread runs: long enough for either source to have
-        // reported it otherwise.
+        // Neither the thread that ended nor the main thread ends the process while another thread
+        // runs: long enough for either source to have reported it otherwise.
         char byte = 0;
         QVERIFY(::write(talk[0], &byte, 1) == 1 && ::read(talk[0], &byte, 1) == 1);
         QTest::qWait(700);
@@ -144,9 +143,8 @@ private slots:
         storeRule(0x5707, rule);
         RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
         const Rule &stopper = *engine.rule(0x5707);
-        // 3,000 programs and as many children that never run one; every
-        // hundredth program a target, which lives long enough that only a lost
-        // or mishandled start can let it go unstopped.
+        // 3,000 programs and as many children that never run one; every hundredth program a target,
+        // which lives long enough that only a lost or mishandled start can let it go unstopped.
         QProcess storm;
         const QString pids = store.path(QStringLiteral("targets"));
         storm.start("sh",

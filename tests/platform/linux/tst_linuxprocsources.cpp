@@ -160,10 +160,9 @@ private slots:
         tree.write(2, "kthreadd", 0, {}, {}, longAgo, kernelThread);
         tree.write(90, "kworker/0:1", 2, {}, {}, longAgo, kernelThread);
         Polling polling(tree);
-        // Just forked, still the parent's image: it may be about to run a
-        // program. Just started and already another program: reported at
-        // once. Just forked too, but gone before the next listing: never
-        // reported.
+        // Just forked, still the parent's image: it may be about to run a program. Just started and
+        // already another program: reported at once. Just forked too, but gone before the next
+        // listing: never reported.
         const QString server = QStringLiteral("/usr/sbin/server");
         tree.write(601, "server", 600, server, {}, ProcTree::justNow());
         tree.write(602, "helper", 600, "/usr/bin/helper", {}, ProcTree::justNow());

@@ -55,8 +55,7 @@ private slots:
             noParent, "", "tool", false);
         row("blank in the first position", {{"CommandLine", " tool -v"}, {"Handle", "5"}}, 5,
             noParent, "", " tool", false);
-        // Ids are unsigned though WMI may give them as signed integers; the
-        // later valid value wins.
+        // Ids are unsigned though WMI may give them as signed integers; the later valid value wins.
         row("name only, ids as integers",
             {{"Handle", 7},
              {"Handle", "555"},
