@@ -28,6 +28,15 @@ void writeFromOutside(const std::function<void(QSettings &)> &edit)
     QVERIFY(std::rename(qPrintable(edited), qPrintable(path)) == 0);
 }
 
+// Whether the status cell of the rules list shows the named image.
+bool isStatusIcon(const QModelIndex &cell, const QString &name)
+{
+    const QIcon icon = cell.data(Qt::DecorationRole).value<QIcon>();
+    const QImage image(QStringLiteral(":/resources/images/status/%1.png").arg(name));
+    const auto format = QImage::Format_ARGB32_Premultiplied;
+    return icon.pixmap(16, 16).toImage().convertToFormat(format) == image.convertToFormat(format);
+}
+
 } // namespace
 
 class TestRulesModel : public QObject
@@ -59,19 +68,19 @@ private slots:
         QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("Idle"));
         QCOMPARE(model->index(0, 0).data(Qt::CheckStateRole), QVariant(Qt::Checked));
         QCOMPARE(model->index(1, 0).data(Qt::CheckStateRole), QVariant(Qt::Unchecked));
-        QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activerestricting"));
-        QVERIFY(RulesFixture::isStatusIcon(model->index(1, 1), "inactive"));
+        QVERIFY(isStatusIcon(model->index(0, 1), "activerestricting"));
+        QVERIFY(isStatusIcon(model->index(1, 1), "inactive"));
         QVERIFY(model->flags(model->index(0, 0)) & Qt::ItemIsUserCheckable);
         // The last target ends: the rule stays active, restricting nothing.
         fixture.machine.endProcess(game);
         QCOMPARE(ruleOf(gamesId)->state(), RuleState::Active);
-        QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activenotrestricting"));
+        QVERIFY(isStatusIcon(model->index(0, 1), "activenotrestricting"));
         // Nor does a target that no cap could reach make it restricting.
         fixture.machine.capsUnavailable = QStringLiteral("no cpu controller");
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to assign"));
         fixture.machine.startProcess(gamePath);
         fixture.machine.capsUnavailable = QString();
-        QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "activenotrestricting"));
+        QVERIFY(isStatusIcon(model->index(0, 1), "activenotrestricting"));
     }
     void checkBoxSwitchesTheRuleAtOnce_data()
     {
@@ -102,11 +111,11 @@ private slots:
         QVERIFY(model->setData(model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole));
         QCOMPARE(rule->state(), RuleState::Inactive);
         QCOMPARE(fixture.machine.cpuRateOf(game), quint32(10000));
-        QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), "inactive"));
+        QVERIFY(isStatusIcon(model->index(0, 1), "inactive"));
         QCOMPARE(changes.last().at(0).toModelIndex().row(), 0);
         QVERIFY(model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(rule->state(), on);
-        QVERIFY(RulesFixture::isStatusIcon(model->index(0, 1), icon));
+        QVERIFY(isStatusIcon(model->index(0, 1), icon));
         QCOMPARE(fixture.machine.cpuRateOf(game), rate);
         QCOMPARE(QSettings().value(QStringLiteral("rules/{1a}/enabled")).toInt(), 2);
     }

@@ -255,9 +255,8 @@ private slots:
     }
     void translationsAreTriedInOrder()
     {
-        const QPair<QString, QString> first{"CompanyName", "First"},
-            second{"CompanyName", "Second"};
-        const QPair<QString, QString> one{"ProductName", "One"}, two{"ProductName", "Two"};
+        const QPair<QString, QString> first{"CompanyName", "First"}, one{"ProductName", "One"},
+            second{"CompanyName", "Second"}, two{"ProductName", "Two"};
         KvVersionResourceBuilder bare; // no fixed information
         bare.omitFixedInfo();
         bare.addStringTable(0x0409, 0x04B0, {first, one});
