@@ -44,9 +44,7 @@ private slots:
         };
         KvConnectivity expected = none;
         for (const auto &step : steps) {
-            QCOMPARE(
-                QProcess::execute(QStringLiteral("ip"), QString::fromLatin1(step.first).split(' ')),
-                0);
+            QCOMPARE(QProcess::execute("ip", QString(step.first).split(' ')), 0);
             if (step.second == expected)
                 continue;
             expected = step.second;

@@ -28,8 +28,7 @@ private slots:
         details.setRule(1);
         QCOMPARE(details.rowCount(), 2);
         QCOMPARE(cell(0, RuleDetailsModel::ProcessIdColumn).toUInt(), first);
-        QCOMPARE(cell(1, RuleDetailsModel::RestraintColumn).toString(),
-                 QStringLiteral("limited to 25 %"));
+        QCOMPARE(cell(1, RuleDetailsModel::RestraintColumn).toString(), "limited to 25 %");
         QCOMPARE(details.cap(), 0.25);
         // Half a CPU over a second, of a machine of idealThreadCount CPUs.
         const int cpus = qMax(1, QThread::idealThreadCount());
