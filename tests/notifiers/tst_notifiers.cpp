@@ -6,7 +6,6 @@
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvProcessNotifier.h"
 
-#include <QTimerEvent>
 #include <QtTest>
 
 class TestNotifiers : public QObject

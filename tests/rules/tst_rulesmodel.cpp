@@ -6,7 +6,6 @@
 #include "rules/RulesEngine.h"
 #include "rules/RulesModel.h"
 
-#include <QAbstractItemModelTester>
 #include <QtTest>
 
 namespace {
