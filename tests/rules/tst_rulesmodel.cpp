@@ -8,8 +8,6 @@
 
 #include <QtTest>
 
-namespace {
-
 const unsigned gamesId = 0x1a, idleId = 0x2b;
 const QString gamePath = QStringLiteral("/opt/games/bin/game.exe");
 
@@ -35,8 +33,6 @@ bool isStatusIcon(const QModelIndex &cell, const QString &name)
     const auto format = QImage::Format_ARGB32_Premultiplied;
     return icon.pixmap(16, 16).toImage().convertToFormat(format) == image.convertToFormat(format);
 }
-
-} // namespace
 
 class TestRulesModel : public QObject
 {

@@ -1,3 +1,7 @@
+// A Foreground rule on real display servers: on an Xvfb of the test's own, and on a headless Sway
+// run as an ordinary user (it refuses root), which gives every new window the focus and is followed
+// through its IPC socket alone, with no session bus, also when it ends and starts again.
+
 #include "LogTail.h"
 #include "ProcFsProbe.h"
 #include "StoredRule.h"
@@ -12,11 +16,6 @@
 #include <QtTest>
 
 #include <unistd.h>
-
-// A Foreground rule on real display servers: on an Xvfb of the test's own, and on a headless Sway
-// run as an ordinary user (it refuses root), which gives every new window the focus and is followed
-// through its IPC socket alone, with no session bus, also when it ends and starts again.
-namespace {
 
 const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
 
@@ -98,8 +97,6 @@ void storeForegroundRule(const QString &target, const QString &player)
     stored.action = 1;         // suspend
     storeRule(1, stored);
 }
-
-} // namespace
 
 class TestForeground : public QObject
 {

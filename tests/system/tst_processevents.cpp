@@ -1,3 +1,6 @@
+// Process events of the real machine through the process connector (needs
+// root) and /proc polling; and a storm of them through the connector to rules.
+
 #include "ProcFsProbe.h"
 #include "StoredRule.h"
 #include "SystemTest.h"
@@ -17,10 +20,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-// Process events of the real machine through the process connector (needs
-// root) and /proc polling; and a storm of them through the connector to rules.
-namespace {
 
 // A child of the test that never runs a program. One of its threads ends at
 // once; when told, its main thread ends while a worker lives on, which says
@@ -60,8 +59,6 @@ namespace {
     std::fflush(stdout);
     ::_exit(0);
 }
-
-} // namespace
 
 class TestProcessEvents : public QObject
 {

@@ -8,8 +8,6 @@
 #include <ctime>
 #include <unistd.h>
 
-namespace {
-
 using Ids = QList<quint32>;
 const quint64 longAgo = 100; // clock ticks after boot
 const uint kernelThread = 0x00208040;
@@ -74,8 +72,6 @@ struct Polling
     QMultiMap<quint32, KvProcessEntry> started;
     Ids ended;
 };
-
-} // namespace
 
 class TestLinuxProcSources : public QObject
 {

@@ -18,8 +18,6 @@
 #include <QLocalServer>
 #include <QtTest>
 
-namespace {
-
 // Sends one report and waits for its answer while the event loop runs.
 bool report(const QDBusConnection &reporter, const QVariant &processId)
 {
@@ -30,8 +28,6 @@ bool report(const QDBusConnection &reporter, const QVariant &processId)
         << processId);
     return QTest::qWaitFor([&] { return pending.isFinished(); }, 10000) && !pending.isError();
 }
-
-} // namespace
 
 class TestWaylandForeground : public QObject
 {

@@ -10,12 +10,8 @@
 using Properties = KvWindowsProcessEntries::Properties;
 using Ids = QList<int>;
 
-namespace {
-
 const qint64 none = -1;
 const quint32 noParent = KvProcessEntry::noProcessId;
-
-} // namespace
 
 class TestWindowsLogic : public QObject
 {
