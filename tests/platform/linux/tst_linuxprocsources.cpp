@@ -21,7 +21,7 @@ Ids sorted(Ids ids)
 void writeFile(const QString &path, const QByteArray &content)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
+    if (QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly))
         file.write(content);
 }
 
@@ -36,7 +36,6 @@ struct ProcTree
     {
         // pid (comm) state ppid pgrp session tty tpgid flags, ten counters,
         // priority nice threads itrealvalue starttime
-        QDir().mkpath(path(id));
         writeFile(path(id) + "/stat",
                   QString::asprintf("%u (%s) S %u 1 1 0 -1 %u 0 0 0 0 0 0 0 0 20 0 1 0 %llu\n", id,
                                     qPrintable(comm), parent, flags, startTime)
@@ -92,7 +91,6 @@ private slots:
         QCOMPARE(stat.comm, QStringLiteral("a) S 9 (b c"));
         QVERIFY(stat.state == 'S' && stat.parentProcessId == 7 && stat.startTime == 123456);
         QVERIFY(!reader.readStat(43, stat));
-        QDir().mkpath(tree.path(44));
         writeFile(tree.path(44) + "/stat", "44 (short) S 1 2 3");
         QVERIFY(!reader.readStat(44, stat));
         QDir().mkpath(tree.dir.filePath("self"));
