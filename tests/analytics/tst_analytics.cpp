@@ -10,8 +10,6 @@
 #include <QWindow>
 #include <QtTest>
 
-#include <memory>
-
 using Action = KvAnalyticsEvent::Action;
 using Category = KvAnalyticsEvent::Category;
 
@@ -219,18 +217,17 @@ private slots:
     }
     void invalidHostOverrideSendsNothing()
     {
-        qputenv("CORVANE_MEASUREMENT_HOST", " 127.0.0.1:8080 ");
-        QCOMPARE(GoogleProvider::collectUrl().toString(), "http://127.0.0.1:8080/collect");
-        qputenv("CORVANE_MEASUREMENT_HOST", "[::1]:8080");
-        QCOMPARE(GoogleProvider::collectUrl().toString(), "http://[::1]:8080/collect");
-        qputenv("CORVANE_MEASUREMENT_HOST", ""); // the host built into the program
-        QVERIFY(GoogleProvider::collectUrl().toString().endsWith("/collect"));
+        const auto url = [](const char *host) {
+            qputenv("CORVANE_MEASUREMENT_HOST", host);
+            return GoogleProvider::collectUrl().toString();
+        };
+        QCOMPARE(url(" 127.0.0.1:8080 "), "http://127.0.0.1:8080/collect");
+        QCOMPARE(url("[::1]:8080"), "http://[::1]:8080/collect");
+        QVERIFY(url("").endsWith("/collect")); // the host built into the program
         // Only a host and a port: anything else could send the hits elsewhere.
         for (const char *refused : {"collector.example.org/x?y=1", "collector.example.org:http",
-                                    "https://collector.example.org"}) {
-            qputenv("CORVANE_MEASUREMENT_HOST", refused);
-            QVERIFY2(GoogleProvider::collectUrl().isEmpty(), refused);
-        }
+                                    "https://collector.example.org"})
+            QVERIFY2(url(refused).isEmpty(), refused);
         // User info: refused. A session end would wait until its hit had arrived.
         qputenv("CORVANE_MEASUREMENT_HOST", "someone@" + server->hostAndPort());
         GoogleProvider provider;

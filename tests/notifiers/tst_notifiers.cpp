@@ -6,7 +6,6 @@
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvProcessNotifier.h"
 
-#include <QTimerEvent>
 #include <QtTest>
 
 class TestNotifiers : public QObject
@@ -53,12 +52,12 @@ private slots:
         machine.removeProcess(lost); // the end events are lost
         machine.removeProcess(before);
         // A listing that fails does not mean that nothing runs; it is said once.
-        machine.failListing(5);
+        machine.listingFailure = 5;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^5 .*snapshot failed"));
         reconcile();
         reconcile();
         QVERIFY(ended.isEmpty());
-        machine.failListing(0);
+        machine.listingFailure = 0;
         reconcile();
         reconcile();
         QCOMPARE(QSet<quint32>(ended.cbegin(), ended.cend()), (QSet<quint32>{lost, before}));

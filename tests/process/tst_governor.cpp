@@ -10,9 +10,6 @@
 
 #include <QtTest>
 
-#include <functional>
-#include <memory>
-
 using Action = KvProcessGovernor::Action;
 using Journal = KvRestrictionJournal;
 using Kind = Journal::Kind;
@@ -51,12 +48,12 @@ private slots:
         governor->followStart(KvProcessInfo{a, 7, KvFileInfo()});
         QCOMPARE(governor->processes().value(a)->parentProcessId, quint32(7));
         // A cap failing at any step is logged with its code; the next one is tried afresh.
-        for (auto fail : {&SimulatedMachine::failCreate, &SimulatedMachine::failSetRate,
-                          &SimulatedMachine::failAdd}) {
-            (machine.get()->*fail)(5);
+        for (auto fail : {&SimulatedMachine::createFailure, &SimulatedMachine::setRateFailure,
+                          &SimulatedMachine::addFailure}) {
+            machine.get()->*fail = 5;
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("^5 .*#%1\\b", a)));
             QVERIFY(!governor->hold(-1, Action::LimitCpu, a, 30).inForce);
-            (machine.get()->*fail)(0);
+            machine.get()->*fail = 0;
             QCOMPARE(machine->cpuRateOf(a), KvCpuGroup::unlimited);
         }
         const int capped = cap(a, 50);
@@ -122,23 +119,23 @@ private slots:
     void failuresAreLoggedWithTheirCodesAndLiftsRetried()
     {
         // Where no cap can be set at all, the start says so once, and why.
-        machine->setCapsUnavailable("no cpu controller");
+        machine->capsUnavailable = "no cpu controller";
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("be applied.*: no cpu controller$"));
         start();
-        machine->setCapsUnavailable(QString());
+        machine->capsUnavailable = QString();
         // A suspension that fails is held all the same: its lift clears the journal.
-        machine->failSuspend(3);
+        machine->suspendFailure = 3;
         const KvProcessGovernor::Held failed = governor->hold(-1, Action::Suspend, a);
         QVERIFY(!failed.inForce && governor->holds(failed.groupId, a));
-        machine->failSuspend(0);
+        machine->suspendFailure = 0;
         const int capped = cap(a, 40);
-        machine->failSetRate(5);
+        machine->setRateFailure = 5;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("^5 .*#%1\\b", a)));
         governor->lift(capped);
         // A lift that failed stays in force and in the journal until a retry works.
         QVERIFY(machine->cpuRateOf(a) == 4000 && journal().size() == 2);
         governor->checkCaps();
-        machine->failSetRate(0);
+        machine->setRateFailure = 0;
         QTest::ignoreMessage(QtInfoMsg, qPrintable(line("process #%1 CPU limit removed", a)));
         governor->checkCaps();
         QCOMPARE(machine->cpuRateOf(a), KvCpuGroup::unlimited);
@@ -233,7 +230,7 @@ private slots:
         machine->leaveSuspension(b);
         QVERIFY(write(leftJournal(), QIODevice::WriteOnly, "garbage"));
         Journal(journals() + "/restrictions-77-1.journal").add(entry(Kind::Cap, a));
-        machine->setLeftoversReachable(false);
+        machine->leftoversReachable = false;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("#%1 cannot be removed", a)));
         start();
@@ -284,7 +281,7 @@ private slots:
                                      QString::number(b), "/usr/bin/b", "make", "4000000000",
                                      "/usr/bin/make", "", "", ""}));
         QCOMPARE(model.index(2, 1).data().userType(), int(QMetaType::UInt));
-        machine->failListing(5);
+        machine->listingFailure = 5;
         QCOMPARE(KvProcessesModel().rowCount(), 0);
     }
 

@@ -2,7 +2,6 @@
 
 #include "support/KvLazySingleton.h"
 
-#include <QLibrary>
 #include <QtTest>
 
 // Runs the post routines of the application object, as its destruction does.

@@ -1,3 +1,7 @@
+// A Foreground rule on real display servers: on an Xvfb of the test's own, and on a headless Sway
+// run as an ordinary user (it refuses root), which gives every new window the focus and is followed
+// through its IPC socket alone, with no session bus, also when it ends and starts again.
+
 #include "LogTail.h"
 #include "ProcFsProbe.h"
 #include "StoredRule.h"
@@ -13,28 +17,7 @@
 
 #include <unistd.h>
 
-// The foreground on real display servers, where a Foreground rule suspends
-// its target while its condition's window is in front. On X11 the test
-// starts its own Xvfb and runs its check again in a child process whose GUI
-// is connected to it; windows become active as a window manager makes them.
-// Sway runs headless as an ordinary user (it refuses to run as root), with
-// Qt windows on it, each a copy of a small window program under a name of
-// its own; Sway gives every new window the focus, and Corvane follows it
-// through Sway's IPC socket alone, with no session bus. Sway ending and
-// starting again, on a socket of another name, is survived.
-namespace {
-
 const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
-
-// A window program, ended with the object.
-struct Window : QProcess
-{
-    ~Window() override
-    {
-        kill();
-        waitForFinished();
-    }
-};
 
 // Sway on a runtime folder of its own, as nobody, ended with the object.
 class SwayServer : public QProcess
@@ -42,14 +25,9 @@ class SwayServer : public QProcess
 public:
     SwayServer()
     {
-        QProcessEnvironment environment;
-        environment.insert("PATH", qEnvironmentVariable("PATH"));
-        environment.insert("HOME", runtime.path());
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
-        environment.insert("WLR_BACKENDS", "headless");
-        environment.insert("WLR_LIBINPUT_NO_DEVICES", "1");
-        environment.insert("WLR_RENDERER", "pixman");
-        setProcessEnvironment(environment);
+        setEnvironment({"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + runtime.path(),
+                        "XDG_RUNTIME_DIR=" + runtime.path(), "WLR_BACKENDS=headless",
+                        "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
         setProcessChannelMode(QProcess::MergedChannels);
         QFile config(runtime.filePath("config"));
         if (config.open(QIODevice::WriteOnly))
@@ -57,8 +35,7 @@ public:
     }
     ~SwayServer() override { stop(); }
 
-    // False, with why in problem(), when it cannot run here, ends, or has
-    // no sockets after 30 s.
+    // False, with why in problem(), when it cannot run here, ends, or has no sockets after 30 s.
     bool start()
     {
         if (::geteuid() != 0 || QStandardPaths::findExecutable("sway").isEmpty()) {
@@ -87,10 +64,10 @@ public:
     QString problem() const { return failure; }
 
     // A copy of the window program at path, on this Sway.
-    Window *window(const QString &path) const
+    KilledAtEnd *window(const QString &path) const
     {
         QFile::copy(QStringLiteral(TEST_WINDOW), path);
-        auto *window = new Window;
+        auto *window = new KilledAtEnd;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtime.path());
         environment.insert("WAYLAND_DISPLAY", display());
@@ -121,8 +98,6 @@ void storeForegroundRule(const QString &target, const QString &player)
     storeRule(1, stored);
 }
 
-} // namespace
-
 class TestForeground : public QObject
 {
     Q_OBJECT
@@ -152,7 +127,6 @@ private slots:
         // A window that does not say whose it is: its process is the client
         // that made it, as the X server knows it.
         const xcb_window_t silentWindow = desktop.createWindow();
-
         // Each change of the active window is reported once, with its process.
         KvPlatformForeground &foreground = KvPlatformForeground::current();
         QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
@@ -195,16 +169,15 @@ private slots:
         storeForegroundRule(target.program(), player);
         RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
         const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
-
         for (int run = 0; run < 2; ++run) {
             if (run == 1) {
                 sway.stop();
                 QTRY_COMPARE_WITH_TIMEOUT(closings(), 1, 10000);
                 QVERIFY2(sway.start(), qPrintable(sway.problem()));
             }
-            const std::unique_ptr<Window> playing(sway.window(player));
+            const std::unique_ptr<QProcess> playing(sway.window(player));
             QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
-            std::unique_ptr<Window> another(sway.window(other));
+            std::unique_ptr<QProcess> another(sway.window(other));
             QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
             // The focus goes back to the player's window, which is no new window.
             another.reset();
@@ -229,18 +202,12 @@ private slots:
         KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
         QProcess other, corvane;
         other.start("setpriv", asNobody + QStringList{"sleep", "600"});
-        QProcessEnvironment environment;
-        environment.insert("PATH", qEnvironmentVariable("PATH"));
-        environment.insert("HOME", home.path());
-        environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        environment.insert("XDG_DATA_HOME", home.filePath("data"));
-        environment.insert("XDG_RUNTIME_DIR", sway.runtime.path());
-        environment.insert("SWAYSOCK", sway.socket());
-        environment.insert("CORVANE_MEASUREMENT_HOST",
-                           qEnvironmentVariable("CORVANE_MEASUREMENT_HOST"));
-        corvane.setProcessEnvironment(environment);
+        corvane.setEnvironment(
+            {"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + home.path(),
+             "XDG_CONFIG_HOME=" + home.filePath("config"), "XDG_DATA_HOME=" + home.filePath("data"),
+             "XDG_RUNTIME_DIR=" + sway.runtime.path(), "SWAYSOCK=" + sway.socket(),
+             "CORVANE_MEASUREMENT_HOST=" + qEnvironmentVariable("CORVANE_MEASUREMENT_HOST")});
         corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
-
         QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
         QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
         QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));

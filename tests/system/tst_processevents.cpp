@@ -1,3 +1,6 @@
+// Process events of the real machine through the process connector (needs
+// root) and /proc polling; and a storm of them through the connector to rules.
+
 #include "ProcFsProbe.h"
 #include "StoredRule.h"
 #include "SystemTest.h"
@@ -17,11 +20,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-// Process events from the real machine, through both Linux sources: the
-// kernel's process connector (needs root) and /proc polling; and a storm of
-// them through the connector to the rules.
-namespace {
 
 // A child of the test that never runs a program. One of its threads ends at
 // once; when told, its main thread ends while a worker lives on, which says
@@ -62,8 +60,6 @@ namespace {
     ::_exit(0);
 }
 
-} // namespace
-
 class TestProcessEvents : public QObject
 {
     Q_OBJECT
@@ -93,7 +89,6 @@ private slots:
         connect(source.get(), &KvProcessEventSource::started,
                 [&](const KvProcessEntry &entry) { started.insert(entry.processId, entry); });
         connect(source.get(), &KvProcessEventSource::ended, [&](quint32 id) { ended << id; });
-
         QProcess threading;
         threading.start(program, {"thread"});
         QVERIFY(threading.waitForStarted());
@@ -111,15 +106,12 @@ private slots:
         QCOMPARE(started.value(threadingId).parentProcessId, self);
         QCOMPARE(started.value(childId).path, QCoreApplication::applicationFilePath());
         QCOMPARE(started.value(childId).parentProcessId, self);
-
-        // Neither the thread that ended nor the main thread ends the process
-        // while another thread runs: long enough for either source to have
-        // reported it otherwise.
+        // Neither the thread that ended nor the main thread ends the process while another thread
+        // runs: long enough for either source to have reported it otherwise.
         char byte = 0;
         QVERIFY(::write(talk[0], &byte, 1) == 1 && ::read(talk[0], &byte, 1) == 1);
         QTest::qWait(700);
         QVERIFY(!ended.contains(childId));
-
         // A process that starts a thread and ends right away: the thread is no
         // process, and the end is heard.
         threading.write("\n");
@@ -148,10 +140,8 @@ private slots:
         storeRule(0x5707, rule);
         RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
         const Rule &stopper = *engine.rule(0x5707);
-
-        // 3,000 programs and as many children that never run one; every
-        // hundredth program a target, which lives long enough that only a lost
-        // or mishandled start can let it go unstopped.
+        // 3,000 programs and as many children that never run one; every hundredth program a target,
+        // which lives long enough that only a lost or mishandled start can let it go unstopped.
         QProcess storm;
         const QString pids = store.path(QStringLiteral("targets"));
         storm.start("sh",

@@ -5,11 +5,8 @@
 
 #include <QtTest>
 
-#include <algorithm>
 #include <ctime>
 #include <unistd.h>
-
-namespace {
 
 using Ids = QList<quint32>;
 const quint64 longAgo = 100; // clock ticks after boot
@@ -24,7 +21,7 @@ Ids sorted(Ids ids)
 void writeFile(const QString &path, const QByteArray &content)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
+    if (QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly))
         file.write(content);
 }
 
@@ -40,7 +37,6 @@ struct ProcTree
     {
         // pid (comm) state ppid pgrp session tty tpgid flags, ten counters,
         // priority nice threads itrealvalue starttime
-        QDir().mkpath(path(id));
         writeFile(path(id) + "/stat",
                   QString::asprintf("%u (%s) S %u 1 1 0 -1 %u 0 0 0 0 0 0 0 0 20 0 1 0 %llu\n", id,
                                     qPrintable(comm), parent, flags, startTime)
@@ -80,8 +76,6 @@ struct Polling
     Ids ended;
 };
 
-} // namespace
-
 class TestLinuxProcSources : public QObject
 {
     Q_OBJECT
@@ -93,7 +87,6 @@ private slots:
         // short of the page by the line that did not fit; the stack comes last.
         QByteArray maps;
         QVERIFY(KvLinuxProcFs::readFile("/proc/self/maps", maps) && maps.contains("[stack]"));
-
         ProcTree tree;
         const KvLinuxProcReader reader(tree.dir.path());
         tree.write(42, "a) S 9 (b c", 7, {}, {}, 123456);
@@ -102,12 +95,10 @@ private slots:
         QCOMPARE(stat.comm, QStringLiteral("a) S 9 (b c"));
         QVERIFY(stat.state == 'S' && stat.parentProcessId == 7 && stat.startTime == 123456);
         QVERIFY(!reader.readStat(43, stat));
-        QDir().mkpath(tree.path(44));
         writeFile(tree.path(44) + "/stat", "44 (short) S 1 2 3");
         QVERIFY(!reader.readStat(44, stat));
         QDir().mkpath(tree.dir.filePath("self"));
         QCOMPARE(sorted(reader.processIds()), (Ids{1, 42, 44})); // not "self"
-
         tree.write(50, "appd", 1, "/opt/app/bin/app (deleted)",
                    QByteArray("/opt/app/bin/app\0--name\0two words\0\0", 35));
         QCOMPARE(reader.executablePath(50), QStringLiteral("/opt/app/bin/app"));
@@ -117,7 +108,6 @@ private slots:
         QCOMPARE(reader.describe(50).name, QStringLiteral("app"));
         // A creator known from the fork wins over the parent /proc names now.
         QCOMPARE(reader.describe(50, 77).parentProcessId, 77u);
-
         // The image unreadable: named as it was started, or as it named
         // itself, which is never a path.
         tree.write(60, "hidden-daemon", 1, {}, QByteArray("hidden-daemon\0-d\0", 17));
@@ -131,7 +121,6 @@ private slots:
         QVERIFY(gone.processId == 62 && gone.name.isEmpty() &&
                 gone.parentProcessId == KvProcessEntry::noProcessId);
     }
-
     void pollingReportsNewProgramsAndEnds()
     {
         ProcTree tree;
@@ -141,7 +130,6 @@ private slots:
         Polling polling(tree);
         polling.source.poll();
         QVERIFY(polling.started.isEmpty()); // running before the source: known, not reported
-
         // A new process; 400 runs another program; 500 ended and its id went
         // to a new process of the same program.
         tree.write(300, "editor", 200, {}, QByteArray("editor\0my file\0", 15));
@@ -153,7 +141,6 @@ private slots:
         QCOMPARE(polling.started.value(300).parentProcessId, 200u);
         QCOMPARE(polling.started.value(300).name, QStringLiteral("editor"));
         QCOMPARE(polling.started.value(400).path, QStringLiteral("/usr/bin/make"));
-
         // 400 renames itself: no new program. Ends are reported once, also of
         // processes that ran before the source.
         tree.write(400, "make: worker", 1, "/usr/bin/make");
@@ -164,7 +151,6 @@ private slots:
         QCOMPARE(polling.started.size(), 3);
         QCOMPARE(sorted(polling.ended), (Ids{200, 300, 500}));
     }
-
     void pollingDefersYoungChildrenAndIgnoresKernelThreads()
     {
         ProcTree tree;
@@ -172,11 +158,9 @@ private slots:
         tree.write(2, "kthreadd", 0, {}, {}, longAgo, kernelThread);
         tree.write(90, "kworker/0:1", 2, {}, {}, longAgo, kernelThread);
         Polling polling(tree);
-
-        // Just forked, still the parent's image: it may be about to run a
-        // program. Just started and already another program: reported at
-        // once. Just forked too, but gone before the next listing: never
-        // reported.
+        // Just forked, still the parent's image: it may be about to run a program. Just started and
+        // already another program: reported at once. Just forked too, but gone before the next
+        // listing: never reported.
         const QString server = QStringLiteral("/usr/sbin/server");
         tree.write(601, "server", 600, server, {}, ProcTree::justNow());
         tree.write(602, "helper", 600, "/usr/bin/helper", {}, ProcTree::justNow());
@@ -184,7 +168,6 @@ private slots:
         tree.write(91, "kworker/1:2", 2, {}, {}, longAgo, kernelThread);
         polling.source.poll();
         QCOMPARE(polling.started.keys(), Ids{602});
-
         for (quint32 gone : {603, 90, 91})
             tree.remove(gone);
         polling.source.poll();
