@@ -110,7 +110,6 @@ private slots:
         // against every other restrained process.
         QVERIFY(groups.cgroupOf(*group).isEmpty());
         QCOMPARE(cpuCgroupOf(member), originName);
-
         QVERIFY(group->setRate(2500)); // a quarter of the machine
         const QString cgroup = groups.cgroupOf(*group);
         QVERIFY(cpuCgroupOf(member).contains("/corvane/") && group->reaches(member).value());
@@ -122,12 +121,10 @@ private slots:
         for (quint32 bad : {0u, KvCpuGroup::unlimited + 1})
             QCOMPARE(group->setRate(bad).error().code, EINVAL);
         QCOMPARE(quota(), QByteArray("1000"));
-
         // Lifted: back where it came from, and the group gone.
         QVERIFY(group->setRate(KvCpuGroup::unlimited));
         QVERIFY(!QDir(cgroup).exists());
         QCOMPARE(cpuCgroupOf(member), originName);
-
         // Let go of while capped, the group goes at the latest once it is
         // empty, also through the watch that a timer runs.
         QVERIFY(group->setRate(5000));
@@ -158,7 +155,6 @@ private slots:
         const KvProcessGovernor::Held held = governor.hold(-1, Action::LimitCpu, spawner, 50);
         const QByteArray job = cpuCgroupOf(spawner);
         QVERIFY(held.inForce && job.contains("/corvane/"));
-
         pid_t grandchild = 0;
         QVERIFY(::write(talk[0], "x", 1) == 1);
         QVERIFY(::read(talk[0], &grandchild, sizeof grandchild) == sizeof grandchild);
@@ -178,7 +174,6 @@ private slots:
         QVERIFY(suspension.resume(child) && staysStopped(child));
         QVERIFY(suspension.resume(child));
         QTRY_VERIFY(!isStopped(child));
-
         // Through the governor: stopped until the last group that suspends it
         // goes.
         KvProcessGovernor governor(nullptr, journals);
@@ -189,7 +184,6 @@ private slots:
         QVERIFY(staysStopped(child));
         governor.lift(second);
         QTRY_VERIFY(!isStopped(child));
-
         // Ending suspended, it leaves no hold behind where the other copies look.
         const KvStatus shared = groups.copiesShareHolds();
         KV_REQUIRE_CAPABILITY(shared.ok(), shared.error().message);
@@ -219,7 +213,6 @@ private slots:
         const quint64 started = machine.startTime(first).value();
         QVERIFY(suspension.suspend(first));
         QTRY_VERIFY(isStopped(first));
-
         // It ends unheard of, and a new process gets its id.
         cleanup();
         pid_t second = 0;
@@ -232,7 +225,6 @@ private slots:
         }
         KV_REQUIRE_CAPABILITY(second == first, "a process id cannot be given out again here");
         QVERIFY(machine.startTime(second).value() != started && !staysStopped(second));
-
         // Stopped by someone else, the newcomer stays so whatever is undone of
         // the first.
         ::kill(second, SIGSTOP);
@@ -250,14 +242,12 @@ private slots:
         const QByteArray group = cpuCgroupOf(capped);
         QVERIFY(group.contains("/corvane/"));
         QTRY_VERIFY(isStopped(stopped));
-
         // A second copy lifts nothing of the first's; the stricter cap holds,
         // in the first copy's group.
         log.mark();
         QProcess *second = startCopy({stopped, 0, capped, 20});
         QVERIFY(log.governor().filter("previous run").isEmpty());
         QVERIFY(cpuCgroupOf(capped) == group && quotaIs(capped, 20));
-
         // The first ends the orderly way: what the second holds stays in force,
         // and the capped process is handed to the second.
         first->write("\n");
@@ -265,7 +255,6 @@ private slots:
         QVERIFY(isStopped(stopped) && quotaIs(capped, 20));
         QVERIFY(
             cpuCgroupOf(capped).contains("/run-" + QByteArray::number(second->processId()) + '-'));
-
         // The second is killed: a copy that runs lifts what it left, as a start
         // would.
         KvProcessGovernor live(nullptr, journals);
@@ -298,7 +287,6 @@ private slots:
         const int rule = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
         const QByteArray group = cpuCgroupOf(pid);
         QVERIFY(group.contains("/corvane/"));
-
         // Its child leaves the cap; the same process runs another program, still capped.
         shell->write("\n");
         QVERIFY(shell->waitForReadyRead(30000));
@@ -308,7 +296,6 @@ private slots:
         QTRY_VERIFY(
             QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).endsWith("sleep"));
         QCOMPARE(cpuCgroupOf(pid), group);
-
         // Someone moves it out and removes its group; the end of the rule says
         // so and leaves nothing behind.
         const QDir run(ProcFsProbe::cpuCgroupPath(group).section(QLatin1Char('/'), 0, -2));
@@ -326,7 +313,6 @@ private slots:
                               QStringLiteral("I process #%1 CPU limit removed").arg(pid)}));
         QCOMPARE(cpuCgroupOf(pid), origin);
         QVERIFY(run.entryList({"job-*"}, QDir::Dirs).isEmpty());
-
         // Noticed while the rule lasts, the loss is said once; the rule's end
         // has nothing left to do.
         const int again = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;

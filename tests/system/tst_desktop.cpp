@@ -1,6 +1,7 @@
-// A Foreground rule on real display servers: on an Xvfb of the test's own, and on a headless Sway
-// run as an ordinary user (it refuses root), which gives every new window the focus and is followed
-// through its IPC socket alone, with no session bus, also when it ends and starts again.
+// The program on real display servers. A Foreground rule on an Xvfb of the test's own, and on a
+// headless Sway run as an ordinary user (it refuses root), which gives every new window the focus
+// and is followed through its IPC socket alone, with no session bus, also when it ends and starts
+// again. The details pane on the Xvfb, over a real busy process that a rule caps.
 
 #include "LogTail.h"
 #include "ProcFsProbe.h"
@@ -11,8 +12,11 @@
 #include "XvfbServer.h"
 #include "platform/KvPlatformForeground.h"
 #include "rules/RulesEngine.h"
+#include "ui/RuleDetailsModel.h"
+#include "ui/RuleDetailsPane.h"
 
 #include <QGuiApplication>
+#include <QTableView>
 #include <QtTest>
 
 #include <unistd.h>
@@ -98,22 +102,15 @@ void storeForegroundRule(const QString &target, const QString &player)
     storeRule(1, stored);
 }
 
-class TestForeground : public QObject
+class TestDesktop : public QObject
 {
     Q_OBJECT
 
 private slots:
     void x11ActiveWindowDrivesAForegroundRule()
     {
-        if (!isTestChild()) {
-            XvfbServer server;
-            KV_REQUIRE_CAPABILITY(server.start(), server.problem());
-            QProcessEnvironment child;
-            child.insert(QStringLiteral("DISPLAY"), server.display());
-            child.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-            QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child), 0);
+        if (ranOnXvfb())
             return;
-        }
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         SleepingCopy player(store.path("corvane-test-player"));
         SleepingCopy target(store.path("corvane-test-target"));
@@ -225,9 +222,62 @@ private slots:
         other.waitForFinished();
     }
 
+    void detailsPaneShowsARealCap()
+    {
+        if (ranOnXvfb())
+            return;
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0, "capping a process needs root");
+        const QString busy = store.path("corvane-test-busy");
+        QVERIFY(QFile::copy("/usr/bin/yes", busy));
+        QProcess target;
+        target.setStandardOutputFile(QProcess::nullDevice());
+        target.start(busy, QStringList());
+        QVERIFY(target.waitForStarted());
+        StoredRule rule{"busy", true, {busy}};
+        rule.cpuLimit = 25;
+        storeRule(1, rule);
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        RuleDetailsPane pane(engine);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.setRule(1);
+        const QAbstractItemModel &rows = *pane.findChild<QTableView *>("processes")->model();
+        QCOMPARE(rows.rowCount(), 1);
+        QCOMPARE(rows.index(0, RuleDetailsModel::ProcessIdColumn).data().toLongLong(),
+                 target.processId());
+        // A few seconds under the cap: the share of the last three settles.
+        QTest::qWait(5000);
+        const QString share = rows.index(0, RuleDetailsModel::ShareColumn).data().toString();
+        qInfo("capped at 25 %%, the pane shows %s", qPrintable(share));
+        QVERIFY2(qAbs(share.chopped(2).toDouble() - 25) < 7, qPrintable(share));
+        engine.store().setEnabled(1, false);
+        QTRY_COMPARE(rows.rowCount(), 0);
+        target.kill();
+        target.waitForFinished();
+    }
+
 private:
+    // Runs the test function again in a child on an Xvfb of its own: true in
+    // the parent, which has nothing more to do.
+    bool ranOnXvfb()
+    {
+        if (isTestChild())
+            return false;
+        XvfbServer server;
+        if (!server.start()) {
+            kvSkipOrFailAt(server.problem(), __FILE__, __LINE__);
+            return true;
+        }
+        QProcessEnvironment child;
+        child.insert("DISPLAY", server.display());
+        child.insert("QT_QPA_PLATFORM", "xcb");
+        if (runTestFunctionInChild(QTest::currentTestFunction(), child) != 0)
+            QTest::qFail("the test failed on the Xvfb", __FILE__, __LINE__);
+        return true;
+    }
+
     TestStore store;
 };
 
-QTEST_MAIN(TestForeground)
-#include "tst_foreground.moc"
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
