@@ -66,10 +66,11 @@ private slots:
     }
     void removeTakesTheCurrentRowOnlyAndLiftsItsRestrictions()
     {
-        // Stored out of name order, so that the sorted rows are not the store's.
-        storeRule(0x11, {"Charlie", true, {"blender"}});
+        // Stored out of name order, so that the sorted rows are not the store's,
+        // and the current one last in the store.
+        storeRule(0x11, {"Bravo", false, {}});
         storeRule(0x22, {"Alpha", false, {}});
-        storeRule(0x33, {"Bravo", false, {}});
+        storeRule(0x33, {"Charlie", true, {"blender"}});
         QVERIFY(openWindow());
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo", "Charlie"}));
         QCOMPARE(rate(), quint32(3000));
@@ -79,7 +80,7 @@ private slots:
         view()->selectionModel()->setCurrentIndex(view()->model()->index(2, 2), rows);
         QVERIFY(child<QPushButton>(window.get(), "ruleEdit")->isEnabled());
         child<QPushButton>(window.get(), "ruleRemove")->click();
-        QVERIFY(!engine->rule(0x11) && rate() == KvCpuGroup::unlimited);
+        QVERIFY(!engine->rule(0x33) && rate() == KvCpuGroup::unlimited);
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo"}));
         // A current row alone selects nothing to edit or remove.
         view()->clearSelection();
