@@ -391,6 +391,11 @@ KvResult<bool> KvLinuxCpuGroups::reaches(int number, quint32 processId)
     const auto object = jobs.constFind(number);
     if (object == jobs.constEnd())
         return KvError::fromErrno(EBADF);
+    // The last round of the watch found the group holding its members (the
+    // caller tells a later process with the id apart).
+    if (object->confirmed.isValid() && !object->confirmed.hasExpired(2 * watchIntervalMs) &&
+        object->members.contains(processId))
+        return true;
     quint64 stamp = 0;
     if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
         return KvError::fromErrno(errno);
@@ -512,11 +517,14 @@ void KvLinuxCpuGroups::watchJob(Job &job)
     // Most rounds find the group holding its members and nothing else: one
     // read of the group says so, with no look at each member.
     QList<pid_t> inGroup;
+    job.confirmed.invalidate();
     if (restrains(job) && job.referenced && !job.group.isEmpty() &&
         tree.members(job.group, inGroup) && inGroup.size() == job.members.size() &&
         std::all_of(inGroup.cbegin(), inGroup.cend(),
-                    [&job](pid_t pid) { return job.members.contains(quint32(pid)); }))
+                    [&job](pid_t pid) { return job.members.contains(quint32(pid)); })) {
+        job.confirmed.start();
         return;
+    }
     // A member that sits in a group of the program runs still; the others
     // may have ended.
     QSet<QString> groups;

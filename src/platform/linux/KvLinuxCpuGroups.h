@@ -4,6 +4,7 @@
 #include "platform/linux/KvCgroupCpuTree.h"
 #include "platform/linux/KvLinuxHoldRecords.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
 #include <QString>
@@ -86,6 +87,8 @@ private:
         bool frozen = false;
         bool referenced = true;
         QHash<quint32, Member> members;
+        // When the watch last found the group holding its members alone.
+        QElapsedTimer confirmed;
     };
 
     // Whether the job caps or freezes its members.
