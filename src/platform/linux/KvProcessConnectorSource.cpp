@@ -204,15 +204,20 @@ void KvProcessConnectorSource::readEvents()
     // Both sockets hold every event up to now (the kernel hands each event
     // to every listener as it happens): in the order of their times, the
     // events are as one socket would have had them.
-    m_events.clear();
+    // Executions first: a fork or exit read after them may be later than
+    // any of them, never the other way round (an execution that comes in
+    // meanwhile waits for the next read, with the fork it follows known).
     bool lost = false;
-    for (int socket : m_sockets) {
-        const int before = m_events.size();
-        lost = receive(socket) || lost;
-        m_othersHeard = m_othersHeard || (socket == m_sockets[1] && m_events.size() > before);
+    for (int i = 0; i < 2; ++i) {
+        m_received[i].clear();
+        lost = receive(m_sockets[i], m_received[i]) || lost;
     }
-    std::stable_sort(
-        m_events.begin(), m_events.end(),
+    m_othersHeard = m_othersHeard || !m_received[1].isEmpty();
+    // Each socket's events are in order already.
+    m_events.resize(m_received[0].size() + m_received[1].size());
+    std::merge(
+        m_received[0].cbegin(), m_received[0].cend(), m_received[1].cbegin(), m_received[1].cend(),
+        m_events.begin(),
         [](const proc_event &a, const proc_event &b) { return a.timestamp_ns < b.timestamp_ns; });
     for (const proc_event &event : qAsConst(m_events))
         dispatch(event);
@@ -227,7 +232,7 @@ void KvProcessConnectorSource::readEvents()
     schedulePendingCheck();
 }
 
-bool KvProcessConnectorSource::receive(int socket)
+bool KvProcessConnectorSource::receive(int socket, QVector<proc_event> &events)
 {
     // Every event is a datagram of its own: in a storm many wait at once,
     // and one call takes them all in.
@@ -260,7 +265,7 @@ bool KvProcessConnectorSource::receive(int socket)
                 if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
                     continue;
                 parse(static_cast<const char *>(NLMSG_DATA(header)),
-                      static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+                      static_cast<int>(NLMSG_PAYLOAD(header, 0)), events);
             }
         }
         // Fewer than asked for: nothing more is waiting, and asking again
@@ -270,7 +275,7 @@ bool KvProcessConnectorSource::receive(int socket)
     }
 }
 
-void KvProcessConnectorSource::parse(const char *data, int length)
+void KvProcessConnectorSource::parse(const char *data, int length, QVector<proc_event> &events)
 {
     if (length < static_cast<int>(sizeof(cn_msg)))
         return;
@@ -287,7 +292,7 @@ void KvProcessConnectorSource::parse(const char *data, int length)
     if (available < static_cast<int>(offsetof(proc_event, event_data)))
         return;
     std::memcpy(&event, data + sizeof(cn_msg), static_cast<size_t>(available));
-    m_events.append(event);
+    events.append(event);
 }
 
 void KvProcessConnectorSource::dispatch(const proc_event &event)

@@ -44,8 +44,8 @@ private:
 
     void readEvents();
     // Takes in what waits on the socket; whether some was lost.
-    bool receive(int socket);
-    void parse(const char *data, int length);
+    bool receive(int socket, QVector<proc_event> &events);
+    void parse(const char *data, int length, QVector<proc_event> &events);
     void dispatch(const proc_event &event);
     void onFork(quint32 childProcess, quint32 childThreadGroup, quint32 parentThreadGroup);
     void onExec(quint32 threadGroup);
@@ -61,6 +61,8 @@ private:
     QTimer m_othersTimer;
     // Whether forks or exits came in since the timer last ran.
     bool m_othersHeard = false;
+    // What each socket gave, and both in order; kept for their capacity.
+    QVector<proc_event> m_received[2];
     QVector<proc_event> m_events;
     QTimer m_pendingTimer;
     KvLinuxProcReader m_reader;
