@@ -1,6 +1,8 @@
 // Caps busy processes through the governor at 10, 25 and 50 % of the machine
 // and prints the share each really got over a five-second window, and the
-// CPU time the governor's own process spent meanwhile.
+// CPU time the governor's own process spent meanwhile; then a shared cap of
+// 25 % over three busy programs with a busy child each, and the share the
+// six got together.
 //
 //     cap_accuracy            (as root: caps need a writable cpu cgroup)
 
@@ -16,6 +18,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
 #include <thread>
@@ -58,16 +61,24 @@ struct Window
     double ownSeconds = 0; // CPU time of this process meanwhile
 };
 
-Window measure(qint64 pid)
+qint64 cpuTicksOf(const QList<qint64> &pids)
+{
+    qint64 ticks = 0;
+    for (qint64 pid : pids)
+        ticks += ProcFsProbe::cpuTicks(pid);
+    return ticks;
+}
+
+Window measure(const QList<qint64> &pids)
 {
     runEventLoop(settleMs);
-    const qint64 before = ProcFsProbe::cpuTicks(pid);
+    const qint64 before = cpuTicksOf(pids);
     const double ownBefore = ownCpuSeconds();
     QElapsedTimer timer;
     timer.start();
     runEventLoop(windowMs);
     Window window;
-    window.share = double(ProcFsProbe::cpuTicks(pid) - before) / double(::sysconf(_SC_CLK_TCK)) /
+    window.share = double(cpuTicksOf(pids) - before) / double(::sysconf(_SC_CLK_TCK)) /
                    (timer.elapsed() / 1000.0) / cpuCount();
     window.ownSeconds = ownCpuSeconds() - ownBefore;
     return window;
@@ -79,6 +90,14 @@ int main(int argc, char **argv)
 {
     if (argc > 2 && QByteArray(argv[1]) == "busy")
         runBusy(std::max(1, std::atoi(argv[2])));
+    if (argc > 1 && QByteArray(argv[1]) == "family") {
+        const pid_t child = ::fork();
+        if (child == 0)
+            runBusy(1);
+        std::printf("%d\n", int(child));
+        std::fflush(stdout);
+        runBusy(1);
+    }
 
     QCoreApplication application(argc, argv);
     QTemporaryDir journalDir;
@@ -92,10 +111,10 @@ int main(int argc, char **argv)
                    {QStringLiteral("busy"), QString::number(cpuCount())});
         busy.waitForStarted();
         const qint64 pid = busy.processId();
-        const int group = governor.addRestrictionGroup(KvProcessGovernor::Restriction(
-            KvProcessGovernor::LimitCpu, DWORD(pid), governor.limitCpu(DWORD(pid), percent)));
-        const Window capped = measure(pid);
-        governor.removeRestrictionGroup(group);
+        const int group =
+            governor.hold(-1, KvProcessGovernor::Action::LimitCpu, quint32(pid), percent).groupId;
+        const Window capped = measure({pid});
+        governor.lift(group);
         busy.kill();
         busy.waitForFinished();
         std::printf("%-10s %-10s %-18s\n", qPrintable(QStringLiteral("%1 %").arg(percent)),
@@ -103,5 +122,29 @@ int main(int argc, char **argv)
                     qPrintable(QStringLiteral("%1 ms").arg(capped.ownSeconds * 1000, 0, 'f', 1)));
         std::fflush(stdout);
     }
+
+    // One cap for three programs and their children, as a rule that shares
+    // its limit holds them.
+    QProcess family[3];
+    QList<qint64> members;
+    int shared = -1;
+    for (QProcess &program : family) {
+        program.start(QCoreApplication::applicationFilePath(), {QStringLiteral("family")});
+        program.waitForReadyRead();
+        members << program.processId() << program.readLine().trimmed().toLongLong();
+    }
+    for (qint64 pid : qAsConst(members))
+        shared = governor.hold(shared, KvProcessGovernor::Action::LimitCpu, quint32(pid), 25, true)
+                     .groupId;
+    const Window together = measure(members);
+    governor.lift(shared);
+    for (QProcess &program : family) {
+        ::kill(pid_t(members.at(2 * int(&program - family) + 1)), SIGKILL);
+        program.kill();
+        program.waitForFinished();
+    }
+    std::printf("%-10s %-10s %-18s (6 processes together)\n", "25 % shared",
+                qPrintable(QStringLiteral("%1 %").arg(together.share * 100, 0, 'f', 1)),
+                qPrintable(QStringLiteral("%1 ms").arg(together.ownSeconds * 1000, 0, 'f', 1)));
     return 0;
 }

@@ -5,7 +5,7 @@
 // log. For the benchmarks that measure the program itself.
 
 #include "ShieldedProgramStart.h"
-#include "rules/RuleOptions.h"
+#include "StoredRule.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,45 +45,39 @@ public:
     // than caps. extraTarget, when given, is one more rule: suspend that name.
     void storeRules(int count, const QString &extraTarget = QString())
     {
-        KvSettings store;
-        store.remove(QLatin1String(RuleOptions::rulesGroup));
+        QSettings store;
+        store.remove(QLatin1String(RuleStore::rulesGroup));
         store.setValue(QStringLiteral("analytics/enabled"), false);
         store.sync();
         for (int i = 0; i < count; ++i) {
-            RuleOptions rule(0x10000u + unsigned(i));
-            rule.setValue(QLatin1String(RuleOptions::nameKey), QStringLiteral("rule %1").arg(i));
-            rule.setEnabled(i % 4 != 3);
-            rule.setSelectedProcesses(RuleOptions::Target,
-                                      {QStringLiteral("bench-%1").arg(i),
-                                       QStringLiteral("bench-%1.bin").arg(i),
-                                       QStringLiteral("/opt/bench/%1/*").arg(i)});
+            StoredRule rule(QStringLiteral("rule %1").arg(i), i % 4 != 3,
+                            {QStringLiteral("bench-%1").arg(i),
+                             QStringLiteral("bench-%1.bin").arg(i),
+                             QStringLiteral("/opt/bench/%1/*").arg(i)});
             if (i % 2)
-                rule.setSelectedProcesses(RuleOptions::Condition,
-                                          {QStringLiteral("bench-condition-%1").arg(i)});
-            rule.setValue(QLatin1String(RuleOptions::targetActionKey),
-                          i % 3 ? RuleOptions::LimitCpu : RuleOptions::Suspend);
-            rule.setValue(QLatin1String(RuleOptions::cpuLimitKey), 20);
+                rule.conditions = QStringList{QStringLiteral("bench-condition-%1").arg(i)};
+            rule.action = i % 3 ? 0 : 1; // limit the CPU, or suspend
+            rule.cpuLimit = 20;
+            storeRule(0x10000u + unsigned(i), rule);
         }
         if (!extraTarget.isEmpty()) {
-            RuleOptions rule(0x5eed);
-            rule.setValue(QLatin1String(RuleOptions::nameKey), QStringLiteral("stop the target"));
-            rule.setEnabled(true);
-            rule.setSelectedProcesses(RuleOptions::Target, {extraTarget});
-            rule.setValue(QLatin1String(RuleOptions::targetActionKey), RuleOptions::Suspend);
+            StoredRule rule(QStringLiteral("stop the target"), true, {extraTarget});
+            rule.action = 1; // suspend
+            storeRule(0x5eed, rule);
         }
-        store.sync();
     }
 
-    // Starts the program, offscreen or on display, through wrapper (a
-    // command line that ends with the program's place, e.g. setpriv ...).
+    // Starts the program, without a display (and so without a window or a
+    // GUI platform) or on display, through wrapper (a command line that ends
+    // with the program's place, e.g. setpriv ...).
     bool start(const QString &display = QString(), const QStringList &wrapper = {})
     {
         stop();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("DISPLAY"));
-        if (display.isEmpty()) {
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        } else {
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        readyLine = display.isEmpty() ? " rules loaded" : "main window shown";
+        if (!display.isEmpty()) {
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
             environment.insert(QStringLiteral("DISPLAY"), display);
         }
@@ -105,6 +99,13 @@ public:
         logStart = QFile(logPath()).size();
         shield.start(program, started);
         return program.waitForStarted(10000);
+    }
+
+    // Whether the program has come up within timeoutMs: its rules loaded, and
+    // on a display its window shown.
+    bool waitUntilReady(int timeoutMs = 120000) const
+    {
+        return waitUntil([this] { return countContaining(logLines(), readyLine) > 0; }, timeoutMs);
     }
 
     // SIGTERM, as a service manager ends it, and a kill after a while.
@@ -234,4 +235,5 @@ private:
     const ShieldedProgramStart shield;
     QProcess program;
     qint64 logStart = 0;
+    QString readyLine;
 };

@@ -118,13 +118,7 @@ int startsHeardOf(const QStringList &lines, int own, const QStringList &ownImage
 
 bool startAndSettle(BenchProgram &program, const QStringList &wrapper)
 {
-    if (!program.start(QString(), wrapper))
-        return false;
-    if (!BenchProgram::waitUntil(
-            [&] {
-                return BenchProgram::countContaining(program.logLines(), "main window shown") > 0;
-            },
-            120000))
+    if (!program.start(QString(), wrapper) || !program.waitUntilReady())
         return false;
     ::usleep(1000000);
     return true;

@@ -10,7 +10,7 @@
 //     bench_holding_caps [seconds per figure, 60 by default]   (as root)
 
 #include "BenchLoop.h"
-#include "platform/linux/KvLinuxProcessEvents.h"
+#include "platform/linux/KvLinuxProcesses.h"
 #include "process/KvProcessGovernor.h"
 
 #include <QCoreApplication>
@@ -46,8 +46,8 @@ double measure(KvProcessGovernor &governor, int caps, int seconds, const int &st
                 ::pause();
         }
         sleepers.push_back(child);
-        groups.append(governor.addRestrictionGroup(KvProcessGovernor::Restriction(
-            KvProcessGovernor::LimitCpu, DWORD(child), governor.limitCpu(DWORD(child), 50))));
+        groups.append(
+            governor.hold(-1, KvProcessGovernor::Action::LimitCpu, quint32(child), 50).groupId);
     }
     runEventLoop(1000);
     const double before = ownCpuMilliseconds();
@@ -56,7 +56,7 @@ double measure(KvProcessGovernor &governor, int caps, int seconds, const int &st
     const double spent = ownCpuMilliseconds() - before;
     startsMeanwhile = starts - startsBefore;
     for (int group : qAsConst(groups))
-        governor.removeRestrictionGroup(group);
+        governor.lift(group);
     for (pid_t child : sleepers) {
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
@@ -80,20 +80,19 @@ int main(int argc, char **argv)
     std::printf("CPU time of the program per minute, %d s measured per figure\n", seconds);
     std::printf("%-26s %-20s %-20s %-20s\n", "", "0 caps", "1 cap", "50 caps");
     for (bool connector : {true, false}) {
-        KvLinuxProcessEvents events;
-        KvPlatformProcessEvents::install(&events);
+        KvLinuxProcesses processes;
+        KvPlatformProcesses::install(&processes);
         std::unique_ptr<KvProcessEventSource> source;
         int starts = 0;
         if (connector) {
-            source = events.subscribe();
+            source = processes.watch();
             if (!source->description().contains(QLatin1String("connector"))) {
                 std::printf("%-26s not available: %s\n", "with the process connector",
                             qPrintable(source->description()));
-                KvPlatformProcessEvents::install(nullptr);
+                KvPlatformProcesses::install(nullptr);
                 continue;
             }
-            QObject::connect(source.get(), &KvProcessEventSource::instanceCreated,
-                             [&starts] { ++starts; });
+            QObject::connect(source.get(), &KvProcessEventSource::started, [&starts] { ++starts; });
         }
         std::printf("%-26s", connector ? "with the process connector" : "no event source");
         std::fflush(stdout);
@@ -111,7 +110,7 @@ int main(int argc, char **argv)
             }
         }
         std::printf("\n");
-        KvPlatformProcessEvents::install(nullptr);
+        KvPlatformProcesses::install(nullptr);
     }
     return 0;
 }

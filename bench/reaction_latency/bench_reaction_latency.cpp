@@ -17,7 +17,7 @@
 #include "BenchLoop.h"
 #include "BenchProgram.h"
 #include "notifiers/KvProcessNotifier.h"
-#include "platform/linux/KvLinuxProcessEvents.h"
+#include "platform/linux/KvLinuxProcesses.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -137,21 +137,21 @@ private:
 
 void measure(const QString &label, bool connector, int count, bool withStorm)
 {
-    KvLinuxProcessEvents events;
-    events.setConnectorAllowed(connector);
-    KvPlatformProcessEvents::install(&events);
+    KvLinuxProcesses processes;
+    processes.setConnectorAllowed(connector);
+    KvPlatformProcesses::install(&processes);
     if (connector) {
-        const QString description = events.subscribe()->description();
+        const QString description = processes.watch()->description();
         if (!description.contains(QLatin1String("connector"))) {
             std::printf("%-18s not available: %s\n", qPrintable(label), qPrintable(description));
-            KvPlatformProcessEvents::install(nullptr);
+            KvPlatformProcesses::install(nullptr);
             return;
         }
     }
 
     QTemporaryDir directory;
     const QString outputPath = directory.filePath(QStringLiteral("spawned.txt"));
-    QHash<DWORD, qint64> reportedAt;
+    QHash<quint32, qint64> reportedAt;
     int startedSignals = 0;
     {
         KvProcessNotifier notifier;
@@ -175,7 +175,7 @@ void measure(const QString &label, bool connector, int count, bool withStorm)
         QFile spawned(outputPath);
         if (!spawned.open(QIODevice::ReadOnly)) {
             std::printf("%-18s spawner failed\n", qPrintable(label));
-            KvPlatformProcessEvents::install(nullptr);
+            KvPlatformProcesses::install(nullptr);
             return;
         }
         std::vector<double> latencies;
@@ -185,7 +185,7 @@ void measure(const QString &label, bool connector, int count, bool withStorm)
             const QStringList fields = lines.readLine().split(QLatin1Char(' '));
             if (fields.size() != 2)
                 continue;
-            const DWORD pid = fields.at(0).toUInt();
+            const quint32 pid = fields.at(0).toUInt();
             const qint64 execAt = fields.at(1).toLongLong();
             if (!reportedAt.contains(pid)) {
                 ++missed;
@@ -203,7 +203,7 @@ void measure(const QString &label, bool connector, int count, bool withStorm)
                     BenchProgram::percentile(latencies, 0.95), cpuPerThousandMs, startedSignals,
                     double(cpu) / 1e6, qPrintable(storm.rate()));
     }
-    KvPlatformProcessEvents::install(nullptr);
+    KvPlatformProcesses::install(nullptr);
 }
 
 // The whole program with 20 rules and one that suspends the target's name:
@@ -218,12 +218,7 @@ void measureProgram(BenchProgram &program, int count, bool withStorm)
         return;
     }
     program.storeRules(20, QFileInfo(target).fileName());
-    if (!program.start() || !BenchProgram::waitUntil(
-                                [&] {
-                                    return BenchProgram::countContaining(program.logLines(),
-                                                                         "main window shown") > 0;
-                                },
-                                120000)) {
+    if (!program.start() || !program.waitUntilReady()) {
         std::printf("%-18s the program did not start\n", qPrintable(label));
         return;
     }

@@ -1,9 +1,10 @@
-// Prints how long the process snapshots take on this machine: with the
+// Prints how long listing the processes takes on this machine: with the
 // processes that run here, and again with 500 extra sleeping children.
 //
 //   bench_snapshot [rounds]   (default 20)
 
-#include "process/KvProcessSnapshot.h"
+#include "platform/KvPlatformProcesses.h"
+#include "process/KvProcessInfo.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -42,12 +43,10 @@ template<class Function> void measure(const char *name, int rounds, Function fun
 
 void measureAll(int rounds)
 {
-    measure("snapshotProcesses(0)", rounds, [] { return snapshotProcesses(0).size(); });
-    measure("snapshotProcesses(SkipUnnamed|SkipUnresolved)", rounds,
-            [] { return snapshotProcesses(SkipUnnamed | SkipUnresolved).size(); });
-    measure("snapshotProcessIds()", rounds, [] { return snapshotProcessIds().size(); });
-    measure("snapshotThreads(own id)", rounds,
-            [] { return snapshotThreads(DWORD(QCoreApplication::applicationPid())).size(); });
+    KvPlatformProcesses &processes = KvPlatformProcesses::current();
+    measure("list()", rounds, [&] { return processes.list().value().size(); });
+    measure("KvProcessInfo::running()", rounds, [] { return KvProcessInfo::running().size(); });
+    measure("ids()", rounds, [&] { return processes.ids().value().size(); });
 }
 
 // Starts count children that sleep, with their output sent nowhere.

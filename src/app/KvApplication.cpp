@@ -2,12 +2,14 @@
 
 #include "analytics/KvAnalytics.h"
 #include "app/KvSettingsBackup.h"
-#include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformSession.h"
 #include "platform/KvPlatformVersion.h"
-#include "process/KvProcessInfo.h"
 #include "support/KvLog.h"
+#include "support/KvLogOutput.h"
 #include "support/KvMessageLogger.h"
+
+#include <QApplication>
 
 #include <algorithm>
 
@@ -28,37 +30,46 @@ void quitOnRequest(const QString &request)
 
 } // namespace
 
-KvApplication::KvApplication(int &argc, char **argv)
-    : QApplication(argc, argv)
+KvApplication::KvApplication(int &argc, char **argv, bool gui)
+    : gui(gui)
+    , application(gui ? new QApplication(argc, argv) : new QCoreApplication(argc, argv))
 {
-    KvPlatformKernel &kernel = KvPlatformKernel::current();
-    KvProcessInfo self;
-    self.processId = kernel.processIdOf(kernel.currentProcess());
-    self.parentProcessId = 0xFFFFFFFF;
-    self.resolveFilePath(kernel.currentProcess());
-    const KvFileInfo fileInfo = KvPlatformVersion::current().fileInfo(self.fileInfo.filePath());
+    KvPlatformProcesses &processes = KvPlatformProcesses::current();
+    const KvFileInfo fileInfo = KvPlatformVersion::current().fileInfo(
+        processes.imagePath(processes.ownId()).valueOr(QCoreApplication::applicationFilePath()));
 
-    setOrganizationName(fileInfo.companyName());
-    setApplicationName(fileInfo.productName());
-    setApplicationVersion(fileInfo.version().toString());
-    setOrganizationDomain(QLatin1String(makerDomain));
+    QCoreApplication::setOrganizationName(fileInfo.companyName());
+    QCoreApplication::setApplicationName(fileInfo.productName());
+    QCoreApplication::setApplicationVersion(fileInfo.version().toString());
+    QCoreApplication::setOrganizationDomain(QLatin1String(makerDomain));
     // The installed desktop file and icon are named by the reversed domain
     // and the product name; Wayland compositors find them through this id.
-    QStringList id = organizationDomain().split(QLatin1Char('.'));
+    QStringList id = QCoreApplication::organizationDomain().split(QLatin1Char('.'));
     std::reverse(id.begin(), id.end());
-    setDesktopFileName(id.join(QLatin1Char('.')) + QLatin1Char('.') + applicationName());
+    QGuiApplication::setDesktopFileName(id.join(QLatin1Char('.')) + QLatin1Char('.') +
+                                        QCoreApplication::applicationName());
+}
+
+int KvApplication::exec()
+{
+    const int status = QCoreApplication::exec();
+    // The loop's last pass does not block: its lines go out here.
+    KvLogOutput::instance().flush();
+    return status;
 }
 
 void KvApplication::start()
 {
     m_started = true;
-    KvPlatformKernel &kernel = KvPlatformKernel::current();
-    KvMessageLogger(nullptr, 0, nullptr).info()
-        << applicationName() << " " << applicationVersion() << " started";
+    // What the terminal is shown goes out in the log's batches too.
+    KvLogOutput::takeOverTerminal();
+    KvMessageLogger(nullptr, 0, nullptr).info() << QCoreApplication::applicationName() << " "
+                                                << QCoreApplication::applicationVersion()
+                                                << " started";
 
-    if (!KvPlatformSession::current().setTerminationHandler(quitOnRequest)) {
-        KvMessageLogger(nullptr, 0, nullptr, "default", static_cast<int>(kernel.lastError()))
-                .critical()
+    const KvStatus caught = KvPlatformSession::current().setTerminationHandler(quitOnRequest);
+    if (!caught) {
+        KvMessageLogger(nullptr, 0, nullptr, "default", caught.error().code).critical()
             << "termination requests cannot be caught; they end the program at once";
     }
 
@@ -76,6 +87,7 @@ KvApplication::~KvApplication()
     if (!m_started)
         return;
     KvMessageLogger(nullptr, 0, nullptr).info() << endLine;
+    KvLogOutput::instance().flush();
     // From here on a termination request ends the process the default way.
     // Nothing is restricted any more: the window and its rules are gone.
     KvPlatformSession::current().setTerminationHandler(nullptr);

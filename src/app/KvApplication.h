@@ -1,23 +1,31 @@
 #pragma once
 
-#include <QApplication>
+#include <QCoreApplication>
 
-// The application object. It names the program after its own executable's
-// version resource (which places the settings store and the log); once the
-// command line asks for a run, start() writes the start line of the run,
-// turns the session's requests to terminate into an orderly end of the
-// event loop and brings analytics up. The end line is written only for a
-// run that started.
-class KvApplication : public QApplication
+#include <memory>
+
+// The application: the Qt application object, a GUI one where there is a
+// display to show the window on and one without any GUI platform otherwise
+// (the rules restrain all the same). It names the program after its own
+// executable's version resource (which places the settings store and the
+// log); once the command line asks for a run, start() writes the start line
+// of the run, turns the session's requests to terminate into an orderly end
+// of the event loop and brings analytics up. The end line is written only
+// for a run that started.
+class KvApplication
 {
-    Q_OBJECT
-
 public:
-    KvApplication(int &argc, char **argv);
-    ~KvApplication() override;
+    KvApplication(int &argc, char **argv, bool gui);
+    ~KvApplication();
+    KvApplication(const KvApplication &) = delete;
+    KvApplication &operator=(const KvApplication &) = delete;
 
     void start();
+    int exec();
+    bool hasGui() const { return gui; }
 
 private:
+    const bool gui;
+    std::unique_ptr<QCoreApplication> application;
     bool m_started = false;
 };

@@ -3,31 +3,27 @@
 #include "app/KvApplication.h"
 #include "app/KvCommandLine.h"
 #include "platform/KvPlatformSession.h"
+#include "rules/RulesEngine.h"
 #include "ui/MainWindow.h"
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
-    // Without a display the rules still restrain processes; the window
-    // simply is not seen.
-    const bool headless = !KvPlatformSession::current().hasDisplay() &&
-                          qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-    if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-
-    KvApplication application(argc, argv);
+    // Without a display the rules still restrain processes, with no window
+    // and no GUI platform at all.
+    const bool gui = KvPlatformSession::current().hasDisplay() ||
+                     !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    KvApplication application(argc, argv, gui);
     // Help, the version and a refused command line end here: no log line,
     // no settings written, no report sent, no rule applied.
     const KvCommandLine commandLine(QCoreApplication::arguments());
     if (!commandLine.startsRun())
         return commandLine.answer();
 
-    if (headless) {
-        std::fputs(
-            "corvane: no display found; running on the offscreen platform, no window is shown\n",
-            stderr);
-    }
+    if (!gui)
+        std::fputs("corvane: no display found; running without a window\n", stderr);
     application.start();
 
     // Analytics, second hook: the property id goes to the providers and the
@@ -39,12 +35,16 @@ int main(int argc, char *argv[])
 
     int result = 0;
     {
-        MainWindow window;
-        window.show();
+        RulesEngine engine;
+        std::unique_ptr<MainWindow> window;
+        if (gui) {
+            window = std::make_unique<MainWindow>(engine);
+            window->show();
+        }
         result = application.exec();
     }
-    // The window and its rules model are gone, so every rule is deactivated.
-    // Destroying the application writes the end line and then tears down the
-    // lazy singletons, the last created first.
+    // The engine is gone, and with it every restriction. Destroying the
+    // application writes the end line and then tears down the lazy
+    // singletons, the last created first.
     return result;
 }

@@ -1,44 +1,27 @@
 #include "notifiers/KvNetworkNotifier.h"
 
-#include "notifiers/NetworkListManagerEvents.h"
-#include "platform/KvPlatformKernel.h"
 #include "support/KvLog.h"
 
-KvNetworkNotifier::KvNetworkNotifier()
-    : source(&KvPlatformConnectivity::current())
-    , events(new NetworkListManagerEvents)
+KvNetworkNotifier::KvNetworkNotifier(QObject *parent)
+    : QObject(parent)
 {
-    events->AddRef();
-    connect(events, &NetworkListManagerEvents::connectivityChanged, this,
-            &KvNetworkNotifier::on_events_connectivityChanged);
-    cookie = source->advise(events);
-    if (cookie == 0) {
-        kvCriticalWithError(lcNotifier)
+    KvPlatformConnectivity &platform = KvPlatformConnectivity::current();
+    connect(&platform, &KvPlatformConnectivity::changed, this,
+            &KvNetworkNotifier::connectivityChanged);
+    const KvStatus watched = platform.watch();
+    if (!watched) {
+        kvCriticalWithCode(lcNotifier, watched.error().code)
             << "network connectivity cannot be watched, its changes are not reported";
     }
 }
 
-KvNetworkNotifier::~KvNetworkNotifier()
+KvConnectivity KvNetworkNotifier::currentConnectivity()
 {
-    if (cookie != 0)
-        source->unadvise(cookie);
-    // Should anything still hold the listener, it must no longer reach us.
-    disconnect(events, nullptr, this, nullptr);
-    events->Release();
-}
-
-NLM_CONNECTIVITY KvNetworkNotifier::currentConnectivity()
-{
-    NLM_CONNECTIVITY connectivity = NLM_CONNECTIVITY(0);
-    if (!KvPlatformConnectivity::current().getConnectivity(connectivity)) {
-        kvCriticalWithError(lcNotifier)
+    const KvResult<KvConnectivity> connectivity = KvPlatformConnectivity::current().connectivity();
+    if (!connectivity) {
+        kvCriticalWithCode(lcNotifier, connectivity.error().code)
             << "network connectivity cannot be read, the machine counts as disconnected";
-        return NLM_CONNECTIVITY(0);
+        return KvConnectivity();
     }
-    return connectivity;
-}
-
-void KvNetworkNotifier::on_events_connectivityChanged(NLM_CONNECTIVITY newConnectivity)
-{
-    emit connectivityChanged(newConnectivity);
+    return connectivity.value();
 }

@@ -1,8 +1,6 @@
 #include "notifiers/KvProcessNotifier.h"
 
-#include "platform/KvPlatformKernel.h"
-#include "platform/KvPlatformProcessEvents.h"
-#include "process/KvProcessSnapshot.h"
+#include "platform/KvPlatformProcesses.h"
 #include "support/KvLog.h"
 
 #include <QDir>
@@ -13,106 +11,40 @@ namespace {
 
 const int reconciliationIntervalMs = 1000;
 
-// The system gives process ids as text ("Handle") or as integers, the latter
-// signed although the ids are unsigned.
-bool toProcessId(const QVariant &value, DWORD &id)
-{
-    bool ok = false;
-    if (value.type() == QVariant::Int) {
-        id = static_cast<DWORD>(value.toInt(&ok));
-        return ok;
-    }
-    id = value.toString().toUInt(&ok);
-    return ok;
-}
-
-QString pathFromCommandLine(const QString &commandLine)
-{
-    if (commandLine.startsWith(QLatin1Char('"'))) {
-        const int closing = commandLine.indexOf(QLatin1Char('"'), 1);
-        return closing < 0 ? commandLine.mid(1) : commandLine.mid(1, closing - 1);
-    }
-    // A blank in the very first position is not the separator.
-    const int blank = commandLine.indexOf(QLatin1Char(' '), 1);
-    return blank < 0 ? commandLine : commandLine.left(blank);
-}
-
 } // namespace
 
-KvProcessNotifier::KvProcessNotifier()
-    : QObject(nullptr)
-    , m_eventSource(KvPlatformProcessEvents::current().subscribe())
+KvProcessNotifier::KvProcessNotifier(QObject *parent)
+    : QObject(parent)
+    , m_eventSource(KvPlatformProcesses::current().watch())
 {
     if (m_eventSource->isListening()) {
         kvInfo(lcNotifier) << "process events from " << m_eventSource->description();
     } else {
         // Starts go unnoticed until a source can be opened; the
         // reconciliation below still reports the ends of known processes.
-        kvCriticalWithError(lcNotifier)
+        kvCriticalWithCode(lcNotifier, m_eventSource->failure().code)
             << "no process event source: " << m_eventSource->description();
     }
-    connect(m_eventSource.get(), &KvProcessEventSource::instanceCreated, this,
-            &KvProcessNotifier::on_instanceCreationObject_indicate);
-    connect(m_eventSource.get(), &KvProcessEventSource::instanceDeleted, this,
-            &KvProcessNotifier::on_instanceDeletionObject_indicate);
+    connect(m_eventSource.get(), &KvProcessEventSource::started, this,
+            &KvProcessNotifier::followStart);
+    connect(m_eventSource.get(), &KvProcessEventSource::ended, this,
+            &KvProcessNotifier::followEnd);
     connect(m_eventSource.get(), &KvProcessEventSource::eventsLost, this,
-            &KvProcessNotifier::on_eventSource_eventsLost);
+            &KvProcessNotifier::followLoss);
     // After subscribing: whatever starts from now on is reported.
-    m_preexistingProcessIds = snapshotProcessIds();
+    m_preexistingProcessIds = KvPlatformProcesses::current().ids().value();
     startTimer(reconciliationIntervalMs, Qt::VeryCoarseTimer);
 }
 
 KvProcessNotifier::~KvProcessNotifier() = default;
 
-void KvProcessNotifier::on_instanceCreationObject_indicate(const KvPropertyList &properties)
+void KvProcessNotifier::followStart(const KvProcessEntry &process)
 {
-    QString commandLine;
-    QString executablePath;
-    QString name;
-    KvProcessInfo record;
-    bool haveProcessId = false;
-
-    for (const QPair<QString, QVariant> &property : properties) {
-        const QVariant &value = property.second;
-        if (!value.isValid())
-            continue;
-        const QString &key = property.first;
-        if (key == QLatin1String("CommandLine")) {
-            commandLine = value.toString();
-        } else if (key == QLatin1String("ExecutablePath")) {
-            executablePath = value.toString();
-        } else if (key == QLatin1String("Handle")) {
-            haveProcessId = toProcessId(value, record.processId);
-        } else if (key == QLatin1String("Name")) {
-            name = value.toString();
-        } else if (key == QLatin1String("ParentProcessId")) {
-            DWORD parent = KvProcessInfo::noProcessId;
-            if (toProcessId(value, parent))
-                record.parentProcessId = parent;
-        }
-    }
-
-    // Reporting a start for an id the event did not carry would give the
-    // rules a process that does not exist.
-    if (!haveProcessId) {
-        kvCritical(lcNotifier) << "process creation event without a process id ignored";
-        return;
-    }
-
-    if (executablePath.isEmpty() && !commandLine.isEmpty())
-        executablePath = pathFromCommandLine(commandLine);
-
-    if (!executablePath.isEmpty()) {
-        // A path the event carried is taken as it is, directory or not.
-        record.fileInfo.setFile(executablePath);
-    } else {
-        // The bare name stays should the process be gone before its full
-        // path can be asked for.
-        if (!name.isEmpty())
-            record.fileInfo.setFile(name);
+    KvProcessInfo record(process);
+    // The bare name stays should the process be gone before its full path
+    // can be asked for.
+    if (process.path.isEmpty())
         record.resolveFilePath();
-    }
-
     report(record);
 }
 
@@ -125,30 +57,20 @@ void KvProcessNotifier::report(const KvProcessInfo &record)
     m_preexistingProcessIds.remove(record.processId);
 }
 
-void KvProcessNotifier::reportEnd(DWORD id)
+void KvProcessNotifier::reportEnd(quint32 processId)
 {
-    emit ended(id);
-    m_knownProcessIds.remove(id);
-    m_preexistingProcessIds.remove(id);
+    emit ended(processId);
+    m_knownProcessIds.remove(processId);
+    m_preexistingProcessIds.remove(processId);
 }
 
-void KvProcessNotifier::on_instanceDeletionObject_indicate(const KvPropertyList &properties)
+void KvProcessNotifier::followEnd(quint32 processId)
 {
-    for (const QPair<QString, QVariant> &property : properties) {
-        if (property.first != QLatin1String("Handle") || !property.second.isValid())
-            continue;
-        DWORD id = 0;
-        if (!toProcessId(property.second, id)) {
-            kvCritical(lcNotifier) << "process deletion event without a process id ignored";
-            return;
-        }
-        kvInfo(lcNotifier) << "process #" << id << " ended";
-        reportEnd(id);
-        return;
-    }
+    kvInfo(lcNotifier) << "process #" << processId << " ended";
+    reportEnd(processId);
 }
 
-void KvProcessNotifier::on_eventSource_eventsLost()
+void KvProcessNotifier::followLoss()
 {
     kvCritical(lcNotifier) << "process events were lost; ends are still caught by the "
                               "once-a-second check";
@@ -167,31 +89,33 @@ void KvProcessNotifier::timerEvent(QTimerEvent *event)
 
 void KvProcessNotifier::reconcile()
 {
-    const QSet<DWORD> running = snapshotProcessIds();
-    // A snapshot that cannot be taken comes back empty; taking that for
+    const KvResult<QSet<quint32>> listed = KvPlatformProcesses::current().ids();
+    // A listing that cannot be had comes back empty; taking that for
     // "nothing runs" would report every known process as ended.
-    if (running.isEmpty()) {
-        if (!m_snapshotFailing)
-            kvCriticalWithError(lcNotifier) << "process snapshot failed; ends are not checked";
-        m_snapshotFailing = true;
+    if (!listed || listed.value().isEmpty()) {
+        if (!m_listingFailing)
+            kvCriticalWithCode(lcNotifier, listed.error().code)
+                << "process snapshot failed; ends are not checked";
+        m_listingFailing = true;
         return;
     }
-    m_snapshotFailing = false;
+    m_listingFailing = false;
+    const QSet<quint32> &running = listed.value();
 
-    QSet<DWORD> gone = m_knownProcessIds;
+    QSet<quint32> gone = m_knownProcessIds;
     gone.unite(m_preexistingProcessIds);
     gone.subtract(running);
-    for (DWORD id : qAsConst(gone))
-        reportEnd(id);
+    for (quint32 processId : qAsConst(gone))
+        reportEnd(processId);
 
     if (!m_eventsLost)
         return;
     m_eventsLost = false;
-    for (DWORD id : running) {
-        if (m_knownProcessIds.contains(id) || m_preexistingProcessIds.contains(id))
+    for (quint32 processId : running) {
+        if (m_knownProcessIds.contains(processId) || m_preexistingProcessIds.contains(processId))
             continue;
         KvProcessInfo record;
-        record.processId = id;
+        record.processId = processId;
         record.resolveFilePath();
         // Kernel threads and what has ended meanwhile have no image to report.
         if (record.hasResolvedPath())

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
 #include "platform/KvProcessEventSource.h"
 #include "process/KvProcessInfo.h"
 
@@ -10,49 +9,46 @@
 #include <memory>
 
 // Tells the rest of the program when a process starts and when one ends,
-// anywhere on the machine. One per process, obtained through
-// KvLazySingleton<KvProcessNotifier>::instance().
+// anywhere on the machine, and logs both.
 //
 // Ends the event source misses are caught by a once-a-second comparison of
 // the processes reported started, and of those that ran before the
-// subscription, with a fresh snapshot. When the source says it lost events,
+// subscription, with the running ones. When the source says it lost events,
 // the next comparison also reports the processes that started unseen.
 class KvProcessNotifier : public QObject
 {
     Q_OBJECT
 
 public:
-    KvProcessNotifier();
+    explicit KvProcessNotifier(QObject *parent = nullptr);
     ~KvProcessNotifier() override;
 
     // Processes reported as started and not yet as ended.
-    QSet<DWORD> knownProcessIds() const { return m_knownProcessIds; }
+    QSet<quint32> knownProcessIds() const { return m_knownProcessIds; }
     // Processes that ran before the subscription and have not been seen to
     // end.
-    QSet<DWORD> preexistingProcessIds() const { return m_preexistingProcessIds; }
+    QSet<quint32> preexistingProcessIds() const { return m_preexistingProcessIds; }
 
 signals:
-    void started(KvProcessInfo processInfo);
-    void ended(DWORD id);
+    void started(const KvProcessInfo &processInfo);
+    void ended(quint32 processId);
 
 protected:
     // The reconciliation pass.
     void timerEvent(QTimerEvent *event) override;
 
-private slots:
-    void on_instanceCreationObject_indicate(const KvPropertyList &properties);
-    void on_instanceDeletionObject_indicate(const KvPropertyList &properties);
-    void on_eventSource_eventsLost();
-
 private:
+    void followStart(const KvProcessEntry &process);
+    void followEnd(quint32 processId);
+    void followLoss();
     void reconcile();
     void report(const KvProcessInfo &record);
-    void reportEnd(DWORD id);
+    void reportEnd(quint32 processId);
 
     std::unique_ptr<KvProcessEventSource> m_eventSource;
-    QSet<DWORD> m_knownProcessIds;
-    QSet<DWORD> m_preexistingProcessIds;
-    bool m_snapshotFailing = false;
+    QSet<quint32> m_knownProcessIds;
+    QSet<quint32> m_preexistingProcessIds;
+    bool m_listingFailing = false;
     // Events were lost since the last comparison.
     bool m_eventsLost = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KvResult.h"
 #include "support/KvInstallable.h"
 
 #include <QString>
@@ -38,9 +39,9 @@ public:
     // a foreign thread. Requests that arrive while no loop runs wait for the
     // next one. An empty handler restores the platform's default reaction
     // (the process ends). Needs the application object while a handler is
-    // set. Returns false, with the error code for lastError(), when the
-    // requests cannot be intercepted; the default reaction then stays.
-    virtual bool setTerminationHandler(const TerminationHandler &handler) = 0;
+    // set. Fails when the requests cannot be intercepted; the default
+    // reaction then stays.
+    virtual KvStatus setTerminationHandler(const TerminationHandler &handler) = 0;
 
 protected:
     KvPlatformSession() = default;

@@ -1,10 +1,10 @@
 #include "platform/KvProcessEventSource.h"
 
 KvProcessEventSource::KvProcessEventSource(bool listening, const QString &description,
-                                           QObject *parent)
-    : QObject(parent)
-    , m_listening(listening)
+                                           const KvError &failure)
+    : m_listening(listening)
     , m_description(description)
+    , m_failure(failure)
 {}
 
 KvProcessEventSource::~KvProcessEventSource() = default;

@@ -1,40 +1,29 @@
 #include "process/KvProcessGovernor.h"
 
-#include "platform/KvPlatformJobs.h"
-#include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformCpuGroups.h"
+#include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformShell.h"
-#include "process/KvProcessSnapshot.h"
+#include "platform/KvPlatformSuspension.h"
+#include "process/KvRestrictionRecovery.h"
 #include "support/KvLog.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
-#include <QMap>
-#include <QPair>
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
-
-const DWORD fullMachineRate = 10000;
 
 // How often the caps held are looked at. A lost cap shows in the rules list
 // this much later at most; each look costs a few reads per capped process.
 const int capCheckIntervalMs = 5000;
 
-// How often the runs of other copies are looked at while any holds something:
-// what a killed copy held is lifted this much later at most.
-const int endedRunCheckIntervalMs = 2000;
-
-KvJobCpuRateControlInformation hardCap(DWORD rate)
+KvRestrictionJournal::Kind kindOf(KvProcessGovernor::Action action)
 {
-    KvJobCpuRateControlInformation info;
-    info.controlFlags =
-        KvPlatformJobs::CpuRateControlEnable | KvPlatformJobs::CpuRateControlHardCap;
-    info.cpuRate = rate;
-    return info;
+    return action == KvProcessGovernor::Action::LimitCpu ? KvRestrictionJournal::Kind::Cap
+                                                         : KvRestrictionJournal::Kind::Suspension;
 }
 
 } // namespace
@@ -44,229 +33,50 @@ KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDire
     , journal(QDir(journalDirectory.isEmpty() ? KvRestrictionJournal::defaultDirectory()
                                               : journalDirectory)
                   .filePath(KvRestrictionJournal::fileName(
-                      KvPlatformKernel::current().currentProcessId(),
-                      creationTimeOf(KvPlatformKernel::current().currentProcessId()))))
+                      KvPlatformProcesses::current().ownId(),
+                      creationTimeOf(KvPlatformProcesses::current().ownId()))))
+    , recovery(new KvRestrictionRecovery(journal.path(), this))
 {
-    const QString directory = QFileInfo(journal.path()).path();
-    liftLeftovers(directory, true);
     reportLimits();
     fillProcessTable();
     capCheck.setInterval(capCheckIntervalMs);
     capCheck.setTimerType(Qt::VeryCoarseTimer);
     connect(&capCheck, &QTimer::timeout, this, &KvProcessGovernor::checkCaps);
-
-    // Copies that run beside this one may be killed; what they held is then
-    // lifted here, as at a start.
-    QDir().mkpath(directory);
-    journalWatcher.addPath(directory);
-    connect(&journalWatcher, &QFileSystemWatcher::directoryChanged, this,
-            &KvProcessGovernor::followOtherRuns);
-    endedRunCheck.setInterval(endedRunCheckIntervalMs);
-    endedRunCheck.setTimerType(Qt::VeryCoarseTimer);
-    connect(&endedRunCheck, &QTimer::timeout, this, &KvProcessGovernor::takeOverEndedRuns);
-    followOtherRuns();
 }
 
 KvProcessGovernor::~KvProcessGovernor() = default;
-
-// ---- start-up
-
-bool KvProcessGovernor::isRunningElsewhere(const QString &journalName) const
-{
-    DWORD processId = 0;
-    quint64 creationTime = 0;
-    return KvRestrictionJournal::runOf(journalName, processId, creationTime) && creationTime != 0 &&
-           creationTimeOf(processId) == creationTime;
-}
-
-void KvProcessGovernor::liftLeftovers(const QString &journalDirectory, bool atStart)
-{
-    // Two copies that find the same leftovers lift them once: the other one
-    // has them in hand, or will find them gone.
-    QLockFile lifting(QDir(journalDirectory).filePath(QStringLiteral("restrictions.lock")));
-    if (!lifting.tryLock(atStart ? 2000 : 0) && !atStart)
-        return;
-    // The journals of runs that have ended; those of copies that still run
-    // are theirs to lift. One of this run at start can only be an earlier
-    // governor's, which is gone; later it is this governor's own.
-    QList<KvRestrictionJournal::Entry> entries;
-    QStringList ended;
-    for (const QString &name : KvRestrictionJournal::filesIn(journalDirectory)) {
-        const QString path = QDir(journalDirectory).filePath(name);
-        const bool own = path.startsWith(journal.path());
-        if (own ? !atStart : isRunningElsewhere(name))
-            continue;
-        ended.append(path);
-        // Half a change, never renamed over the journal: nothing took effect.
-        if (path.endsWith(QLatin1String(".new")))
-            continue;
-        QList<KvRestrictionJournal::Entry> read;
-        QString problem;
-        if (!KvRestrictionJournal(path).read(read, problem)) {
-            kvCritical(lcGovernor) << "restriction journal " << path << " cannot be read ("
-                                   << problem << "); nothing of it is lifted";
-        } else if (!problem.isEmpty()) {
-            kvCritical(lcGovernor) << "restriction journal " << path << ": " << problem;
-        }
-        entries += read;
-    }
-
-    resumeLeftoverSuspensions(entries);
-    removeLeftoverCaps(entries);
-
-    for (const QString &path : qAsConst(ended)) {
-        // A copy starting at the same moment may have removed it already.
-        if (!QFile::remove(path) && QFile::exists(path))
-            kvCritical(lcGovernor)
-                << "failed to remove restriction journal " << path << " of a previous run";
-    }
-}
-
-void KvProcessGovernor::followOtherRuns()
-{
-    // A copy that is killed changes no file: while other runs have journals,
-    // whether they still run is looked at now and then.
-    const QString directory = QFileInfo(journal.path()).path();
-    const QString own = QFileInfo(journal.path()).fileName();
-    bool others = false;
-    for (const QString &name : KvRestrictionJournal::filesIn(directory))
-        others = others || !name.startsWith(own);
-    if (!others)
-        endedRunCheck.stop();
-    else if (!endedRunCheck.isActive())
-        endedRunCheck.start();
-}
-
-void KvProcessGovernor::takeOverEndedRuns()
-{
-    const QString directory = QFileInfo(journal.path()).path();
-    const QString own = QFileInfo(journal.path()).fileName();
-    for (const QString &name : KvRestrictionJournal::filesIn(directory)) {
-        if (!name.startsWith(own) && !isRunningElsewhere(name)) {
-            liftLeftovers(directory, false);
-            break;
-        }
-    }
-    followOtherRuns();
-}
-
-void KvProcessGovernor::resumeLeftoverSuspensions(const QList<KvRestrictionJournal::Entry> &entries)
-{
-    KvPlatformJobs &platform = KvPlatformJobs::current();
-    // Suspensions count per process: each one suspended every thread once.
-    QMap<QPair<DWORD, quint64>, DWORD> suspensions;
-    for (const KvRestrictionJournal::Entry &entry : entries) {
-        if (entry.kind == KvRestrictionJournal::Suspension)
-            ++suspensions[qMakePair(entry.processId, entry.creationTime)];
-    }
-    for (auto it = suspensions.constBegin(); it != suspensions.constEnd(); ++it) {
-        const DWORD processId = it.key().first;
-        if (isOwnProcess(processId))
-            continue;
-        KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation |
-                                                     KvPlatformKernel::ProcessSuspendResume,
-                                                 processId);
-        quint64 creationTime = 0;
-        const bool same = process.isValid() &&
-                          platform.getProcessCreationTime(process.get(), creationTime) &&
-                          creationTime == it.key().second;
-        if (!same) {
-            kvInfo(lcGovernor) << "process #" << processId
-                               << " that a previous run suspended has ended";
-            continue;
-        }
-        switch (platform.resumeLeftoverSuspension(process.get(), it.value())) {
-        case KvPlatformJobs::LeftoverResumed:
-            kvInfo(lcGovernor) << "process #" << processId
-                               << " resumed, left suspended by a previous run";
-            break;
-        case KvPlatformJobs::LeftoverStillSuspended:
-            kvInfo(lcGovernor) << "process #" << processId
-                               << " left suspended by a previous run stays suspended: a running "
-                                  "copy of the program suspends it too";
-            break;
-        case KvPlatformJobs::LeftoverResumeFailed:
-            kvCriticalWithError(lcGovernor)
-                << "failed to resume process #" << processId << " left suspended by a previous run";
-            break;
-        }
-    }
-}
-
-void KvProcessGovernor::removeLeftoverCaps(const QList<KvRestrictionJournal::Entry> &entries)
-{
-    // Jobs of a killed run are found by the platform itself, journal or not.
-    KvPlatformJobs &platform = KvPlatformJobs::current();
-    QList<KvPlatformJobs::LeftoverJob> found;
-    if (platform.removeLeftoverJobs(&found) < 0) {
-        QStringList capped;
-        for (const KvRestrictionJournal::Entry &entry : entries) {
-            const QString id = QStringLiteral("#%1").arg(entry.processId);
-            if (entry.kind == KvRestrictionJournal::Cap && !capped.contains(id))
-                capped.append(id);
-        }
-        if (!capped.isEmpty()) {
-            kvCritical(lcGovernor) << "CPU limits that a previous run left on process(es) "
-                                   << capped.join(QStringLiteral(", "))
-                                   << " cannot be removed on this system; they end with "
-                                      "those processes";
-        }
-        return;
-    }
-    for (const KvPlatformJobs::LeftoverJob &job : qAsConst(found)) {
-        for (DWORD processId : job.released) {
-            kvInfo(lcGovernor) << "process #" << processId
-                               << " CPU limit left by a previous run removed";
-        }
-        if (job.removed) {
-            kvInfo(lcGovernor) << "job " << job.name << " left by a previous run removed";
-        } else {
-            KvPlatformKernel::current().setLastError(job.error);
-            kvCriticalWithError(lcGovernor)
-                << "failed to remove job " << job.name << " left by a previous run";
-        }
-    }
-}
 
 void KvProcessGovernor::reportLimits()
 {
     // Said once, at start, with the reason: each cap that fails later only
     // logs its error code, and a copy that acts alone says nothing more.
-    QString reason;
-    if (!KvPlatformJobs::current().cpuCapsAvailable(reason))
+    const KvStatus caps = KvPlatformCpuGroups::current().available();
+    if (!caps)
         kvCritical(lcGovernor) << "CPU limits cannot be applied (suspension still works): "
-                               << reason;
-    reason.clear();
-    if (!KvPlatformJobs::current().copiesShareHolds(reason))
+                               << caps.error().message;
+    const KvStatus shared = KvPlatformCpuGroups::current().copiesShareHolds();
+    if (!shared)
         kvWarning(lcGovernor) << "copies of the program running at once will not coordinate "
                                  "their restrictions: "
-                              << reason;
+                              << shared.error().message;
 }
 
 void KvProcessGovernor::fillProcessTable()
 {
-    const QList<KvProcessInfo> records = snapshotProcesses(0);
-    for (const KvProcessInfo &record : records)
-        processTable.insert(record.processId, QSharedPointer<KvProcessInfo>::create(record));
+    for (const KvProcessInfo &process : KvProcessInfo::running())
+        processTable.insert(process.processId, QSharedPointer<KvProcessInfo>::create(process));
     ++tableVersion;
-}
-
-// ---- actions
-
-bool KvProcessGovernor::isOwnProcess(DWORD processId) const
-{
-    return processId == KvPlatformKernel::current().currentProcessId();
 }
 
 QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
 {
-    const QString role =
-        KvPlatformShell::current().essentialRole(process.processId, process.fileInfo.filePath());
+    const QString role = KvPlatformShell::current().essentialRole(
+        process.processId, process.fileInfo.filePath());
     if (!role.isEmpty())
         return QStringLiteral("it is ") + role;
     // The processes this program was started from: the shell and terminal
     // it may be stopped from, up the parents as the table knows them.
-    DWORD ancestor = KvPlatformKernel::current().currentProcessId();
+    quint32 ancestor = KvPlatformProcesses::current().ownId();
     for (int depth = 0; depth < 64; ++depth) {
         const QSharedPointer<KvProcessInfo> record = processTable.value(ancestor);
         if (!record || record->parentProcessId == ancestor)
@@ -278,149 +88,169 @@ QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
     return QString();
 }
 
-quint64 KvProcessGovernor::creationTimeOf(DWORD processId)
+// ---- actions
+
+bool KvProcessGovernor::isOwnProcess(quint32 processId) const
 {
-    KvHandle process =
-        KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation, processId);
-    quint64 creationTime = 0;
-    if (!process.isValid() ||
-        !KvPlatformJobs::current().getProcessCreationTime(process.get(), creationTime))
-        return 0;
-    return creationTime;
+    return processId == KvPlatformProcesses::current().ownId();
 }
 
-KvHandle KvProcessGovernor::limitCpu(DWORD processId, unsigned int percent, bool *assigned)
+quint64 KvProcessGovernor::creationTimeOf(quint32 processId)
 {
-    if (assigned)
-        *assigned = false;
+    return KvPlatformProcesses::current().startTime(processId).valueOr(0);
+}
+
+KvProcessGovernor::Held KvProcessGovernor::hold(int groupId, Action action, quint32 processId,
+                                                unsigned int percent, bool shared)
+{
+    if (groupId < 0) {
+        do {
+            ++lastGroupId;
+        } while (groups.contains(lastGroupId));
+        groupId = lastGroupId;
+    }
+    Restriction restriction;
+    restriction.action = action;
+    restriction.processId = processId;
+    restriction.percent = percent;
+    restriction.shared = shared;
     if (isOwnProcess(processId)) {
         kvInfo(lcGovernor) << "process #" << processId
                            << " is this program itself and is not restrained";
-        return KvHandle();
-    }
-    KvPlatformJobs &platform = KvPlatformJobs::current();
-    const quint64 creationTime = creationTimeOf(processId);
-    lastCaps.insert(processId, Applied{percent, creationTime});
-    record(KvRestrictionJournal::Cap, processId, creationTime);
-
-    KvHandle job = jobs.value(processId);
-    if (!job.isValid()) {
-        job = KvHandle(platform.createJobObject());
-        jobs.insert(processId, job);
-    }
-
-    KvJobExtendedLimitInformation limits;
-    limits.limitFlags = KvPlatformJobs::JobObjectLimitSilentBreakawayOk;
-    platform.setInformationJobObject(job.get(), limits);
-    // A cap the job does not take must not be reported as in force.
-    if (!platform.setInformationJobObject(job.get(), hardCap(percent * 100))) {
-        kvCriticalWithError(lcGovernor)
-            << "failed to limit CPU of process #" << processId << " to " << percent << "%";
-        return job;
-    }
-
-    KvHandle process = KvHandle::openProcess(
-        KvPlatformKernel::ProcessSetQuota | KvPlatformKernel::ProcessTerminate, processId);
-    if (process.isValid() && platform.assignProcessToJobObject(job.get(), process.get())) {
-        if (assigned)
-            *assigned = true;
-        lastCaps[processId].assigned = true;
-        kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << percent << "%";
     } else {
-        kvCriticalWithError(lcGovernor)
-            << "failed to assign process #" << processId << " to job object";
+        restriction.creationTime = creationTimeOf(processId);
+        // In the journal before it takes effect: a run killed in between
+        // leaves nothing unnoted.
+        note(restriction, true);
+        restriction.inForce = action == Action::LimitCpu ? limitCpu(restriction, groupId)
+                                                         : suspend(restriction, groupId);
     }
-    return job;
+    keep(groupId, restriction);
+    return Held{groupId, restriction.inForce};
 }
 
-bool KvProcessGovernor::suspend(DWORD processId)
+std::shared_ptr<KvCpuGroup> KvProcessGovernor::familyGroup(int groupId, const Restriction &first,
+                                                           KvStatus &made)
 {
-    if (isOwnProcess(processId)) {
-        kvInfo(lcGovernor) << "process #" << processId
-                           << " is this program itself and is not restrained";
+    std::shared_ptr<KvCpuGroup> group = families.value(groupId);
+    if (group)
+        return group;
+    KvResult<std::unique_ptr<KvCpuGroup>> created = KvPlatformCpuGroups::current().create(true);
+    if (!created) {
+        made = created.error();
+        return group;
+    }
+    group = created.take();
+    // Capped or frozen before anyone is in it: what members start meanwhile
+    // is restrained from the first.
+    made = first.action == Action::LimitCpu ? group->setRate(first.percent * 100)
+                                            : group->setFrozen(true);
+    if (made)
+        families.insert(groupId, group);
+    return group;
+}
+
+bool KvProcessGovernor::limitCpu(Restriction &restriction, int groupId)
+{
+    const quint32 processId = restriction.processId;
+    std::shared_ptr<KvCpuGroup> group;
+    KvStatus done;
+    if (restriction.shared) {
+        group = familyGroup(groupId, restriction, done);
+    } else {
+        group = cpuGroups.value(processId);
+        if (!group) {
+            // One that cannot be made now is tried again at the next cap.
+            KvResult<std::unique_ptr<KvCpuGroup>> made = KvPlatformCpuGroups::current().create();
+            if (made) {
+                group = made.take();
+                cpuGroups.insert(processId, group);
+            } else {
+                done = made.error();
+            }
+        }
+        // A cap the group does not take must not be reported as in force.
+        if (group)
+            done = group->setRate(restriction.percent * 100);
+    }
+    restriction.group = group;
+    if (!done) {
+        kvCriticalWithCode(lcGovernor, done.error().code)
+            << "failed to limit CPU of process #" << processId << " to " << restriction.percent
+            << "%";
         return false;
     }
-    const quint64 creationTime = creationTimeOf(processId);
-    lastSuspensions.insert(processId, Applied{0, creationTime});
-    record(KvRestrictionJournal::Suspension, processId, creationTime);
-
-    if (!actOnThreads(processId, "suspend", &KvPlatformJobs::suspendThread))
+    done = group->add(processId);
+    if (!done) {
+        kvCriticalWithCode(lcGovernor, done.error().code)
+            << "failed to assign process #" << processId << " to job object";
         return false;
-    kvInfo(lcGovernor) << "process #" << processId << " threads suspended";
+    }
+    // A family's share is told by its rule.
+    if (!restriction.shared) {
+        kvInfo(lcGovernor) << "process #" << processId << " CPU limited to "
+                           << restriction.percent << "%";
+    }
     return true;
 }
 
-bool KvProcessGovernor::actOnThreads(DWORD processId, const char *purpose,
-                                     DWORD (KvPlatformJobs::*act)(HANDLE))
+bool KvProcessGovernor::suspend(Restriction &restriction, int groupId)
 {
-    KvPlatformJobs &platform = KvPlatformJobs::current();
-    bool opened = false;
-    const QList<KvThreadInfo> threads = snapshotThreads(processId);
-    for (const KvThreadInfo &thread : threads) {
-        KvHandle handle(platform.openThread(KvPlatformJobs::ThreadSuspendResume, thread.threadId));
-        if (!handle.isValid()) {
-            kvCriticalWithError(lcGovernor)
-                << "failed to open thread #" << thread.threadId << " to " << purpose;
-            continue;
-        }
-        (platform.*act)(handle.get());
-        opened = true;
+    // A thread or process that cannot be reached is logged by the platform.
+    if (!KvPlatformSuspension::current().suspend(restriction.processId))
+        return false;
+    kvInfo(lcGovernor) << "process #" << restriction.processId << " threads suspended";
+    if (!restriction.shared)
+        return true;
+    // The freezer also stops what the family started before it was
+    // stopped, and what no process event names; without one, the stop of
+    // each member holds the family.
+    KvStatus frozen;
+    const std::shared_ptr<KvCpuGroup> family = familyGroup(groupId, restriction, frozen);
+    if (frozen && family)
+        frozen = family->add(restriction.processId);
+    if (!frozen && frozen.error().code != ENOTSUP) {
+        kvWarning(lcGovernor) << "process #" << restriction.processId
+                              << " could not be frozen with its family (" << frozen.error().message
+                              << "); it stays suspended";
     }
-    return opened;
+    return true;
 }
 
 // ---- groups
 
-KvProcessGovernor::Restriction KvProcessGovernor::completed(const Restriction &restriction)
+void KvProcessGovernor::keep(int groupId, const Restriction &restriction)
 {
-    Restriction stored = restriction;
-    const QHash<DWORD, Applied> &applied =
-        restriction.action == LimitCpu ? lastCaps : lastSuspensions;
-    auto found = applied.constFind(restriction.processId);
-    if (found != applied.constEnd()) {
-        stored.percent = found->percent;
-        stored.creationTime = found->creationTime;
-        stored.assigned = found->assigned;
-    }
-    stored.sequence = ++lastSequence;
-    return stored;
+    Restriction kept = restriction;
+    kept.sequence = ++lastSequence;
+    groups[groupId].append(kept);
+    count(kept, 1);
 }
 
-int KvProcessGovernor::addRestrictionGroup(const Restriction &restriction)
-{
-    // An id that appendRestriction made up is in use as well: skip it rather
-    // than overwrite its group, whose restrictions would then never be lifted.
-    do {
-        ++lastGroupId;
-    } while (groups.contains(lastGroupId));
-    const Restriction stored = completed(restriction);
-    groups.insert(lastGroupId, QList<Restriction>{stored});
-    hold(stored);
-    return lastGroupId;
-}
-
-void KvProcessGovernor::appendRestriction(int groupId, const Restriction &restriction)
-{
-    const Restriction stored = completed(restriction);
-    groups[groupId].append(stored);
-    hold(stored);
-}
-
-void KvProcessGovernor::removeRestrictionGroup(int groupId)
+void KvProcessGovernor::lift(int groupId)
 {
     auto found = groups.find(groupId);
     if (found == groups.end())
         return;
-    QList<Restriction> restrictions = found.value();
+    const QList<Restriction> restrictions = found.value();
     groups.erase(found);
-    while (!restrictions.isEmpty()) {
-        const Restriction restriction = restrictions.takeFirst();
-        release(restriction);
-        revert(restriction);
+    // A frozen family thaws before its members are resumed; a capped one is
+    // lifted with its first member.
+    const std::shared_ptr<KvCpuGroup> family = families.take(groupId);
+    if (family && restrictions.first().action == Action::Suspend) {
+        const KvStatus thawed = family->setFrozen(false);
+        if (!thawed) {
+            kvCriticalWithCode(lcGovernor, thawed.error().code)
+                << "failed to thaw the family of process #" << restrictions.first().processId;
+        }
+    }
+    for (const Restriction &restriction : restrictions) {
+        count(restriction, -1);
+        undo(restriction);
     }
 }
 
-bool KvProcessGovernor::holds(int groupId, DWORD processId) const
+bool KvProcessGovernor::holds(int groupId, quint32 processId) const
 {
     const auto group = groups.constFind(groupId);
     return group != groups.constEnd() &&
@@ -429,23 +259,29 @@ bool KvProcessGovernor::holds(int groupId, DWORD processId) const
            });
 }
 
-void KvProcessGovernor::hold(const Restriction &restriction)
+void KvProcessGovernor::count(const Restriction &restriction, int by)
 {
-    ++heldProcesses[restriction.processId];
-    if (restriction.action == LimitCpu && restriction.assigned && ++heldCaps == 1)
+    const auto held = heldProcesses.insert(restriction.processId,
+                                           heldProcesses.value(restriction.processId) + by);
+    if (*held <= 0)
+        heldProcesses.erase(held);
+    if (restriction.action == Action::LimitCpu && restriction.inForce) {
+        heldCaps += by;
         updateCapCheck();
+    }
 }
 
-void KvProcessGovernor::release(const Restriction &restriction)
+void KvProcessGovernor::updateCapCheck()
 {
-    const auto count = heldProcesses.find(restriction.processId);
-    if (count != heldProcesses.end() && --*count == 0)
-        heldProcesses.erase(count);
-    if (restriction.action == LimitCpu && restriction.assigned && --heldCaps == 0)
-        updateCapCheck();
+    if (heldCaps > 0 || !pendingLifts.isEmpty()) {
+        if (!capCheck.isActive())
+            capCheck.start();
+    } else {
+        capCheck.stop();
+    }
 }
 
-void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &matches)
+void KvProcessGovernor::lose(const std::function<bool(const Restriction &)> &matches)
 {
     for (QList<Restriction> &group : groups) {
         for (auto it = group.begin(); it != group.end();) {
@@ -453,10 +289,8 @@ void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &mat
                 ++it;
                 continue;
             }
-            release(*it);
-            forget(it->action == LimitCpu ? KvRestrictionJournal::Cap
-                                          : KvRestrictionJournal::Suspension,
-                   *it);
+            count(*it, -1);
+            note(*it, false);
             it = group.erase(it);
         }
     }
@@ -464,52 +298,64 @@ void KvProcessGovernor::drop(const std::function<bool(const Restriction &)> &mat
 
 void KvProcessGovernor::checkCaps()
 {
-    if (!pendingLifts.isEmpty())
-        retryLifts();
-    // One look per job, however many rules share its cap.
+    // A lift that failed before is tried again.
+    const QList<Restriction> pending = pendingLifts;
+    pendingLifts.clear();
+    for (const Restriction &restriction : pending) {
+        if (!liftCap(restriction))
+            pendingLifts.append(restriction);
+    }
+    // One look per group, however many rules share its cap.
+    // (A family's members are looked at one by one: one taken out leaves
+    // the others under the cap.)
     QList<Restriction> lost;
-    QSet<HANDLE> looked;
+    QSet<const KvCpuGroup *> looked;
     for (const QList<Restriction> &group : qAsConst(groups)) {
         for (const Restriction &held : group) {
-            if (held.action != LimitCpu || !held.assigned || looked.contains(held.job.get()))
+            if (held.action != Action::LimitCpu || !held.inForce ||
+                looked.contains(held.group.get()))
                 continue;
-            looked.insert(held.job.get());
+            if (!held.shared)
+                looked.insert(held.group.get());
             if (!capInForce(held))
                 lost.append(held);
         }
     }
     for (const Restriction &cap : qAsConst(lost)) {
-        const HANDLE job = cap.job.get();
-        // Every rule's cap on the process went: they share its job.
-        drop([job](const Restriction &held) {
-            return held.action == LimitCpu && held.job.get() == job;
+        const KvCpuGroup *group = cap.group.get();
+        // Every rule's cap on the process went: they share its group.
+        lose([group, &cap](const Restriction &held) {
+            return held.action == Action::LimitCpu && held.group.get() == group &&
+                   (!cap.shared || held.processId == cap.processId);
         });
-        // Nor may the cap come back should the process rejoin the job, or
+        // Nor may the cap come back should the process rejoin the group, or
         // stay noted where the other copies look. It is not in force either
         // way, so a failure here is nothing to report.
-        KvPlatformJobs::current().setInformationJobObject(job, hardCap(fullMachineRate));
+        if (!cap.shared)
+            cap.group->setRate(KvCpuGroup::unlimited);
         kvWarning(lcGovernor) << "process #" << cap.processId
                               << " CPU limit lost: the process was taken out of it by something "
                                  "else";
         emit capLost(cap.processId);
     }
+    updateCapCheck();
 }
 
-void KvProcessGovernor::revert(const Restriction &restriction)
+void KvProcessGovernor::undo(const Restriction &restriction)
 {
-    // Never applied, so there is nothing to revert.
+    // Never applied, so there is nothing to undo.
     if (isOwnProcess(restriction.processId))
         return;
-    if (restriction.action == LimitCpu)
-        revertCap(restriction);
-    else if (restriction.action == Suspend)
-        revertSuspension(restriction);
+    if (restriction.action == Action::LimitCpu)
+        undoCap(restriction);
+    else
+        undoSuspension(restriction);
 }
 
-bool KvProcessGovernor::isRestrained(DWORD processId) const
+bool KvProcessGovernor::isRestrained(quint32 processId) const
 {
     // Every known process that executes another program asks: the groups
-    // are looked through, and the process opened, only for one held at all.
+    // are looked through, and the process read, only for one held at all.
     if (!heldProcesses.contains(processId))
         return false;
     const quint64 creationTime = creationTimeOf(processId);
@@ -522,16 +368,16 @@ bool KvProcessGovernor::isRestrained(DWORD processId) const
     return false;
 }
 
-const KvProcessGovernor::Restriction *KvProcessGovernor::latestCapOn(const KvHandle &job) const
+const KvProcessGovernor::Restriction *KvProcessGovernor::latestCapOn(const KvCpuGroup *group) const
 {
     const Restriction *latest = nullptr;
-    if (!job.isValid())
+    if (!group)
         return latest;
-    for (const QList<Restriction> &group : groups) {
-        for (const Restriction &held : group) {
-            if (held.action == LimitCpu && held.job.get() == job.get() &&
-                (!latest || held.sequence > latest->sequence))
-                latest = &held;
+    for (const QList<Restriction> &held : groups) {
+        for (const Restriction &restriction : held) {
+            if (restriction.action == Action::LimitCpu && restriction.group.get() == group &&
+                (!latest || restriction.sequence > latest->sequence))
+                latest = &restriction;
         }
     }
     return latest;
@@ -539,41 +385,44 @@ const KvProcessGovernor::Restriction *KvProcessGovernor::latestCapOn(const KvHan
 
 bool KvProcessGovernor::capInForce(const Restriction &restriction)
 {
-    KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation,
-                                             restriction.processId);
-    quint64 creationTime = 0;
-    bool inJob = true;
     // A process that has ended, or a later one with its id, tells nothing.
-    if (process.isValid() &&
-        KvPlatformJobs::current().getProcessCreationTime(process.get(), creationTime) &&
-        creationTime == restriction.creationTime)
-        KvPlatformJobs::current().isProcessInJob(process.get(), restriction.job.get(), inJob);
-    return inJob;
+    if (creationTimeOf(restriction.processId) != restriction.creationTime)
+        return true;
+    return restriction.group->reaches(restriction.processId).valueOr(true);
 }
 
-void KvProcessGovernor::revertCap(const Restriction &restriction)
+void KvProcessGovernor::undoCap(const Restriction &restriction)
 {
-    // Another rule may still cap the same process: its cap stays in force.
-    const Restriction *remaining = latestCapOn(restriction.job);
-    const DWORD rate = remaining ? remaining->percent * 100 : fullMachineRate;
-    // Something else may have taken the process out of its job meanwhile
+    // Something else may have taken the process out of its group meanwhile
     // (moved it to another cgroup, removed the group).
-    if (restriction.assigned && !capInForce(restriction)) {
+    if (restriction.inForce && !capInForce(restriction)) {
         kvInfo(lcGovernor) << "process #" << restriction.processId
                            << " had been taken out of its CPU limit by something else";
     }
-    // Without a job the cap was never in force, and there is nothing to lift.
-    if (restriction.job.isValid() &&
-        !KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate))) {
-        kvCriticalWithError(lcGovernor)
-            << "failed to remove CPU limit of process #" << restriction.processId;
-        // Tried again until it works or the process ends; the journal keeps
-        // it meanwhile, so that a later start lifts it should this run end.
-        pendingLifts.append(restriction);
-        updateCapCheck();
+    const KvStatus lifted = liftCap(restriction);
+    if (lifted)
         return;
+    kvCriticalWithCode(lcGovernor, lifted.error().code)
+        << "failed to remove CPU limit of process #" << restriction.processId;
+    // Tried again until it works or the process ends; the journal keeps it
+    // meanwhile, so that a later start lifts it should this run end.
+    pendingLifts.append(restriction);
+    updateCapCheck();
+}
+
+KvStatus KvProcessGovernor::liftCap(const Restriction &restriction)
+{
+    // Another rule may still cap the same process: its cap stays in force.
+    const Restriction *remaining = latestCapOn(restriction.group.get());
+    // Without a group the cap was never in force, and there is nothing to lift.
+    if (restriction.group) {
+        const KvStatus lifted = restriction.group->setRate(
+            remaining ? remaining->percent * 100 : KvCpuGroup::unlimited);
+        if (!lifted)
+            return lifted;
     }
     reportLift(restriction, remaining);
+    return {};
 }
 
 void KvProcessGovernor::reportLift(const Restriction &restriction, const Restriction *remaining)
@@ -583,62 +432,29 @@ void KvProcessGovernor::reportLift(const Restriction &restriction, const Restric
         kvInfo(lcGovernor) << "process #" << remaining->processId << " CPU limited to "
                            << remaining->percent << "%";
     }
-    forget(KvRestrictionJournal::Cap, restriction);
+    note(restriction, false);
 }
 
-void KvProcessGovernor::retryLifts()
+void KvProcessGovernor::undoSuspension(const Restriction &restriction)
 {
-    const QList<Restriction> pending = pendingLifts;
-    pendingLifts.clear();
-    for (const Restriction &restriction : pending) {
-        const Restriction *remaining = latestCapOn(restriction.job);
-        const DWORD rate = remaining ? remaining->percent * 100 : fullMachineRate;
-        if (KvPlatformJobs::current().setInformationJobObject(restriction.job.get(), hardCap(rate)))
-            reportLift(restriction, remaining);
-        else
-            pendingLifts.append(restriction);
-    }
-    updateCapCheck();
-}
-
-void KvProcessGovernor::updateCapCheck()
-{
-    if (heldCaps > 0 || !pendingLifts.isEmpty())
-        capCheck.start();
-    else
-        capCheck.stop();
-}
-
-void KvProcessGovernor::revertSuspension(const Restriction &restriction)
-{
-    const DWORD processId = restriction.processId;
+    const quint32 processId = restriction.processId;
     // The id may have been given to another process since: leave that alone.
     if (restriction.creationTime != 0 && creationTimeOf(processId) != restriction.creationTime) {
         kvInfo(lcGovernor) << "process #" << processId << " has ended; its threads are not resumed";
-        forget(KvRestrictionJournal::Suspension, restriction);
-        return;
+    } else {
+        KvPlatformSuspension::current().resume(processId);
+        kvInfo(lcGovernor) << "process #" << processId << " threads resumed";
     }
-    actOnThreads(processId, "resume", &KvPlatformJobs::resumeThread);
-    kvInfo(lcGovernor) << "process #" << processId << " threads resumed";
-    forget(KvRestrictionJournal::Suspension, restriction);
+    note(restriction, false);
 }
 
 // ---- journal
 
-void KvProcessGovernor::record(KvRestrictionJournal::Kind kind, DWORD processId,
-                               quint64 creationTime)
+void KvProcessGovernor::note(const Restriction &restriction, bool held)
 {
-    reportJournalWrite(journal.add({kind, processId, creationTime}));
-}
-
-void KvProcessGovernor::forget(KvRestrictionJournal::Kind kind, const Restriction &restriction)
-{
-    reportJournalWrite(journal.remove({kind, restriction.processId, restriction.creationTime}));
-}
-
-void KvProcessGovernor::reportJournalWrite(bool written)
-{
-    if (written) {
+    const KvRestrictionJournal::Entry entry{kindOf(restriction.action), restriction.processId,
+                                            restriction.creationTime};
+    if (held ? journal.add(entry) : journal.remove(entry)) {
         journalFailureReported = false;
         return;
     }
@@ -652,49 +468,47 @@ void KvProcessGovernor::reportJournalWrite(bool written)
 
 // ---- process table
 
-void KvProcessGovernor::on_processNotifier_ended(DWORD id)
+void KvProcessGovernor::followEnd(quint32 processId)
 {
-    // What was held of the process ends with it, unreverted: a revert could
+    // What was held of the process ends with it, not undone: an undo could
     // only reach a later process with the id, and would log a lift that
     // never happened. A later process that has the id by now keeps what is
-    // held of it (unknown creation times are kept too, as a revert treats
-    // them).
-    if (heldProcesses.contains(id)) {
-        const quint64 running = creationTimeOf(id);
-        drop([id, running](const Restriction &held) {
-            return held.processId == id &&
-                   (running == 0 || (held.creationTime != 0 && held.creationTime != running));
+    // held of it (unknown start times are kept too, as an undo treats them).
+    const bool held = heldProcesses.contains(processId);
+    if (held) {
+        const quint64 running = creationTimeOf(processId);
+        lose([processId, running](const Restriction &restriction) {
+            return restriction.processId == processId &&
+                   (running == 0 ||
+                    (restriction.creationTime != 0 && restriction.creationTime != running));
         });
+        KvPlatformSuspension::current().processEnded(processId);
     }
     // A lift still to do ends with the process, and its journal entry too.
     for (auto it = pendingLifts.begin(); it != pendingLifts.end();) {
-        if (it->processId != id) {
+        if (it->processId != processId) {
             ++it;
             continue;
         }
-        forget(KvRestrictionJournal::Cap, *it);
+        note(*it, false);
         it = pendingLifts.erase(it);
     }
-    if (lastSuspensions.contains(id))
-        KvPlatformJobs::current().processEnded(id);
-    jobs.remove(id);
-    lastCaps.remove(id);
-    lastSuspensions.remove(id);
-    if (processTable.remove(id))
+    cpuGroups.remove(processId);
+    if (processTable.remove(processId))
         ++tableVersion;
     else
-        kvDebug(lcGovernor) << "process #" << id << " to remove not found";
+        kvDebug(lcGovernor) << "process #" << processId << " to remove not found";
 }
 
-void KvProcessGovernor::on_processNotifier_started(const KvProcessInfo &processInfo)
+void KvProcessGovernor::followStart(const KvProcessInfo &process)
 {
     // A start reported for a process already known: it executed another
     // program, and stays restrained as it was.
-    if (processTable.contains(processInfo.processId) && isRestrained(processInfo.processId)) {
-        kvInfo(lcGovernor) << "process #" << processInfo.processId << " now runs "
-                           << QDir::toNativeSeparators(processInfo.fileInfo.filePath())
+    if (processTable.contains(process.processId) && isRestrained(process.processId)) {
+        kvInfo(lcGovernor) << "process #" << process.processId << " now runs "
+                           << QDir::toNativeSeparators(process.fileInfo.filePath())
                            << " and stays restrained";
     }
-    processTable.insert(processInfo.processId, QSharedPointer<KvProcessInfo>::create(processInfo));
+    processTable.insert(process.processId, QSharedPointer<KvProcessInfo>::create(process));
     ++tableVersion;
 }

@@ -1,40 +1,30 @@
 #include "process/KvProcessInfo.h"
 
-#include "platform/KvPlatformKernel.h"
-#include "process/KvHandle.h"
+#include "platform/KvPlatformProcesses.h"
 
-namespace {
+KvProcessInfo::KvProcessInfo(const KvProcessEntry &entry)
+    : processId(entry.processId)
+    , parentProcessId(entry.parentProcessId)
+    , startTime(entry.startTime)
+    , fileInfo(entry.path.isEmpty() ? entry.name : entry.path)
+{}
 
-const DWORD systemIdleProcessId = 0;
-const DWORD systemProcessId = 4;
-
-} // namespace
+QList<KvProcessInfo> KvProcessInfo::running()
+{
+    QList<KvProcessInfo> processes;
+    const KvResult<QList<KvProcessEntry>> listed = KvPlatformProcesses::current().list();
+    for (const KvProcessEntry &entry : listed.value())
+        processes.append(KvProcessInfo(entry));
+    return processes;
+}
 
 void KvProcessInfo::resolveFilePath()
 {
-    if (processId == systemIdleProcessId) {
-        fileInfo.setFile(QStringLiteral("System Idle Process"));
-        return;
-    }
-    if (processId == systemProcessId) {
-        if (fileInfo.fileName().isEmpty())
-            fileInfo.setFile(QStringLiteral("System"));
-        return;
-    }
-    const KvHandle process =
-        KvHandle::openProcess(KvPlatformKernel::ProcessQueryLimitedInformation, processId);
-    if (process.isValid())
-        resolveFilePath(process.get());
-}
-
-void KvProcessInfo::resolveFilePath(HANDLE process)
-{
     if (hasResolvedPath())
         return;
-    QString path;
-    if (!KvPlatformKernel::current().queryFullProcessImageName(process, path))
-        return;
-    fileInfo.setFile(path);
+    const KvResult<QString> path = KvPlatformProcesses::current().imagePath(processId);
+    if (path)
+        fileInfo.setFile(path.value());
 }
 
 bool KvProcessInfo::hasResolvedPath() const

@@ -1,30 +1,41 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
+#include "platform/KvProcessEventSource.h"
 #include "support/KvFileInfo.h"
 
+#include <QList>
 #include <QMetaType>
 
-// One process: its id, its parent's id and its executable's file
-// information. 0xFFFFFFFF in an id means the value is not available.
+// One process: its id, its parent's id, when it started and its executable.
 class KvProcessInfo
 {
 public:
-    static constexpr DWORD noProcessId = 0xFFFFFFFF;
+    static constexpr quint32 noProcessId = KvProcessEntry::noProcessId;
 
-    // Completes fileInfo from processId: the two system pseudo-processes get
-    // their names, any other process is opened to ask for its image path.
+    KvProcessInfo() = default;
+    KvProcessInfo(quint32 processId, quint32 parentProcessId, const KvFileInfo &fileInfo)
+        : processId(processId)
+        , parentProcessId(parentProcessId)
+        , fileInfo(fileInfo)
+    {}
+    // As the system lists or reports it: the full path where it is known,
+    // else the bare name.
+    explicit KvProcessInfo(const KvProcessEntry &entry);
+
+    // The running processes as the system lists them now.
+    static QList<KvProcessInfo> running();
+
+    // Completes fileInfo with the full path of the running process's
+    // executable, where it has no directory yet and the path can be read.
     void resolveFilePath();
-    // Completes fileInfo from an open process handle when the path has no
-    // directory yet; a path with a directory is left as it is.
-    void resolveFilePath(HANDLE process);
-
     // Whether fileInfo holds a path with a directory, as resolving finds it,
     // rather than a bare name or nothing.
     bool hasResolvedPath() const;
 
-    DWORD processId = noProcessId;
-    DWORD parentProcessId = noProcessId;
+    quint32 processId = noProcessId;
+    quint32 parentProcessId = noProcessId;
+    // Tells the process from a later one given the same id; 0 when unknown.
+    quint64 startTime = 0;
     KvFileInfo fileInfo;
 };
 

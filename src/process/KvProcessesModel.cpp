@@ -1,6 +1,5 @@
 #include "process/KvProcessesModel.h"
 
-#include "process/KvProcessSnapshot.h"
 
 #include <QDir>
 #include <QFileIconProvider>
@@ -44,8 +43,14 @@ const std::vector<Getter> &getters()
 
 KvProcessesModel::KvProcessesModel(QObject *parent)
     : QAbstractItemModel(parent)
-    , processes(snapshotProcesses(SkipUnnamed | SkipUnresolved))
-{}
+{
+    // Without a full path a pattern made from a process would match nothing
+    // useful.
+    for (const KvProcessInfo &process : KvProcessInfo::running()) {
+        if (process.hasResolvedPath())
+            processes.append(process);
+    }
+}
 
 KvProcessesModel::~KvProcessesModel() = default;
 

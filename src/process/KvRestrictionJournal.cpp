@@ -1,6 +1,6 @@
 #include "process/KvRestrictionJournal.h"
 
-#include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +14,7 @@ const QByteArray header = "Corvane restriction journal 1";
 
 QByteArray kindName(KvRestrictionJournal::Kind kind)
 {
-    return kind == KvRestrictionJournal::Cap ? "cap" : "suspend";
+    return kind == KvRestrictionJournal::Kind::Cap ? "cap" : "suspend";
 }
 
 } // namespace
@@ -24,7 +24,7 @@ QString KvRestrictionJournal::defaultDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 }
 
-QString KvRestrictionJournal::fileName(DWORD processId, quint64 creationTime)
+QString KvRestrictionJournal::fileName(quint32 processId, quint64 creationTime)
 {
     return QStringLiteral("restrictions-%1-%2.journal").arg(processId).arg(creationTime);
 }
@@ -37,7 +37,7 @@ QStringList KvRestrictionJournal::filesIn(const QString &directory)
                                      QDir::Files, QDir::Name);
 }
 
-bool KvRestrictionJournal::runOf(const QString &fileName, DWORD &processId, quint64 &creationTime)
+bool KvRestrictionJournal::runOf(const QString &fileName, quint32 &processId, quint64 &creationTime)
 {
     static const QRegularExpression pattern(
         QStringLiteral("^restrictions-(\\d+)-(\\d+)\\.journal(\\.new)?$"));
@@ -91,7 +91,7 @@ bool KvRestrictionJournal::read(QList<Entry> &entries, QString &problem) const
             badLines.append(QString::number(i + 1));
             continue;
         }
-        entry.kind = fields.at(0) == "cap" ? Cap : Suspension;
+        entry.kind = fields.at(0) == "cap" ? Kind::Cap : Kind::Suspension;
         entries.append(entry);
     }
     if (!badLines.isEmpty())
@@ -134,6 +134,5 @@ bool KvRestrictionJournal::write()
         file.write(content) != content.size() || !file.flush())
         return false;
     file.close();
-    return KvPlatformKernel::current().moveFileEx(temporary, filePath,
-                                                  KvPlatformKernel::MoveFileReplaceExisting);
+    return KvPlatformFiles::current().replace(temporary, filePath).ok();
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
-
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -21,12 +19,12 @@
 class KvRestrictionJournal
 {
 public:
-    enum Kind { Cap, Suspension };
+    enum class Kind { Cap, Suspension };
 
     struct Entry
     {
-        Kind kind = Cap;
-        DWORD processId = 0;
+        Kind kind = Kind::Cap;
+        quint32 processId = 0;
         quint64 creationTime = 0;
 
         bool operator==(const Entry &other) const
@@ -40,14 +38,14 @@ public:
     static QString defaultDirectory();
     // The file name of the journal of the run that is the process with this
     // id and creation time.
-    static QString fileName(DWORD processId, quint64 creationTime);
+    static QString fileName(quint32 processId, quint64 creationTime);
     // The journal files in directory: one per run, and the single journal of
     // the versions before journals per run, whose run has ended whatever it
     // was; with the ".new" files a run killed while writing may have left.
     static QStringList filesIn(const QString &directory);
     // The run a journal's (or its ".new" file's) name names; false for the
     // single journal of earlier versions.
-    static bool runOf(const QString &fileName, DWORD &processId, quint64 &creationTime);
+    static bool runOf(const QString &fileName, quint32 &processId, quint64 &creationTime);
 
     explicit KvRestrictionJournal(const QString &path);
 

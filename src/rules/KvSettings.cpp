@@ -2,7 +2,6 @@
 
 #include "support/KvLog.h"
 
-#include <atomic>
 
 namespace {
 
@@ -11,36 +10,11 @@ namespace {
 // missing entries.
 constexpr int plausibleArraySize = 256;
 
-std::atomic<quint64> writes{0};
-
 } // namespace
 
 KvSettings::KvSettings() = default;
 
 KvSettings::~KvSettings() = default;
-
-quint64 KvSettings::writeCount()
-{
-    return writes;
-}
-
-void KvSettings::reload()
-{
-    QSettings().sync();
-    ++writes;
-}
-
-void KvSettings::setValue(const QString &key, const QVariant &value)
-{
-    ++writes;
-    QSettings::setValue(key, value);
-}
-
-void KvSettings::remove(const QString &key)
-{
-    ++writes;
-    QSettings::remove(key);
-}
 
 QVariant KvSettings::value(const QString &key) const
 {
@@ -84,7 +58,6 @@ QStringList KvSettings::readStringArray(const QString &key)
 
 void KvSettings::writeStringArray(const QString &key, const QStringList &values)
 {
-    ++writes;
     beginWriteArray(key, values.size());
     for (int index = 0; index < values.size(); ++index) {
         setArrayIndex(index);

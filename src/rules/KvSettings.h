@@ -5,32 +5,17 @@
 #include <QVariant>
 
 // A handle on the application's default settings store (user scope, native
-// format, the organisation and application names set at start-up).
+// format, the organisation and application names set at start-up), with the
+// store's array form and the conversions the rules read values with.
 //
 // Nothing is cached here: every read asks the store. Handles on the same
 // store in one process share the store's in-memory state, so a value written
 // through one handle is seen at once by every other handle.
-//
-// Whoever keeps what it read (a live rule, the rules list) compares
-// writeCount() with the count at its read instead of reading again at every
-// event. The program writes through these handles, never through a
-// QSettings of its own, so that every write is counted; writes of other
-// processes are counted when they are reloaded (KvSettingsWatcher).
 class KvSettings : public QSettings
 {
 public:
     KvSettings();
     ~KvSettings() override;
-
-    // How many writes all handles have made in this process so far, counting
-    // a reload of what another process wrote as one.
-    static quint64 writeCount();
-    // Writes what this process changed and reads the file again, which
-    // something else may have written.
-    static void reload();
-
-    void setValue(const QString &key, const QVariant &value);
-    void remove(const QString &key);
 
     // The stored value of key, or an invalid QVariant when the key is
     // missing. No defaults are registered anywhere, so a missing key

@@ -1,7 +1,5 @@
 #include "rules/KvSettingsWatcher.h"
 
-#include "rules/KvSettings.h"
-
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -49,7 +47,7 @@ void KvSettingsWatcher::takeIn()
     if (before == known)
         return; // the lock file or a file of someone else's came and went
     // With nothing of ours pending, sync reads the file again whole.
-    KvSettings::reload();
+    QSettings().sync();
     if (stampNow() != before) {
         quiet.start(); // written again while it was read
         return;

@@ -12,8 +12,7 @@
 // A change is taken in once the file has been quiet for a moment, and read
 // again should it change while it is read, so that no half-written file is
 // ever taken for the settings. Once the store holds what the file says,
-// changed() is emitted (and KvSettings' write count has gone up, so that
-// whoever keeps what it read reads again).
+// changed() is emitted.
 class KvSettingsWatcher : public QObject
 {
     Q_OBJECT

@@ -1,46 +1,16 @@
 #include "rules/Rule.h"
 
-#include "process/KvProcessGovernor.h"
-#include "rules/RulePattern.h"
+#include "rules/RuleContext.h"
 #include "support/KvLog.h"
 
 #include <QDir>
 #include <QTimerEvent>
 
-namespace {
-
-bool matchesAny(const QList<RulePattern> &patterns, const QString &path)
+Rule::Rule(const RuleDefinition &definition, RuleContext &context)
+    : context(context)
+    , m_definition(definition)
 {
-    for (const RulePattern &pattern : patterns) {
-        if (pattern.matches(path))
-            return true;
-    }
-    return false;
-}
-
-// Two records name the same executable file. Two paths that no longer exist
-// on disk are not taken for one file merely because neither resolves.
-bool sameFile(const KvFileInfo &a, const KvFileInfo &b)
-{
-    if (a.filePath() == b.filePath())
-        return !a.filePath().isEmpty();
-    return a == b && !a.canonicalFilePath().isEmpty();
-}
-
-bool isOnline(NLM_CONNECTIVITY connectivity)
-{
-    return (connectivity & KvConnectivityInternet) != 0;
-}
-
-} // namespace
-
-Rule::Rule(unsigned id, KvProcessGovernor *governor, RuleContext *sharedContext)
-    : governor(governor)
-    , ownContext(sharedContext ? nullptr : std::make_unique<RuleContext>(governor))
-    , context(sharedContext ? sharedContext : ownContext.get())
-    , m_options(id)
-{
-    connect(governor, &KvProcessGovernor::capLost, this, &Rule::on_governor_capLost);
+    reportUnusableValues({});
 }
 
 Rule::~Rule()
@@ -49,44 +19,31 @@ Rule::~Rule()
         deactivate();
 }
 
-const RuleSettings &Rule::settings()
+void Rule::setDefinition(const RuleDefinition &definition)
 {
-    const quint64 writes = KvSettings::writeCount();
-    if (!settingsRead || writes != settingsWriteCount) {
-        m_settings.read(m_options);
-        settingsRead = true;
-        settingsWriteCount = writes;
-        conditionMatchesCurrent = false;
-        reportUnusableValues();
-    }
-    return m_settings;
+    const QList<RuleDefinition::Unusable> reported = m_definition.unusable;
+    m_definition = definition;
+    conditionMatchesCurrent = false;
+    reportUnusableValues(reported);
 }
 
-void Rule::reportUnusableValues()
+void Rule::reportUnusableValues(const QList<RuleDefinition::Unusable> &reportedBefore)
 {
-    QSet<QString> unusable;
-    for (const RuleSettings::Unusable &value : qAsConst(m_settings.unusable)) {
-        const QString key = QLatin1String(value.key) + QLatin1Char('=') + value.storedText;
-        unusable.insert(key);
-        if (!reportedUnusable.contains(key)) {
-            kvCritical(lcCorvane) << "rule \"" << m_settings.name << "\": stored " << value.key
-                                  << " \"" << value.storedText << "\" cannot be used; "
-                                  << value.instead;
-        }
+    for (const RuleDefinition::Unusable &value : qAsConst(m_definition.unusable)) {
+        if (reportedBefore.contains(value))
+            continue;
+        kvCritical(lcCorvane) << "rule \"" << m_definition.name << "\": stored " << value.key
+                              << " \"" << value.storedText << "\" cannot be used; "
+                              << value.instead;
     }
-    reportedUnusable = unusable;
 }
 
-const QVector<QSet<DWORD>> &Rule::conditionMatches()
+const RuleConditions::Matches &Rule::conditionMatches()
 {
-    const QList<RulePattern> &conditions = settings().conditions;
-    const quint64 version = governor->processTableVersion();
+    const quint64 version = context.governor.processTableVersion();
     if (conditionMatchesCurrent && conditionMatchesVersion == version)
         return m_conditionMatches;
-    m_conditionMatches = QVector<QSet<DWORD>>(conditions.size());
-    const auto &processes = governor->processes();
-    for (auto it = processes.cbegin(); it != processes.cend(); ++it)
-        matchConditions(**it);
+    m_conditionMatches = RuleConditions::match(m_definition, context.governor.processes());
     conditionMatchesCurrent = true;
     conditionMatchesVersion = version;
     return m_conditionMatches;
@@ -94,7 +51,7 @@ const QVector<QSet<DWORD>> &Rule::conditionMatches()
 
 bool Rule::takeTableChange()
 {
-    const quint64 version = governor->processTableVersion();
+    const quint64 version = context.governor.processTableVersion();
     // Nothing changed: an end of a process the table did not hold.
     if (!conditionMatchesCurrent || version == conditionMatchesVersion)
         return false;
@@ -106,105 +63,32 @@ bool Rule::takeTableChange()
     return true;
 }
 
-void Rule::matchConditions(const KvProcessInfo &process)
-{
-    const QList<RulePattern> &conditions = m_settings.conditions;
-    const QString path = process.fileInfo.filePath();
-    for (int i = 0; i < conditions.size(); ++i) {
-        if (conditions.at(i).matches(path))
-            m_conditionMatches[i].insert(process.processId);
-        else
-            m_conditionMatches[i].remove(process.processId);
-    }
-}
-
-void Rule::followStart(const KvProcessInfo &process)
-{
-    if (takeTableChange())
-        matchConditions(process);
-}
-
-void Rule::followEnd(DWORD id)
-{
-    if (!takeTableChange())
-        return;
-    for (QSet<DWORD> &matches : m_conditionMatches)
-        matches.remove(id);
-}
-
-bool Rule::satisfiesCondition(const QSet<DWORD> &matches, unsigned conditionState) const
-{
-    const KvProcessInfo &foreground = context->foreground();
-    switch (conditionState) {
-    case RuleOptions::Anyhow:
-        return !matches.isEmpty();
-    case RuleOptions::Foreground:
-        return matches.contains(foreground.processId);
-    case RuleOptions::Background:
-        // No instance of a program counts as background while any instance
-        // of it owns the foreground window.
-        for (DWORD id : matches) {
-            const QSharedPointer<KvProcessInfo> process = governor->processes().value(id);
-            if (id != foreground.processId && process &&
-                !sameFile(process->fileInfo, foreground.fileInfo))
-                return true;
-        }
-        return false;
-    default:
-        return false;
-    }
-}
-
 bool Rule::conditionsMet()
 {
-    const RuleSettings &settings = this->settings();
-    if (settings.internetConnection) {
-        const bool online = isOnline(context->connectivity());
-        switch (settings.internetConnectionStatus) {
-        case RuleOptions::Connected:
-            if (!online)
-                return false;
-            break;
-        case RuleOptions::Disconnected:
-            if (online)
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-
-    if (settings.conditions.isEmpty())
-        return true;
-
-    const unsigned status = settings.conditionStatus;
-    if (status != RuleOptions::Running && status != RuleOptions::NotRunning)
-        return false;
-    const QVector<QSet<DWORD>> &matches = conditionMatches();
-    for (const QSet<DWORD> &matching : matches) {
-        const bool matched = status == RuleOptions::NotRunning
-                                 ? !matching.isEmpty()
-                                 : satisfiesCondition(matching, settings.conditionState);
-        // Running wants a satisfying process; NotRunning wants no match at all.
-        if (matched != (status == RuleOptions::Running))
-            return false;
-    }
-    return true;
+    const bool needMatches = !m_definition.conditions.isEmpty();
+    static const RuleConditions::Matches none;
+    return RuleConditions::met(m_definition, needMatches ? conditionMatches() : none,
+                               context.governor.processes(), context.foreground,
+                               context.connectivity);
 }
 
 bool Rule::isTarget(const KvProcessInfo &process)
 {
+    return RuleConditions::isTarget(m_definition, process) && mayRestrain(process);
+}
+
+bool Rule::mayRestrain(const KvProcessInfo &process)
+{
     // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == context->ownProcessId() ||
-        !matchesAny(settings().targets, process.fileInfo.filePath()))
+    if (process.processId == context.ownProcessId)
         return false;
     // Nor what the user needs to undo a rule, however wide its patterns.
-    const QString why = governor->whyUnrestrainable(process);
+    const QString why = context.governor.whyUnrestrainable(process);
     if (why.isEmpty())
         return true;
     if (!spared.contains(process.processId)) {
         spared.insert(process.processId);
-        kvInfo(lcCorvane) << "rule \"" << settings().name << "\" leaves process #"
+        kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" leaves process #"
                           << process.processId << " ("
                           << QDir::toNativeSeparators(process.fileInfo.filePath())
                           << ") alone: " << why;
@@ -212,62 +96,115 @@ bool Rule::isTarget(const KvProcessInfo &process)
     return false;
 }
 
+QList<quint32> Rule::runningTargets() const
+{
+    QList<quint32> targets;
+    const auto &processes = context.governor.processes();
+    for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
+        const KvProcessInfo &process = **it;
+        if (process.processId != context.ownProcessId &&
+            RuleConditions::isTarget(m_definition, process) &&
+            context.governor.whyUnrestrainable(process).isEmpty())
+            targets.append(process.processId);
+    }
+    return targets;
+}
+
 void Rule::restrict(const KvProcessInfo &process)
 {
-    using Restriction = KvProcessGovernor::Restriction;
-    const DWORD processId = process.processId;
-    Restriction restriction;
-    bool effective = false;
-
-    switch (settings().targetAction) {
-    case RuleOptions::LimitCpu:
-        restriction = Restriction(KvProcessGovernor::LimitCpu, processId,
-                                  governor->limitCpu(processId, settings().cpuLimit, &effective));
+    KvProcessGovernor::Action action;
+    switch (m_definition.action) {
+    case RuleDefinition::Action::LimitCpu:
+        action = KvProcessGovernor::Action::LimitCpu;
         break;
-    case RuleOptions::Suspend:
-        effective = governor->suspend(processId);
-        restriction = Restriction(KvProcessGovernor::Suspend, processId);
+    case RuleDefinition::Action::Suspend:
+        action = KvProcessGovernor::Action::Suspend;
         break;
     default:
         return;
     }
-
     // Kept also when it failed, so that lifting the rule clears its journal
     // entry; but only a restriction in force makes the rule "restricting".
-    if (restrictionGroupId == -1)
-        restrictionGroupId = governor->addRestrictionGroup(restriction);
-    else
-        governor->appendRestriction(restrictionGroupId, restriction);
-    if (effective)
-        m_restrictedProcessIds.insert(processId);
+    const KvProcessGovernor::Held held =
+        context.governor.hold(restrictionGroupId, action, process.processId,
+                              m_definition.cpuLimit, m_definition.shareLimit);
+    restrictionGroupId = held.groupId;
+    if (m_definition.shareLimit)
+        family.insert(process.processId);
+    if (held.inForce)
+        m_restrictedProcessIds.insert(process.processId);
 }
 
 void Rule::restrictAllTargets()
 {
-    if (settings().targets.isEmpty())
+    if (m_definition.targets.isEmpty())
         return;
     // A copy of the table: restricting must not depend on the table staying
     // put while the governor works.
-    const auto processes = governor->processes().values();
+    const auto processes = context.governor.processes().values();
     for (const auto &entry : processes) {
         if (isTarget(*entry))
             restrict(*entry);
     }
+    if (!m_definition.shareLimit)
+        return;
+    restrictDescendants(processes);
+    kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" holds "
+                      << m_restrictedProcessIds.size() << " processes " << familyHold();
+}
+
+void Rule::restrictDescendants(const QList<QSharedPointer<KvProcessInfo>> &processes)
+{
+    QMultiHash<quint32, const KvProcessInfo *> children;
+    for (const auto &entry : processes) {
+        if (entry->parentProcessId != entry->processId)
+            children.insert(entry->parentProcessId, entry.data());
+    }
+    // Parents before children, each once however the ids were given.
+    QList<quint32> parents = family.values();
+    while (!parents.isEmpty()) {
+        const quint32 parent = parents.takeLast();
+        for (auto it = children.constFind(parent); it != children.cend() && it.key() == parent;
+             ++it) {
+            const KvProcessInfo &child = **it;
+            if (family.contains(child.processId) || !mayRestrain(child))
+                continue;
+            restrict(child);
+            parents.append(child.processId);
+        }
+    }
+}
+
+void Rule::join(const KvProcessInfo &process)
+{
+    restrict(process);
+    if (!m_restrictedProcessIds.contains(process.processId))
+        return;
+    kvInfo(lcCorvane) << "process #" << process.processId << " ("
+                      << QDir::toNativeSeparators(process.fileInfo.filePath()) << ") joins rule \""
+                      << m_definition.name << "\", now " << m_restrictedProcessIds.size()
+                      << " processes " << familyHold();
+}
+
+QString Rule::familyHold() const
+{
+    if (m_definition.action == RuleDefinition::Action::Suspend)
+        return QStringLiteral("suspended together");
+    return QStringLiteral("under one limit of %1%").arg(m_definition.cpuLimit);
 }
 
 void Rule::activate(bool useDelay)
 {
-    if (useDelay && settings().applyDelay) {
-        const unsigned seconds = settings().applyDelayValue;
+    if (useDelay && m_definition.applyDelay) {
+        const unsigned seconds = m_definition.applyDelayValue;
         timerId = startTimer(int(qint64(seconds) * 1000), Qt::VeryCoarseTimer);
         m_state = RuleState::Delayed;
-        kvInfo(lcCorvane) << "rule \"" << settings().name << "\" delayed for " << seconds << "s";
+        kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" delayed for " << seconds << "s";
         return;
     }
-
     restrictAllTargets();
     m_state = RuleState::Active;
-    kvInfo(lcCorvane) << "rule \"" << settings().name << "\" activated";
+    kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" activated";
 }
 
 void Rule::deactivate()
@@ -276,12 +213,18 @@ void Rule::deactivate()
         killTimer(timerId);
         timerId = 0;
     } else {
-        governor->removeRestrictionGroup(restrictionGroupId);
+        if (m_definition.shareLimit) {
+            kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" lets go of the "
+                              << m_restrictedProcessIds.size() << " processes it held "
+                              << familyHold();
+        }
+        context.governor.lift(restrictionGroupId);
         restrictionGroupId = -1;
         m_restrictedProcessIds.clear();
+        family.clear();
     }
     m_state = RuleState::Inactive;
-    kvInfo(lcCorvane) << "rule \"" << settings().name << "\" deactivated";
+    kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" deactivated";
 }
 
 void Rule::timerEvent(QTimerEvent *event)
@@ -298,7 +241,7 @@ void Rule::timerEvent(QTimerEvent *event)
 
 void Rule::activateIfApplicable()
 {
-    if (settings().enabled && conditionsMet())
+    if (m_definition.enabled && conditionsMet())
         activate(true);
 }
 
@@ -320,87 +263,92 @@ void Rule::reevaluate()
     }
 }
 
-void Rule::on_networkNotifier_connectivityChanged(NLM_CONNECTIVITY newConnectivity)
+void Rule::followConnectivity()
 {
-    if (ownContext)
-        ownContext->setConnectivity(newConnectivity);
-    if (!settings().enabled)
-        return;
-
-    reevaluate();
+    if (m_definition.enabled)
+        reevaluate();
 }
 
-void Rule::on_processNotifier_ended(DWORD id)
+void Rule::followEnd(quint32 processId)
 {
-    followEnd(id);
-    spared.remove(id);
-    if (!settings().enabled)
+    if (takeTableChange()) {
+        for (QSet<quint32> &matches : m_conditionMatches)
+            matches.remove(processId);
+    }
+    spared.remove(processId);
+    family.remove(processId);
+    if (!m_definition.enabled)
         return;
-
-    switch (settings().conditionStatus) {
-    case RuleOptions::Running:
+    switch (m_definition.conditionStatus) {
+    case RuleDefinition::ConditionStatus::Running:
         if (m_state == RuleState::Inactive)
             return;
         if (conditionsMet()) {
             if (m_state == RuleState::Active)
-                m_restrictedProcessIds.remove(id);
+                m_restrictedProcessIds.remove(processId);
             return;
         }
         deactivate();
         emit statusChanged();
         return;
-    case RuleOptions::NotRunning:
+    case RuleDefinition::ConditionStatus::NotRunning:
         if (m_state == RuleState::Inactive)
             activateIfConditionsMet();
-        else if (m_state == RuleState::Active) {
-            m_restrictedProcessIds.remove(id);
-        }
+        else if (m_state == RuleState::Active)
+            m_restrictedProcessIds.remove(processId);
         return;
     default:
         return;
     }
 }
 
-void Rule::on_processNotifier_started(const KvProcessInfo &processInfo)
+void Rule::followStart(const KvProcessInfo &process)
 {
-    followStart(processInfo);
-    if (!settings().enabled)
+    if (takeTableChange())
+        RuleConditions::file(m_definition, process, m_conditionMatches);
+    if (!m_definition.enabled)
         return;
-
     // A start may meet the conditions or break them; so may a known process
     // that executed another program, leaving a condition's matches.
     if (m_state != RuleState::Active || !conditionsMet()) {
         reevaluate();
         return;
     }
+    // What the family starts joins it at once (it runs under the family's
+    // limit already where the system has children inherit it); a member that
+    // ran another program stays as it is.
+    if (m_definition.shareLimit && !family.contains(process.processId) &&
+        family.contains(process.parentProcessId) && mayRestrain(process)) {
+        join(process);
+        return;
+    }
     // While the rule holds, a target that starts is restricted at once when
     // the rule waits for programs to run, and at the next activation when it
     // waits for them not to. (Delayed: the end of the delay restricts
     // whatever runs then.)
-    if (settings().conditionStatus == RuleOptions::Running && isTarget(processInfo))
-        restrict(processInfo);
+    if (m_definition.conditionStatus != RuleDefinition::ConditionStatus::Running ||
+        family.contains(process.processId) || !isTarget(process))
+        return;
+    if (m_definition.shareLimit)
+        join(process);
+    else
+        restrict(process);
 }
 
-void Rule::on_winEventNotifier_notify(KvWinEventInfo winEventInfo)
+void Rule::followForeground()
 {
-    if (ownContext)
-        ownContext->followForegroundWindow(winEventInfo.hwnd);
-
-    const RuleSettings &settings = this->settings();
-    if (!settings.enabled)
+    if (!m_definition.enabled ||
+        m_definition.conditionStatus == RuleDefinition::ConditionStatus::NotRunning ||
+        m_definition.conditionState == RuleDefinition::ConditionState::Anyhow)
         return;
-    if (settings.conditionStatus == RuleOptions::NotRunning)
-        return;
-    if (settings.conditionState == RuleOptions::Anyhow)
-        return;
-
     reevaluate();
 }
 
-void Rule::on_governor_capLost(DWORD processId)
+void Rule::followCapLost(quint32 processId)
 {
     // Another restriction of the rule may still hold the process.
-    if (governor->holds(restrictionGroupId, processId) || !m_restrictedProcessIds.remove(processId))
+    if (context.governor.holds(restrictionGroupId, processId) ||
+        !m_restrictedProcessIds.remove(processId))
         return;
     emit statusChanged();
 }

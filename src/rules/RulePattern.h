@@ -30,12 +30,6 @@ public:
 
     bool matches(const QString &path) const;
 
-    bool operator==(const RulePattern &other) const
-    {
-        return kind == other.kind && literal == other.literal &&
-               expression.pattern() == other.expression.pattern();
-    }
-
 private:
     static QChar nativeSeparatorOfPlatform();
 

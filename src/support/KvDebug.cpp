@@ -1,24 +1,15 @@
 #include "support/KvDebug.h"
 
-#include "support/KvLogFile.h"
+#include "support/KvLogOutput.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QStandardPaths>
 
 #include <cstring>
 
 namespace {
-
-QMutex &logMutex()
-{
-    static QMutex mutex;
-    return mutex;
-}
 
 QChar levelLetter(QtMsgType type)
 {
@@ -37,17 +28,20 @@ QChar levelLetter(QtMsgType type)
     return QLatin1Char('?');
 }
 
-QString workOutLogFilePath()
+// The time column, worked out once per second: a storm of process starts
+// logs hundreds of lines in the same second.
+QString timeColumn(const QDateTime &utcTime)
 {
-    if (!QCoreApplication::instance())
-        return QString();
-    const QString directory =
-        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (directory.isEmpty())
-        return QString();
-    QDir().mkpath(directory);
-    const QString baseName = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-    return directory + QDir::separator() + baseName + QStringLiteral(".log");
+    static QMutex mutex;
+    static qint64 second = -1;
+    static QString text;
+    QMutexLocker locker(&mutex);
+    const qint64 now = utcTime.toSecsSinceEpoch();
+    if (now != second) {
+        second = now;
+        text = utcTime.toUTC().toString(QStringLiteral("dd.MM.yy hh:mm::ss"));
+    }
+    return text;
 }
 
 } // namespace
@@ -133,43 +127,23 @@ QString KvDebug::formatLine(const QDateTime &utcTime, const char *category, QtMs
         hasErrorCode ? QString::number(errorCode) : QString(), 10, QLatin1Char(' '));
     // The message goes in last, so that a "%1" inside it is written as it is.
     return QStringLiteral("%1 %2 [%3] %4 %5")
-        .arg(utcTime.toUTC().toString(QStringLiteral("dd.MM.yy hh:mm::ss")))
+        .arg(timeColumn(utcTime))
         .arg(categoryColumn)
         .arg(levelLetter(type))
         .arg(errorColumn)
         .arg(escapeControlCharacters(message));
 }
 
-// Called with the log mutex held. A file is kept once its path could be
-// worked out; before the application object exists there is none, and lines
-// are lost. It is never destroyed: objects torn down at exit still log.
-KvLogFile *KvDebug::logFileLocked()
-{
-    static KvLogFile *file = nullptr;
-    if (!file) {
-        const QString path = workOutLogFilePath();
-        if (!path.isEmpty())
-            file = new KvLogFile(path);
-    }
-    return file;
-}
-
 QString KvDebug::logFilePath()
 {
-    QMutexLocker locker(&logMutex());
-    KvLogFile *file = logFileLocked();
-    return file ? file->path() : QString();
+    return KvLogOutput::instance().filePath();
 }
 
 KvDebug::~KvDebug()
 {
     const QString line = formatLine(QDateTime::currentDateTimeUtc(), context.category, type,
                                     hasErrorCode, errorCode, message);
-    {
-        QMutexLocker locker(&logMutex());
-        if (KvLogFile *file = logFileLocked())
-            file->append((line + QLatin1Char('\n')).toUtf8());
-    }
+    KvLogOutput::instance().write(line);
     // The framework's output (a terminal, often) is shown the message as the
     // log file has it; the QDebug base hands it on when it goes, right after
     // this.

@@ -5,8 +5,6 @@
 
 #include <type_traits>
 
-class KvLogFile;
-
 // Where a message comes from, as the logger was told. The category name
 // points at the category's own storage, which lives until exit.
 struct KvLogContext
@@ -52,13 +50,10 @@ public:
     // Control characters would let a message start a line of its own; they
     // are written as visible escapes instead.
     static QString escapeControlCharacters(const QString &text);
-    // The file that lines go to: worked out at the first line of the run and
-    // kept for the rest of it.
+    // The file that lines go to (see KvLogOutput).
     static QString logFilePath();
 
 private:
-    static KvLogFile *logFileLocked();
-
     bool hasErrorCode;
     int errorCode;
     KvLogContext context;

@@ -1,7 +1,5 @@
 #include "ui/MainWindow.h"
 
-#include "rules/Rule.h"
-
 #include "ui_MainWindow.h"
 
 #include "ui/KvAboutBox.h"
@@ -15,6 +13,7 @@
 #include <QHeaderView>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -23,9 +22,12 @@ const char feedbackAddress[] = "feedback@corvane.app";
 
 } // namespace
 
-MainWindow::MainWindow()
+MainWindow::MainWindow(RulesEngine &engine)
     : QMainWindow(nullptr, Qt::WindowFlags())
     , ui(new Ui::MainWindow)
+    , engine(engine)
+    , rulesModel(engine)
+    , detailsPane(new RuleDetailsPane(engine))
 {
     // The images live in a static library; make sure the linker keeps them.
     Q_INIT_RESOURCE(MainWindow);
@@ -45,6 +47,15 @@ MainWindow::MainWindow()
 
     connect(ui->rules->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::on_rules_selectionChanged);
+    // Below the list, which keeps its place: what the current rule holds.
+    auto *detailsLayout = new QVBoxLayout(ui->details);
+    detailsLayout->setContentsMargins(0, 0, 0, 0);
+    detailsLayout->addWidget(detailsPane);
+    connect(ui->rules->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current) {
+                const QModelIndex source = proxyModel.mapToSource(current);
+                detailsPane->setRule(source.isValid() ? unsigned(source.internalId()) : 0);
+            });
 }
 
 MainWindow::~MainWindow() = default;
@@ -66,20 +77,11 @@ void MainWindow::editRule(const QModelIndex &index)
     // would store a rule nobody asked for.
     if (!source.isValid())
         return;
-    const unsigned id = static_cast<unsigned>(source.internalId());
-
-    RuleDialog dialog(id, this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-
-    // An inactive rule is left to its next event; one that was acting is
+    // The engine applies the edit as it reaches the store: a rule at work is
     // lifted and, if it still applies, applied again with its new settings.
-    const QSharedPointer<Rule> rule = rulesModel.ruleFor(id);
-    if (rule->state() != RuleState::Inactive) {
-        rule->deactivate();
-        rule->activateIfApplicable();
-    }
-    announceChangedRule(id);
+    RuleDialog dialog(static_cast<unsigned>(source.internalId()), this);
+    if (dialog.exec() == QDialog::Accepted)
+        takeInDialog();
 }
 
 void MainWindow::on_actionAbout_triggered(bool checked)
@@ -101,18 +103,9 @@ void MainWindow::on_actionSendFeedback_triggered(bool checked)
 void MainWindow::on_ruleAdd_clicked(bool checked)
 {
     Q_UNUSED(checked)
-    const unsigned id = RuleIdGenerator::newId();
-
-    RuleDialog dialog(id, this);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-
-    // The dialog has written the rule's group; the model only announces it.
-    const int row = rulesModel.rowOf(id);
-    if (row >= 0)
-        rulesModel.insertRow(row, QModelIndex());
-    rulesModel.ruleFor(id)->activateIfApplicable();
-    announceChangedRule(id);
+    RuleDialog dialog(RuleIdGenerator::newId(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        takeInDialog();
 }
 
 void MainWindow::on_ruleEdit_clicked(bool checked)
@@ -125,17 +118,10 @@ void MainWindow::on_ruleRemove_clicked(bool checked)
 {
     Q_UNUSED(checked)
     const QModelIndex current = proxyModel.mapToSource(ui->rules->currentIndex());
-    // A selection without a current row names no rule to remove.
-    if (!current.isValid())
-        return;
-
-    const QSharedPointer<Rule> rule =
-        rulesModel.ruleFor(static_cast<unsigned>(current.internalId()));
-    // Lift the restrictions (or cancel the pending delay) while the rule
-    // still knows what it did.
-    if (rule->state() != RuleState::Inactive)
-        rule->deactivate();
-    rulesModel.removeRow(current.row(), QModelIndex());
+    // A selection without a current row names no rule to remove. The rule
+    // lifts whatever it restrains as it leaves the store.
+    if (current.isValid())
+        rulesModel.removeRow(current.row(), QModelIndex());
 }
 
 void MainWindow::on_rules_doubleClicked(const QModelIndex &index)
@@ -143,13 +129,10 @@ void MainWindow::on_rules_doubleClicked(const QModelIndex &index)
     editRule(index);
 }
 
-void MainWindow::announceChangedRule(unsigned id)
+void MainWindow::takeInDialog()
 {
-    // Activating from here is not announced by the rule itself, and a new
-    // name must take its sorted place; the list shows both at once.
-    const int row = rulesModel.rowOf(id);
-    if (row >= 0)
-        rulesModel.ruleStatusChanged(row);
+    engine.store().reload();
+    // A new name takes its sorted place.
     proxyModel.invalidate();
 }
 

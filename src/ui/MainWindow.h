@@ -1,6 +1,8 @@
 #pragma once
 
+#include "rules/RulesEngine.h"
 #include "rules/RulesModel.h"
+#include "ui/RuleDetailsPane.h"
 
 #include <QItemSelection>
 #include <QMainWindow>
@@ -16,14 +18,13 @@ class MainWindow;
 // check boxes, status icons and names, the buttons that add, edit and remove
 // rules, and the File and Help menus. Closing it ends the program.
 //
-// It owns the rules model, and with it the whole rules engine: making the
-// window starts watching the system, destroying it lifts every restriction.
+// It is a view of the rules engine, which the application makes and keeps.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    MainWindow();
+    explicit MainWindow(RulesEngine &engine);
     ~MainWindow() override;
 
 protected:
@@ -46,11 +47,13 @@ private:
     // to the view's selection model explicitly.
     void on_rules_selectionChanged(const QItemSelection &selected,
                                    const QItemSelection &deselected);
-    // Brings the list up to date with a rule the dialog has just written.
-    void announceChangedRule(unsigned id);
+    // Has the store read what the rule dialog wrote, and the list sort it.
+    void takeInDialog();
 
     QScopedPointer<Ui::MainWindow> ui;
     bool painted = false;
+    RulesEngine &engine;
     QSortFilterProxyModel proxyModel;
     RulesModel rulesModel;
+    RuleDetailsPane *detailsPane;
 };

@@ -2,6 +2,7 @@
 
 #include "ui_RuleDialog.h"
 
+#include "rules/RuleStore.h"
 #include "ui/SelectProcessDialog.h"
 
 #include <QItemSelectionModel>
@@ -9,10 +10,11 @@
 
 RuleDialog::RuleDialog(unsigned id, QWidget *parent)
     : QDialog(parent)
-    , binder(&options) // only remembered here; used once options is built
-    , options(id)
+    , binder(&settings) // only remembered here; used once settings is built
     , ui(new Ui::RuleDialog)
 {
+    settings.beginGroup(QLatin1String(RuleStore::rulesGroup));
+    settings.beginGroup(RuleStore::groupName(id));
     ui->setupUi(this);
 
     ui->conditionSelectedProcessesList->setModel(&conditionProcessesModel);
@@ -33,25 +35,26 @@ RuleDialog::RuleDialog(unsigned id, QWidget *parent)
             &QItemSelectionModel::selectionChanged, this,
             &RuleDialog::on_targetSelectedProcessesList_selectionChanged);
 
-    binder.bind(QString::fromLatin1(RuleOptions::nameKey), ui->name);
-    binder.bind(QString::fromLatin1(RuleOptions::enabledKey), ui->enabled);
-    binder.bind(QString::fromLatin1(RuleOptions::conditionProcessesKey),
+    binder.bind(QLatin1String(RuleStore::nameKey), ui->name);
+    binder.bind(QLatin1String(RuleStore::enabledKey), ui->enabled);
+    binder.bind(QLatin1String(RuleStore::conditionProcessesKey),
                 ui->conditionSelectedProcessesList);
-    binder.bind(QString::fromLatin1(RuleOptions::internetConnectionKey),
+    binder.bind(QLatin1String(RuleStore::internetConnectionKey),
                 ui->conditionInternetConnection);
-    binder.bind(QString::fromLatin1(RuleOptions::internetConnectionStatusKey),
+    binder.bind(QLatin1String(RuleStore::internetConnectionStatusKey),
                 ui->conditionInternetConnectionStatus);
-    binder.bindGroup(QString::fromLatin1(RuleOptions::conditionStatusKey),
+    binder.bindGroup(QLatin1String(RuleStore::conditionStatusKey),
                      {ui->conditionStatusRunning, ui->conditionStatusNotRunning});
-    binder.bind(QString::fromLatin1(RuleOptions::conditionStateKey),
+    binder.bind(QLatin1String(RuleStore::conditionStateKey),
                 ui->conditionStatusRunningState);
-    binder.bind(QString::fromLatin1(RuleOptions::targetProcessesKey),
+    binder.bind(QLatin1String(RuleStore::targetProcessesKey),
                 ui->targetSelectedProcessesList);
-    binder.bindGroup(QString::fromLatin1(RuleOptions::targetActionKey),
+    binder.bindGroup(QLatin1String(RuleStore::targetActionKey),
                      {ui->targetActionLimitCPU, ui->targetActionSuspend});
-    binder.bind(QString::fromLatin1(RuleOptions::cpuLimitKey), ui->tagetCPULimit);
-    binder.bind(QString::fromLatin1(RuleOptions::applyDelayKey), ui->targetApplyDelay);
-    binder.bind(QString::fromLatin1(RuleOptions::applyDelayValueKey), ui->targetApplyDelayValue);
+    binder.bind(QLatin1String(RuleStore::cpuLimitKey), ui->tagetCPULimit);
+    binder.bind(QLatin1String(RuleStore::shareLimitKey), ui->targetShareLimit);
+    binder.bind(QLatin1String(RuleStore::applyDelayKey), ui->targetApplyDelay);
+    binder.bind(QLatin1String(RuleStore::applyDelayValueKey), ui->targetApplyDelayValue);
     binder.sync(false);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "rules/KvSettingsBinder.h"
-#include "rules/RuleOptions.h"
+#include "rules/KvSettings.h"
 #include "ui/ProcessListModel.h"
 
 #include <QDialog>
@@ -18,7 +18,8 @@ class RuleDialog;
 
 // The modal editor of one rule. It loads every key of the rule's group into
 // its controls when it is made and writes them all back on OK only, so a
-// cancelled dialog leaves no trace, not even for a new rule.
+// cancelled dialog leaves no trace, not even for a new rule. Whoever opened
+// it has the rule store read what it wrote.
 class RuleDialog : public QDialog
 {
     Q_OBJECT
@@ -57,6 +58,7 @@ private:
     KvSettingsBinder binder;
     ProcessListModel conditionProcessesModel;
     ProcessListModel targetProcessesModel;
-    RuleOptions options;
+    // Positioned on the rule's group.
+    KvSettings settings;
     const std::unique_ptr<Ui::RuleDialog> ui;
 };

@@ -1,6 +1,6 @@
 #include "ui/RuleIdGenerator.h"
 
-#include "rules/RuleOptions.h"
+#include "rules/RuleStore.h"
 
 #include <QSet>
 #include <QSettings>
@@ -11,11 +11,11 @@ namespace {
 QSet<unsigned> storedIds()
 {
     QSettings settings;
-    settings.beginGroup(QString::fromLatin1(RuleOptions::rulesGroup));
+    settings.beginGroup(QLatin1String(RuleStore::rulesGroup));
     QSet<unsigned> ids;
     const QStringList groups = settings.childGroups();
     for (const QString &group : groups)
-        ids.insert(RuleOptions::idFromGroupName(group));
+        ids.insert(RuleStore::idOf(group));
     return ids;
 }
 

@@ -21,9 +21,9 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the
 usr="$work/root/usr"
 app=app.corvane.Corvane
 extensions=share/gnome-shell/extensions
-for file in bin/corvane share/applications/$app.desktop share/metainfo/$app.metainfo.xml \
-    lib/systemd/user/corvane.service share/man/man1/corvane.1 \
-    share/kwin/scripts/corvane-foreground/contents/code/main.js \
+# The files that no check below reads.
+icons=$(for s in 16 32 48 64 128 256; do echo share/icons/hicolor/${s}x$s/apps/$app.png; done)
+for file in share/kwin/scripts/corvane-foreground/contents/code/main.js $icons \
     $extensions/corvane-foreground@corvane.app/extension.js \
     $extensions/corvane-foreground-gnome40@corvane.app/extension.js; do
     [ -f "$usr/$file" ] || fail "no /usr/$file"
@@ -32,9 +32,6 @@ done
 for metadata in "$usr/$extensions"/*/metadata.json; do
     grep -q "\"uuid\": \"$(basename "$(dirname "$metadata")")\"" "$metadata" ||
         fail "$metadata: uuid is not its folder's name"
-done
-for size in 16 32 48 64 128 256; do
-    [ -f "$usr/share/icons/hicolor/${size}x$size/apps/$app.png" ] || fail "no ${size}x$size icon"
 done
 desktop-file-validate "$usr/share/applications/$app.desktop" || fail "desktop file"
 appstreamcli validate --no-net "$usr/share/metainfo/$app.metainfo.xml" >"$work/appstream.log" ||

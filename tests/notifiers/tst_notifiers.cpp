@@ -1,47 +1,13 @@
-#include "TestStore.h"
+// The process, foreground and network notifiers on the simulated machine.
 
+#include "SimulatedMachine.h"
+#include "TestStore.h"
+#include "notifiers/KvForegroundNotifier.h"
 #include "notifiers/KvNetworkNotifier.h"
 #include "notifiers/KvProcessNotifier.h"
-#include "notifiers/KvWinEventNotifier.h"
-#include "platform/common/KvProcessEventProperties.h"
-#include "platform/simulated/KvSimulatedConnectivity.h"
-#include "platform/simulated/KvSimulatedMachine.h"
-#include "platform/simulated/KvSimulatedProcessEvents.h"
-#include "platform/simulated/KvSimulatedWinEvents.h"
 
-#include <QPointer>
-#include <QTimerEvent>
 #include <QtTest>
 
-#include <memory>
-
-namespace {
-
-const DWORD Foreground = KvPlatformWinEvents::EventSystemForeground;
-
-const auto window = [](quintptr id) { return reinterpret_cast<HWND>(id); };
-// The next critical message must begin with the error code.
-const auto expectCritical = [](int code) {
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^%1 ").arg(code)));
-};
-
-// Keeps hold of every listener offered to the source, to see what becomes
-// of it.
-class WatchedConnectivity : public KvSimulatedConnectivity
-{
-public:
-    DWORD advise(KvConnectivityEvents *events) override
-    {
-        offered << dynamic_cast<QObject *>(events);
-        return KvSimulatedConnectivity::advise(events);
-    }
-
-    QList<QPointer<QObject>> offered;
-};
-
-} // namespace
-
-// The process, window-event and network notifiers on simulated sources.
 class TestNotifiers : public QObject
 {
     Q_OBJECT
@@ -49,223 +15,103 @@ class TestNotifiers : public QObject
 private slots:
     void init()
     {
-        machine = std::make_unique<KvSimulatedMachine>();
-        machine->installAsCurrent();
-        KvPlatformProcessEvents::install(&events);
-        KvPlatformWinEvents::install(&windows);
-        network = std::make_unique<WatchedConnectivity>();
-        KvPlatformConnectivity::install(network.get());
-    }
-
-    void cleanup()
-    {
-        notifier.reset();
         started.clear();
         ended.clear();
-        events.setSubscribeFailure(0);
-        KvPlatformWinEvents::install(nullptr);
-        KvPlatformConnectivity::install(nullptr);
+        notifier = std::make_unique<KvProcessNotifier>();
+        connect(notifier.get(), &KvProcessNotifier::started, this,
+                [this](const KvProcessInfo &info) { started << info.fileInfo.filePath(); });
+        connect(notifier.get(), &KvProcessNotifier::ended, [this](quint32 id) { ended << id; });
     }
-
-    void creationDerivesFilePath_data()
+    void startsAndEndsAreReportedBeforeTheyAreKnown()
     {
-        // The event's executable path, command line and name, the image path the
-        // system knows (empty: the process has ended already), the path expected.
-        QTest::addColumn<QStringList>("row");
-        const QList<QStringList> rows{
-            {"executable path wins", "/opt/app", "/other/app -f", "app", "/else/app", "/opt/app"},
-            {"quoted path", "", "\"/opt/My App/app\" -f \"x y\"", "app", "", "/opt/My App/app"},
-            {"quote never closed", "", "\"/opt/My App/app -f", "", "", "/opt/My App/app -f"},
-            {"unquoted, with a blank", "", "/usr/bin/tool -v now", "", "", "/usr/bin/tool"},
-            {"unquoted, without a blank", "", "/usr/bin/tool", "", "", "/usr/bin/tool"},
-            {"blank in the first position", "", " tool -v", "", "", " tool"},
-            // A path taken from the command line is used even without a directory.
-            {"bare name from command line", "", "tool -v", "tool", "/usr/bin/tool", "tool"},
-            {"name only, still running", "", "", "tool", "/usr/bin/tool", "/usr/bin/tool"},
-            {"name only, already ended", "", "", "tool", "", "tool"},
-            {"nothing, still running", "", "", "", "/usr/bin/tool", "/usr/bin/tool"},
-        };
-        for (const QStringList &row : rows)
-            QTest::newRow(qPrintable(row.first())) << QStringList(row.mid(1));
-    }
-
-    void creationDerivesFilePath()
-    {
-        QFETCH(QStringList, row);
-        if (!row[3].isEmpty())
-            machine->addProcessWithId(4321, row[3]);
-        createNotifier();
-        events.fireCreated(KvProcessEventProperties::creation(4321, 100, row[0], row[1], row[2]));
-        QCOMPARE(started.size(), 1);
-        QCOMPARE(started.first().fileInfo.filePath(), row[4]);
-    }
-
-    void startedIsEmittedBeforeProcessBecomesKnown()
-    {
-        createNotifier();
-        bool knownDuringEmission = true;
+        const quint32 running = machine.addProcess("/usr/bin/tool");
+        QList<bool> known;
         connect(notifier.get(), &KvProcessNotifier::started, this, [&](const KvProcessInfo &info) {
-            knownDuringEmission = notifier->knownProcessIds().contains(info.processId);
+            known << (notifier->knownProcessIds().contains(info.processId) ||
+                      info.parentProcessId != 7);
         });
-        // Ids come as text or as signed integers; the later valid value of a
-        // property wins, and values of other types arrive invalid.
-        events.fireCreated(
-            {{"Handle", 7}, {"Handle", "555"}, {"Handle", QVariant()}, {"ParentProcessId", -2}});
-        QVERIFY(!knownDuringEmission);
-        QCOMPARE(notifier->knownProcessIds(), QSet<DWORD>{555});
-        QCOMPARE(started.first().parentProcessId, DWORD(0xFFFFFFFE));
-        // Without a process id there is no process to report.
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("process id"));
-        events.fireCreated({{"Handle", "not a number"}});
-        QCOMPARE(started.size(), 1);
+        // Reported with its parent, before it is known; with the event's
+        // path, else the image's, else (it has ended) the bare name.
+        machine.announce({running, 7, 1, "tool", "/opt/tool"});
+        machine.announce({4321, 7, 1, "gone", QString()});
+        machine.announce({running, 7, 1, "tool", QString()});
+        QCOMPARE(known, (QList<bool>{false, false, true}));
+        QCOMPARE(started, (QStringList{"/opt/tool", "gone", "/usr/bin/tool"}));
+        // An end is reported for any id, and forgets a known one.
+        machine.endProcess(42);
+        machine.endProcess(4321);
+        QCOMPARE(ended, (QList<quint32>{42, 4321}));
+        QCOMPARE(notifier->knownProcessIds(), QSet<quint32>{running});
     }
-
-    void deletionIsEmittedForAnyIdAndForgetsKnownOnes()
+    void reconciliationReportsLostEndsAndUnseenStarts()
     {
-        createNotifier();
-        events.fireCreated({{"Handle", "600"}});
-        events.fireCreated({{"Handle", 601}});
-        // Also for an id never started; the first valid "Handle" is the one.
-        events.fireDeleted(KvProcessEventProperties::deletion(42));
-        events.fireDeleted({{"Handle", QVariant()}, {"Handle", "600"}, {"Handle", "601"}});
-        events.fireDeleted({{"Name", "x"}});
-        QCOMPARE(ended, (QList<DWORD>{42, 600}));
-        QCOMPARE(notifier->knownProcessIds(), QSet<DWORD>{601});
-    }
-
-    void reconciliationReportsLostEnds()
-    {
-        const DWORD lost = machine->addProcess("/usr/bin/lost");
-        const DWORD alive = machine->addProcess("/usr/bin/alive");
-        const DWORD before = machine->addProcess("/usr/bin/before"); // never reported started
-        createNotifier();
-        events.fireCreated({{"Handle", lost}});
-        events.fireCreated({{"Handle", alive}});
-        // Lost deletion events; a failed (empty) snapshot does not mean that nothing runs.
-        machine->removeProcess(lost);
-        machine->removeProcess(before);
-        machine->failSnapshots(5);
+        const quint32 before = machine.addProcess("/usr/bin/before");
+        init(); // so that before runs before the notifier, never reported started
+        const quint32 lost = machine.startProcess("/usr/bin/lost");
+        const quint32 alive = machine.startProcess("/usr/bin/alive");
+        machine.removeProcess(lost); // the end events are lost
+        machine.removeProcess(before);
+        // A listing that fails does not mean that nothing runs; it is said once.
+        machine.listingFailure = 5;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^5 .*snapshot failed"));
         reconcile();
+        reconcile();
         QVERIFY(ended.isEmpty());
-        machine->failSnapshots(0);
+        machine.listingFailure = 0;
         reconcile();
         reconcile();
-        QCOMPARE(QSet<DWORD>(ended.cbegin(), ended.cend()), (QSet<DWORD>{lost, before}));
-        QCOMPARE(ended.size(), 2);
-        QCOMPARE(notifier->knownProcessIds(), QSet<DWORD>{alive});
-        // Lost events may have been starts: what started unseen is reported
-        // at once, with its path, and only once.
-        const DWORD unseen = machine->addProcess("/usr/bin/unseen");
+        QCOMPARE(QSet<quint32>(ended.cbegin(), ended.cend()), (QSet<quint32>{lost, before}));
+        QVERIFY(ended.size() == 2 && notifier->knownProcessIds() == QSet<quint32>{alive});
+        // Lost events may have been starts: what started unseen is reported at
+        // once with its path, and once; what has no image (a kernel thread) is not.
+        machine.addProcess("/usr/bin/unseen");
+        machine.hideImage(machine.addProcess("kthreadd"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("events were lost"));
-        events.fireEventsLost();
+        machine.loseEvents();
         QTRY_COMPARE(started.size(), 3);
-        QCOMPARE(started.last().processId, unseen);
-        QCOMPARE(started.last().fileInfo.filePath(), QStringLiteral("/usr/bin/unseen"));
         reconcile();
-        QCOMPARE(started.size(), 3);
+        QCOMPARE(started, (QStringList{"/usr/bin/lost", "/usr/bin/alive", "/usr/bin/unseen"}));
     }
-
-    void processNotifierEndsItsSubscription()
+    void foregroundAndConnectivityAreForwarded()
     {
-        createNotifier();
-        QCOMPARE(events.liveSubscriptions(), 1);
-        notifier.reset();
-        QCOMPARE(events.liveSubscriptions(), 0);
-        // A source that cannot be had is logged and no reason to stop.
-        events.setSubscribeFailure(13);
-        expectCritical(13);
-        createNotifier();
+        KvForegroundNotifier foreground;
+        KvNetworkNotifier network;
+        QList<quint32> seen;
+        connect(&foreground, &KvForegroundNotifier::changed, [&](quint32 id) { seen << id; });
+        connect(&network, &KvNetworkNotifier::connectivityChanged,
+                [&](KvConnectivity value) { seen << value; });
+        QTest::ignoreMessage(QtInfoMsg, "win event #3 received");
+        machine.setForeground(1234);
+        machine.setConnectivity(KvConnectivityFlag::Ipv6Internet);
+        QCOMPARE(seen, (QList<quint32>{1234, quint32(KvConnectivityFlag::Ipv6Internet)}));
+        QCOMPARE(KvForegroundNotifier::currentProcess(), quint32(1234));
+        QCOMPARE(int(KvNetworkNotifier::currentConnectivity()), 0x400);
     }
-
-    void winEventNotifiersHookUntilDestroyed()
+    void sourcesThatCannotBeHadAreLogged()
     {
-        auto first = std::make_unique<KvWinEventNotifier>();
-        auto second = std::make_unique<KvWinEventNotifier>();
-        KvWinEventNotifier staying;
-        for (KvWinEventNotifier *notifier : {first.get(), second.get(), &staying, &staying})
-            notifier->addHook(Foreground); // hooking again keeps one hook
-        QCOMPARE(windows.hookCount(Foreground), 3);
-        // A receiver may destroy notifiers while the event is delivered.
-        int deliveries = 0;
-        for (KvWinEventNotifier *leaving : {first.get(), second.get()}) {
-            connect(leaving, &KvWinEventNotifier::notify, [&] {
-                ++deliveries;
-                first.reset();
-                second.reset();
-            });
-        }
-        windows.setForegroundWindow(window(0x101));
-        QCOMPARE(deliveries, 1);
-        QCOMPARE(windows.hookCount(), 1);
-        QList<QPair<DWORD, HWND>> seen;
-        connect(&staying, &KvWinEventNotifier::notify,
-                [&](KvWinEventInfo info) { seen << qMakePair(info.event, info.hwnd); });
-        windows.fireWinEvent(Foreground + 1, window(0x102));
-        windows.setForegroundWindow(window(0x103));
-        QCOMPARE(seen, (QList<QPair<DWORD, HWND>>{{Foreground, window(0x103)}}));
-        // A hook that cannot be set is logged; one set later works.
-        windows.failHooks(KvSimulatedWinEvents::ErrorInvalidParameter);
-        expectCritical(KvSimulatedWinEvents::ErrorInvalidParameter);
-        staying.addHook(Foreground);
-        windows.failHooks(0);
-        staying.addHook(Foreground);
-        windows.setForegroundWindow(window(0x105));
-        QCOMPARE(seen.value(1).second, window(0x105));
-    }
-
-    void networkNotifiersListenUntilDestroyed()
-    {
-        auto leaving = std::make_unique<KvNetworkNotifier>();
-        auto staying = std::make_unique<KvNetworkNotifier>();
-        QList<NLM_CONNECTIVITY> seen;
-        connect(staying.get(), &KvNetworkNotifier::connectivityChanged,
-                [&](NLM_CONNECTIVITY connectivity) { seen << connectivity; });
-        // A receiver may destroy its notifier while the change is delivered.
-        connect(leaving.get(), &KvNetworkNotifier::connectivityChanged, [&] { leaving.reset(); });
-        network->fireConnectivityChanged(0x440);
-        QCOMPARE(network->adviseCount(), 1);
-        QVERIFY(network->offered.first().isNull());
-        network->fireConnectivityChanged(0x440); // not de-duplicated
-        network->fireConnectivityChanged(0x10);
-        QCOMPARE(seen, (QList<NLM_CONNECTIVITY>{0x440, 0x440, 0x10}));
-        QCOMPARE(KvNetworkNotifier::currentConnectivity(), NLM_CONNECTIVITY(0x10));
-        staying.reset();
-        QCOMPARE(network->adviseCount(), 0);
-        QVERIFY(network->offered.last().isNull());
-        // A source that cannot be opened is logged and read as disconnected.
-        network->failOpen(0x80004005); // E_FAIL
-        expectCritical(int(0x80004005));
-        staying = std::make_unique<KvNetworkNotifier>();
-        expectCritical(int(0x80004005));
-        QCOMPARE(KvNetworkNotifier::currentConnectivity(), NLM_CONNECTIVITY(0));
-        staying.reset();
-        QVERIFY(network->offered.last().isNull());
+        machine.failSources(13);
+        for (const char *line :
+             {"no process event source: the simulation", "win event #3 cannot be hooked",
+              "network connectivity cannot be watched", "network connectivity cannot be read"})
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QString("^13 +") + line));
+        init();
+        KvForegroundNotifier().watch();
+        KvNetworkNotifier network;
+        // Unread, the machine counts as disconnected.
+        QCOMPARE(int(KvNetworkNotifier::currentConnectivity()), 0);
+        machine.failSources(0);
     }
 
 private:
-    void createNotifier()
-    {
-        notifier = std::make_unique<KvProcessNotifier>();
-        connect(notifier.get(), &KvProcessNotifier::started, this,
-                [this](const KvProcessInfo &info) { started << info; });
-        connect(notifier.get(), &KvProcessNotifier::ended, this, [this](DWORD id) { ended << id; });
-    }
     // The once-a-second pass, which does not look at which timer fired.
-    void reconcile()
-    {
-        QTimerEvent event(0);
-        QCoreApplication::sendEvent(notifier.get(), &event);
-    }
+    void reconcile() { QCoreApplication::sendEvent(notifier.get(), &tick); }
 
     TestStore store;
-    std::unique_ptr<KvSimulatedMachine> machine;
-    KvSimulatedProcessEvents events;
-    KvSimulatedWinEvents windows;
-    std::unique_ptr<WatchedConnectivity> network;
+    SimulatedMachine machine;
     std::unique_ptr<KvProcessNotifier> notifier;
-    QList<KvProcessInfo> started;
-    QList<DWORD> ended;
+    QStringList started;
+    QList<quint32> ended;
+    QTimerEvent tick{0};
 };
 
 QTEST_GUILESS_MAIN(TestNotifiers)

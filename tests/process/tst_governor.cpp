@@ -1,19 +1,31 @@
+// The governor's effects on the simulated machine, its journal and its
+// start-up, and the process list it starts from.
+
 #include "LogTail.h"
+#include "SimulatedMachine.h"
 #include "TestStore.h"
 
-#include "platform/simulated/KvSimulatedJobs.h"
-#include "platform/simulated/KvSimulatedMachine.h"
 #include "process/KvProcessGovernor.h"
+#include "process/KvProcessesModel.h"
 
-#include <QFile>
 #include <QtTest>
 
-#include <memory>
-
-using Restriction = KvProcessGovernor::Restriction;
+using Action = KvProcessGovernor::Action;
 using Journal = KvRestrictionJournal;
+using Kind = Journal::Kind;
+using Entries = QList<Journal::Entry>;
 
-// The governor's effects on the simulated machine, its journal and its start-up.
+// Runs observe whenever a restriction reaches the machine.
+struct ObservedMachine : SimulatedMachine
+{
+    KvResult<std::unique_ptr<KvCpuGroup>> create(bool shared) override
+    {
+        return observe(), SimulatedMachine::create(shared);
+    }
+    KvStatus suspend(quint32 id) override { return observe(), SimulatedMachine::suspend(id); }
+    std::function<void()> observe = [] {};
+};
+
 class TestGovernor : public QObject
 {
     Q_OBJECT
@@ -21,378 +33,294 @@ class TestGovernor : public QObject
 private slots:
     void init()
     {
-        QDir(journals()).removeRecursively();
-        machine = std::make_unique<KvSimulatedMachine>();
-        jobs = std::make_unique<KvSimulatedJobs>(*machine);
-        machine->installAsCurrent();
-        jobs->installAsCurrent();
-    }
-
-    void cleanup()
-    {
         governor.reset();
-        jobs.reset();
         machine.reset();
-    }
-
-    void eachProcessHasOneRecordAndOneJob()
-    {
-        const DWORD target = machine->addProcess("/usr/bin/game");
+        QDir(journals()).removeRecursively();
+        machine = std::make_unique<ObservedMachine>();
+        a = machine->addProcess("/usr/bin/a");
+        b = machine->addProcess("/usr/bin/b");
         start();
-        QVERIFY(governor->processes().contains(target));
-        // A start reported for a known id replaces its record; an end removes it.
-        governor->on_processNotifier_started(KvProcessInfo{target, 7, KvFileInfo()});
-        QCOMPARE(governor->processes().value(target)->parentProcessId, DWORD(7));
-        // The job comes back also when the process cannot join it; the next call retries.
-        jobs->failAssignProcess(target, 5);
-        expectCritical(5, target);
-        const KvHandle job = governor->limitCpu(target, 30);
-        QCOMPARE(jobs->cpuRateOf(target), DWORD(10000));
-        jobs->failAssignProcess(target, 0);
-        QCOMPARE(governor->limitCpu(target, 50).get(), job.get());
-        QCOMPARE(jobs->cpuRateOf(target), DWORD(5000));
-        QVERIFY(jobs->jobOf(job.get())->controlFlags & KvPlatformJobs::CpuRateControlHardCap);
-        // A later process with the id gets a job of its own.
-        governor->on_processNotifier_ended(target);
-        QVERIFY(governor->processes().isEmpty());
-        machine->addProcessWithId(target, "/usr/bin/other");
-        QVERIFY(governor->limitCpu(target, 20).get() != job.get());
-        QCOMPARE(jobs->cpuRateOf(target), DWORD(2000));
     }
-
-    void executingAnotherProgramIsLogged()
+    void eachProcessHasOneRecordAndOneGroup()
     {
-        const DWORD target = machine->addProcess("/usr/bin/game");
-        start();
-        cap(target, 30);
+        // The table lists what runs; a start reported for a known id replaces its record.
+        QVERIFY(governor->processes().contains(a));
+        governor->followStart(KvProcessInfo{a, 7, KvFileInfo()});
+        QCOMPARE(governor->processes().value(a)->parentProcessId, quint32(7));
+        // A cap failing at any step is logged with its code; the next one is tried afresh.
+        for (auto fail : {&SimulatedMachine::createFailure, &SimulatedMachine::setRateFailure,
+                          &SimulatedMachine::addFailure}) {
+            machine.get()->*fail = 5;
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("^5 .*#%1\\b", a)));
+            QVERIFY(!governor->hold(-1, Action::LimitCpu, a, 30).inForce);
+            machine.get()->*fail = 0;
+            QCOMPARE(machine->cpuRateOf(a), KvCpuGroup::unlimited);
+        }
+        const int capped = cap(a, 50);
+        QVERIFY(machine->cpuRateOf(a) == 5000 && machine->groupCount() == 1);
+        // Running another program, it stays restrained, and the log says so.
         LogTail log;
-        governor->on_processNotifier_started(KvProcessInfo{target, 0, KvFileInfo("/usr/bin/b")});
-        const QString message = QStringLiteral("process #%1 now runs %2 and stays restrained");
+        governor->followStart(KvProcessInfo{a, 0, KvFileInfo("/usr/bin/c")});
         QCOMPARE(log.governor(),
-                 QStringList{message.arg(target).arg(QDir::toNativeSeparators("/usr/bin/b"))});
+                 QStringList{line("process #%1 now runs /usr/bin/c and stays restrained", a)});
+        // The group goes with its process; a later one with the id gets its own.
+        const std::weak_ptr<KvCpuGroup> group = governor->restrictionGroups()[capped][0].group;
+        machine->removeProcess(a);
+        governor->followEnd(a);
+        QVERIFY(!governor->processes().contains(a) && group.expired());
+        machine->addProcessWithId(a, "/usr/bin/other");
+        cap(a, 20);
+        QCOMPARE(machine->cpuRateOf(a), quint32(2000));
     }
-
-    void liftingACapRestoresTheLatestOneStillHeld_data()
-    {
-        // Three rules cap one process at 30, 50 and 20 %, in that order.
-        QTest::addColumn<QList<int>>("liftOrder");
-        QTest::addColumn<QList<int>>("rates");
-        QTest::newRow("latest first") << QList<int>{2, 1, 0} << QList<int>{5000, 3000, 10000};
-        QTest::newRow("earliest first") << QList<int>{0, 1, 2} << QList<int>{2000, 2000, 10000};
-    }
-
     void liftingACapRestoresTheLatestOneStillHeld()
     {
-        QFETCH(QList<int>, liftOrder);
-        QFETCH(QList<int>, rates);
-        const DWORD target = machine->addProcess("/usr/bin/game");
-        start();
-        const QList<int> rules{cap(target, 30), cap(target, 50), cap(target, 20)};
-        for (int i = 0; i < liftOrder.size(); ++i) {
-            governor->removeRestrictionGroup(rules.at(liftOrder.at(i)));
-            QCOMPARE(jobs->cpuRateOf(target), DWORD(rates.at(i)));
+        // Three rules cap at 30, 50 and 20 %, lifted latest first, then earliest first.
+        const QList<QList<int>> orders{{2, 1, 0}, {0, 1, 2}};
+        const QList<QList<int>> rates{{5000, 3000, 10000}, {2000, 2000, 10000}};
+        for (int run = 0; run < 2; ++run) {
+            const QList<int> rules{cap(a, 30), cap(a, 50), cap(a, 20)};
+            for (int i = 0; i < 3; ++i) {
+                governor->lift(rules.at(orders[run][i]));
+                QCOMPARE(machine->cpuRateOf(a), quint32(rates[run][i]));
+            }
         }
-        // The process stays in its job, raised to the whole machine.
-        QVERIFY(jobs->jobOfProcess(target));
     }
-
-    void suspensionsCountPerThreadAndAreLiftedOnce()
+    void holdsAreJournalledFirstCountedAndLiftedOnce()
     {
-        const DWORD target = machine->addProcess("/usr/bin/game", 0, 3);
-        const DWORD bystander = machine->addProcess("/usr/bin/other");
-        start();
-        QCOMPARE(suspend(target), 1);
-        QCOMPARE(suspend(target), 2);
-        const QList<DWORD> threads = machine->threadIdsOf(target);
-        for (DWORD thread : threads)
-            QCOMPARE(jobs->suspendCount(thread), DWORD(2));
-        QVERIFY(!jobs->isSuspended(bystander));
-        // A group is lifted once; ids without a group do nothing.
+        // Noted before it reaches the machine: a run killed then leaves nothing unnoted.
+        QList<Entries> seen;
+        machine->observe = [&] { seen << journal(); };
+        QCOMPARE(suspend(a), 1);
+        QCOMPARE(governor->hold(1, Action::LimitCpu, b, 40).groupId, 1);
+        QCOMPARE(suspend(a), 2);
+        machine->observe = [] {};
+        const Journal::Entry held = entry(Kind::Suspension, a), capped = entry(Kind::Cap, b);
+        QCOMPARE(seen, (QList<Entries>{{held}, {held, capped}, {held, capped, held}}));
+        QVERIFY(machine->suspensionsOf(a) == 2 && !machine->isSuspended(b));
+        // A group is lifted once, its entries with it; ids without a group do nothing.
         for (int id : {1, 1, -1, 99})
-            governor->removeRestrictionGroup(id);
-        for (DWORD thread : threads)
-            QCOMPARE(jobs->suspendCount(thread), DWORD(1));
-        governor->removeRestrictionGroup(2);
-        QVERIFY(!jobs->isSuspended(target));
-        // Ids are never handed out twice, nor over a group that appending made.
-        const Restriction suspension(KvProcessGovernor::Suspend, target);
-        governor->appendRestriction(4, suspension);
-        governor->appendRestriction(4, suspension);
-        QCOMPARE(governor->addRestrictionGroup(suspension), 3);
-        QCOMPARE(governor->addRestrictionGroup(suspension), 5);
+            governor->lift(id);
+        QVERIFY(machine->suspensionsOf(a) == 1 && machine->cpuRateOf(b) == KvCpuGroup::unlimited);
+        QCOMPARE(journal(), Entries{held});
+        governor->lift(2);
+        QVERIFY(!machine->isSuspended(a) && Journal::filesIn(journals()).isEmpty());
+        // Ids are never handed out twice, nor over a group that a hold made.
+        governor->hold(4, Action::Suspend, a);
+        QCOMPARE(governor->hold(4, Action::Suspend, a).groupId, 4);
+        QCOMPARE(suspend(a), 3);
+        QCOMPARE(suspend(a), 5);
+        // The program's own process is never restrained, nor noted.
+        QVERIFY(!governor->hold(-1, Action::LimitCpu, machine->ownId(), 10).inForce);
+        suspend(machine->ownId());
+        const quint32 own = machine->ownId();
+        QVERIFY(machine->cpuRateOf(own) == KvCpuGroup::unlimited && !machine->isSuspended(own));
+        QCOMPARE(journal().size(), 4);
     }
-
-    void failedThreadsAndRatesAreLoggedWithTheirCodes()
+    void failuresAreLoggedWithTheirCodesAndLiftsRetried()
     {
-        const DWORD target = machine->addProcess("/usr/bin/threads", 0, 2);
         // Where no cap can be set at all, the start says so once, and why.
-        jobs->setCpuCapsUnavailable(QStringLiteral("no cpu controller"));
-        QTest::ignoreMessage(QtCriticalMsg,
-                             QRegularExpression("cannot be applied.*: no cpu controller$"));
+        machine->capsUnavailable = "no cpu controller";
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("be applied.*: no cpu controller$"));
         start();
-        jobs->setCpuCapsUnavailable(QString());
-        const QList<DWORD> threads = machine->threadIdsOf(target);
-        // A thread that cannot be opened keeps no other from its turn.
-        jobs->failOpenThread(threads.first(), 1450);
-        expectCritical(1450, threads.first());
-        suspend(target);
-        QCOMPARE(jobs->suspendCount(threads.last()), DWORD(1));
-        const int capped = cap(target, 40);
-        jobs->failSetCpuRate(5);
-        expectCritical(5, target);
-        governor->removeRestrictionGroup(capped);
-        QCOMPARE(jobs->cpuRateOf(target), DWORD(4000));
-        // A lift that failed stays in the journal and is tried again until
-        // it works.
-        QCOMPARE(journal().size(), 2);
+        machine->capsUnavailable = QString();
+        // A suspension that fails is held all the same: its lift clears the journal.
+        machine->suspendFailure = 3;
+        const KvProcessGovernor::Held failed = governor->hold(-1, Action::Suspend, a);
+        QVERIFY(!failed.inForce && governor->holds(failed.groupId, a));
+        machine->suspendFailure = 0;
+        const int capped = cap(a, 40);
+        machine->setRateFailure = 5;
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("^5 .*#%1\\b", a)));
+        governor->lift(capped);
+        // A lift that failed stays in force and in the journal until a retry works.
+        QVERIFY(machine->cpuRateOf(a) == 4000 && journal().size() == 2);
         governor->checkCaps();
-        jobs->failSetCpuRate(0);
-        QTest::ignoreMessage(
-            QtInfoMsg,
-            QStringLiteral("process #%1 CPU limit removed").arg(target).toUtf8().constData());
+        machine->setRateFailure = 0;
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(line("process #%1 CPU limit removed", a)));
         governor->checkCaps();
-        QCOMPARE(jobs->cpuRateOf(target), DWORD(10000));
-        QCOMPARE(journal().size(), 1);
+        QCOMPARE(machine->cpuRateOf(a), KvCpuGroup::unlimited);
+        QCOMPARE(journal(), Entries{entry(Kind::Suspension, a)});
         QVERIFY(!governor->checkingCaps());
     }
-
-    void ownProcessIsNeverRestrained()
-    {
-        const DWORD own = machine->addProcess("/usr/bin/corvane", 0, 2);
-        machine->setCurrentProcessId(own);
-        start();
-        QVERIFY(!governor->limitCpu(own, 10).isValid());
-        governor->suspend(own);
-        QVERIFY(jobs->jobNumbers().isEmpty());
-        QVERIFY(!jobs->isSuspended(own));
-        QVERIFY(Journal::filesIn(journals()).isEmpty());
-    }
-
     void aLostCapIsDroppedAndReportedOnce()
     {
-        const DWORD target = machine->addProcess("/usr/bin/game");
-        const DWORD other = machine->addProcess("/usr/bin/other");
-        start();
-        QVERIFY(!governor->checkingCaps());
-        const int rule = cap(target, 30);
-        cap(target, 50);
-        const int kept = cap(other, 40);
-        QList<DWORD> lost;
-        connect(governor.get(), &KvProcessGovernor::capLost, [&lost](DWORD id) { lost << id; });
-        jobs->takeOutOfJob(target);
-        const QString line =
-            QStringLiteral("process #%1 CPU limit lost: the process was taken out of it by "
-                           "something else")
-                .arg(target);
-        QTest::ignoreMessage(QtWarningMsg, qPrintable(line));
+        const int rule = cap(a, 30);
+        cap(a, 50);
+        const int kept = cap(b, 40);
+        const std::shared_ptr<KvCpuGroup> group = governor->restrictionGroups()[rule][0].group;
+        QList<quint32> lost;
+        connect(governor.get(), &KvProcessGovernor::capLost, [&lost](quint32 id) { lost << id; });
+        machine->takeOutOfGroups(a);
+        const QString warning = line(
+            "process #%1 CPU limit lost: the process was taken out of it by something else", a);
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
         LogTail log;
         governor->checkCaps();
         governor->checkCaps();
-        QCOMPARE(lost, QList<DWORD>{target});
-        QCOMPARE(journal(), QList<Journal::Entry>{entry(Journal::Cap, other)});
-        // Nothing of it comes back, and its rule's end has nothing to lift or say.
-        QCOMPARE(jobs->job(1)->cpuRate, DWORD(10000));
-        governor->removeRestrictionGroup(rule);
-        QCOMPARE(log.governorEntries(), QStringList{"W " + line});
+        QCOMPARE(lost, QList<quint32>{a});
+        QCOMPARE(journal(), Entries{entry(Kind::Cap, b)});
+        // It stays off should the process rejoin the group; its rule's end is silent.
+        QVERIFY(group->add(a));
+        QCOMPARE(machine->cpuRateOf(a), KvCpuGroup::unlimited);
+        governor->lift(rule);
+        QCOMPARE(log.governorEntries(), QStringList{"W " + warning});
         QVERIFY(governor->checkingCaps());
-        governor->removeRestrictionGroup(kept);
+        governor->lift(kept);
         QVERIFY(!governor->checkingCaps());
     }
-
-    void suspensionOfAnEndedProcessDoesNotReachItsSuccessor()
+    void liftNeverReachesANewcomerWithTheId_data()
     {
-        const DWORD target = machine->addProcess("/usr/bin/first", 0, 2);
-        start();
-        const int ended = suspend(target);
-        governor->appendRestriction(ended, Restriction(KvProcessGovernor::LimitCpu, target,
-                                                       governor->limitCpu(target, 30)));
-        // The process ends, and a new one is given its id and suspended in turn.
-        machine->removeProcess(target);
-        governor->on_processNotifier_ended(target);
-        // What was held of it went with it: its end is not lifted later.
-        QVERIFY(journal().isEmpty());
-        QVERIFY(!governor->checkingCaps());
-        machine->addProcessWithId(target, "/usr/bin/second", 0, 2);
-        const int successor = suspend(target);
+        // Whether the end of the id's first process, and the start of the next, were heard.
+        QTest::addColumn<bool>("endHeard");
+        QTest::addColumn<bool>("startHeard");
+        QTest::newRow("end heard") << true << true;
+        QTest::newRow("end missed, newcomer polled") << false << true;
+        QTest::newRow("end and start lost") << false << false;
+    }
+    void liftNeverReachesANewcomerWithTheId()
+    {
+        QFETCH(bool, endHeard);
+        QFETCH(bool, startHeard);
+        const int first = suspend(b);
+        if (endHeard)
+            governor->hold(first, Action::LimitCpu, b, 30);
+        machine->removeProcess(b);
+        if (endHeard) {
+            // What was held of it goes with it: its lift is not tried later.
+            governor->followEnd(b);
+            QVERIFY(journal().isEmpty() && !governor->checkingCaps());
+        }
+        machine->addProcessWithId(b, "/usr/bin/newcomer");
+        if (startHeard) // the newcomer has the highest id
+            governor->followStart(KvProcessInfo::running().last());
+        // Another rule suspends the newcomer.
+        const int second = suspend(b);
         LogTail log;
-        governor->removeRestrictionGroup(ended);
-        QVERIFY(log.governor().isEmpty());
-        for (DWORD thread : machine->threadIdsOf(target))
-            QCOMPARE(jobs->suspendCount(thread), DWORD(1));
-        QCOMPARE(journal(), QList<Journal::Entry>{entry(Journal::Suspension, target)});
-        governor->removeRestrictionGroup(successor);
-        QVERIFY(!jobs->isSuspended(target));
+        governor->lift(first);
+        QCOMPARE(machine->suspensionsOf(b), 1);
+        const QString ended = line("process #%1 has ended; its threads are not resumed", b);
+        QCOMPARE(log.governor(), endHeard ? QStringList() : QStringList{ended});
+        QCOMPARE(journal(), Entries{entry(Kind::Suspension, b)});
+        governor->lift(second);
+        QVERIFY(!machine->isSuspended(b));
     }
-
-    void journalHoldsAnActionBeforeItTakesEffect()
-    {
-        const DWORD capped = machine->addProcess("/usr/bin/a");
-        const DWORD suspended = machine->addProcess("/usr/bin/b");
-        start();
-        const Journal::Entry capEntry = entry(Journal::Cap, capped);
-        const Journal::Entry suspension = entry(Journal::Suspension, suspended);
-        // What the journal holds as each action reaches the machine (a run killed
-        // right then must leave nothing in force that the next one misses).
-        QList<QList<Journal::Entry>> seen;
-        machine->setCallObserver([&](const QString &call) {
-            if (call.startsWith("AssignProcessToJobObject") || call.startsWith("SuspendThread"))
-                seen << journal();
-        });
-        const int rule = cap(capped, 40);
-        governor->suspend(suspended);
-        governor->appendRestriction(rule, Restriction(KvProcessGovernor::Suspend, suspended));
-        const int other = suspend(suspended);
-        machine->setCallObserver(nullptr);
-        QCOMPARE(seen,
-                 (QList<QList<Journal::Entry>>{
-                     {capEntry}, {capEntry, suspension}, {capEntry, suspension, suspension}}));
-        // Lifting a group forgets its entries, one suspension of two included.
-        governor->removeRestrictionGroup(rule);
-        QCOMPARE(jobs->cpuRateOf(capped), DWORD(10000));
-        QCOMPARE(journal(), QList<Journal::Entry>{suspension});
-        governor->removeRestrictionGroup(other);
-        QVERIFY(!jobs->isSuspended(suspended));
-        QVERIFY(Journal::filesIn(journals()).isEmpty());
-    }
-
     void leftoversOfAKilledRunAreLifted()
     {
-        const DWORD capped = machine->addProcess("/usr/bin/a");
-        const DWORD suspended = machine->addProcess("/usr/bin/b", 0, 2);
-        const DWORD successor = machine->addProcess("/usr/bin/c");
-        // A capped job nobody holds that the journal omits, threads suspended twice as it
-        // says, and the third id with another creation time (another process) in it.
-        const int job = jobs->addLeftoverJob(capped, 2500);
+        // A group no journal names, b suspended twice, and c's id with another start time.
+        const quint32 c = machine->addProcess("/usr/bin/c");
+        machine->leaveGroup(a, 2500);
         Journal killedRun(leftJournal());
-        killedRun.add(Journal::Entry{Journal::Cap, successor, 99});
-        for (const Journal::Entry &left :
-             {entry(Journal::Suspension, suspended), entry(Journal::Suspension, suspended),
-              Journal::Entry{Journal::Suspension, successor, 99}}) {
+        killedRun.add(Journal::Entry{Kind::Cap, c, 99});
+        for (const Journal::Entry &left : {entry(Kind::Suspension, b), entry(Kind::Suspension, b),
+                                           Journal::Entry{Kind::Suspension, c, 99}}) {
             killedRun.add(left);
-            jobs->addLeftoverSuspension(left.processId);
+            machine->leaveSuspension(left.processId);
         }
+        // A line that makes no sense is left out; the others are still lifted.
+        QVERIFY(write(leftJournal(), QIODevice::Append, "suspend x y\n"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("line\\(s\\) 6\\b"));
         LogTail log;
         start();
-        QCOMPARE(jobs->cpuRateOf(capped), DWORD(10000));
-        QVERIFY(!jobs->isSuspended(suspended));
-        QVERIFY(jobs->isSuspended(successor));
-        QVERIFY(Journal::filesIn(journals()).isEmpty());
-        QCOMPARE(log.governor().filter(QStringLiteral("CPU limit")),
-                 QStringList{QStringLiteral("process #%1 CPU limit left by a previous run removed")
-                                 .arg(capped)});
-        QVERIFY(log.governor().contains(
-            QStringLiteral("job #%1 left by a previous run removed").arg(job)));
-        // Where jobs of another run cannot be reached (Windows), one line says so.
-        jobs->setLeftoverJobsReachable(false);
-        Journal(leftJournal()).add(entry(Journal::Cap, capped));
-        QTest::ignoreMessage(
-            QtCriticalMsg, QRegularExpression(QStringLiteral("#%1 cannot be removed").arg(capped)));
+        QCOMPARE(machine->cpuRateOf(a), KvCpuGroup::unlimited);
+        QVERIFY(!machine->isSuspended(b) && machine->isSuspended(c));
+        QCOMPARE(log.governor().filter(QRegularExpression("(CPU limit|job) .* by a previous run")),
+                 (QStringList{line("process #%1 CPU limit left by a previous run removed", a),
+                              "job leftover-1 left by a previous run removed"}));
+        // An unreadable journal is dropped, nothing of it lifted; unreachable groups are said once.
+        machine->leaveSuspension(b);
+        QVERIFY(write(leftJournal(), QIODevice::WriteOnly, "garbage"));
+        Journal(journals() + "/restrictions-77-1.journal").add(entry(Kind::Cap, a));
+        machine->leftoversReachable = false;
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("#%1 cannot be removed", a)));
         start();
+        QVERIFY(Journal::filesIn(journals()).isEmpty() && machine->isSuspended(b));
     }
-
     void copiesLiftOnlyWhatEndedRunsLeft()
     {
-        const DWORD suspended = machine->addProcess("/usr/bin/a", 0, 2);
-        const DWORD capped = machine->addProcess("/usr/bin/b");
-        // Copy A suspends one process and caps another; copy B starts meanwhile,
-        // finds nothing to lift, and does the same with a looser cap.
-        const DWORD copyA = startCopy();
-        suspend(suspended);
-        cap(capped, 30);
+        // Copy A holds a and b; copy B starts meanwhile and finds nothing to lift.
+        const quint32 copyA = startCopy();
+        suspend(a);
+        cap(b, 30);
+        std::unique_ptr<KvProcessGovernor> copy = std::move(governor);
         LogTail log;
         startCopy();
         QVERIFY(log.governor().isEmpty());
-        suspend(suspended);
-        cap(capped, 50);
-        // A is killed: a third copy lifts what A left, and nothing of B's.
+        // A is killed; B does as A did, with a looser cap.
+        machine->abandonHolds();
+        copy.reset();
         machine->removeProcess(copyA);
+        suspend(a);
+        cap(b, 50);
+        // A third copy lifts what A left, and nothing of B's.
+        copy = std::move(governor);
         log.mark();
         startCopy();
-        QVERIFY(jobs->isSuspended(suspended));
-        QCOMPARE(jobs->cpuRateOf(capped), DWORD(5000));
-        QCOMPARE(
-            log.governor(),
-            (QStringList{
-                QStringLiteral("process #%1 left suspended by a previous run stays suspended: a "
-                               "running copy of the program suspends it too")
-                    .arg(suspended),
-                QStringLiteral("process #%1 CPU limit left by a previous run removed").arg(capped),
-                QStringLiteral("job #1 left by a previous run removed")}));
+        QVERIFY(machine->isSuspended(a) && machine->cpuRateOf(b) == 5000);
+        QCOMPARE(log.governor(),
+                 (QStringList{line("process #%1 left suspended by a previous run stays suspended: "
+                                   "a running copy of the program suspends it too",
+                                   a),
+                              line("process #%1 CPU limit left by a previous run removed", b),
+                              "job leftover-1 left by a previous run removed"}));
     }
-
-    void unreadableJournalStartsAfresh()
+    void modelListsTheProcessesWithAPath()
     {
-        const DWORD suspended = machine->addProcess("/usr/bin/b");
-        jobs->addLeftoverSuspension(suspended);
-        QDir().mkpath(journals());
-        QFile file(leftJournal());
-        const auto write = [&file](QIODevice::OpenMode mode, const char *text) {
-            QVERIFY(file.open(mode));
-            file.write(text);
-            file.close();
-        };
-        write(QIODevice::WriteOnly, "garbage");
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
-        start();
-        QVERIFY(Journal::filesIn(journals()).isEmpty());
-        QVERIFY(jobs->isSuspended(suspended));
-        // A line that makes no sense is left out; the others are still lifted.
-        Journal(leftJournal()).add(entry(Journal::Suspension, suspended));
-        write(QIODevice::Append, "suspend x y\n");
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("line\\(s\\) 3\\b"));
-        start();
-        QVERIFY(!jobs->isSuspended(suspended));
-        QVERIFY(Journal::filesIn(journals()).isEmpty());
+        machine->addProcessWithId(a, "kthreadd"); // no path to show
+        machine->addProcessWithId(4000000000u, "/usr/bin/make");
+        KvProcessesModel model;
+        QStringList shown;
+        for (int row = -1; row <= model.rowCount(); ++row) {
+            for (int column = 0; column < model.columnCount(); ++column)
+                shown << (row < 0 ? model.headerData(column, Qt::Horizontal)
+                                  : model.index(row, column).data())
+                             .toString();
+        }
+        // A row the model never had reads as nothing rather than as garbage.
+        QCOMPARE(shown, (QStringList{"Name", "#", "Filepath", "tests", "500", "/usr/bin/tests", "b",
+                                     QString::number(b), "/usr/bin/b", "make", "4000000000",
+                                     "/usr/bin/make", "", "", ""}));
+        QCOMPARE(model.index(2, 1).data().userType(), int(QMetaType::UInt));
+        machine->listingFailure = 5;
+        QCOMPARE(KvProcessesModel().rowCount(), 0);
     }
 
 private:
     void start() { governor = std::make_unique<KvProcessGovernor>(nullptr, journals()); }
     // A governor in another copy of the program; returns the copy's process.
-    DWORD startCopy()
+    quint32 startCopy()
     {
-        const DWORD copy = machine->addProcess("/usr/bin/corvane");
-        machine->setCurrentProcessId(copy);
+        machine->setOwnId(machine->addProcess("/usr/bin/corvane"));
         start();
-        return copy;
+        return machine->ownId();
     }
     // One rule's action, as a group of its own.
-    int cap(DWORD id, unsigned int percent)
+    int cap(quint32 id, unsigned p) { return governor->hold(-1, Action::LimitCpu, id, p).groupId; }
+    int suspend(quint32 id) { return governor->hold(-1, Action::Suspend, id).groupId; }
+    static bool write(const QString &path, QIODevice::OpenMode mode, const char *text)
     {
-        return governor->addRestrictionGroup(
-            Restriction(KvProcessGovernor::LimitCpu, id, governor->limitCpu(id, percent)));
-    }
-    int suspend(DWORD id)
-    {
-        governor->suspend(id);
-        return governor->addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, id));
-    }
-    // The next critical message must carry the error code and name the id.
-    static void expectCritical(DWORD code, DWORD id)
-    {
-        QTest::ignoreMessage(QtCriticalMsg,
-                             QRegularExpression(QStringLiteral("^%1 .*#%2\\b").arg(code).arg(id)));
+        QFile file(path);
+        return QDir().mkpath(QFileInfo(path).path()) && file.open(mode) && file.write(text) > 0;
     }
     QString journals() const { return store.path(QStringLiteral("journals")); }
     // The one journal of the versions before journals per run: a killed run's.
     QString leftJournal() const { return journals() + QStringLiteral("/restrictions.journal"); }
     // What the one journal there holds: the running governor's.
-    QList<Journal::Entry> journal() const
+    Entries journal() const
     {
-        QList<Journal::Entry> entries;
+        Entries held;
         QString problem;
-        Journal(journals() + '/' + Journal::filesIn(journals()).value(0)).read(entries, problem);
-        return entries;
+        Journal(journals() + '/' + Journal::filesIn(journals()).value(0)).read(held, problem);
+        return held;
     }
-    Journal::Entry entry(Journal::Kind kind, DWORD id)
-    {
-        return {kind, id, machine->process(id)->startTime};
-    }
+    Journal::Entry entry(Kind k, quint32 id) { return {k, id, machine->startTime(id).value()}; }
+    static QString line(const char *format, quint32 id) { return QString(format).arg(id); }
 
     TestStore store;
-    std::unique_ptr<KvSimulatedMachine> machine;
-    std::unique_ptr<KvSimulatedJobs> jobs;
+    std::unique_ptr<ObservedMachine> machine;
     std::unique_ptr<KvProcessGovernor> governor;
+    quint32 a = 0, b = 0;
 };
 
-QTEST_GUILESS_MAIN(TestGovernor)
+QTEST_MAIN(TestGovernor)
 #include "tst_governor.moc"

@@ -1,20 +1,20 @@
-// A rule inside the rules model, driven through the simulated machine's
-// events. What it did is checked where it ends up: the jobs and suspend
-// counts of the machine and the model's announcements of its status cell.
+// Rules inside the rules engine, driven through the simulated machine's
+// events, and the conditions they go by. What a rule did is checked where it
+// ends up: the CPU groups and suspensions of the machine and the engine's
+// announcements of the rule's status.
 
 #include "RulesFixture.h"
 #include "rules/Rule.h"
-#include "rules/RulesModel.h"
+#include "rules/RuleConditions.h"
+#include "rules/RulesEngine.h"
 
 #include <QtTest>
 
 #include <memory>
 
-namespace {
+Q_DECLARE_METATYPE(RuleDefinition)
 
-// Outlives the application object, and with it the process notifier that
-// subscribed to the simulated events.
-RulesFixture fixture;
+namespace {
 
 const unsigned ruleId = 0x10;
 
@@ -25,335 +25,318 @@ class TestRule : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(fixture.setUp()); }
+    void initTestCase() { QVERIFY(fixture.isValid()); }
     void init() { RulesFixture::clearStore(); }
-    void cleanup();
-
-    void restrictsEveryRunningTargetButItself();
-    void internetCondition_data();
-    void internetCondition();
-    void processCondition_data();
-    void processCondition();
-    void windowCondition_data();
-    void windowCondition();
-    void delay_data();
-    void delay();
-    void unusableStoredValues_data();
-    void unusableStoredValues();
-    void disabledRuleKeepsItsBookkeeping();
-    void editsApplyAtTheNextEvent();
+    void cleanup()
+    {
+        engine.reset();
+        fixture.removeOtherProcesses();
+        fixture.machine.setForeground(KvProcessInfo::noProcessId);
+        fixture.machine.setConnectivity({});
+    }
+    void restrictsEveryRunningTargetButItself()
+    {
+        const quint32 game = addProcess("/opt/games/game");
+        const quint32 editor = addProcess("/usr/bin/editor");
+        // Whatever a pattern matches, the program never restrains itself; nor
+        // the desktop's compositor, nor the shell it was started from, each
+        // named once.
+        const quint32 xwayland = addProcess("/usr/bin/Xwayland");
+        const quint32 shell = addProcess("/bin/sh");
+        const quint32 self = fixture.machine.ownId();
+        fixture.machine.addProcessWithId(self, QStringLiteral("/usr/bin/corvane"), shell);
+        QTest::ignoreMessage(
+            QtInfoMsg, QRegularExpression(
+                           QStringLiteral("#%1 .* alone: it is the display server").arg(xwayland)));
+        QTest::ignoreMessage(
+            QtInfoMsg,
+            QRegularExpression(
+                QStringLiteral("#%1 .* alone: this program was started from it").arg(shell)));
+        Rule *rule = start({{}, true, {"game", "corvane", "Xwayland", "sh"}});
+        QCOMPARE(rule->state(), RuleState::Active);
+        QCOMPARE(cpuRateOf(game), 3000u);
+        for (quint32 spared : {editor, xwayland, shell, self})
+            QCOMPARE(cpuRateOf(spared), 10000u);
+        QCOMPARE(rule->restrictedProcessIds(), QSet<quint32>{game});
+        // A cap lost under the rule no longer counts, and its status says so.
+        fixture.machine.takeOutOfGroups(game);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CPU limit lost"));
+        engine->governor().checkCaps();
+        QVERIFY(rule->restrictedProcessIds().isEmpty());
+        QCOMPARE(announced, 1);
+        // A target that starts while the rule is Active is restricted at once.
+        QCOMPARE(cpuRateOf(startProcess("/home/u/game")), 3000u);
+        QCOMPARE(cpuRateOf(startProcess("/home/u/game.sh")), 10000u);
+    }
+    void conditionsFollowWhatTheyLookAt_data()
+    {
+        using Definition = RuleDefinition;
+        QTest::addColumn<RuleDefinition>("rule");
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<bool>("playerInFront"); // else the shell is
+        QTest::addColumn<bool>("met");
+        Definition internet;
+        internet.internetConnection = true;
+        internet.internetConnectionStatus = Definition::ConnectionStatus::Connected;
+        QTest::newRow("connected, online") << internet << true << false << true;
+        QTest::newRow("connected, offline") << internet << false << false << false;
+        internet.internetConnectionStatus = Definition::ConnectionStatus::Disconnected;
+        QTest::newRow("disconnected, online") << internet << true << false << false;
+        internet.internetConnectionStatus = Definition::ConnectionStatus::Unknown;
+        QTest::newRow("unknown connection status") << internet << false << false << true;
+        Definition window;
+        window.conditions = {RulePattern::compiled(QStringLiteral("player"))};
+        window.conditionState = Definition::ConditionState::Foreground;
+        QTest::newRow("player in front") << window << false << true << true;
+        QTest::newRow("player behind") << window << false << false << false;
+        // No instance of a program is background while one owns the foreground.
+        window.conditionState = Definition::ConditionState::Background;
+        QTest::newRow("background, player in front") << window << false << true << false;
+        QTest::newRow("background, player behind") << window << false << false << true;
+        window.conditionState = Definition::ConditionState::Unknown;
+        QTest::newRow("unknown state") << window << false << false << false;
+        window.conditionState = Definition::ConditionState::Anyhow;
+        window.conditionStatus = Definition::ConditionStatus::NotRunning;
+        QTest::newRow("not running, but it is") << window << false << false << false;
+        window.conditionStatus = Definition::ConditionStatus::Unknown;
+        QTest::newRow("unknown status") << window << false << false << false;
+    }
+    void conditionsFollowWhatTheyLookAt()
+    {
+        QFETCH(RuleDefinition, rule);
+        QFETCH(bool, online);
+        QFETCH(bool, playerInFront);
+        // Two instances of the player, one of them in front or the shell.
+        RuleConditions::Processes processes;
+        for (quint32 id : {7u, 8u})
+            processes.insert(id, QSharedPointer<KvProcessInfo>::create(
+                                     id, 1, KvFileInfo(QStringLiteral("/usr/bin/player"))));
+        processes.insert(9, QSharedPointer<KvProcessInfo>::create(
+                                9, 1, KvFileInfo(QStringLiteral("/usr/bin/shell"))));
+        const KvProcessInfo foreground = *processes.value(playerInFront ? 8 : 9);
+        const KvConnectivity connectivity =
+            online ? KvConnectivity(KvConnectivityFlag::Ipv6Internet) : KvConnectivity();
+        QTEST(RuleConditions::met(rule, RuleConditions::match(rule, processes), processes,
+                                  foreground, connectivity),
+              "met");
+    }
+    void processCondition_data()
+    {
+        QTest::addColumn<unsigned>("status");
+        QTest::addColumn<QString>("states"); // after each step: Active or Inactive
+        QTest::newRow("running") << 0u << "IIAAIIAII";
+        QTest::newRow("not running") << 1u << "AIIIIAIIA";
+    }
+    void processCondition()
+    {
+        QFETCH(unsigned, status);
+        QFETCH(QString, states);
+        const quint32 worker = addProcess("/usr/bin/worker");
+        StoredRule stored{{}, true, {"worker"}, {"steam", "/opt/game/*"}};
+        stored.conditionStatus = status;
+        // Plays no part for NotRunning: a program in the background counts.
+        if (status == 1)
+            stored.conditionState = 1;
+        stored.action = 1;
+        Rule *rule = start(stored);
+        QString seen;
+        auto step = [&] { seen += rule->state() == RuleState::Active ? 'A' : 'I'; };
+        SimulatedMachine &machine = fixture.machine;
+        step();
+        const quint32 steam = startProcess("/usr/games/steam");
+        step();
+        const quint32 game = startProcess("/opt/game/bin/game");
+        step();
+        // A second instance of a condition program comes and goes.
+        machine.endProcess(startProcess("/usr/games/steam"));
+        step();
+        const quint32 worker2 = startProcess("/usr/bin/worker");
+        machine.endProcess(steam);
+        step();
+        machine.endProcess(game);
+        step();
+        // Condition programs that execute other programs leave the condition.
+        const quint32 steam2 = startProcess("/usr/games/steam");
+        const quint32 game2 = startProcess("/opt/game/bin/game");
+        step();
+        machine.execute(steam2, QStringLiteral("/usr/bin/sh"));
+        step();
+        machine.execute(game2, QStringLiteral("/usr/bin/sh"));
+        step();
+        QCOMPARE(seen, states);
+        QCOMPARE(announced, 4);
+        // Activation restricts what runs then; deactivation lifts everything.
+        const bool active = rule->state() == RuleState::Active;
+        QCOMPARE(isSuspended(worker), active);
+        QCOMPARE(isSuspended(worker2), active);
+    }
+    void delay_data()
+    {
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("runs out") << false;
+        QTest::newRow("cancelled as the conditions fail") << true;
+    }
+    void delay()
+    {
+        QFETCH(bool, cancelled);
+        const quint32 early = addProcess("/opt/game/early");
+        StoredRule stored{{}, true, {"/opt/game/*"}, {"launcher"}};
+        stored.delaySeconds = 2;
+        Rule *rule = start(stored);
+        const quint32 launcher = startProcess("/usr/bin/launcher");
+        QCOMPARE(rule->state(), RuleState::Delayed);
+        QCOMPARE(announced, 1);
+        // A target that starts during the delay waits for its end; a condition
+        // process that comes and goes changes nothing.
+        const quint32 late = startProcess("/opt/game/late");
+        fixture.machine.endProcess(startProcess("/usr/bin/launcher"));
+        QCOMPARE(cpuRateOf(late), 10000u);
+        if (cancelled)
+            fixture.machine.endProcess(launcher);
+        // The delay counts in seconds: a second in it still waits. (Its timer
+        // keeps whole seconds only: two of them end between 1.5 s and 2.5 s.)
+        QTest::qWait(1000);
+        QCOMPARE(rule->state(), cancelled ? RuleState::Inactive : RuleState::Delayed);
+        if (cancelled)
+            QTest::qWait(2000); // past the latest end of the delay
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(rule->state(), RuleState::Active, 10000);
+        const quint32 rate = cancelled ? 10000 : 3000;
+        QCOMPARE(cpuRateOf(early), rate);
+        QCOMPARE(cpuRateOf(late), rate);
+        QCOMPARE(announced, 2);
+    }
+    void unusableStoredValues_data()
+    {
+        // As hand edits leave them: what is stored, what the rule makes of it.
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<quint32>("rate");
+        QTest::addColumn<QString>("instead");
+        QTest::newRow("no cap") << "target/cpuLimit" << QVariant(0) << 100u << "the cap is 1%";
+        QTest::newRow("negative cap")
+            << "target/cpuLimit" << QVariant(-5) << 100u << "the cap is 1%";
+        QTest::newRow("huge cap") << "target/cpuLimit" << QVariant(100000) << 10000u
+                                  << "the cap is 100%";
+        QTest::newRow("unknown action")
+            << "target/action" << QVariant(7) << 10000u << "the rule restrains nothing";
+        QTest::newRow("negative delay")
+            << "target/applyDelayValue" << QVariant(-5) << 3000u << "the delay is 0s";
+    }
+    void unusableStoredValues()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(quint32, rate);
+        QFETCH(QString, instead);
+        const quint32 target = addProcess("/usr/bin/run");
+        StoredRule rule{QStringLiteral("edited"), true, {"run"}};
+        rule.delaySeconds = 1;
+        storeRule(ruleId, rule);
+        const QString storedKey = QStringLiteral("rules/{10}/") + key;
+        QSettings().setValue(storedKey, stored);
+        QTest::ignoreMessage(QtCriticalMsg,
+                             QStringLiteral("rule \"edited\": stored %1 \"%2\" cannot be used; %3")
+                                 .arg(key, stored.toString(), instead)
+                                 .toUtf8()
+                                 .constData());
+        engine = std::make_unique<RulesEngine>();
+        QTRY_COMPARE(cpuRateOf(target), rate);
+        QCOMPARE(QSettings().value(storedKey), stored); // left as written
+    }
+    void disabledRuleKeepsItsBookkeeping()
+    {
+        const quint32 target = addProcess("/usr/bin/run");
+        const quint32 player = addProcess("/usr/bin/player");
+        // A process the program may not read: its path is known all the same.
+        fixture.machine.hideImage(player);
+        StoredRule stored{{}, true, {"run"}, {"player"}};
+        stored.enabled = false;
+        stored.conditionState = 1;
+        stored.internet = true;
+        Rule *rule = start(stored);
+        fixture.machine.setForeground(player);
+        fixture.machine.setConnectivity(KvConnectivityFlag::Ipv4Internet);
+        QCOMPARE(rule->state(), RuleState::Inactive);
+        QCOMPARE(announced, 0);
+        // Switched on, it goes by the foreground and connectivity it kept current.
+        engine->store().setEnabled(ruleId, true);
+        QCOMPARE(rule->state(), RuleState::Active);
+        QCOMPARE(cpuRateOf(target), 3000u);
+        // An instance whose start has not been reported yet is looked up: it is
+        // no process of the rule's, but its program is in the foreground.
+        fixture.machine.setForeground(addProcess("/usr/bin/player"));
+        QCOMPARE(rule->state(), RuleState::Inactive);
+    }
+    void familySharesOneRestraint_data()
+    {
+        QTest::addColumn<unsigned>("action");
+        QTest::addColumn<QString>("held");
+        QTest::newRow("limit") << 0u << "under one limit of 25%";
+        QTest::newRow("suspend") << 1u << "suspended together";
+    }
+    void familySharesOneRestraint()
+    {
+        QFETCH(unsigned, action);
+        QFETCH(QString, held);
+        SimulatedMachine &machine = fixture.machine;
+        const quint32 make = addProcess("/usr/bin/make");
+        const quint32 compiler = machine.addProcess("/usr/lib/gcc/cc1", make);
+        const quint32 assembler = machine.addProcess("/usr/bin/as", compiler);
+        const quint32 editor = addProcess("/usr/bin/editor");
+        const auto restrained = [&](quint32 id) {
+            return action ? machine.isSuspended(id) && machine.isFrozen(id)
+                          : machine.cpuRateOf(id) == 2500;
+        };
+        const auto free = [&](quint32 id) {
+            return machine.cpuRateOf(id) == KvCpuGroup::unlimited && !machine.isSuspended(id) &&
+                   !machine.isFrozen(id);
+        };
+        StoredRule stored{QStringLiteral("build"), true, {"make"}};
+        stored.action = action;
+        stored.cpuLimit = 25;
+        stored.shareLimit = true;
+        QTest::ignoreMessage(QtInfoMsg, qPrintable("rule \"build\" holds 3 processes " + held));
+        Rule *rule = start(stored);
+        QVERIFY(restrained(make) && restrained(compiler) && restrained(assembler) && free(editor));
+        QCOMPARE(machine.groupCount(), 1);
+        // What the family starts joins it at once; nothing else does.
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("^process #\\d+ \\(.*ld\\) joins rule "
+                                                           "\"build\", now 4 processes " +
+                                                           QRegularExpression::escape(held)));
+        const quint32 linker = machine.startProcess("/usr/bin/ld", compiler);
+        const quint32 shell = startProcess("/bin/sh");
+        QVERIFY(restrained(linker) && free(shell));
+        QCOMPARE(rule->restrictedProcessIds().size(), 4);
+        rule->deactivate();
+        for (quint32 id : {make, compiler, assembler, linker})
+            QVERIFY(free(id));
+        QCOMPARE(machine.groupCount(), 0);
+    }
 
 private:
-    // Stores the rule and starts the rules model over it, which activates
-    // the rule if its conditions hold, as at program start.
-    Rule *start(const StoredRule &stored);
+    // Stores the rule and starts the engine over it, which activates the
+    // rule if its conditions hold, as at program start.
+    Rule *start(const StoredRule &stored)
+    {
+        engine.reset();
+        storeRule(ruleId, stored);
+        engine = std::make_unique<RulesEngine>();
+        announced = 0;
+        connect(engine.get(), &RulesEngine::ruleStatusChanged, this, [this] { ++announced; });
+        return engine->rule(ruleId);
+    }
 
-    static DWORD addProcess(const char *path) { return fixture.machine.addProcess(path); }
-    static DWORD startProcess(const char *path) { return fixture.startProcess(path); }
-    static DWORD cpuRateOf(DWORD processId) { return fixture.jobs.cpuRateOf(processId); }
-    static bool isSuspended(DWORD processId) { return fixture.jobs.isSuspended(processId); }
+    quint32 addProcess(const char *path) { return fixture.machine.addProcess(path); }
+    quint32 startProcess(const char *path) { return fixture.machine.startProcess(path); }
+    quint32 cpuRateOf(quint32 processId) { return fixture.machine.cpuRateOf(processId); }
+    bool isSuspended(quint32 processId) { return fixture.machine.isSuspended(processId); }
 
-    std::unique_ptr<RulesModel> model;
-    // How often the model announced a change of a status cell.
+    RulesFixture fixture;
+    std::unique_ptr<RulesEngine> engine;
+    // How often the engine announced a change of the rule's status.
     int announced = 0;
 };
-
-void TestRule::cleanup()
-{
-    model.reset();
-    fixture.removeOtherProcesses();
-    fixture.winEvents.setForegroundWindow(nullptr, false);
-}
-
-Rule *TestRule::start(const StoredRule &stored)
-{
-    model.reset();
-    storeRule(ruleId, stored);
-    model = std::make_unique<RulesModel>();
-    announced = 0;
-    connect(model.get(), &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex &cell) { announced += cell.column() == 1 ? 1 : 0; });
-    return model->ruleFor(ruleId).data();
-}
-
-void TestRule::restrictsEveryRunningTargetButItself()
-{
-    const DWORD game = addProcess("/opt/games/game");
-    const DWORD editor = addProcess("/usr/bin/editor");
-    // Whatever a pattern matches, the program never restrains itself.
-    // Nor the desktop's compositor, nor the shell it was started from; each
-    // is named once.
-    const DWORD xwayland = addProcess("/usr/bin/Xwayland");
-    const DWORD shell = addProcess("/bin/sh");
-    const DWORD self = fixture.machine.currentProcessId();
-    fixture.machine.addProcessWithId(self, QStringLiteral("/usr/bin/corvane"), shell);
-    QTest::ignoreMessage(
-        QtInfoMsg,
-        QRegularExpression(QStringLiteral("#%1 .* alone: it is the display server").arg(xwayland)));
-    QTest::ignoreMessage(
-        QtInfoMsg,
-        QRegularExpression(
-            QStringLiteral("#%1 .* alone: this program was started from it").arg(shell)));
-    Rule *rule = start({{}, true, {"game", "corvane", "Xwayland", "sh"}});
-    QCOMPARE(rule->state(), RuleState::Active);
-    QCOMPARE(cpuRateOf(game), DWORD(3000));
-    QCOMPARE(cpuRateOf(editor), DWORD(10000));
-    QCOMPARE(cpuRateOf(xwayland), DWORD(10000));
-    QCOMPARE(cpuRateOf(shell), DWORD(10000));
-    QCOMPARE(rule->restrictedProcessIds(), QSet<DWORD>{game});
-    fixture.machine.removeProcess(self);
-
-    // A cap lost under the rule no longer counts, and its row says so.
-    fixture.jobs.takeOutOfJob(game);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CPU limit lost"));
-    model->processGovernor().checkCaps();
-    QVERIFY(rule->restrictedProcessIds().isEmpty());
-    QCOMPARE(announced, 1);
-
-    // A target that starts while the rule is Active is restricted at once.
-    const DWORD late = startProcess("/home/u/game");
-    QCOMPARE(cpuRateOf(late), DWORD(3000));
-    QCOMPARE(cpuRateOf(startProcess("/home/u/game.sh")), DWORD(10000));
-}
-
-void TestRule::internetCondition_data()
-{
-    QTest::addColumn<unsigned>("status");
-    QTest::addColumn<NLM_CONNECTIVITY>("value");
-    QTest::addColumn<bool>("met");
-    QTest::newRow("connected, ipv4") << 1u << NLM_CONNECTIVITY(0x40) << true;
-    QTest::newRow("connected, ipv6") << 1u << NLM_CONNECTIVITY(0x400) << true;
-    QTest::newRow("connected, local only") << 1u << NLM_CONNECTIVITY(0x1 | 0x10 | 0x100) << false;
-    QTest::newRow("disconnected, ipv4") << 0u << NLM_CONNECTIVITY(0x40) << false;
-    QTest::newRow("disconnected, local only") << 0u << NLM_CONNECTIVITY(0x1) << true;
-    QTest::newRow("unknown status") << 5u << NLM_CONNECTIVITY(0) << true;
-}
-
-void TestRule::internetCondition()
-{
-    QFETCH(unsigned, status);
-    QFETCH(NLM_CONNECTIVITY, value);
-    QFETCH(bool, met);
-    const DWORD target = addProcess("/usr/bin/run");
-    StoredRule stored{{}, true, {"run"}};
-    stored.action = RuleOptions::Suspend;
-    stored.internet = true;
-    stored.internetStatus = status;
-    fixture.connectivity.setConnectivity(value & 0x440 ? 0 : 0x40);
-    Rule *rule = start(stored);
-    // A repeated value changes nothing and applies nothing twice.
-    fixture.connectivity.fireConnectivityChanged(value);
-    fixture.connectivity.fireConnectivityChanged(value);
-    QCOMPARE(rule->state(), met ? RuleState::Active : RuleState::Inactive);
-    const DWORD thread = fixture.machine.threadIdsOf(target).first();
-    QCOMPARE(fixture.jobs.suspendCount(thread), DWORD(met ? 1 : 0));
-    // A rule starts with the value the platform gives when it is made.
-    QCOMPARE(start(stored)->state(), met ? RuleState::Active : RuleState::Inactive);
-}
-
-void TestRule::processCondition_data()
-{
-    QTest::addColumn<unsigned>("status");
-    QTest::addColumn<QString>("states"); // after each step: Active or Inactive
-    QTest::newRow("running") << unsigned(RuleOptions::Running) << "IIAAIIAII";
-    QTest::newRow("not running") << unsigned(RuleOptions::NotRunning) << "AIIIIAIIA";
-}
-
-void TestRule::processCondition()
-{
-    QFETCH(unsigned, status);
-    QFETCH(QString, states);
-    const DWORD worker = addProcess("/usr/bin/worker");
-    StoredRule stored{{}, true, {"worker"}, {"steam", "/opt/game/*"}};
-    stored.conditionStatus = status;
-    // Plays no part for NotRunning: a program in the background counts.
-    if (status == RuleOptions::NotRunning)
-        stored.conditionState = RuleOptions::Foreground;
-    stored.action = RuleOptions::Suspend;
-    Rule *rule = start(stored);
-    QString seen;
-    auto step = [&] { seen += rule->state() == RuleState::Active ? 'A' : 'I'; };
-
-    step();
-    const DWORD steam = startProcess("/usr/games/steam");
-    step();
-    const DWORD game = startProcess("/opt/game/bin/game");
-    step();
-    // A second instance of a condition program comes and goes.
-    fixture.endProcess(startProcess("/usr/games/steam"));
-    step();
-    const DWORD worker2 = startProcess("/usr/bin/worker");
-    fixture.endProcess(steam);
-    step();
-    fixture.endProcess(game);
-    step();
-    // Condition programs that execute other programs leave the condition.
-    const DWORD steam2 = startProcess("/usr/games/steam");
-    const DWORD game2 = startProcess("/opt/game/bin/game");
-    step();
-    fixture.announceStart(steam2, "/usr/bin/sh");
-    step();
-    fixture.announceStart(game2, "/usr/bin/sh");
-    step();
-    QCOMPARE(seen, states);
-    QCOMPARE(announced, 4);
-    // Activation restricts what runs then; deactivation lifts everything.
-    const bool active = rule->state() == RuleState::Active;
-    QCOMPARE(isSuspended(worker), active);
-    QCOMPARE(isSuspended(worker2), active);
-}
-
-void TestRule::windowCondition_data()
-{
-    QTest::addColumn<unsigned>("state");
-    QTest::addColumn<bool>("metWithPlayer");
-    QTest::newRow("foreground") << unsigned(RuleOptions::Foreground) << true;
-    // No instance of a program is background while one owns the foreground.
-    QTest::newRow("background") << unsigned(RuleOptions::Background) << false;
-}
-
-void TestRule::windowCondition()
-{
-    QFETCH(unsigned, state);
-    QFETCH(bool, metWithPlayer);
-    const DWORD indexer = addProcess("/usr/bin/indexer");
-    addProcess("/usr/bin/player");
-    const DWORD player = addProcess("/usr/bin/player");
-    const DWORD shell = addProcess("/usr/bin/shell");
-    StoredRule stored{{}, true, {"indexer"}, {"player"}};
-    stored.conditionState = state;
-    Rule *rule = start(stored);
-    auto active = [rule] { return rule->state() == RuleState::Active; };
-    // No foreground window: nothing is foreground, everything background.
-    QCOMPARE(active(), !metWithPlayer);
-
-    // An instance the program may not open: its path is known all the same.
-    fixture.machine.failOpenProcess(player, 5);
-    fixture.setForeground(player);
-    QCOMPARE(active(), metWithPlayer);
-    QCOMPARE(cpuRateOf(indexer), DWORD(metWithPlayer ? 3000 : 10000));
-    fixture.setForeground(shell);
-    QCOMPARE(active(), !metWithPlayer);
-    // An instance whose start has not been reported yet is looked up: it is
-    // no process of the rule's, but its program is in the foreground.
-    fixture.setForeground(addProcess("/usr/bin/player"));
-    QVERIFY(!active());
-}
-
-void TestRule::delay_data()
-{
-    QTest::addColumn<bool>("cancelled");
-    QTest::newRow("runs out") << false;
-    QTest::newRow("cancelled as the conditions fail") << true;
-}
-
-void TestRule::delay()
-{
-    QFETCH(bool, cancelled);
-    const DWORD early = addProcess("/opt/game/early");
-    StoredRule stored{{}, true, {"/opt/game/*"}, {"launcher"}};
-    stored.delaySeconds = 2;
-    Rule *rule = start(stored);
-    const DWORD launcher = startProcess("/usr/bin/launcher");
-    QCOMPARE(rule->state(), RuleState::Delayed);
-    QCOMPARE(announced, 1);
-    // A target that starts during the delay waits for its end; a condition
-    // process that comes and goes changes nothing.
-    const DWORD late = startProcess("/opt/game/late");
-    fixture.endProcess(startProcess("/usr/bin/launcher"));
-    QCOMPARE(cpuRateOf(late), DWORD(10000));
-
-    if (cancelled)
-        fixture.endProcess(launcher);
-    // The delay counts in seconds: a second in it still waits. (Its timer
-    // keeps whole seconds only: two of them end between 1.5 s and 2.5 s.)
-    QTest::qWait(1000);
-    QCOMPARE(rule->state(), cancelled ? RuleState::Inactive : RuleState::Delayed);
-    if (cancelled)
-        QTest::qWait(2000); // past the latest end of the delay
-    else
-        QTRY_COMPARE_WITH_TIMEOUT(rule->state(), RuleState::Active, 10000);
-    const DWORD rate = cancelled ? 10000 : 3000;
-    QCOMPARE(cpuRateOf(early), rate);
-    QCOMPARE(cpuRateOf(late), rate);
-    QCOMPARE(announced, 2);
-}
-
-void TestRule::unusableStoredValues_data()
-{
-    // As hand edits leave them: what is stored, what the rule makes of it.
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("stored");
-    QTest::addColumn<DWORD>("rate");
-    QTest::addColumn<QString>("instead");
-    QTest::newRow("no cap") << "target/cpuLimit" << QVariant(0) << DWORD(100) << "the cap is 1%";
-    QTest::newRow("negative cap") << "target/cpuLimit" << QVariant(-5) << DWORD(100)
-                                  << "the cap is 1%";
-    QTest::newRow("huge cap") << "target/cpuLimit" << QVariant(100000) << DWORD(10000)
-                              << "the cap is 100%";
-    QTest::newRow("unknown action")
-        << "target/action" << QVariant(7) << DWORD(10000) << "the rule restrains nothing";
-    QTest::newRow("negative delay")
-        << "target/applyDelayValue" << QVariant(-5) << DWORD(3000) << "the delay is 0s";
-}
-
-void TestRule::unusableStoredValues()
-{
-    QFETCH(QString, key);
-    QFETCH(QVariant, stored);
-    QFETCH(DWORD, rate);
-    QFETCH(QString, instead);
-    const DWORD target = addProcess("/usr/bin/run");
-    StoredRule rule{QStringLiteral("edited"), true, {"run"}};
-    rule.delaySeconds = 1;
-    storeRule(ruleId, rule);
-    RuleOptions(ruleId).setValue(key, stored);
-    QTest::ignoreMessage(QtCriticalMsg,
-                         QStringLiteral("rule \"edited\": stored %1 \"%2\" cannot be used; %3")
-                             .arg(key, stored.toString(), instead)
-                             .toUtf8()
-                             .constData());
-    model = std::make_unique<RulesModel>();
-    QTRY_COMPARE(cpuRateOf(target), rate);
-    QCOMPARE(RuleOptions(ruleId).value(key), stored); // left as written
-}
-
-void TestRule::disabledRuleKeepsItsBookkeeping()
-{
-    const DWORD target = addProcess("/usr/bin/run");
-    const DWORD player = addProcess("/usr/bin/player");
-    StoredRule stored{{}, true, {"run"}, {"player"}};
-    stored.enabled = false;
-    stored.conditionState = RuleOptions::Foreground;
-    stored.internet = true;
-    Rule *rule = start(stored);
-    fixture.setForeground(player);
-    fixture.connectivity.fireConnectivityChanged(0x40);
-    QCOMPARE(rule->state(), RuleState::Inactive);
-    QCOMPARE(announced, 0);
-    // Checked, it goes by the foreground and connectivity it kept current.
-    QVERIFY(model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole));
-    QCOMPARE(rule->state(), RuleState::Active);
-    QCOMPARE(cpuRateOf(target), DWORD(3000));
-}
-
-void TestRule::editsApplyAtTheNextEvent()
-{
-    const DWORD first = addProcess("/usr/bin/first");
-    Rule *rule = start({{}, true, {"first"}});
-    QCOMPARE(cpuRateOf(first), DWORD(3000));
-    // The rule dialog writes through a handle of its own on the same group.
-    RuleOptions dialog(ruleId);
-    dialog.setValue(QLatin1String(RuleOptions::targetActionKey), RuleOptions::Suspend);
-    dialog.setSelectedProcesses(RuleOptions::Target, {"first", "second"});
-    const DWORD second = startProcess("/usr/bin/second");
-    QVERIFY(isSuspended(second));
-    QCOMPARE(cpuRateOf(second), DWORD(10000));
-    // One group holds both kinds; deactivation lifts both.
-    rule->deactivate();
-    QCOMPARE(cpuRateOf(first), DWORD(10000));
-    QVERIFY(!isSuspended(second));
-}
 
 QTEST_MAIN(TestRule)
 #include "tst_rule.moc"

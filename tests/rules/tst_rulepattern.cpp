@@ -1,6 +1,5 @@
-// Executable patterns against process paths: bare names in any directory,
-// directories with everything below them, the wildcard syntax, and the
-// characters that must stay literal.
+// Executable patterns against process paths: bare names, directories, the
+// wildcards, and the characters that must stay literal.
 
 #include "rules/RulePattern.h"
 

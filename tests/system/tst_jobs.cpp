@@ -1,66 +1,367 @@
+#include "LogTail.h"
 #include "ProcFsProbe.h"
 #include "SystemTest.h"
-#include "TestStore.h"
-#include "platform/KvPlatformKernel.h"
+#include "platform/KvPlatformProcesses.h"
+#include "platform/KvPlatformSuspension.h"
 #include "platform/linux/KvCgroupCpuTree.h"
-#include "platform/linux/KvLinuxJobs.h"
+#include "platform/linux/KvLinuxCpuGroups.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
 #include "process/KvProcessGovernor.h"
-#include "process/KvProcessSnapshot.h"
 
-#include <QDir>
 #include <QtTest>
 
 #include <algorithm>
 #include <csignal>
-#include <sys/resource.h>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
-using Restriction = KvProcessGovernor::Restriction;
+using Action = KvProcessGovernor::Action;
+using ProcFsProbe::cpuCgroupOf;
 using ProcFsProbe::isStopped;
 
-// Caps and suspension on this machine's kernel, through the Linux backend and
-// the governor: what lands in the cgroup files, in /proc/PID/cgroup and in
-// the process state.
+// CPU groups and suspension on this machine's kernel, through the Linux
+// backend and the governor, of one copy of the program and of several: what
+// lands in the cgroup files, in /proc/PID/cgroup and in the process state.
+namespace {
+
+// A copy of the program as far as restraining goes: suspends (percent 0) or
+// caps each "<pid> <percent>" of its arguments, says "ready", and at a line
+// on stdin lifts everything and ends, as the program does.
+int runCopy(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    KvProcessGovernor governor(nullptr, QString::fromLocal8Bit(argv[2]));
+    QList<int> groups;
+    for (int i = 3; i + 1 < argc; i += 2) {
+        const unsigned int percent = QByteArray(argv[i + 1]).toUInt();
+        const Action action = percent ? Action::LimitCpu : Action::Suspend;
+        groups << governor.hold(-1, action, QByteArray(argv[i]).toUInt(), percent).groupId;
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        for (int group : qAsConst(groups))
+            governor.lift(group);
+        application.quit();
+    });
+    return application.exec();
+}
+
+// Whether the group the process is in has a quota of percent of the machine.
+bool quotaIs(qint64 pid, int percent)
+{
+    return ProcFsProbe::cpuQuotaOf(pid) ==
+           QByteArray::number(1000 * percent * int(::sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+// Still stopped a while later.
+bool staysStopped(qint64 pid)
+{
+    QTest::qWait(100);
+    return isStopped(pid);
+}
+
+} // namespace
+
 class TestJobs : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        const int pidfd = KvLinuxProcessIdentity::openPidfd(quint32(::getpid()));
+        KV_REQUIRE_CAPABILITY(pidfd >= 0, "the kernel cannot open processes as pidfds");
+        ::close(pidfd);
+        if (::geteuid() != 0 || !groups.available() || !tree.prepare() ||
+            !QDir().mkpath(origin =
+                               tree.top() + QStringLiteral("/corvane-test-%1").arg(::getpid())))
+            cgroupProblem =
+                QStringLiteral("no writable cgroup with the cpu controller (needs root)");
+        else
+            originName = cpuCgroupOf(startChild());
+    }
+    void cleanup()
+    {
+        for (pid_t child : qAsConst(children)) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        children.clear();
+        qDeleteAll(processes); // kills them
+        processes.clear();
+        // What the killed copies left goes with the next start.
+        KvProcessGovernor(nullptr, journals);
+    }
     void cleanupTestCase() { QDir().rmdir(origin); }
 
-    void capAndLift();
-    void childrenOfACappedProcessBreakAway();
-    void suspendAndResume();
-    void reusedIdIsNeverReached();
+    void capAndLift()
+    {
+        KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
+        const pid_t member = startChild();
+        std::unique_ptr<KvCpuGroup> group = groups.create(false).take();
+        QVERIFY(group && group->add(quint32(member)));
+        // Uncapped, it stays where it is: a group of its own would weigh it
+        // against every other restrained process.
+        QVERIFY(groups.cgroupOf(*group).isEmpty());
+        QCOMPARE(cpuCgroupOf(member), originName);
+        QVERIFY(group->setRate(2500)); // a quarter of the machine
+        const QString cgroup = groups.cgroupOf(*group);
+        QVERIFY(cpuCgroupOf(member).contains("/corvane/") && group->reaches(member).value());
+        QVERIFY(quotaIs(member, 25));
+        QVERIFY(group->setRate(1));
+        const auto quota = [member] { return ProcFsProbe::cpuQuotaOf(member); };
+        QCOMPARE(quota(), QByteArray("1000")); // the least the kernel takes
+        // Refused rates leave the cap as it was.
+        for (quint32 bad : {0u, KvCpuGroup::unlimited + 1})
+            QCOMPARE(group->setRate(bad).error().code, EINVAL);
+        QCOMPARE(quota(), QByteArray("1000"));
+        // Lifted: back where it came from, and the group gone.
+        QVERIFY(group->setRate(KvCpuGroup::unlimited));
+        QVERIFY(!QDir(cgroup).exists());
+        QCOMPARE(cpuCgroupOf(member), originName);
+        // Let go of while capped, the group goes at the latest once it is
+        // empty, also through the watch that a timer runs.
+        QVERIFY(group->setRate(5000));
+        const QString held = groups.cgroupOf(*group);
+        QVERIFY(QDir(held).exists());
+        group.reset();
+        KvLinuxCpuGroups::forkReportsLost();
+        cleanup();
+        QTRY_VERIFY(!QDir(held).exists());
+    }
+    void childrenOfACappedProcessBreakAway()
+    {
+        KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
+        int talk[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, talk) == 0);
+        // Starts a child when told (once it is capped) and tells its id; the
+        // child lives until killed or the test has gone.
+        const pid_t spawner = startChild([talk] {
+            char byte;
+            ::close(talk[0]);
+            const pid_t grandchild = ::read(talk[1], &byte, 1) == 1 ? ::fork() : -1;
+            if (grandchild == 0)
+                (void)::read(talk[1], &byte, 1);
+            else if (::write(talk[1], &grandchild, sizeof grandchild) > 0)
+                ::waitpid(grandchild, nullptr, 0);
+        });
+        KvProcessGovernor governor(nullptr, journals);
+        const KvProcessGovernor::Held held = governor.hold(-1, Action::LimitCpu, spawner, 50);
+        const QByteArray job = cpuCgroupOf(spawner);
+        QVERIFY(held.inForce && job.contains("/corvane/"));
+        pid_t grandchild = 0;
+        QVERIFY(::write(talk[0], "x", 1) == 1);
+        QVERIFY(::read(talk[0], &grandchild, sizeof grandchild) == sizeof grandchild);
+        QTRY_COMPARE(cpuCgroupOf(grandchild), originName);
+        QCOMPARE(cpuCgroupOf(spawner), job);
+        ::kill(grandchild, SIGKILL);
+        governor.lift(held.groupId);
+        ::close(talk[0]);
+        ::close(talk[1]);
+    }
+    void suspendAndResume()
+    {
+        const pid_t child = startChild();
+        // Counted per process: stopped until the last resume.
+        QVERIFY(suspension.suspend(child) && suspension.suspend(child));
+        QTRY_VERIFY(isStopped(child));
+        QVERIFY(suspension.resume(child) && staysStopped(child));
+        QVERIFY(suspension.resume(child));
+        QTRY_VERIFY(!isStopped(child));
+        // Through the governor: stopped until the last group that suspends it
+        // goes.
+        KvProcessGovernor governor(nullptr, journals);
+        const int first = governor.hold(-1, Action::Suspend, child).groupId;
+        const int second = governor.hold(-1, Action::Suspend, child).groupId;
+        QTRY_VERIFY(isStopped(child));
+        governor.lift(first);
+        QVERIFY(staysStopped(child));
+        governor.lift(second);
+        QTRY_VERIFY(!isStopped(child));
+        // Ending suspended, it leaves no hold behind where the other copies look.
+        const KvStatus shared = groups.copiesShareHolds();
+        KV_REQUIRE_CAPABILITY(shared.ok(), shared.error().message);
+        governor.hold(-1, Action::Suspend, child);
+        const QString record =
+            (::geteuid() == 0 ? QStringLiteral("/run")
+                              : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)) +
+            QStringLiteral("/corvane/") + KvLinuxProcessIdentity::ownRunName();
+        const auto holds = [&record, stop = "stop " + QByteArray::number(child) + ' '] {
+            QFile file(record);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains(stop);
+        };
+        QVERIFY(holds());
+        cleanup();
+        governor.followEnd(quint32(child));
+        QVERIFY(!holds());
+    }
+    void reusedIdIsNeverReached()
+    {
+        KvPlatformProcesses &machine = KvPlatformProcesses::current();
+        const pid_t first = startChild();
+        const QList<KvProcessEntry> listed = machine.list().value();
+        QVERIFY(std::any_of(listed.begin(), listed.end(), [&](const KvProcessEntry &entry) {
+            return entry.processId == quint32(first) &&
+                   entry.parentProcessId == quint32(::getpid());
+        }));
+        const quint64 started = machine.startTime(first).value();
+        QVERIFY(suspension.suspend(first));
+        QTRY_VERIFY(isStopped(first));
+        // It ends unheard of, and a new process gets its id.
+        cleanup();
+        pid_t second = 0;
+        for (int attempt = 0; attempt < 20 && second != first; ++attempt) {
+            QFile last(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
+            if (last.open(QIODevice::WriteOnly))
+                last.write(QByteArray::number(first - 1));
+            last.close();
+            second = startChild();
+        }
+        KV_REQUIRE_CAPABILITY(second == first, "a process id cannot be given out again here");
+        QVERIFY(machine.startTime(second).value() != started && !staysStopped(second));
+        // Stopped by someone else, the newcomer stays so whatever is undone of
+        // the first.
+        ::kill(second, SIGSTOP);
+        QTRY_VERIFY(isStopped(second));
+        suspension.resume(first);
+        QCOMPARE(suspension.resumeLeftover(first, started, 1).value(),
+                 KvPlatformSuspension::LeftoverResume::Ended);
+        QVERIFY(staysStopped(second));
+    }
+    void copiesHoldTogetherAndLiftOnlyWhatEndedRunsLeft()
+    {
+        KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
+        const qint64 stopped = startChild(), capped = startChild();
+        QProcess *first = startCopy({stopped, 0, capped, 30});
+        const QByteArray group = cpuCgroupOf(capped);
+        QVERIFY(group.contains("/corvane/"));
+        QTRY_VERIFY(isStopped(stopped));
+        // A second copy lifts nothing of the first's; the stricter cap holds,
+        // in the first copy's group.
+        log.mark();
+        QProcess *second = startCopy({stopped, 0, capped, 20});
+        QVERIFY(log.governor().filter("previous run").isEmpty());
+        QVERIFY(cpuCgroupOf(capped) == group && quotaIs(capped, 20));
+        // The first ends the orderly way: what the second holds stays in force,
+        // and the capped process is handed to the second.
+        first->write("\n");
+        QVERIFY(first->waitForFinished(30000));
+        QVERIFY(isStopped(stopped) && quotaIs(capped, 20));
+        QVERIFY(
+            cpuCgroupOf(capped).contains("/run-" + QByteArray::number(second->processId()) + '-'));
+        // The second is killed: a copy that runs lifts what it left, as a start
+        // would.
+        KvProcessGovernor live(nullptr, journals);
+        const QByteArray handed = cpuCgroupOf(capped);
+        log.mark();
+        second->kill();
+        second->waitForFinished(5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!isStopped(stopped), 10000);
+        QCOMPARE(cpuCgroupOf(capped), originName);
+        // (Other programs' ended runs may be lifted in the same pass.)
+        const QStringList entries = log.governorEntries();
+        QVERIFY(entries.contains(
+            QStringLiteral("I process #%1 resumed, left suspended by a previous run")
+                .arg(stopped)));
+        QVERIFY(entries.contains(
+            QStringLiteral("I process #%1 CPU limit left by a previous run removed").arg(capped)));
+        QCOMPARE(entries.filter(handed + " left by a previous run removed").size(), 1);
+    }
+    void capChangedUnderTheGovernor()
+    {
+        KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
+        // Forks come from the process connector then, and no timer looks for them.
+        const auto events = KvPlatformProcesses::current().watch();
+        KV_REQUIRE_CAPABILITY(events->description().contains("connector"), events->description());
+        // A shell that starts a child and executes another program when told to.
+        QProcess *shell = start("sh", {"-c", "read x; sleep 600 & echo $!; exec sleep 600"});
+        const quint32 pid = quint32(shell->processId());
+        const QByteArray origin = cpuCgroupOf(pid);
+        KvProcessGovernor governor(nullptr, journals);
+        const int rule = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
+        const QByteArray group = cpuCgroupOf(pid);
+        QVERIFY(group.contains("/corvane/"));
+        // Its child leaves the cap; the same process runs another program, still capped.
+        shell->write("\n");
+        QVERIFY(shell->waitForReadyRead(30000));
+        const pid_t child = pid_t(shell->readLine().trimmed().toInt());
+        QTRY_COMPARE(cpuCgroupOf(child), origin);
+        ::kill(child, SIGKILL);
+        QTRY_VERIFY(
+            QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)).endsWith("sleep"));
+        QCOMPARE(cpuCgroupOf(pid), group);
+        // Someone moves it out and removes its group; the end of the rule says
+        // so and leaves nothing behind.
+        const QDir run(ProcFsProbe::cpuCgroupPath(group).section(QLatin1Char('/'), 0, -2));
+        const auto moveOut = [&] {
+            QFile procs(ProcFsProbe::cpuCgroupPath(origin) + QStringLiteral("/cgroup.procs"));
+            return procs.open(QIODevice::WriteOnly) && procs.write(QByteArray::number(pid)) > 0;
+        };
+        QVERIFY(moveOut() && QDir().rmdir(ProcFsProbe::cpuCgroupPath(group)));
+        log.mark();
+        governor.lift(rule);
+        QCOMPARE(log.governorEntries(),
+                 (QStringList{QStringLiteral("I process #%1 had been taken out of its CPU limit by "
+                                             "something else")
+                                  .arg(pid),
+                              QStringLiteral("I process #%1 CPU limit removed").arg(pid)}));
+        QCOMPARE(cpuCgroupOf(pid), origin);
+        QVERIFY(run.entryList({"job-*"}, QDir::Dirs).isEmpty());
+        // Noticed while the rule lasts, the loss is said once; the rule's end
+        // has nothing left to do.
+        const int again = governor.hold(-1, Action::LimitCpu, pid, 30).groupId;
+        QVERIFY(moveOut());
+        log.mark();
+        governor.checkCaps();
+        governor.lift(again);
+        QCOMPARE(log.governorEntries(),
+                 QStringList{QStringLiteral("W process #%1 CPU limit lost: the "
+                                            "process was taken out of it by "
+                                            "something else")
+                                 .arg(pid)});
+        QVERIFY(run.entryList({"job-*"}, QDir::Dirs).isEmpty());
+    }
+    void aCopyStoppedWithTheLockHoldsUpNoOne()
+    {
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0, "restraining other processes needs root");
+        const qint64 target = startChild(); // forked before the lock, so without it
+        // The lock of the copies' records, held as by a copy stopped in a terminal.
+        QDir().mkpath(QStringLiteral("/run/corvane"));
+        const int records = ::open("/run/corvane", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(records >= 0 && ::flock(records, LOCK_EX) == 0);
+        log.mark();
+        QProcess *copy = startCopy({target, 0});
+        QVERIFY(copy->readAll().contains("ready"));
+        QTRY_VERIFY(isStopped(target));
+        // The lock comes free: the copy hears the others again, and lifts.
+        ::close(records);
+        copy->write("\n");
+        QVERIFY(copy->waitForFinished(30000) && !isStopped(target));
+        const QStringList entries = log.governorEntries();
+        QCOMPARE(entries.filter("has held /run/corvane").size(), 1);
+        QVERIFY(entries.filter("will not coordinate").isEmpty());
+        QCOMPARE(entries.filter("can be heard again").size(), 1);
+    }
 
 private:
-    // A child of the test that runs body (::pause: sleeps until killed), in
-    // the origin group.
+    // A child of the test that runs body (by default sleeps until killed),
+    // in the origin group.
     template<class Body> pid_t startChild(Body body);
-    bool setRate(HANDLE job, DWORD rate)
-    {
-        return jobs.setInformationJobObject(job, KvJobCpuRateControlInformation{5, rate});
-    }
-    KvHandle openThread(DWORD thread)
-    {
-        return KvHandle(jobs.openThread(KvPlatformJobs::ThreadSuspendResume, thread));
-    }
-    // Still stopped a while later.
-    static bool staysStopped(pid_t pid)
-    {
-        QTest::qWait(100);
-        return isStopped(pid);
-    }
+    pid_t startChild() { return startChild(::pause); }
+    QProcess *start(const QString &program, const QStringList &arguments);
+    QProcess *startCopy(const QList<qint64> &pidsAndPercents);
 
-    TestStore store;
-    KvPlatformKernel &kernel = KvPlatformKernel::current();
-    KvLinuxJobs &jobs = static_cast<KvLinuxJobs &>(KvPlatformJobs::current());
+    QTemporaryDir journalDirectory; // the copies' log is the test's own
+    const QString journals = journalDirectory.path();
+    LogTail log;
+    KvLinuxCpuGroups &groups = static_cast<KvLinuxCpuGroups &>(KvPlatformCpuGroups::current());
+    KvPlatformSuspension &suspension = KvPlatformSuspension::current();
     KvCgroupCpuTree tree;
     // Where the children start: a group of the test's own, so that a
     // process put at the top of the hierarchy is not taken for one brought
@@ -69,27 +370,8 @@ private:
     QByteArray originName; // as /proc/PID/cgroup names it
     QString cgroupProblem;
     QList<pid_t> children;
+    QList<QProcess *> processes;
 };
-
-void TestJobs::initTestCase()
-{
-    const KvHandle self = KvHandle::openProcess(KvPlatformKernel::ProcessSuspendResume, ::getpid());
-    KV_REQUIRE_CAPABILITY(self.isValid(), "the kernel cannot open processes as pidfds");
-    if (::geteuid() != 0 || !tree.prepare() ||
-        !QDir().mkpath(origin = tree.top() + QStringLiteral("/corvane-test-%1").arg(::getpid())))
-        cgroupProblem = QStringLiteral("no writable cgroup with the cpu controller (needs root)");
-    else
-        originName = ProcFsProbe::cpuCgroupOf(startChild(::pause));
-}
-
-void TestJobs::cleanup()
-{
-    for (pid_t child : qAsConst(children)) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-    }
-    children.clear();
-}
 
 template<class Body> pid_t TestJobs::startChild(Body body)
 {
@@ -104,201 +386,31 @@ template<class Body> pid_t TestJobs::startChild(Body body)
     return child;
 }
 
-void TestJobs::capAndLift()
+QProcess *TestJobs::start(const QString &program, const QStringList &arguments)
 {
-    KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
-    const pid_t member = startChild(::pause);
-    HANDLE job = jobs.createJobObject();
-    const KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessSetQuota, member);
-    QVERIFY(jobs.assignProcessToJobObject(job, process.get()));
-    // Uncapped, it stays where it is: a group of its own would weigh it
-    // against every other restrained process.
-    QVERIFY(jobs.jobGroup(job).isEmpty());
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(member), originName);
-
-    QVERIFY(setRate(job, 2500)); // a quarter of the machine
-    const QString group = jobs.jobGroup(job);
-    const auto quota = [member] { return ProcFsProbe::cpuQuotaOf(member); };
-    QVERIFY(ProcFsProbe::cpuCgroupOf(member).contains("/corvane/"));
-    QCOMPARE(quota(), QByteArray::number(qlonglong(25000 * ::sysconf(_SC_NPROCESSORS_ONLN))));
-    QVERIFY(setRate(job, 1));
-    QCOMPARE(quota(), QByteArray("1000")); // the least the kernel takes
-    // Refused settings leave the cap as it was (5: enabled, hard cap; 2: by weight).
-    for (const auto &bad : {KvJobCpuRateControlInformation{5, 0}, {5, 10001}, {5 | 2, 5000}}) {
-        QVERIFY(!jobs.setInformationJobObject(job, bad));
-        QCOMPARE(kernel.lastError(), DWORD(EINVAL));
-    }
-    QCOMPARE(quota(), QByteArray("1000"));
-
-    // Lifted: back where it came from, and the group gone.
-    QVERIFY(setRate(job, 10000));
-    QVERIFY(!QDir(group).exists());
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(member), originName);
-
-    // As on Windows, a capped job outlives its last handle while a process
-    // is in it, also through a pass of the watch that the timer runs.
-    QVERIFY(setRate(job, 5000));
-    const QString held = jobs.jobGroup(job);
-    QVERIFY(kernel.closeHandle(job));
-    KvLinuxJobs::forkReportsLost();
-    QVERIFY(QDir(held).exists() && ProcFsProbe::cpuCgroupOf(member).contains("/corvane/"));
-    cleanup();
-    QTRY_VERIFY(!QDir(held).exists());
+    processes.append(new QProcess);
+    processes.last()->start(program, arguments);
+    processes.last()->waitForStarted(5000);
+    return processes.last();
 }
 
-void TestJobs::childrenOfACappedProcessBreakAway()
+QProcess *TestJobs::startCopy(const QList<qint64> &pidsAndPercents)
 {
-    KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
-    int talk[2];
-    QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM, 0, talk) == 0);
-    // Starts a child when told (once it is capped) and tells its id; the
-    // child lives until killed or the test has gone.
-    const pid_t spawner = startChild([talk] {
-        char byte;
-        ::close(talk[0]);
-        const pid_t grandchild = ::read(talk[1], &byte, 1) == 1 ? ::fork() : -1;
-        if (grandchild == 0)
-            (void)::read(talk[1], &byte, 1);
-        else if (::write(talk[1], &grandchild, sizeof grandchild) > 0)
-            ::waitpid(grandchild, nullptr, 0);
-    });
-    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    const int group = governor.addRestrictionGroup(
-        Restriction(KvProcessGovernor::LimitCpu, spawner, governor.limitCpu(spawner, 50)));
-    const QByteArray job = ProcFsProbe::cpuCgroupOf(spawner);
-    QVERIFY(job.contains("/corvane/"));
-
-    pid_t grandchild = 0;
-    QVERIFY(::write(talk[0], "x", 1) == 1);
-    QVERIFY(::read(talk[0], &grandchild, sizeof grandchild) == sizeof grandchild);
-    QTRY_COMPARE(ProcFsProbe::cpuCgroupOf(grandchild), originName);
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(spawner), job);
-    ::kill(grandchild, SIGKILL);
-    governor.removeRestrictionGroup(group);
-    ::close(talk[0]);
-    ::close(talk[1]);
+    QStringList arguments{QStringLiteral("copy"), journals};
+    for (qint64 number : pidsAndPercents)
+        arguments.append(QString::number(number));
+    QProcess *copy = start(QCoreApplication::applicationFilePath(), arguments);
+    copy->waitForReadyRead(30000);
+    return copy;
 }
 
-void TestJobs::suspendAndResume()
+int main(int argc, char **argv)
 {
-    int release[2];
-    QVERIFY(::pipe(release) == 0);
-    // Two threads, the second until told; both with the scheduling the child
-    // chose.
-    const pid_t child = startChild([fd = release[0]] {
-        ::setpriority(PRIO_PROCESS, 0, 5);
-        std::thread([fd] {
-            char byte;
-            (void)::read(fd, &byte, 1);
-        }).detach();
-        for (;;)
-            ::pause();
-    });
-    QTRY_COMPARE(snapshotThreads(child).size(), 2);
-    DWORD second = 0;
-    for (const KvThreadInfo &thread : snapshotThreads(child)) {
-        QCOMPARE(thread.ownerProcessId, DWORD(child));
-        QCOMPARE(thread.basePriority, LONG(6));
-        second = thread.threadId != DWORD(child) ? thread.threadId : second;
-    }
-    const KvHandle mainThread = openThread(child);
-    const KvHandle secondThread = openThread(second);
-    QVERIFY(mainThread.isValid() && secondThread.isValid());
-
-    // Counted per thread, as Windows counts: stopped until the last resume.
-    QCOMPARE(jobs.suspendThread(mainThread.get()), DWORD(0));
-    QCOMPARE(jobs.suspendThread(mainThread.get()), DWORD(1));
-    QTRY_VERIFY(isStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(2));
-    QVERIFY(staysStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(1));
-    QTRY_VERIFY(!isStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(0));
-    const KvHandle readOnly(jobs.openThread(0, child));
-    QCOMPARE(jobs.suspendThread(readOnly.get()), KvPlatformJobs::SuspendFailed);
-    QCOMPARE(kernel.lastError(), DWORD(EACCES));
-
-    // A counted thread that has ended does not keep its process stopped.
-    QVERIFY(::write(release[1], "x", 1) == 1);
-    QTRY_COMPARE(snapshotThreads(child).size(), 1);
-    QCOMPARE(jobs.suspendThread(secondThread.get()), DWORD(0));
-    QCOMPARE(jobs.suspendThread(mainThread.get()), DWORD(0));
-    QTRY_VERIFY(isStopped(child));
-    QCOMPARE(jobs.resumeThread(mainThread.get()), DWORD(1));
-    QTRY_VERIFY(!isStopped(child));
-
-    // Through the governor: stopped until the last group that suspends it
-    // goes.
-    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    int groups[2];
-    for (int &group : groups) {
-        governor.suspend(child);
-        group = governor.addRestrictionGroup(Restriction(KvProcessGovernor::Suspend, child));
-    }
-    QTRY_VERIFY(isStopped(child));
-    governor.removeRestrictionGroup(groups[0]);
-    QVERIFY(staysStopped(child));
-    governor.removeRestrictionGroup(groups[1]);
-    QTRY_VERIFY(!isStopped(child));
-
-    ::close(release[0]);
-    ::close(release[1]);
-
-    // Ending suspended, it leaves no hold behind where the other copies look.
-    QString unshared;
-    KV_REQUIRE_CAPABILITY(jobs.copiesShareHolds(unshared), unshared);
-    governor.suspend(child);
-    const QString record =
-        (::geteuid() == 0 ? QStringLiteral("/run")
-                          : QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)) +
-        QStringLiteral("/corvane/") + KvLinuxProcessIdentity::ownRunName();
-    const auto holds = [&record, stop = "stop " + QByteArray::number(child) + ' '] {
-        QFile file(record);
-        return file.open(QIODevice::ReadOnly) && file.readAll().contains(stop);
-    };
-    QVERIFY(holds());
-    cleanup();
-    governor.on_processNotifier_ended(DWORD(child));
-    QVERIFY(!holds());
+    if (argc > 2 && QByteArray(argv[1]) == "copy")
+        return runCopy(argc, argv);
+    QCoreApplication application(argc, argv);
+    TestJobs test;
+    return QTest::qExec(&test, argc, argv);
 }
 
-void TestJobs::reusedIdIsNeverReached()
-{
-    const pid_t first = startChild(::pause);
-    const QList<KvProcessInfo> processes = snapshotProcesses(0);
-    const auto listed =
-        std::find_if(processes.begin(), processes.end(),
-                     [&](const KvProcessInfo &p) { return p.processId == DWORD(first); });
-    QVERIFY(listed != processes.end() && listed->parentProcessId == DWORD(::getpid()));
-    const KvHandle process = KvHandle::openProcess(KvPlatformKernel::ProcessSuspendResume, first);
-    const KvHandle thread = openThread(first);
-    QVERIFY(process.isValid() && thread.isValid());
-
-    // It ends, and a new process gets its id.
-    cleanup();
-    pid_t second = 0;
-    for (int attempt = 0; attempt < 20 && second != first; ++attempt) {
-        QFile last(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
-        if (last.open(QIODevice::WriteOnly))
-            last.write(QByteArray::number(first - 1));
-        last.close();
-        second = startChild(::pause);
-    }
-    KV_REQUIRE_CAPABILITY(second == first, "a process id cannot be given out again here");
-
-    // The handles still stand for the process that ended.
-    QString path;
-    quint64 creationTime = 0;
-    QVERIFY(!kernel.queryFullProcessImageName(process.get(), path));
-    QVERIFY(!jobs.getProcessCreationTime(process.get(), creationTime));
-    QCOMPARE(jobs.suspendThread(thread.get()), KvPlatformJobs::SuspendFailed);
-    QTest::qWait(100);
-    QVERIFY(!isStopped(second));
-    ::kill(second, SIGSTOP);
-    QTRY_VERIFY(isStopped(second));
-    QCOMPARE(jobs.resumeLeftoverSuspension(process.get(), 1), KvPlatformJobs::LeftoverResumeFailed);
-    QVERIFY(staysStopped(second));
-}
-
-QTEST_GUILESS_MAIN(TestJobs)
 #include "tst_jobs.moc"

@@ -5,33 +5,335 @@
 #include "TestStore.h"
 #include "platform/linux/KvCgroupCpuTree.h"
 
-#include <QDir>
 #include <QtTest>
 
 #include <csignal>
 #include <unistd.h>
 
-// The whole program on this machine: stored rules cap one process the test
-// started and suspend another. SIGTERM lifts both; what a killed run left in
-// force is lifted at the next start.
+using ProcFsProbe::cpuCgroupOf;
+using ProcFsProbe::isStopped;
+
+// The whole program, with no display and so no GUI platform: stored rules
+// cap one process and suspend another. On this machine's kernel, SIGTERM
+// lifts both, and what a killed run left in force is lifted at the next
+// start. cgroup v2 with the cpu controller, which this kernel does not
+// offer, is met inside User-mode Linux: each row of insideCgroupV2 boots a
+// kernel on this machine's file system, whose init (uml/uml-init.sh) lays
+// out the cgroups as systemd would and runs the row again inside, as root or
+// as an ordinary user, with busy processes to cap.
+namespace {
+
+const char rowVariable[] = "CORVANE_UML_ROW";
+const QString capMessage = QStringLiteral("CPU limits cannot be applied");
+
+bool insideKernel()
+{
+    return qEnvironmentVariableIsSet(rowVariable);
+}
+
+// Whether no group from the process's own up to the top limits its CPU.
+bool runsWithoutQuota(qint64 pid)
+{
+    for (QString group = "/sys/fs/cgroup" + QString::fromUtf8(cpuCgroupOf(pid));
+         group.length() > int(qstrlen("/sys/fs/cgroup")); group = group.section('/', 0, -2)) {
+        QFile quota(group + QStringLiteral("/cpu.max"));
+        if (quota.open(QIODevice::ReadOnly) && !quota.readAll().startsWith("max "))
+            return false;
+    }
+    return true;
+}
+
+// The share of one CPU the process gets over a few seconds.
+double shareOf(qint64 pid)
+{
+    const qint64 ticks = ProcFsProbe::cpuTicks(pid);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTest::qWait(4000);
+    return double(ProcFsProbe::cpuTicks(pid) - ticks) / ::sysconf(_SC_CLK_TCK) /
+           (elapsed.elapsed() / 1000.0);
+}
+
+} // namespace
+
 class TestProgram : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanup();
-    void cleanupTestCase();
-    void rulesHoldUntilSigterm();
-    void killedRunIsLiftedAtTheNextStart();
+    void initTestCase()
+    {
+        if (insideKernel())
+            return;
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0 && tree.prepare(),
+                              "capping through a cgroup with the cpu controller needs root");
+        // A group of a run that is alive, this test's: no start of the program
+        // may take it for a leftover.
+        liveRunGroup = tree.createJobGroup(1);
+    }
+    void cleanup()
+    {
+        program.terminate();
+        program.waitForFinished();
+    }
+    void cleanupTestCase()
+    {
+        if (liveRunGroup.isEmpty())
+            return;
+        tree.removeGroup(liveRunGroup);
+        tree.removeRunDirectory();
+    }
+    void rulesHoldUntilSigterm()
+    {
+        const QByteArray origin = cpuCgroupOf(target.processId());
+        startProgram(target.program(), otherTarget.program());
+        QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(program.processId()));
+        QVERIFY(maps.open(QIODevice::ReadOnly) && !maps.readAll().contains("/platforms/"));
+        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(30000));
+        QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
+        QVERIFY(program.readAllStandardError().contains("no display found"));
+        QCOMPARE(cpuCgroupOf(target.processId()), origin);
+        QVERIFY(!suspended());
+    }
+    void killedRunIsLiftedAtTheNextStart()
+    {
+        startProgram(target.program(), otherTarget.program());
+        QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
+        const QString deadRun = tree.top() + QFileInfo(cpuCgroupOf(target.processId())).path();
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        QVERIFY(capped() && suspended());
+        startProgram(target.program(), otherTarget.program(), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!capped() && !suspended(), 30000);
+        QVERIFY(!QDir(deadRun).exists());
+        QVERIFY(QDir(liveRunGroup).exists());
+    }
+    void insideCgroupV2_data()
+    {
+        // Where the capped process's group must lie; empty where no cap can be set.
+        QTest::addColumn<QString>("jobsUnder");
+        // Whether the capped process runs alone in a scope of its own, which is
+        // removed once it is empty (as systemd does) while the cap holds.
+        QTest::addColumn<bool>("originGone");
+        // Whether the cap ends with its rule, switched off in the settings by
+        // another writer, rather than with the program.
+        QTest::addColumn<bool>("switchedOff");
+        const QString delegated =
+            QStringLiteral("/user.slice/user-2000.slice/user@2000.service/corvane/run-");
+        QTest::newRow("root") << QStringLiteral("/corvane/run-") << false << false;
+        QTest::newRow("delegated") << delegated << false << false;
+        QTest::newRow("undelegated") << QString() << false << false;
+        QTest::newRow("delegated-origin-gone") << delegated << true << false;
+        QTest::newRow("delegated-origin-gone-switched-off") << delegated << true << true;
+    }
+    void insideCgroupV2()
+    {
+        QFETCH(QString, jobsUnder);
+        QFETCH(bool, originGone);
+        QFETCH(bool, switchedOff);
+        if (!insideKernel())
+            return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
+        QProcess capped, stopped;
+        for (QProcess *busy : {&capped, &stopped}) {
+            const QString copy = store.path(busy == &capped ? "busy-capped" : "busy-stopped");
+            QVERIFY(QFile::copy(QStringLiteral("/usr/bin/yes"), copy));
+            busy->setStandardOutputFile(QProcess::nullDevice());
+            busy->start(copy, QStringList());
+            QVERIFY(busy->waitForStarted(5000));
+        }
+        QByteArray origin = cpuCgroupOf(capped.processId());
+        QString scope;
+        if (originGone) {
+            // Alone in a scope of app.slice, as a desktop launcher starts it.
+            origin = origin.left(origin.lastIndexOf('/')) + "/game.scope";
+            scope = "/sys/fs/cgroup" + QString::fromUtf8(origin);
+            QFile procs(scope + QStringLiteral("/cgroup.procs"));
+            QVERIFY(QDir().mkdir(scope) && procs.open(QIODevice::WriteOnly) &&
+                    procs.write(QByteArray::number(capped.processId())) > 0);
+        }
+        startProgram(QStringLiteral("busy-capped"), QStringLiteral("busy-stopped"));
+        // Suspension works for everyone.
+        QTRY_VERIFY_WITH_TIMEOUT(isStopped(stopped.processId()), 30000);
+        if (jobsUnder.isEmpty()) {
+            QCOMPARE(cpuCgroupOf(capped.processId()), origin);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(cpuCgroupOf(capped.processId()).startsWith(jobsUnder.toUtf8()),
+                                     30000);
+            QCOMPARE(ProcFsProbe::cpuQuotaOf(capped.processId()), QByteArray("25000")); // 1 CPU
+            // The share it gets, loosely: a busy host slows the whole kernel down.
+            const double share = shareOf(capped.processId());
+            qInfo("capped at 25 %%, it got %.1f %% of the CPU", share * 100);
+            QVERIFY(share > 0.05 && share < 0.4);
+        }
+        if (originGone)
+            QVERIFY(QDir().rmdir(scope)); // empty now: systemd would remove it
+        if (switchedOff) {
+            QSettings().setValue(QStringLiteral("rules/{1}/enabled"), 0); // as another copy would
+            QSettings().sync();
+            QTRY_VERIFY_WITH_TIMEOUT(runsWithoutQuota(capped.processId()), 30000);
+        }
+        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
+        QVERIFY(!isStopped(stopped.processId()));
+        if (originGone) {
+            // Nothing caps it any more: it runs at full speed, alone.
+            QVERIFY(runsWithoutQuota(capped.processId()));
+            stopped.kill();
+            QVERIFY(stopped.waitForFinished(5000));
+            const double share = shareOf(capped.processId());
+            qInfo("released from 25 %%, it got %.1f %% of the CPU", share * 100);
+            QVERIFY(share > 0.375);
+        } else {
+            QCOMPARE(cpuCgroupOf(capped.processId()), origin);
+        }
+        // Nothing of the program's own directory stays (a leaf that only limits
+        // nothing may, until a later start finds it empty).
+        const QRegularExpression ownGroups(QStringLiteral("/corvane(/|$)"));
+        QDirIterator groups(QStringLiteral("/sys/fs/cgroup"), QDir::Dirs | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+        while (groups.hasNext())
+            QVERIFY2(!groups.next().contains(ownGroups), qPrintable(groups.filePath()));
+        // Without caps, one critical line at start says why, in the log and on
+        // standard error; with them, none.
+        QFile logFile(store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log")));
+        QVERIFY(logFile.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString log = QString::fromUtf8(logFile.readAll());
+        QVERIFY2(!log.contains(QLatin1String("failed to remove")), qPrintable(log));
+        const QStringList said = log.split(QLatin1Char('\n')).filter(capMessage);
+        QCOMPARE(said.size(), jobsUnder.isEmpty() ? 1 : 0);
+        QCOMPARE(program.readAllStandardError().contains(capMessage.toUtf8()), jobsUnder.isEmpty());
+        if (jobsUnder.isEmpty()) {
+            QVERIFY2(said.first().contains(QLatin1String("[C]")), qPrintable(said.first()));
+            QVERIFY2(log.indexOf(capMessage) < log.indexOf(QLatin1String("activated")),
+                     qPrintable(log));
+        }
+    }
+
+    void familyUnderOneRule_data()
+    {
+        QTest::addColumn<bool>("inKernel"); // of User-mode Linux, as an ordinary user
+        QTest::addColumn<unsigned>("action");
+        QTest::newRow("host-limit") << false << 0u;
+        QTest::newRow("delegated-limit") << true << 0u;
+        QTest::newRow("delegated-suspend") << true << 1u;
+    }
+    void familyUnderOneRule()
+    {
+        QFETCH(bool, inKernel);
+        QFETCH(unsigned, action);
+        if (inKernel && !insideKernel())
+            return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
+        // Three busy programs of one name, each with a busy child of another.
+        const QString parent = store.path("busy-family"), child = store.path("busy-child");
+        QVERIFY(QFile::copy("/bin/sh", parent) && QFile::copy("/usr/bin/yes", child));
+        QProcess families[3];
+        QList<qint64> members;
+        for (QProcess &family : families) {
+            family.start(parent, {"-c", child + " >/dev/null & echo $!; while :; do :; done"});
+            QVERIFY(family.waitForReadyRead(5000));
+            members << family.processId() << family.readLine().trimmed().toLongLong();
+        }
+        QHash<qint64, QByteArray> origins;
+        for (qint64 pid : qAsConst(members))
+            origins.insert(pid, cpuCgroupOf(pid));
+        StoredRule rule{"family", true, {"busy-family"}};
+        rule.action = action;
+        rule.cpuLimit = 25;
+        rule.shareLimit = true;
+        storeRule(1, rule);
+        launch();
+        const auto inOneGroup = [&] {
+            const QByteArray group = cpuCgroupOf(members.first());
+            return group.contains("/corvane/") &&
+                   std::all_of(members.cbegin(), members.cend(),
+                               [&](qint64 pid) { return cpuCgroupOf(pid) == group; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(inOneGroup(), 30000);
+        const QString group = ProcFsProbe::cpuCgroupPath(cpuCgroupOf(members.first()));
+        if (action == 0) {
+            QCOMPARE(ProcFsProbe::cpuQuotaOf(members.first()),
+                     QByteArray::number(qint64(25000) * ::sysconf(_SC_NPROCESSORS_ONLN)));
+        } else {
+            // Every member, and whatever they start, frozen by the kernel.
+            const auto frozen = [&group] {
+                QFile events(group + "/cgroup.events");
+                return events.open(QIODevice::ReadOnly) && events.readAll().contains("frozen 1");
+            };
+            QTRY_VERIFY(frozen());
+        }
+        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
+        for (qint64 pid : qAsConst(members)) {
+            QCOMPARE(cpuCgroupOf(pid), origins.value(pid));
+            QTRY_VERIFY(!isStopped(pid));
+            ::kill(pid_t(pid), SIGKILL);
+        }
+        for (QProcess &family : families)
+            family.waitForFinished();
+        QVERIFY(!QFile::exists(group));
+    }
 
 private:
-    void startProgram(bool rulesEnabled);
-    bool capped() const
+    // Stores the rules, capping at 25 % and suspending, and starts the
+    // program without a display.
+    void startProgram(const QString &capped, const QString &suspended, bool rulesEnabled = true)
     {
-        return ProcFsProbe::cpuCgroupOf(target.processId()).contains("/corvane/");
+        StoredRule rule{capped, rulesEnabled, {capped}};
+        rule.cpuLimit = 25;
+        storeRule(1, rule);
+        rule = {suspended, rulesEnabled, {suspended}};
+        rule.action = 1; // suspend
+        storeRule(2, rule);
+        launch();
     }
-    bool suspended() const { return ProcFsProbe::isStopped(otherTarget.processId()); }
+    void launch()
+    {
+        // No display: the program must find that out itself and run without one.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        program.setProcessEnvironment(environment);
+        shield.start(program, QStringLiteral(CORVANE_EXECUTABLE));
+        QVERIFY(program.waitForStarted(5000));
+    }
+    bool capped() const { return cpuCgroupOf(target.processId()).contains("/corvane/"); }
+    bool suspended() const { return isStopped(otherTarget.processId()); }
+    void bootKernel(const QString &row)
+    {
+        const QString kernel = QStandardPaths::findExecutable(QStringLiteral("linux.uml"));
+        KV_REQUIRE_CAPABILITY(!kernel.isEmpty(), "linux.uml (package user-mode-linux) is missing");
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0,
+                              "the kernel runs in a PID namespace, which needs root");
+        // The kernel keeps its pid file and control socket in the build tree. As
+        // the first process of a PID namespace that dies with this test, it
+        // takes every host process of it along when it ends, however it ends.
+        QTemporaryDir scratch(QStringLiteral(BUILD_DIR "/uml-XXXXXX"));
+        QVERIFY(scratch.isValid());
+        QProcess uml;
+        uml.setProcessChannelMode(QProcess::MergedChannels);
+        uml.setStandardInputFile(QProcess::nullDevice());
+        const QStringList arguments =
+            QStringLiteral("--pdeathsig KILL unshare --pid --fork --kill-child %1 mem=512M "
+                           "rootfstype=hostfs rootflags=/ rw quiet con=null con0=null,fd:1 umid=kv "
+                           "init=" UML_INIT " KV_BUILD=" BUILD_DIR
+                           " CORVANE_MEASUREMENT_HOST=127.0.0.1:1 %2=%3 uml_dir=%4 KV_TEST=%5 "
+                           "KV_FUNCTION=%6:%3")
+                .arg(kernel, QString::fromLatin1(rowVariable), row, scratch.path(),
+                     QCoreApplication::applicationFilePath(),
+                     QString::fromLatin1(QTest::currentTestFunction()))
+                .split(QLatin1Char(' '));
+        uml.start(QStringLiteral("setpriv"), arguments);
+        if (!uml.waitForFinished(200000)) {
+            uml.kill();
+            uml.waitForFinished(10000);
+        }
+        const QString console = QString::fromLocal8Bit(uml.readAll()).remove(QLatin1Char('\r'));
+        qInfo().noquote() << console; // the row's own test output, for the record
+        QVERIFY2(console.contains(QLatin1String("corvane-uml-result: 0")),
+                 "the row failed inside the kernel, or the kernel did not come up (console above)");
+    }
 
     TestStore store;
     const ShieldedProgramStart shield; // until the program has ended
@@ -41,74 +343,6 @@ private:
     SleepingCopy otherTarget{store.path("corvane-test-suspended")};
     QProcess program;
 };
-
-void TestProgram::initTestCase()
-{
-    KV_REQUIRE_CAPABILITY(::geteuid() == 0 && tree.prepare(),
-                          "capping through a cgroup with the cpu controller needs root");
-    // A group of a run that is alive, this test's: no start of the program
-    // may take it for a leftover.
-    liveRunGroup = tree.createJobGroup(1);
-    storeRule(1, {{}, false, {target.program()}});
-    StoredRule suspend{{}, false, {otherTarget.program()}};
-    suspend.action = RuleOptions::Suspend;
-    storeRule(2, suspend);
-}
-
-void TestProgram::cleanup()
-{
-    program.terminate();
-    program.waitForFinished();
-}
-
-void TestProgram::cleanupTestCase()
-{
-    tree.removeGroup(liveRunGroup);
-    tree.removeRunDirectory();
-}
-
-void TestProgram::startProgram(bool rulesEnabled)
-{
-    for (unsigned id : {1u, 2u})
-        RuleOptions(id).setEnabled(rulesEnabled);
-    // No display: the program must find that out itself and go offscreen.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(QLatin1String(name));
-    program.setProcessEnvironment(environment);
-    shield.start(program, QStringLiteral(CORVANE_EXECUTABLE));
-    QVERIFY(program.waitForStarted(5000));
-}
-
-void TestProgram::rulesHoldUntilSigterm()
-{
-    const QByteArray origin = ProcFsProbe::cpuCgroupOf(target.processId());
-    startProgram(true);
-    QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
-
-    QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
-    QVERIFY(program.waitForFinished(30000));
-    QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
-    QVERIFY(program.readAllStandardError().contains("offscreen"));
-    QCOMPARE(ProcFsProbe::cpuCgroupOf(target.processId()), origin);
-    QVERIFY(!suspended());
-}
-
-void TestProgram::killedRunIsLiftedAtTheNextStart()
-{
-    startProgram(true);
-    QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
-    const QString job = QString::fromLocal8Bit(ProcFsProbe::cpuCgroupOf(target.processId()));
-    const QString deadRun = tree.top() + QFileInfo(job).path();
-    program.kill();
-    QVERIFY(program.waitForFinished());
-    QVERIFY(capped() && suspended());
-
-    startProgram(false);
-    QTRY_VERIFY_WITH_TIMEOUT(!capped() && !suspended(), 30000);
-    QVERIFY(!QDir(deadRun).exists());
-    QVERIFY(QDir(liveRunGroup).exists());
-}
 
 QTEST_GUILESS_MAIN(TestProgram)
 #include "tst_program.moc"

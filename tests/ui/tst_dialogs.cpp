@@ -1,9 +1,9 @@
 // The rule dialog, the select dialog, the about box and the ids of new rules.
 
 #include "DialogTestSupport.h"
+#include "SimulatedMachine.h"
 #include "TestStore.h"
-
-#include "rules/RuleOptions.h"
+#include "rules/KvSettings.h"
 #include "ui/KvAboutBox.h"
 #include "ui/ProcessListModel.h"
 #include "ui/RuleDialog.h"
@@ -13,21 +13,17 @@
 #include <QtTest>
 #include <QtWidgets>
 
-namespace {
-
 const unsigned ruleId = 0xbeef;
 const auto Ok = QDialogButtonBox::Ok, Cancel = QDialogButtonBox::Cancel;
 
-// Writes "key=value" entries into the rule's group as text, the way the
-// store gives them back, and the pattern lists.
+// Writes "key=value" entries as text, the way the store gives them back, and the lists.
 void storeRule(QStringList entries, QStringList conditions = {}, QStringList targets = {})
 {
-    QSettings settings;
+    KvSettings settings;
     for (const QString &entry : entries)
         settings.setValue("rules/{beef}/" + entry.section('=', 0, 0), entry.section('=', 1));
-    RuleOptions options(ruleId);
-    options.setSelectedProcesses(RuleOptions::Condition, conditions);
-    options.setSelectedProcesses(RuleOptions::Target, targets);
+    settings.writeStringArray("rules/{beef}/condition/selectedProcesses", conditions);
+    settings.writeStringArray("rules/{beef}/target/selectedProcesses", targets);
 }
 
 QMap<QString, QString> storedRule()
@@ -40,22 +36,18 @@ QMap<QString, QString> storedRule()
     return values;
 }
 
-QStringList rows(const RuleDialog &dialog, const char *list)
+QStringList rows(const RuleDialog &dialog, const QString &list)
 {
-    return qobject_cast<QStringListModel *>(child<QListView>(&dialog, list)->model())->stringList();
+    auto *view = dialog.findChild<QListView *>(list + "SelectedProcessesList");
+    return qobject_cast<QStringListModel *>(view->model())->stringList();
 }
-
-} // namespace
-
-using Sizes = QList<QSize>;
-Q_DECLARE_METATYPE(Sizes)
 
 class TestDialogs : public QObject
 {
     Q_OBJECT
 
     TestStore store; // the file dialog keeps its state in the settings too
-    InstalledMachine machine;
+    SimulatedMachine machine;
     QTemporaryDir dir;
     const QString program = dir.filePath("firefox"); // the Linux way: no extension
 
@@ -65,35 +57,28 @@ private slots:
         QVERIFY(store.isValid());
         machine.addProcess("C:/Windows/notepad.exe");
         machine.addProcess("C:/Tools/tool.exe");
-        QFile file(program);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(QFile(program).open(QIODevice::WriteOnly));
     }
-
     void init() { TestStore::clear(); }
-
-    void newRuleIsStoredOnOkOnly()
+    void ruleIsLoadedWholeAndStoredOnOkOnly()
     {
-        {
-            RuleDialog dialog(ruleId);
-            QVERIFY(!button(&dialog, Ok)->isEnabled());
-            QTest::keyClicks(child<QLineEdit>(&dialog, "name"), "Abandoned");
-            button(&dialog, Cancel)->click();
+        for (const auto &[name, pressed] : {std::pair{"Abandoned", Cancel}, {"Quiet builds", Ok}}) {
+            {
+                RuleDialog dialog(ruleId);
+                QVERIFY(!button(&dialog, Ok)->isEnabled());
+                QTest::keyClicks(child<QLineEdit>(&dialog, "name"), name);
+                button(&dialog, pressed)->click();
+            }
+            // Cancelled, nothing is stored, not even as the dialog closes.
+            QVERIFY(pressed == Ok || QSettings().allKeys().isEmpty());
         }
-        // Checked once the dialog is gone: closing it must not store either.
-        QVERIFY(QSettings().allKeys().isEmpty());
-        RuleDialog dialog(ruleId);
-        QTest::keyClicks(child<QLineEdit>(&dialog, "name"), "Quiet builds");
-        button(&dialog, Ok)->click();
         QCOMPARE(storedRule().value("name"), "Quiet builds");
-        QCOMPARE(storedRule().size(), 12); // every field of the form
-    }
-
-    void loadsEveryStoredValueAndWritesItBackUnchanged()
-    {
+        QCOMPARE(storedRule().size(), 13); // every field of the form
+        // Every stored value is loaded, and written back unchanged.
         storeRule({"name=Offline renders", "enabled=0", "condition/internetConnection=2",
                    "condition/internetConnectionStatus=0", "condition/status=1",
                    "condition/state=2", "target/action=1", "target/cpuLimit=42",
-                   "target/applyDelay=2", "target/applyDelayValue=17"},
+                   "target/shareLimit=2", "target/applyDelay=2", "target/applyDelayValue=17"},
                   {"C:\\Games\\game.exe", "steam*"}, {"blender", "make"});
         const QMap<QString, QString> before = storedRule();
         RuleDialog dialog(ruleId);
@@ -104,18 +89,16 @@ private slots:
         auto *delayValue = child<QSpinBox>(&dialog, "targetApplyDelayValue");
         QCOMPARE(child<QLineEdit>(&dialog, "name")->text(), "Offline renders");
         QVERIFY(!child<QCheckBox>(&dialog, "enabled")->isChecked());
-        QCOMPARE(rows(dialog, "conditionSelectedProcessesList"),
-                 (QStringList{"C:\\Games\\game.exe", "steam*"}));
-        QVERIFY(internet->isChecked() && internetStatus->isEnabled());
-        QCOMPARE(internetStatus->currentText(), "Disconnected");
+        QCOMPARE(rows(dialog, "condition"), (QStringList{"C:\\Games\\game.exe", "steam*"}));
+        QVERIFY(internet->isChecked() && internetStatus->isEnabled() &&
+                internetStatus->currentText() == "Disconnected");
         QVERIFY(child<QRadioButton>(&dialog, "conditionStatusNotRunning")->isChecked());
-        QCOMPARE(state->currentText(), "Background");
-        QVERIFY(!state->isEnabled());
-        QCOMPARE(rows(dialog, "targetSelectedProcessesList"), (QStringList{"blender", "make"}));
+        QVERIFY(state->currentText() == "Background" && !state->isEnabled());
+        QCOMPARE(rows(dialog, "target"), (QStringList{"blender", "make"}));
         QVERIFY(child<QRadioButton>(&dialog, "targetActionSuspend")->isChecked());
         QCOMPARE(child<QSpinBox>(&dialog, "tagetCPULimit")->value(), 42);
-        QVERIFY(delay->isChecked() && delayValue->isEnabled());
-        QCOMPARE(delayValue->value(), 17);
+        QVERIFY(child<QCheckBox>(&dialog, "targetShareLimit")->isChecked());
+        QVERIFY(delay->isChecked() && delayValue->isEnabled() && delayValue->value() == 17);
         button(&dialog, Ok)->click();
         QCOMPARE(storedRule(), before);
         // The form follows later changes as well.
@@ -125,7 +108,6 @@ private slots:
         QVERIFY(!internetStatus->isEnabled() && state->isEnabled() &&
                 !button(&dialog, Ok)->isEnabled());
     }
-
     void patternListsTakeRemovalsAndAdditions()
     {
         storeRule({"name=Lists"}, {"c0"}, {"p0", "p1", "p2", "p3", "p4"});
@@ -133,17 +115,15 @@ private slots:
         auto *targets = child<QListView>(&dialog, "targetSelectedProcessesList");
         auto *remove = child<QPushButton>(&dialog, "targetProcessRemove");
         QVERIFY(!remove->isEnabled());
-        // Selected out of order, so that removing by the first selected row
-        // renumbers rows that are still selected.
+        // Out of order, so that removing the first selected renumbers the others.
         for (int row : {4, 0, 2})
             targets->selectionModel()->select(targets->model()->index(row, 0),
                                               QItemSelectionModel::Select);
         QVERIFY(remove->isEnabled());
         remove->click();
-        QCOMPARE(rows(dialog, "targetSelectedProcessesList"), (QStringList{"p1", "p3"}));
+        QCOMPARE(rows(dialog, "target"), (QStringList{"p1", "p3"}));
         QVERIFY(!remove->isEnabled());
-        // Added last and exactly as typed: neither the select dialog's table
-        // of processes nor any trimming gets in the way.
+        // Added last and exactly as typed: no table row nor trimming gets in the way.
         QObject scope;
         for (auto [list, text, ok] : {std::tuple{"condition", " notepad.exe", true},
                                       {"target", "cancelled", false},
@@ -154,13 +134,11 @@ private slots:
             });
             child<QPushButton>(&dialog, QByteArray(list).append("ProcessAdd"))->click();
         }
-        QCOMPARE(rows(dialog, "conditionSelectedProcessesList"),
-                 (QStringList{"c0", " notepad.exe"}));
-        QCOMPARE(rows(dialog, "targetSelectedProcessesList"), (QStringList{"p1", "p3", "*.tmp"}));
+        QCOMPARE(rows(dialog, "condition"), (QStringList{"c0", " notepad.exe"}));
+        QCOMPARE(rows(dialog, "target"), (QStringList{"p1", "p3", "*.tmp"}));
         button(&dialog, Ok)->click();
         QCOMPARE(storedRule().value("target/selectedProcesses/size"), "3");
     }
-
     void selectAnswersTheTypedTextTheChosenRowOrTheBrowsedFile()
     {
         SelectProcessDialog dialog;
@@ -168,10 +146,10 @@ private slots:
         auto *process = child<QLineEdit>(&dialog, "process");
         auto *ok = child<QPushButton>(&dialog, "okButton");
         QTest::keyClicks(process, "typed.exe");
-        QVERIFY(ok->isEnabled());
+        const bool typed = ok->isEnabled();
         process->clear();
-        QVERIFY(!ok->isEnabled());
-        QCOMPARE(view->model()->rowCount(), 2);
+        QVERIFY(typed && !ok->isEnabled());
+        QCOMPARE(view->model()->rowCount(), 3); // the test program's own, and two
         view->setCurrentIndex(view->model()->index(1, 0));
         QCOMPARE(dialog.process(), view->model()->index(1, 2).data().toString());
         QObject scope;
@@ -185,38 +163,26 @@ private slots:
         onNextModal<QFileDialog>(&scope, [](QFileDialog *files) { files->reject(); });
         child<QPushButton>(&dialog, "browse")->click();
         QCOMPARE(dialog.process(), QDir::toNativeSeparators(program));
-    }
-
-    void patternNamingAnExistingFileShowsItsIcon()
-    {
+        // A pattern naming an existing file shows its icon, as long as the file is there.
         ProcessListModel model;
-        model.setStringList({QDir::toNativeSeparators(program), dir.filePath("no.exe")});
+        model.setStringList({dialog.process(), dir.filePath("no.exe")});
         auto icon = [&](int row) { return model.index(row, 0).data(Qt::DecorationRole); };
         QVERIFY(!icon(0).value<QIcon>().isNull() && icon(1).value<QIcon>().isNull());
-        // Nothing is cached: the icon goes with the file.
-        QVERIFY(QFile::remove(program));
-        QVERIFY(icon(0).value<QIcon>().isNull());
+        QVERIFY(QFile::remove(program) && icon(0).value<QIcon>().isNull());
     }
-
-    void aboutBoxIconSize_data()
+    void aboutBoxIconIsTheLargestThatFits()
     {
-        QTest::addColumn<Sizes>("available");
-        QTest::addColumn<QSize>("expected"); // in a label of 64 x 64
-        QTest::newRow("largest fit") << Sizes{{16, 16}, {48, 48}, {256, 256}} << QSize(48, 48);
-        QTest::newRow("tie: first listed") << Sizes{{32, 48}, {48, 32}} << QSize(32, 48);
-        QTest::newRow("tie: first, reversed") << Sizes{{48, 32}, {32, 48}} << QSize(48, 32);
-        QTest::newRow("one side too large") << Sizes{{16, 16}, {60, 80}} << QSize(16, 16);
-        QTest::newRow("none fits: smallest") << Sizes{{400, 100}, {100, 200}} << QSize(32, 64);
-        QTest::newRow("no sizes") << Sizes{} << QSize(64, 64);
+        // In a label of 64 x 64; a tie goes to the first listed; when none fits,
+        // the smallest is scaled down; without sizes, the label's.
+        const QList<QPair<QList<QSize>, QSize>> cases{{{{16, 16}, {48, 48}, {256, 256}}, {48, 48}},
+                                                      {{{32, 48}, {48, 32}}, {32, 48}},
+                                                      {{{48, 32}, {32, 48}}, {48, 32}},
+                                                      {{{16, 16}, {60, 80}}, {16, 16}},
+                                                      {{{400, 100}, {100, 200}}, {32, 64}},
+                                                      {{}, {64, 64}}};
+        for (const auto &[available, expected] : cases)
+            QCOMPARE(KvAboutBox::iconSizeFor(available, QSize(64, 64)), expected);
     }
-
-    void aboutBoxIconSize()
-    {
-        QFETCH(Sizes, available);
-        QFETCH(QSize, expected);
-        QCOMPARE(KvAboutBox::iconSizeFor(available, QSize(64, 64)), expected);
-    }
-
     void newRuleIdsAreRandomAndSkipZeroAndStoredIds()
     {
         QSet<unsigned> seen;

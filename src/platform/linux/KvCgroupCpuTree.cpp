@@ -2,6 +2,7 @@
 
 #include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
+#include "platform/linux/KvUniqueFd.h"
 
 #include <QFile>
 #include <QList>
@@ -229,6 +230,15 @@ bool KvCgroupCpuTree::setRate(const QString &group, quint32 rate)
            writeFile(group + QStringLiteral("/cpu.cfs_quota_us"), QByteArray::number(quota));
 }
 
+bool KvCgroupCpuTree::setFrozen(const QString &group, bool frozen)
+{
+    if (!m_version2) {
+        errno = ENOTSUP;
+        return false;
+    }
+    return writeFile(group + QStringLiteral("/cgroup.freeze"), frozen ? "1" : "0");
+}
+
 bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
 {
     return writeFile(group + QStringLiteral("/cgroup.procs"), QByteArray::number(pid));
@@ -260,17 +270,30 @@ QString KvCgroupCpuTree::releasedGroup()
 
 bool KvCgroupCpuTree::members(const QString &group, QList<pid_t> &pids) const
 {
-    QByteArray text;
-    if (!KvLinuxProcFs::readFile(group + QStringLiteral("/cgroup.procs"), text))
+    // Read once a second per capped group where no fork is reported: one
+    // open and read, numbers taken as they come.
+    const KvUniqueFd procs(
+        ::open(QFile::encodeName(group + QStringLiteral("/cgroup.procs")).constData(),
+               O_RDONLY | O_CLOEXEC));
+    if (!procs.isValid())
         return false;
     pids.clear();
-    for (const QByteArray &line : text.split('\n')) {
-        bool ok = false;
-        const int pid = line.toInt(&ok);
-        if (ok && pid > 0)
-            pids.append(pid);
+    char buffer[4096];
+    pid_t pid = 0;
+    ssize_t length;
+    while ((length = ::read(procs.get(), buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < length; ++i) {
+            if (buffer[i] >= '0' && buffer[i] <= '9') {
+                pid = pid * 10 + (buffer[i] - '0');
+            } else if (pid > 0) {
+                pids.append(pid);
+                pid = 0;
+            }
+        }
     }
-    return true;
+    if (pid > 0)
+        pids.append(pid);
+    return length == 0;
 }
 
 bool KvCgroupCpuTree::removeGroup(const QString &group)
@@ -318,7 +341,7 @@ bool KvCgroupCpuTree::isOwnGroup(const QString &group) const
     return m_prepared && group.startsWith(m_run + QLatin1Char('/'));
 }
 
-QString KvCgroupCpuTree::createHandOverGroup(const QString &run, DWORD processId)
+QString KvCgroupCpuTree::createHandOverGroup(const QString &run, quint32 processId)
 {
     const QString runDirectory = m_base + QLatin1Char('/') + run;
     const QString group = runDirectory + QStringLiteral("/job-for-%1").arg(processId);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
+#include <QtGlobal>
 
 #include <QByteArray>
 #include <QList>
@@ -41,6 +41,9 @@ public:
     // Quota of rate (hundredths of a percent of all CPUs); 10 000 or more
     // lifts it.
     bool setRate(const QString &group, quint32 rate);
+    // The cgroup v2 freezer; ENOTSUP on v1, whose freezer is a controller
+    // of its own.
+    bool setFrozen(const QString &group, bool frozen);
     bool movePid(const QString &group, pid_t pid);
     // Moves the process back to origin; where origin is gone, not known
     // (empty) or refuses it, to the top, or else to a leaf beside the
@@ -60,7 +63,7 @@ public:
     bool isOwnGroup(const QString &group) const;
     // A group for a process handed to the run named `run`, in that run's
     // directory; empty on failure.
-    QString createHandOverGroup(const QString &run, DWORD processId);
+    QString createHandOverGroup(const QString &run, quint32 processId);
     // The directories of runs that are no longer alive, and the job groups
     // in one of them.
     QStringList endedRunDirectories() const;

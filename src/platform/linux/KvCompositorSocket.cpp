@@ -1,13 +1,12 @@
 #include "platform/linux/KvCompositorSocket.h"
+#include "support/KvLog.h"
 
-using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
 
 KvCompositorSocket::KvCompositorSocket(const QString &name, std::function<QString()> path,
-                                       NoticeHandler notice, QObject *parent)
+                                       QObject *parent)
     : QLocalSocket(parent)
     , name(name)
     , locate(std::move(path))
-    , notice(std::move(notice))
 {
     retry.setInterval(1000);
     connect(&retry, &QTimer::timeout, this, &KvCompositorSocket::attempt);
@@ -44,15 +43,14 @@ void KvCompositorSocket::onStateChanged(LocalSocketState state)
         retry.stop();
         wasConnected = true;
         if (lost)
-            notice(NoticeLevel::Info, QStringLiteral("%1 is back at %2").arg(name, lastPath));
+            kvInfo(lcNotifier) << QStringLiteral("%1 is back at %2").arg(name, lastPath);
         lost = false;
     } else if (state == UnconnectedState) {
         if (wasConnected && !lost) {
             lost = true;
-            notice(NoticeLevel::Info,
-                   QStringLiteral("%1 at %2 closed: the compositor's focus is not followed until "
+            kvInfo(lcNotifier) << QStringLiteral("%1 at %2 closed: the compositor's focus is not followed until "
                                   "it is back")
-                       .arg(name, lastPath));
+                       .arg(name, lastPath);
         }
         retry.start();
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/KvPlatformWinEvents.h"
 
 #include <QLocalSocket>
 #include <QTimer>
@@ -17,13 +16,10 @@ class KvCompositorSocket : public QLocalSocket
     Q_OBJECT
 
 public:
-    using NoticeHandler =
-        std::function<void(KvPlatformWinEvents::NoticeLevel level, const QString &text)>;
-
     // name is how the log calls the socket; path() says where it is now and
     // is asked again at every attempt, so that it can follow a compositor
     // that comes back elsewhere.
-    KvCompositorSocket(const QString &name, std::function<QString()> path, NoticeHandler notice,
+    KvCompositorSocket(const QString &name, std::function<QString()> path,
                        QObject *parent);
     ~KvCompositorSocket() override;
 
@@ -39,7 +35,6 @@ private:
 
     QString name;
     std::function<QString()> locate;
-    NoticeHandler notice;
     QTimer retry;
     QString lastPath;
     bool wasConnected = false;

@@ -1,4 +1,5 @@
 #include "platform/linux/KvForegroundBusService.h"
+#include "support/KvLog.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -12,7 +13,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
 
 const char KvForegroundBusService::serviceName[] = "app.corvane.Corvane";
 const char KvForegroundBusService::objectPath[] = "/app/corvane/Corvane";
@@ -29,7 +29,7 @@ bool sessionBusAnnounced()
            (!runtimeDir.isEmpty() && QFileInfo::exists(QFile::decodeName(runtimeDir + "/bus")));
 }
 
-bool processExists(DWORD processId)
+bool processExists(quint32 processId)
 {
     // Signal 0 only asks; another user's process answers EPERM, but it is there.
     return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
@@ -37,34 +37,34 @@ bool processExists(DWORD processId)
 
 } // namespace
 
-KvForegroundBusService::KvForegroundBusService(ReportHandler onReport, NoticeHandler notice,
+KvForegroundBusService::KvForegroundBusService(ReportHandler onReport,
                                                QObject *parent)
     : QObject(parent)
     , onReport(std::move(onReport))
-    , notice(std::move(notice))
 {}
 
 bool KvForegroundBusService::start()
 {
     const QString name = QLatin1String(serviceName);
     const auto noBus = [this](const QString &reason) {
-        notice(NoticeLevel::Info, QStringLiteral("no session bus (%1): the desktop's foreground "
+        kvInfo(lcNotifier) << QStringLiteral("no session bus (%1): the desktop's foreground "
                                                  "reports, which alone show native Wayland "
                                                  "windows, are not received")
-                                      .arg(reason));
+                                      .arg(reason);
         return false;
     };
     if (!sessionBusAnnounced())
         return noBus(QStringLiteral("none announced"));
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return noBus(bus.lastError().message());
+    if (!bus.isConnected()) {
+        return noBus(QStringLiteral("%1 does not answer")
+                         .arg(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
+    }
     if (!bus.registerObject(QLatin1String(objectPath), this,
                             QDBusConnection::ExportScriptableSlots)) {
-        notice(NoticeLevel::Critical,
-               QStringLiteral("the session bus refused the object %1: the desktop's foreground "
+        kvCritical(lcNotifier) << QStringLiteral("the session bus refused the object %1: the desktop's foreground "
                               "reports are not received")
-                   .arg(QLatin1String(objectPath)));
+                   .arg(QLatin1String(objectPath));
         return false;
     }
     QDBusConnectionInterface *daemon = bus.interface();
@@ -75,23 +75,20 @@ bool KvForegroundBusService::start()
                                 QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid()) {
         bus.unregisterObject(QLatin1String(objectPath));
-        notice(NoticeLevel::Critical,
-               QStringLiteral("the session bus refused the name %1 (%2): the desktop's "
+        kvCritical(lcNotifier) << QStringLiteral("the session bus refused the name %1 (%2): the desktop's "
                               "foreground reports are not received")
-                   .arg(name, reply.error().message()));
+                   .arg(name, reply.error().message());
         return false;
     }
     if (reply.value() == QDBusConnectionInterface::ServiceQueued) {
-        notice(NoticeLevel::Info,
-               QStringLiteral("another copy of Corvane owns %1 on the session bus and receives "
+        kvInfo(lcNotifier) << QStringLiteral("another copy of Corvane owns %1 on the session bus and receives "
                               "the desktop's foreground reports; this copy receives them when "
                               "that one ends")
-                   .arg(name));
+                   .arg(name);
     } else {
         owner = true;
-        notice(NoticeLevel::Info,
-               QStringLiteral("receives the desktop's foreground reports as %1 on the session bus")
-                   .arg(name));
+        kvInfo(lcNotifier) << QStringLiteral("receives the desktop's foreground reports as %1 on the session bus")
+                   .arg(name);
     }
     return true;
 }
@@ -103,8 +100,8 @@ void KvForegroundBusService::onNameAcquired(const QString &name)
     if (owner || name != QLatin1String(serviceName))
         return;
     owner = true;
-    notice(NoticeLevel::Info, QStringLiteral("the other copy of Corvane ended: this copy now "
-                                             "receives the desktop's foreground reports"));
+    kvInfo(lcNotifier) << QStringLiteral("the other copy of Corvane ended: this copy now "
+                                             "receives the desktop's foreground reports");
 }
 
 void KvForegroundBusService::ReportProcess(uint processId)
@@ -119,7 +116,7 @@ void KvForegroundBusService::ReportProcess(int processId)
 
 const char *KvForegroundBusService::refusal(qint64 processId)
 {
-    if (processId <= 0 || processId > INT_MAX || !processExists(DWORD(processId)))
+    if (processId <= 0 || processId > INT_MAX || !processExists(quint32(processId)))
         return "no such process";
     if (processId == getpid())
         return "that is Corvane itself";
@@ -129,12 +126,12 @@ const char *KvForegroundBusService::refusal(qint64 processId)
 void KvForegroundBusService::accept(qint64 processId)
 {
     if (const char *why = refusal(processId)) {
-        notice(NoticeLevel::Debug, QStringLiteral("foreground report of process #%1 ignored: %2")
+        kvDebug(lcNotifier) << QStringLiteral("foreground report of process #%1 ignored: %2")
                                        .arg(processId)
-                                       .arg(QLatin1String(why)));
+                                       .arg(QLatin1String(why));
         return;
     }
-    latest = DWORD(processId);
+    latest = quint32(processId);
     if (deliveryPending)
         return;
     deliveryPending = true;

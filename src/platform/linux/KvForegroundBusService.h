@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/KvPlatformWinEvents.h"
 
 #include <QObject>
 
@@ -31,13 +30,11 @@ public:
     static const char serviceName[];
     static const char objectPath[];
 
-    using ReportHandler = std::function<void(DWORD processId)>;
-    using NoticeHandler =
-        std::function<void(KvPlatformWinEvents::NoticeLevel level, const QString &text)>;
+    using ReportHandler = std::function<void(quint32 processId)>;
 
-    KvForegroundBusService(ReportHandler onReport, NoticeHandler notice, QObject *parent);
+    KvForegroundBusService(ReportHandler onReport, QObject *parent);
 
-    // Offers the method and asks for the name. False, with a notice, when
+    // Offers the method and asks for the name. False, with a log line, when
     // there is no session bus or it refuses us.
     bool start();
 
@@ -61,8 +58,7 @@ private:
     void onNameAcquired(const QString &name);
 
     ReportHandler onReport;
-    NoticeHandler notice;
-    DWORD latest = 0;
+    quint32 latest = 0;
     bool deliveryPending = false;
     bool owner = false;
 };

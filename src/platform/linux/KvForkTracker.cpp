@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-void KvForkTracker::forked(DWORD childId, DWORD parentId)
+void KvForkTracker::forked(quint32 childId, quint32 parentId)
 {
     Child child{parentId, QElapsedTimer()};
     child.age.start();
     m_children.insert(childId, child);
 }
 
-bool KvForkTracker::take(DWORD childId, DWORD &parentId)
+bool KvForkTracker::take(quint32 childId, quint32 &parentId)
 {
     const auto found = m_children.find(childId);
     if (found == m_children.end())
@@ -19,9 +19,9 @@ bool KvForkTracker::take(DWORD childId, DWORD &parentId)
     return true;
 }
 
-QList<QPair<DWORD, DWORD>> KvForkTracker::takeOverdue()
+QList<QPair<quint32, quint32>> KvForkTracker::takeOverdue()
 {
-    QList<QPair<qint64, QPair<DWORD, DWORD>>> overdue;
+    QList<QPair<qint64, QPair<quint32, quint32>>> overdue;
     for (auto it = m_children.begin(); it != m_children.end();) {
         const qint64 age = it->age.elapsed();
         if (age >= graceMilliseconds) {
@@ -33,7 +33,7 @@ QList<QPair<DWORD, DWORD>> KvForkTracker::takeOverdue()
     }
     std::sort(overdue.begin(), overdue.end(),
               [](const auto &a, const auto &b) { return a.first > b.first; });
-    QList<QPair<DWORD, DWORD>> result;
+    QList<QPair<quint32, quint32>> result;
     for (const auto &entry : overdue)
         result.append(entry.second);
     return result;

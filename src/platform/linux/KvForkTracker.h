@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
+#include <QtGlobal>
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -17,22 +17,22 @@ public:
     // is reported as it is.
     static constexpr int graceMilliseconds = 200;
 
-    void forked(DWORD childId, DWORD parentId);
+    void forked(quint32 childId, quint32 parentId);
 
     // Takes the child off the list; true with its creator in parentId when it
     // was there.
-    bool take(DWORD childId, DWORD &parentId);
+    bool take(quint32 childId, quint32 &parentId);
 
     // Takes the children whose grace is over, oldest first.
-    QList<QPair<DWORD, DWORD>> takeOverdue();
+    QList<QPair<quint32, quint32>> takeOverdue();
 
     bool isEmpty() const { return m_children.isEmpty(); }
 
 private:
     struct Child
     {
-        DWORD parentId;
+        quint32 parentId;
         QElapsedTimer age;
     };
-    QHash<DWORD, Child> m_children;
+    QHash<quint32, Child> m_children;
 };

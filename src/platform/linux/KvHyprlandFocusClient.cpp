@@ -6,14 +6,13 @@
 #include <QTimer>
 
 KvHyprlandFocusClient::KvHyprlandFocusClient(const QString &signature, ReportHandler onReport,
-                                             KvCompositorSocket::NoticeHandler notice,
                                              QObject *parent)
     : QObject(parent)
     , signature(signature)
     , onReport(std::move(onReport))
     , events(new KvCompositorSocket(
           QStringLiteral("Hyprland's event socket"),
-          [this] { return folder() + QLatin1String("/.socket2.sock"); }, std::move(notice), this))
+          [this] { return folder() + QLatin1String("/.socket2.sock"); }, this))
 {
     connect(events, &QLocalSocket::connected, this, [this] {
         received.clear();

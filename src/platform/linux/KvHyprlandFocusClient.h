@@ -33,7 +33,7 @@ public:
     using ReportHandler = std::function<void(quint32 processId)>;
 
     KvHyprlandFocusClient(const QString &signature, ReportHandler onReport,
-                          KvCompositorSocket::NoticeHandler notice, QObject *parent);
+                          QObject *parent);
 
     void start() { events->keepConnected(); }
     bool isConnected() const { return events->isConnected(); }

@@ -1,34 +1,30 @@
 #pragma once
 
 #include "platform/KvPlatformConnectivity.h"
-#include "platform/common/KvConnectivityListeners.h"
+#include "platform/linux/KvUniqueFd.h"
 
-#include <QMap>
+#include <memory>
 
 class QSocketNotifier;
 
-// Connectivity from the kernel's routing tables. While anyone listens, an
-// rtnetlink socket subscribed to link, address and route changes is read by
-// a socket notifier of the GUI thread's event loop; after every burst of
-// changes the value is worked out again (KvRoutingTable) and the listeners
-// hear of it when it differs from the last value they heard of.
+// Connectivity from the kernel's routing tables. Once watched, an rtnetlink
+// socket subscribed to link, address and route changes is read by a socket
+// notifier of the GUI thread's event loop; after every burst of changes the
+// value is worked out again (KvRoutingTable) and a change is reported when
+// it differs from the last value reported.
 class KvLinuxConnectivity : public KvPlatformConnectivity
 {
 public:
-    KvLinuxConnectivity() = default;
+    KvLinuxConnectivity();
     ~KvLinuxConnectivity() override;
 
-    bool getConnectivity(NLM_CONNECTIVITY &connectivity) override;
-    DWORD advise(KvConnectivityEvents *events) override;
-    bool unadvise(DWORD cookie) override;
+    KvResult<KvConnectivity> connectivity() override;
+    KvStatus watch() override;
 
 private:
-    bool openChanges();
-    void closeChanges();
     void readChanges();
 
-    int changesSocket = -1;
-    QSocketNotifier *changesNotifier = nullptr;
-    NLM_CONNECTIVITY reported = 0;
-    KvConnectivityListeners listeners;
+    KvUniqueFd changes;
+    std::unique_ptr<QSocketNotifier> notifier;
+    KvConnectivity reported;
 };

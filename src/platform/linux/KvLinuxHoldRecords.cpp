@@ -36,6 +36,12 @@ QString sharedDirectory()
 
 } // namespace
 
+KvLinuxHoldRecords &KvLinuxHoldRecords::shared()
+{
+    static KvLinuxHoldRecords records;
+    return records;
+}
+
 KvLinuxHoldRecords::~KvLinuxHoldRecords()
 {
     if (directoryFd < 0)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
+#include <QtGlobal>
 
 #include <QHash>
 #include <QList>
@@ -31,7 +31,7 @@
 class KvLinuxHoldRecords
 {
 public:
-    using Process = QPair<DWORD, quint64>; // id, creation stamp
+    using Process = QPair<quint32, quint64>; // id, creation stamp
 
     // A cap that another running copy holds on a process.
     struct Cap
@@ -62,6 +62,10 @@ public:
     KvLinuxHoldRecords() = default;
     // Removes this run's file, and the directory when no other is left.
     ~KvLinuxHoldRecords();
+
+    // The records of this process, which the CPU groups and the suspension
+    // share: made by the first of them, gone after the last.
+    static KvLinuxHoldRecords &shared();
     KvLinuxHoldRecords(const KvLinuxHoldRecords &) = delete;
     KvLinuxHoldRecords &operator=(const KvLinuxHoldRecords &) = delete;
 

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -30,9 +29,9 @@ quint64 numberOf(const char *begin, const char *end)
 
 } // namespace
 
-std::vector<DWORD> KvLinuxProcFs::numericEntries(const char *path)
+std::vector<quint32> KvLinuxProcFs::numericEntries(const char *path)
 {
-    std::vector<DWORD> ids;
+    std::vector<quint32> ids;
     DIR *directory = ::opendir(path);
     if (!directory)
         return ids;
@@ -40,7 +39,7 @@ std::vector<DWORD> KvLinuxProcFs::numericEntries(const char *path)
         char *end = nullptr;
         const unsigned long id = std::strtoul(entry->d_name, &end, 10);
         if (end != entry->d_name && *end == '\0' && id > 0 && id <= 0xFFFFFFFEul)
-            ids.push_back(DWORD(id));
+            ids.push_back(quint32(id));
     }
     ::closedir(directory);
     return ids;
@@ -95,18 +94,18 @@ QStringList KvLinuxProcFs::entryNames(const QString &directory, const char *pref
     return names;
 }
 
-std::vector<DWORD> KvLinuxProcFs::processIds()
+std::vector<quint32> KvLinuxProcFs::processIds()
 {
     return numericEntries("/proc");
 }
 
-std::vector<DWORD> KvLinuxProcFs::threadIds(DWORD processId)
+std::vector<quint32> KvLinuxProcFs::threadIds(quint32 processId)
 {
     const QByteArray path = "/proc/" + QByteArray::number(processId) + "/task";
     return numericEntries(path.constData());
 }
 
-bool KvLinuxProcFs::readStat(DWORD processId, Stat &stat, DWORD threadId)
+bool KvLinuxProcFs::readStat(quint32 processId, Stat &stat, quint32 threadId)
 {
     char path[64];
     if (threadId)
@@ -142,15 +141,14 @@ bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
     // process, so the fields are found in place rather than split out.
     const int open = content.indexOf('(');
     const int close = content.lastIndexOf(')');
-    // Field 3 (state) up to field 41 (policy); starttime (22) is the last
-    // one every caller needs.
-    const char *begin[42] = {};
-    const char *end[42] = {};
+    // Field 3 (state) up to field 22 (starttime), the last one needed.
+    const char *begin[23] = {};
+    const char *end[23] = {};
     int last = 2;
     if (open >= 0 && close > open && close + 2 <= content.size()) {
         const char *c = content.constData() + close + 2;
         const char *const stop = content.constData() + content.size();
-        while (c < stop && last < 41) {
+        while (c < stop && last < 22) {
             const char *fieldEnd = c;
             while (fieldEnd < stop && *fieldEnd != ' ' && *fieldEnd != '\n')
                 ++fieldEnd;
@@ -171,24 +169,17 @@ bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
     const auto number = [&](int field) {
         return field <= last ? numberOf(begin[field], end[field]) : 0;
     };
-    const auto signedNumber = [&](int field) {
-        if (field > last || begin[field] == end[field])
-            return 0;
-        return *begin[field] == '-' ? -int(numberOf(begin[field] + 1, end[field]))
-                                    : int(numberOf(begin[field], end[field]));
-    };
     stat.comm = QString::fromLocal8Bit(content.constData() + open + 1, close - open - 1);
     stat.state = *begin[3];
-    stat.parentProcessId = DWORD(number(4));
+    stat.parentProcessId = quint32(number(4));
     stat.startTime = number(22);
-    stat.nice = signedNumber(19);
-    stat.policy = signedNumber(41);
+    stat.cpuTicks = number(14) + number(15); // utime, stime
     const quint64 kernelThreadFlag = 0x00200000; // PF_KTHREAD
     stat.kernelThread = (number(9) & kernelThreadFlag) != 0;
     return true;
 }
 
-bool KvLinuxProcFs::readImagePath(DWORD processId, QString &path)
+bool KvLinuxProcFs::readImagePath(quint32 processId, QString &path)
 {
     char link[32];
     std::snprintf(link, sizeof link, "/proc/%u/exe", processId);
@@ -211,14 +202,14 @@ bool KvLinuxProcFs::readImageLink(const char *linkPath, QString &path)
         target.chop(deleted.size());
     // Anything but a path (an anonymous file) names no image.
     if (!target.startsWith('/')) {
-        errno = ENOENT;
+        errno = EINVAL;
         return false;
     }
     path = QFile::decodeName(target);
     return true;
 }
 
-QString KvLinuxProcFs::executableName(DWORD processId, const Stat &stat)
+QString KvLinuxProcFs::executableName(quint32 processId, const Stat &stat)
 {
     QString imagePath;
     if (readImagePath(processId, imagePath))
@@ -240,17 +231,3 @@ QString KvLinuxProcFs::bareName(QString kernelName)
     return kernelName.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
-LONG KvLinuxProcFs::basePriority(const Stat &stat)
-{
-    if (stat.policy == SCHED_FIFO || stat.policy == SCHED_RR)
-        return 24;
-    if (stat.policy == SCHED_IDLE || stat.nice > 10)
-        return 4;
-    if (stat.nice > 0)
-        return 6;
-    if (stat.nice == 0)
-        return 8;
-    if (stat.nice >= -10)
-        return 10;
-    return 13;
-}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
+#include <QtGlobal>
 
 #include <QByteArray>
 #include <QString>
@@ -15,15 +15,15 @@ class KvLinuxProcFs
 public:
     struct Stat
     {
-        DWORD parentProcessId = 0;
+        quint32 parentProcessId = 0;
         // The kernel's name of the task: at most 15 bytes of the file name.
         QString comm;
         // Clock ticks after boot: with the id, tells a process from a later
         // one that was given the same id.
         quint64 startTime = 0;
+        // Clock ticks of processor time used, in user and kernel mode.
+        quint64 cpuTicks = 0;
         char state = '?';
-        int nice = 0;
-        int policy = 0;
         // A thread of the kernel's own: listed like a process, but none.
         bool kernelThread = false;
     };
@@ -43,13 +43,13 @@ public:
     static QStringList entryNames(const QString &directory, const char *prefix, bool directories);
 
     // The numeric entries of /proc (processes) or /proc/PID/task (threads).
-    static std::vector<DWORD> processIds();
-    static std::vector<DWORD> threadIds(DWORD processId);
+    static std::vector<quint32> processIds();
+    static std::vector<quint32> threadIds(quint32 processId);
     // The numeric entries of any directory.
-    static std::vector<DWORD> numericEntries(const char *directory);
+    static std::vector<quint32> numericEntries(const char *directory);
 
     // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
-    static bool readStat(DWORD processId, Stat &stat, DWORD threadId = 0);
+    static bool readStat(quint32 processId, Stat &stat, quint32 threadId = 0);
     // The stat file at path. One line well under a page, which the first
     // read hands out whole: no second read just to learn of the end, which
     // a listing of /proc would pay for every process.
@@ -58,21 +58,18 @@ public:
     // readlink /proc/PID/exe, without the " (deleted)" the kernel adds for
     // an image that was replaced. Fails (errno) for processes the user may
     // not inspect and for kernel threads.
-    static bool readImagePath(DWORD processId, QString &path);
+    static bool readImagePath(quint32 processId, QString &path);
     // The same for the exe link at linkPath.
     static bool readImageLink(const char *linkPath, QString &path);
 
     // The executable's file name as a snapshot shows it: the file name of the
     // image where it can be read; otherwise the kernel's name, completed from
     // the command line where that was cut to 15 bytes, as a bare name.
-    static QString executableName(DWORD processId, const Stat &stat);
+    static QString executableName(quint32 processId, const Stat &stat);
 
     // A kernel's name (comm) as a file name: its '/' (kernel threads such as
     // "kworker/0:1", or any program that names itself so) become '_'. The
     // name is the program's own choice, never a path to match.
     static QString bareName(QString kernelName);
 
-    // A Windows-like base priority (8 normal) from the scheduling policy and
-    // the nice value.
-    static LONG basePriority(const Stat &stat);
 };

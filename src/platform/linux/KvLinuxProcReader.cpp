@@ -1,20 +1,21 @@
 #include "platform/linux/KvLinuxProcReader.h"
 
-#include "platform/common/KvProcessEventProperties.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <csignal>
 #include <unistd.h>
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
     : m_encodedRoot(QFile::encodeName(procRoot))
 {}
 
-QByteArray KvLinuxProcReader::processPath(DWORD processId, const char *entry) const
+QByteArray KvLinuxProcReader::processPath(quint32 processId, const char *entry) const
 {
     char middle[16];
     const int length = std::snprintf(middle, sizeof middle, "/%u/", processId);
@@ -28,19 +29,19 @@ bool KvLinuxProcReader::isReadable() const
     return ::access((m_encodedRoot + "/self/stat").constData(), R_OK) == 0;
 }
 
-bool KvLinuxProcReader::readStat(DWORD processId, Stat &stat) const
+bool KvLinuxProcReader::readStat(quint32 processId, Stat &stat) const
 {
     return KvLinuxProcFs::readStat(processPath(processId, "stat").constData(), stat);
 }
 
-QString KvLinuxProcReader::executablePath(DWORD processId) const
+QString KvLinuxProcReader::executablePath(quint32 processId) const
 {
     QString path;
     KvLinuxProcFs::readImageLink(processPath(processId, "exe").constData(), path);
     return path;
 }
 
-QStringList KvLinuxProcReader::arguments(DWORD processId) const
+QStringList KvLinuxProcReader::arguments(quint32 processId) const
 {
     QByteArray text;
     KvLinuxProcFs::readFile(processPath(processId, "cmdline").constData(), text);
@@ -54,20 +55,24 @@ QStringList KvLinuxProcReader::arguments(DWORD processId) const
     return result;
 }
 
-QList<DWORD> KvLinuxProcReader::processIds() const
+QList<quint32> KvLinuxProcReader::processIds() const
 {
-    QList<DWORD> ids;
-    for (const DWORD processId : KvLinuxProcFs::numericEntries(m_encodedRoot.constData()))
+    QList<quint32> ids;
+    for (const quint32 processId : KvLinuxProcFs::numericEntries(m_encodedRoot.constData()))
         ids.append(processId);
     return ids;
 }
 
-bool KvLinuxProcReader::hasOtherLiveThreads(DWORD processId, DWORD exceptThread) const
+bool KvLinuxProcReader::hasOtherLiveThreads(quint32 processId, quint32 exceptThread) const
 {
-    // Asked at every process end, mostly of a process that is gone already.
+    // Asked at every process end, mostly of a process that is gone already
+    // and reaped, which the kernel tells without a walk through /proc (a
+    // zombie, or another process with the id by now, is listed).
+    if (m_encodedRoot == "/proc" && ::kill(pid_t(processId), 0) != 0 && errno == ESRCH)
+        return false;
     const QByteArray taskDirectory = processPath(processId, "task");
-    const std::vector<DWORD> threads = KvLinuxProcFs::numericEntries(taskDirectory.constData());
-    for (const DWORD threadId : threads) {
+    const std::vector<quint32> threads = KvLinuxProcFs::numericEntries(taskDirectory.constData());
+    for (const quint32 threadId : threads) {
         if (threadId == processId || threadId == exceptThread)
             continue;
         Stat stat;
@@ -89,50 +94,48 @@ qint64 KvLinuxProcReader::ageMilliseconds(quint64 startTime)
     return nowMs - startMs;
 }
 
-QString KvLinuxProcReader::commandLine(const QStringList &arguments)
-{
-    QStringList quoted;
-    quoted.reserve(arguments.size());
-    for (const QString &argument : arguments) {
-        if (argument.contains(QLatin1Char(' ')))
-            quoted.append(QLatin1Char('"') + argument + QLatin1Char('"'));
-        else
-            quoted.append(argument);
-    }
-    return quoted.join(QLatin1Char(' '));
-}
-
-KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD knownParent) const
+KvProcessEntry KvLinuxProcReader::describe(quint32 processId, quint32 knownParent) const
 {
     const QString path = executablePath(processId);
+    // Gone already, as short-lived processes often are by the time their
+    // start is read (only kernel threads, which run no program, have no
+    // image link at all): there is nothing more to read.
+    bool gone = path.isEmpty() && errno == ENOENT;
     // The stat only for what nothing else gives: the parent when no fork
     // named the creator, the kernel's name when the image cannot be read.
     Stat stat;
-    if (knownParent == 0xFFFFFFFF || path.isEmpty()) {
+    if (!gone && (knownParent == KvProcessEntry::noProcessId || path.isEmpty())) {
         const bool read = readStat(processId, stat);
-        if (read && knownParent == 0xFFFFFFFF)
+        if (read && knownParent == KvProcessEntry::noProcessId)
             knownParent = stat.parentProcessId;
-        // Gone already, as short-lived processes often are by the time
-        // their start is read: there is no command line to read either.
-        if (!read && path.isEmpty())
-            return KvProcessEventProperties::creation(processId, knownParent, QString(), QString(),
-                                                      QString());
+        gone = !read && path.isEmpty();
     }
-    return creationProperties(processId, knownParent, stat.comm, path);
+    if (gone) {
+        KvProcessEntry unread;
+        unread.processId = processId;
+        unread.parentProcessId = knownParent;
+        return unread;
+    }
+    return describe(processId, knownParent, stat.comm, path);
 }
 
-KvPropertyList KvLinuxProcReader::creationProperties(DWORD processId, DWORD parent,
-                                                     const QString &comm, const QString &path) const
+KvProcessEntry KvLinuxProcReader::describe(quint32 processId, quint32 parent, const QString &comm,
+                                           const QString &path) const
 {
-    // The image's file name, as the system names processes; the kernel's
-    // short name (at most 15 characters) where the image cannot be read,
-    // which the program chose itself and is no path.
-    if (!path.isEmpty())
-        return KvProcessEventProperties::creation(processId, parent, path, QString(),
-                                                  QFileInfo(path).fileName());
-    // The command line stands in for an image that cannot be read, and only
-    // then: with the path at hand nothing asks for it, and reading it would
-    // be among the dearest parts of every start.
-    return KvProcessEventProperties::creation(
-        processId, parent, path, commandLine(arguments(processId)), KvLinuxProcFs::bareName(comm));
+    KvProcessEntry entry;
+    entry.processId = processId;
+    entry.parentProcessId = parent;
+    entry.path = path;
+    if (!path.isEmpty()) {
+        entry.name = path.section(QLatin1Char('/'), -1);
+        return entry;
+    }
+    // Where the image cannot be read, the program it was started as names
+    // it, or else the kernel's short name (at most 15 characters), which the
+    // program chose itself and is no path. The arguments are read only
+    // then: with the path at hand nothing asks for them, and reading them
+    // would be among the dearest parts of every start.
+    const QStringList started = arguments(processId);
+    entry.name = started.isEmpty() ? KvLinuxProcFs::bareName(comm) : started.first();
+    return entry;
 }

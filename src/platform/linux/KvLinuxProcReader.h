@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
 #include "platform/KvProcessEventSource.h"
+
 #include "platform/linux/KvLinuxProcFs.h"
 
 #include <QList>
@@ -18,50 +18,49 @@ public:
 
     explicit KvLinuxProcReader(const QString &procRoot = QStringLiteral("/proc"));
 
-    bool readStat(DWORD processId, Stat &stat) const;
+    bool readStat(quint32 processId, Stat &stat) const;
 
     // The executable's full path; empty when it cannot be read (other
     // users' processes without privilege, kernel threads, zombies). An
     // executable replaced or deleted after the start keeps the path it had.
-    QString executablePath(DWORD processId) const;
+    QString executablePath(quint32 processId) const;
 
     // The argument vector; empty for kernel threads, zombies and where it
     // cannot be read.
-    QStringList arguments(DWORD processId) const;
+    QStringList arguments(quint32 processId) const;
 
     // The ids of all processes (thread-group leaders), in no special order;
     // empty when /proc cannot be listed.
-    QList<DWORD> processIds() const;
+    QList<quint32> processIds() const;
 
     // Whether a thread of the process is left besides its leader (whose end
     // the caller knows of), exceptThread (one known to be ending) and dead
     // ones: a leader thread can end while its process goes on.
-    bool hasOtherLiveThreads(DWORD processId, DWORD exceptThread = 0) const;
+    bool hasOtherLiveThreads(quint32 processId, quint32 exceptThread = 0) const;
 
     // How long ago, in milliseconds, a process that started at startTime
     // (clock ticks after boot) started.
     static qint64 ageMilliseconds(quint64 startTime);
 
-    // The property list of a creation event; the command line only where
-    // the image cannot be read. knownParent is used when the
-    // creator is known from the fork, and the parent in /proc otherwise
-    // (which a dead creator's orphan no longer names).
-    KvPropertyList creationProperties(DWORD processId, DWORD knownParent = 0xFFFFFFFF) const;
-    // The same from what the caller has just read (parent 0xFFFFFFFF:
-    // unknown); only the arguments are read here.
-    KvPropertyList creationProperties(DWORD processId, DWORD parent, const QString &comm,
-                                      const QString &path) const;
-
-    // The arguments joined with blanks, each argument that holds a blank in
-    // double quotes.
-    static QString commandLine(const QStringList &arguments);
+    // A started process as the events report it; where the image cannot be
+    // read, its name is the program it was started as (the first argument),
+    // or the kernel's short name. knownParent is the creator where the fork
+    // named it, else the parent /proc gives (which a dead creator's orphan
+    // no longer names). A process gone before it could be read comes with
+    // neither path nor name.
+    KvProcessEntry describe(quint32 processId,
+                            quint32 knownParent = KvProcessEntry::noProcessId) const;
+    // The same from what the caller has just read; only the arguments are
+    // read here, and only where the image cannot be.
+    KvProcessEntry describe(quint32 processId, quint32 parent, const QString &comm,
+                            const QString &path) const;
 
     bool isReadable() const;
 
 private:
     // "<root>/<id>/<entry>" in the file system's encoding: made at every
     // event, so without the detour through QString.
-    QByteArray processPath(DWORD processId, const char *entry) const;
+    QByteArray processPath(quint32 processId, const char *entry) const;
 
     QByteArray m_encodedRoot;
 };

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -17,7 +18,7 @@
 #define SYS_pidfd_send_signal 424
 #endif
 
-bool KvLinuxProcessIdentity::creationStamp(DWORD processId, quint64 &stamp)
+bool KvLinuxProcessIdentity::creationStamp(quint32 processId, quint64 &stamp)
 {
     KvLinuxProcFs::Stat stat;
     if (!KvLinuxProcFs::readStat(processId, stat)) {
@@ -25,15 +26,20 @@ bool KvLinuxProcessIdentity::creationStamp(DWORD processId, quint64 &stamp)
             errno = ESRCH;
         return false;
     }
-    // 44 bits of clock ticks last thousands of years at 100 Hz.
-    stamp = (bootTag() << 44) | (stat.startTime & ((quint64(1) << 44) - 1));
+    stamp = stampOf(stat.startTime);
     return true;
+}
+
+quint64 KvLinuxProcessIdentity::stampOf(quint64 startTicks)
+{
+    // 44 bits of clock ticks last thousands of years at 100 Hz.
+    return (bootTag() << 44) | (startTicks & ((quint64(1) << 44) - 1));
 }
 
 QString KvLinuxProcessIdentity::ownRunName()
 {
     quint64 stamp = 0;
-    if (!creationStamp(DWORD(::getpid()), stamp))
+    if (!creationStamp(quint32(::getpid()), stamp))
         return QString();
     return QStringLiteral("run-%1-%2").arg(::getpid()).arg(stamp);
 }
@@ -61,27 +67,9 @@ quint64 KvLinuxProcessIdentity::bootTag()
     return tag;
 }
 
-bool KvLinuxProcessIdentity::threadGroupOf(DWORD threadId, DWORD &threadGroupId)
+int KvLinuxProcessIdentity::openPidfd(quint32 processId)
 {
-    QByteArray status;
-    if (threadId == 0 || threadId > DWORD(INT32_MAX) ||
-        !KvLinuxProcFs::readFile(QStringLiteral("/proc/%1/status").arg(threadId), status)) {
-        errno = ESRCH;
-        return false;
-    }
-    const int at = status.indexOf("\nTgid:");
-    if (at < 0) {
-        errno = ESRCH;
-        return false;
-    }
-    const int end = status.indexOf('\n', at + 1);
-    threadGroupId = DWORD(status.mid(at + 6, end - at - 6).trimmed().toULong());
-    return threadGroupId != 0;
-}
-
-int KvLinuxProcessIdentity::openPidfd(DWORD processId)
-{
-    if (processId == 0 || processId > DWORD(INT32_MAX)) {
+    if (processId == 0 || processId > quint32(INT32_MAX)) {
         errno = ESRCH;
         return -1;
     }
@@ -91,4 +79,11 @@ int KvLinuxProcessIdentity::openPidfd(DWORD processId)
 bool KvLinuxProcessIdentity::sendSignal(int pidfd, int signal)
 {
     return ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0) == 0;
+}
+
+bool KvLinuxProcessIdentity::hasExited(int pidfd)
+{
+    // A pidfd is readable once its process has exited.
+    pollfd item{pidfd, POLLIN, 0};
+    return ::poll(&item, 1, 0) > 0;
 }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/KvPlatformTypes.h"
-
 #include <QString>
 #include <QtGlobal>
 
@@ -14,7 +12,9 @@ class KvLinuxProcessIdentity
 public:
     // The process's start time made unique across boots (the boot's tag in
     // the top bits), never 0.
-    static bool creationStamp(DWORD processId, quint64 &stamp);
+    static bool creationStamp(quint32 processId, quint64 &stamp);
+    // The same from the start time a stat file gave, in clock ticks.
+    static quint64 stampOf(quint64 startTicks);
 
     // "run-<pid>-<creation stamp>": how a run of this program is named where
     // other runs look (its cgroup directory, its hold record); empty when
@@ -23,14 +23,14 @@ public:
     // Whether the run that a name of that form names is still going.
     static bool isRunning(const QString &runName);
 
-    // The thread group (process) that thread `threadId` belongs to.
-    static bool threadGroupOf(DWORD threadId, DWORD &threadGroupId);
-
     // pidfd_open(pid, 0).
-    static int openPidfd(DWORD processId);
+    static int openPidfd(quint32 processId);
     // pidfd_send_signal(pidfd, signal); signal 0 checks that the process is
     // alive and may be signalled.
     static bool sendSignal(int pidfd, int signal);
+    // Whether the process behind the pidfd has ended (zombie or gone); while
+    // it has not, its id names it and no other.
+    static bool hasExited(int pidfd);
 
 private:
     static quint64 bootTag();

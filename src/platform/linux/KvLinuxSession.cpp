@@ -1,6 +1,5 @@
 #include "platform/linux/KvLinuxSession.h"
 
-#include "platform/KvPlatformKernel.h"
 
 #include <QtGlobal>
 
@@ -40,11 +39,6 @@ QString signalName(int signalNumber)
     }
 }
 
-void reportErrno()
-{
-    KvPlatformKernel::current().setLastError(static_cast<DWORD>(errno));
-}
-
 } // namespace
 
 KvPlatformSession *KvPlatformSession::native()
@@ -64,23 +58,22 @@ bool KvLinuxSession::hasDisplay() const
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-bool KvLinuxSession::setTerminationHandler(const TerminationHandler &newHandler)
+KvStatus KvLinuxSession::setTerminationHandler(const TerminationHandler &newHandler)
 {
     if (!newHandler) {
         stopCatching();
         handler = nullptr;
-        return true;
+        return {};
     }
     if (!notifier && !startCatching())
-        return false;
+        return KvError::fromErrno(errno);
     handler = newHandler;
-    return true;
+    return {};
 }
 
 bool KvLinuxSession::startCatching()
 {
     if (pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        reportErrno();
         pipeEnds[0] = pipeEnds[1] = -1;
         return false;
     }
@@ -91,8 +84,9 @@ bool KvLinuxSession::startCatching()
     for (Caught &entry : caught) {
         struct sigaction current = {};
         if (sigaction(entry.signalNumber, nullptr, &current) != 0) {
-            reportErrno();
+            const int error = errno;
             stopCatching();
+            errno = error;
             return false;
         }
         // A signal the program was told to ignore (nohup, a background job's
@@ -104,8 +98,9 @@ bool KvLinuxSession::startCatching()
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
         if (sigaction(entry.signalNumber, &action, &entry.previous) != 0) {
-            reportErrno();
+            const int error = errno;
             stopCatching();
+            errno = error;
             return false;
         }
         entry.replaced = true;

@@ -18,7 +18,7 @@ public:
     ~KvLinuxSession() override;
 
     bool hasDisplay() const override;
-    bool setTerminationHandler(const TerminationHandler &handler) override;
+    KvStatus setTerminationHandler(const TerminationHandler &handler) override;
 
 private:
     bool startCatching();

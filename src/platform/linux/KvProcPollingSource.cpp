@@ -1,6 +1,5 @@
 #include "platform/linux/KvProcPollingSource.h"
 
-#include "platform/common/KvProcessEventProperties.h"
 #include "platform/linux/KvForkTracker.h"
 
 KvProcPollingSource::KvProcPollingSource(const QString &reason, const KvLinuxProcReader &reader)
@@ -31,24 +30,22 @@ bool KvProcPollingSource::hasRunProgram(const KvLinuxProcReader::Stat &stat,
     return stat.comm != parent->comm || (!path.isEmpty() && path != parent->executablePath);
 }
 
-void KvProcPollingSource::report(DWORD processId, Known &known, DWORD parentId)
+void KvProcPollingSource::report(quint32 processId, Known &known, quint32 parentId)
 {
     known.reported = true;
-    emit instanceCreated(
-        m_reader.creationProperties(processId, parentId, known.comm, known.executablePath));
+    emit started(m_reader.describe(processId, parentId, known.comm, known.executablePath));
 }
 
 void KvProcPollingSource::scan(bool reportChanges)
 {
-    const QList<DWORD> running = m_reader.processIds();
-    QHash<DWORD, Known> previous;
+    const QList<quint32> running = m_reader.processIds();
+    QHash<quint32, Known> previous;
     previous.swap(m_known);
 
     // Known entries first, so that a new child can be compared with its
     // parent whatever order /proc lists them in.
-    QList<QPair<DWORD, KvLinuxProcReader::Stat>> fresh;
-    QList<DWORD> ended;
-    for (DWORD processId : running) {
+    QList<QPair<quint32, KvLinuxProcReader::Stat>> fresh;
+    for (quint32 processId : running) {
         KvLinuxProcReader::Stat stat;
         if (!m_reader.readStat(processId, stat))
             continue; // gone between listing and reading
@@ -82,7 +79,7 @@ void KvProcPollingSource::scan(bool reportChanges)
     // Whatever is left of the last listing has ended, or its id was reused.
     for (auto it = previous.cbegin(); it != previous.cend(); ++it) {
         if (reportChanges && it->reported)
-            emit instanceDeleted(KvProcessEventProperties::deletion(it.key()));
+            emit ended(it.key());
     }
 
     for (const auto &entry : qAsConst(fresh)) {

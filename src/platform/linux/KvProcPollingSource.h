@@ -35,10 +35,10 @@ private:
     };
 
     void scan(bool reportChanges);
-    void report(DWORD processId, Known &known, DWORD parentId);
+    void report(quint32 processId, Known &known, quint32 parentId);
     bool hasRunProgram(const KvLinuxProcReader::Stat &stat, const QString &path) const;
 
     KvLinuxProcReader m_reader;
-    QHash<DWORD, Known> m_known;
+    QHash<quint32, Known> m_known;
     QTimer m_timer;
 };

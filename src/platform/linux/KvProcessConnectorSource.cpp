@@ -1,7 +1,6 @@
 #include "platform/linux/KvProcessConnectorSource.h"
 
-#include "platform/common/KvProcessEventProperties.h"
-#include "platform/linux/KvLinuxJobs.h"
+#include "platform/linux/KvLinuxCpuGroups.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -11,6 +10,7 @@
 #include <linux/filter.h>
 #include <linux/netlink.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
@@ -22,7 +22,7 @@ namespace {
 
 // kthreadd, the parent of every kernel thread (in the initial PID namespace,
 // the only one this source runs in).
-const DWORD kernelThreadParent = 2;
+const quint32 kernelThreadParent = 2;
 
 // Whether this process sees the machine's own process ids: the kernel only
 // lets the initial namespaces listen, and reports ids as the initial PID
@@ -67,22 +67,27 @@ bool sendListenOperation(int socket, proc_cn_mcast_op operation)
     return ::send(socket, request, static_cast<size_t>(length), 0) == length;
 }
 
-// Lets through only what the source reads: forks of processes (not of
-// threads), executions and exits. The rest (a name change at every
+// Lets through only what the socket reads: executions, or forks of
+// processes (not of threads) and exits. The rest (a name change at every
 // execution, new threads, changes of ids) would only wake the program.
-void attachEventFilter(int socket)
+void attachEventFilter(int socket, bool executions)
 {
     // Offsets in the datagram: the netlink header, the connector message,
-    // the event. Loads of words take them in network order.
+    // the event. Loads of words take them in network order. An event the
+    // socket does not read is compared with a kind no event has.
     constexpr uint32_t event = NLMSG_HDRLEN + sizeof(cn_msg);
     constexpr uint32_t what = event + offsetof(proc_event, what);
     constexpr uint32_t childProcess = event + offsetof(proc_event, event_data.fork.child_pid);
     constexpr uint32_t childGroup = event + offsetof(proc_event, event_data.fork.child_tgid);
+    const uint32_t none = 0xffffffff;
+    const uint32_t fork = executions ? none : htonl(proc_event::PROC_EVENT_FORK);
+    const uint32_t exec = executions ? htonl(proc_event::PROC_EVENT_EXEC) : none;
+    const uint32_t exit = executions ? none : htonl(proc_event::PROC_EVENT_EXIT);
     sock_filter program[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, what),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_FORK), 3, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_EXEC), 7, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(proc_event::PROC_EVENT_EXIT), 6, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, fork, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, exec, 7, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, exit, 6, 0),
         BPF_STMT(BPF_RET | BPF_K, 0),
         // A fork: a process when the child is its own thread group.
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childProcess),
@@ -90,12 +95,48 @@ void attachEventFilter(int socket)
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, childGroup),
         BPF_STMT(BPF_LDX | BPF_W | BPF_MEM, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_X, 0, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),
+        BPF_STMT(BPF_RET | BPF_K, KvProcessEntry::noProcessId),
         BPF_STMT(BPF_RET | BPF_K, 0),
     };
     const sock_fprog filter{sizeof(program) / sizeof(program[0]), program};
     // Without it every event arrives, which the source copes with as well.
     ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof(filter));
+}
+
+// A socket that listens to the connector for one half of the events, or -1
+// with errno set.
+int openSocket(bool executions)
+{
+    const int socket =
+        ::socket(PF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR);
+    if (socket < 0)
+        return -1;
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = CN_IDX_PROC;
+    address.nl_pid = 0; // the kernel picks a free port
+    // A burst of starts (a build, a shell loop, thousands of processes while
+    // the machine is too busy to let this program read) must not overflow
+    // the queue; the memory is only taken while events wait. The forced size
+    // needs privilege, which this source has anyway.
+    const int bufferSize = 16 * 1024 * 1024;
+    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof(bufferSize)) < 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
+    attachEventFilter(socket, executions);
+    if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) < 0 ||
+        !sendListenOperation(socket, PROC_CN_MCAST_LISTEN)) {
+        const int error = errno;
+        ::close(socket);
+        errno = error;
+        return -1;
+    }
+    return socket;
+}
+
+void closeSocket(int socket)
+{
+    sendListenOperation(socket, PROC_CN_MCAST_IGNORE);
+    ::close(socket);
 }
 
 } // namespace
@@ -106,60 +147,92 @@ std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
         errno = EPERM;
         return nullptr;
     }
-    const int socket =
-        ::socket(PF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_CONNECTOR);
-    if (socket < 0)
-        return nullptr;
-
-    sockaddr_nl address{};
-    address.nl_family = AF_NETLINK;
-    address.nl_groups = CN_IDX_PROC;
-    address.nl_pid = 0; // the kernel picks a free port
-    if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) < 0) {
+    const int executions = openSocket(true);
+    const int others = executions < 0 ? -1 : openSocket(false);
+    if (others < 0) {
         const int error = errno;
-        ::close(socket);
+        if (executions >= 0)
+            closeSocket(executions);
         errno = error;
         return nullptr;
     }
-    // A burst of starts (a build, a shell loop, thousands of processes while
-    // the machine is too busy to let this program read) must not overflow
-    // the queue; the memory is only taken while events wait. The forced size
-    // needs privilege, which this source has anyway.
-    const int bufferSize = 16 * 1024 * 1024;
-    if (::setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof(bufferSize)) < 0)
-        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof(bufferSize));
-    attachEventFilter(socket);
-
-    if (!sendListenOperation(socket, PROC_CN_MCAST_LISTEN)) {
-        const int error = errno;
-        ::close(socket);
-        errno = error;
-        return nullptr;
-    }
-    return std::unique_ptr<KvProcessConnectorSource>(new KvProcessConnectorSource(socket));
+    return std::unique_ptr<KvProcessConnectorSource>(
+        new KvProcessConnectorSource(executions, others));
 }
 
-KvProcessConnectorSource::KvProcessConnectorSource(int socket)
+KvProcessConnectorSource::KvProcessConnectorSource(int executions, int others)
     : KvProcessEventSource(true, QStringLiteral("the kernel's process connector"))
-    , m_socket(socket)
-    , m_notifier(new QSocketNotifier(socket, QSocketNotifier::Read, this))
+    , m_sockets{executions, others}
+    , m_notifier(new QSocketNotifier(executions, QSocketNotifier::Read, this))
+    , m_othersNotifier(new QSocketNotifier(others, QSocketNotifier::Read, this))
 {
     connect(m_notifier, &QSocketNotifier::activated, this, &KvProcessConnectorSource::readEvents);
+    // The first fork or exit after a quiet spell wakes the program; then the
+    // others are read with the next execution, or a while later.
+    connect(m_othersNotifier, &QSocketNotifier::activated, this, [this] {
+        m_othersNotifier->setEnabled(false);
+        m_othersTimer.start();
+    });
+    m_othersTimer.setSingleShot(true);
+    m_othersTimer.setInterval(othersDelayMs);
+    connect(&m_othersTimer, &QTimer::timeout, this, [this] {
+        const bool heard = m_othersHeard;
+        readEvents();
+        if (heard || m_othersHeard)
+            m_othersTimer.start();
+        else
+            m_othersNotifier->setEnabled(true);
+        m_othersHeard = false;
+    });
     m_pendingTimer.setSingleShot(true);
     m_pendingTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pendingTimer, &QTimer::timeout, this, &KvProcessConnectorSource::checkPending);
-    KvLinuxJobs::forkReportsOpened();
+    KvLinuxCpuGroups::forkReportsOpened();
 }
 
 KvProcessConnectorSource::~KvProcessConnectorSource()
 {
-    KvLinuxJobs::forkReportsClosed();
+    KvLinuxCpuGroups::forkReportsClosed();
     m_notifier->setEnabled(false);
-    sendListenOperation(m_socket, PROC_CN_MCAST_IGNORE);
-    ::close(m_socket);
+    m_othersNotifier->setEnabled(false);
+    for (int socket : m_sockets)
+        closeSocket(socket);
 }
 
 void KvProcessConnectorSource::readEvents()
+{
+    // Both sockets hold every event up to now (the kernel hands each event
+    // to every listener as it happens): in the order of their times, the
+    // events are as one socket would have had them.
+    // Executions first: a fork or exit read after them may be later than
+    // any of them, never the other way round (an execution that comes in
+    // meanwhile waits for the next read, with the fork it follows known).
+    bool lost = false;
+    for (int i = 0; i < 2; ++i) {
+        m_received[i].clear();
+        lost = receive(m_sockets[i], m_received[i]) || lost;
+    }
+    m_othersHeard = m_othersHeard || !m_received[1].isEmpty();
+    // Each socket's events are in order already.
+    m_events.resize(m_received[0].size() + m_received[1].size());
+    std::merge(
+        m_received[0].cbegin(), m_received[0].cend(), m_received[1].cbegin(), m_received[1].cend(),
+        m_events.begin(),
+        [](const proc_event &a, const proc_event &b) { return a.timestamp_ns < b.timestamp_ns; });
+    for (const proc_event &event : qAsConst(m_events))
+        dispatch(event);
+    if (lost) {
+        // Reading goes on with what followed; whatever was lost is looked
+        // for afresh.
+        KvLinuxCpuGroups::forkReportsLost();
+        // Their ends may be among what was lost, and the ids taken again.
+        m_unnamed.clear();
+        emit eventsLost();
+    }
+    schedulePendingCheck();
+}
+
+bool KvProcessConnectorSource::receive(int socket, QVector<proc_event> &events)
 {
     // Every event is a datagram of its own: in a storm many wait at once,
     // and one call takes them all in.
@@ -167,6 +240,7 @@ void KvProcessConnectorSource::readEvents()
     alignas(nlmsghdr) char buffers[batch][1024];
     mmsghdr messages[batch];
     iovec vectors[batch];
+    bool lost = false;
     for (;;) {
         std::memset(messages, 0, sizeof(messages));
         for (int i = 0; i < batch; ++i) {
@@ -174,20 +248,15 @@ void KvProcessConnectorSource::readEvents()
             messages[i].msg_hdr.msg_iov = &vectors[i];
             messages[i].msg_hdr.msg_iovlen = 1;
         }
-        const int received = ::recvmmsg(m_socket, messages, batch, MSG_DONTWAIT, nullptr);
+        const int received = ::recvmmsg(socket, messages, batch, MSG_DONTWAIT, nullptr);
         if (received < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == ENOBUFS) {
-                // The queue overflowed; reading goes on with what follows.
-                KvLinuxJobs::forkReportsLost();
-                // Their ends may be among what was lost, and the ids
-                // taken again.
-                m_unnamed.clear();
-                emit eventsLost();
+                lost = true; // the queue overflowed
                 continue;
             }
-            break; // EAGAIN: everything read
+            return lost; // EAGAIN: everything read
         }
         for (int i = 0; i < received; ++i) {
             int remaining = int(messages[i].msg_len);
@@ -195,19 +264,18 @@ void KvProcessConnectorSource::readEvents()
                  NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
                 if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_NOOP)
                     continue;
-                handleMessage(static_cast<const char *>(NLMSG_DATA(header)),
-                              static_cast<int>(NLMSG_PAYLOAD(header, 0)));
+                parse(static_cast<const char *>(NLMSG_DATA(header)),
+                      static_cast<int>(NLMSG_PAYLOAD(header, 0)), events);
             }
         }
         // Fewer than asked for: nothing more is waiting, and asking again
         // would only be told so.
         if (received < batch)
-            break;
+            return lost;
     }
-    schedulePendingCheck();
 }
 
-void KvProcessConnectorSource::handleMessage(const char *data, int length)
+void KvProcessConnectorSource::parse(const char *data, int length, QVector<proc_event> &events)
 {
     if (length < static_cast<int>(sizeof(cn_msg)))
         return;
@@ -224,7 +292,11 @@ void KvProcessConnectorSource::handleMessage(const char *data, int length)
     if (available < static_cast<int>(offsetof(proc_event, event_data)))
         return;
     std::memcpy(&event, data + sizeof(cn_msg), static_cast<size_t>(available));
+    events.append(event);
+}
 
+void KvProcessConnectorSource::dispatch(const proc_event &event)
+{
     switch (event.what) {
     case proc_event::PROC_EVENT_FORK:
         onFork(event.event_data.fork.child_pid, event.event_data.fork.child_tgid,
@@ -242,8 +314,8 @@ void KvProcessConnectorSource::handleMessage(const char *data, int length)
     }
 }
 
-void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup,
-                                      DWORD parentThreadGroup)
+void KvProcessConnectorSource::onFork(quint32 childProcess, quint32 childThreadGroup,
+                                      quint32 parentThreadGroup)
 {
     // A new thread is a fork event too; only a new thread group is a
     // process, and none that the kernel starts for itself.
@@ -251,30 +323,31 @@ void KvProcessConnectorSource::onFork(DWORD childProcess, DWORD childThreadGroup
         return;
     // A child of a capped process leaves its parent's cgroup before it does
     // much there.
-    KvLinuxJobs::processForked(childThreadGroup, parentThreadGroup);
+    KvLinuxCpuGroups::processForked(childThreadGroup, parentThreadGroup);
     m_forks.forked(childThreadGroup, parentThreadGroup);
 }
 
-void KvProcessConnectorSource::onExec(DWORD threadGroup)
+void KvProcessConnectorSource::onExec(quint32 threadGroup)
 {
-    DWORD creator = 0xFFFFFFFF;
+    quint32 creator = KvProcessEntry::noProcessId;
     const bool firstProgram = m_forks.take(threadGroup, creator);
     m_leaderGone.remove(threadGroup);
-    const KvPropertyList properties = m_reader.creationProperties(threadGroup, creator);
+    const KvProcessEntry process = m_reader.describe(threadGroup, creator);
     // Most short-lived processes are gone by the time their start is read,
     // with nothing left to name them by: no rule can match or reach them,
     // and a start and an end naming nothing would only add to the log. One
     // that was reported before (or ran before this source) keeps its end,
     // which rules holding it wait for.
-    if (!KvProcessEventProperties::value(properties, "Name").isValid()) {
+    if (process.name.isEmpty()) {
         if (firstProgram)
             m_unnamed.insert(threadGroup);
         return;
     }
-    emit instanceCreated(properties);
+    emit started(process);
 }
 
-void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup)
+void KvProcessConnectorSource::onExit(quint32 process, quint32 threadGroup,
+                                      quint32 parentThreadGroup)
 {
     // Kernels that say who the parent was tell kernel threads apart here.
     if (parentThreadGroup == kernelThreadParent)
@@ -287,7 +360,7 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
             reportEnd(threadGroup);
         return;
     }
-    DWORD creator = 0;
+    quint32 creator = 0;
     if (m_forks.take(threadGroup, creator) || m_unnamed.remove(threadGroup))
         return; // never reported started
     if (m_reader.hasOtherLiveThreads(threadGroup)) {
@@ -299,21 +372,21 @@ void KvProcessConnectorSource::onExit(DWORD process, DWORD threadGroup, DWORD pa
     reportEnd(threadGroup);
 }
 
-void KvProcessConnectorSource::reportEnd(DWORD threadGroup)
+void KvProcessConnectorSource::reportEnd(quint32 threadGroup)
 {
     m_leaderGone.remove(threadGroup);
-    emit instanceDeleted(KvProcessEventProperties::deletion(threadGroup));
+    emit ended(threadGroup);
 }
 
 void KvProcessConnectorSource::checkPending()
 {
-    for (const QPair<DWORD, DWORD> &child : m_forks.takeOverdue())
-        emit instanceCreated(m_reader.creationProperties(child.first, child.second));
+    for (const QPair<quint32, quint32> &child : m_forks.takeOverdue())
+        emit started(m_reader.describe(child.first, child.second));
 
     // The last threads of a process whose leader went first may have ended
     // after their own events were read.
-    const QList<DWORD> leaderGone = m_leaderGone.keys();
-    for (DWORD threadGroup : leaderGone) {
+    const QList<quint32> leaderGone = m_leaderGone.keys();
+    for (quint32 threadGroup : leaderGone) {
         if (!m_reader.hasOtherLiveThreads(threadGroup))
             reportEnd(threadGroup);
     }

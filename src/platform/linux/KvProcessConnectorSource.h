@@ -8,16 +8,24 @@
 #include <QHash>
 #include <QSet>
 #include <QTimer>
+#include <QVector>
+
+#include <linux/cn_proc.h>
 
 #include <memory>
 
 class QSocketNotifier;
 
 // Process events from the kernel's process connector (netlink), read on the
-// event loop through a socket notifier. Listening needs root or
+// event loop through socket notifiers. Listening needs root or
 // CAP_NET_ADMIN, and the initial PID and user namespaces. Forks go to the
 // job backend too, which moves children of capped processes out of their
 // group as they appear.
+//
+// Every start wakes the program for its execution, which rules may have to
+// act on at once. Forks and exits come through a second socket, read with
+// the next execution or at most othersDelayMs after the first of them: a
+// start costs one wake-up rather than three.
 class KvProcessConnectorSource : public KvProcessEventSource
 {
     Q_OBJECT
@@ -27,26 +35,41 @@ public:
     static std::unique_ptr<KvProcessConnectorSource> open();
     ~KvProcessConnectorSource() override;
 
+    // How late an end, or a fork that runs no other program, is heard at
+    // most.
+    static constexpr int othersDelayMs = 50;
+
 private:
-    explicit KvProcessConnectorSource(int socket);
+    KvProcessConnectorSource(int executions, int others);
 
     void readEvents();
-    void handleMessage(const char *data, int length);
-    void onFork(DWORD childProcess, DWORD childThreadGroup, DWORD parentThreadGroup);
-    void onExec(DWORD threadGroup);
-    void onExit(DWORD process, DWORD threadGroup, DWORD parentThreadGroup);
-    void reportEnd(DWORD threadGroup);
+    // Takes in what waits on the socket; whether some was lost.
+    bool receive(int socket, QVector<proc_event> &events);
+    void parse(const char *data, int length, QVector<proc_event> &events);
+    void dispatch(const proc_event &event);
+    void onFork(quint32 childProcess, quint32 childThreadGroup, quint32 parentThreadGroup);
+    void onExec(quint32 threadGroup);
+    void onExit(quint32 process, quint32 threadGroup, quint32 parentThreadGroup);
+    void reportEnd(quint32 threadGroup);
     void checkPending();
     void schedulePendingCheck();
 
-    int m_socket;
+    // Executions; forks and exits.
+    int m_sockets[2];
     QSocketNotifier *m_notifier;
+    QSocketNotifier *m_othersNotifier;
+    QTimer m_othersTimer;
+    // Whether forks or exits came in since the timer last ran.
+    bool m_othersHeard = false;
+    // What each socket gave, and both in order; kept for their capacity.
+    QVector<proc_event> m_received[2];
+    QVector<proc_event> m_events;
     QTimer m_pendingTimer;
     KvLinuxProcReader m_reader;
     KvForkTracker m_forks;
     // Processes whose leader thread ended while other threads went on.
-    QHash<DWORD, QElapsedTimer> m_leaderGone;
+    QHash<quint32, QElapsedTimer> m_leaderGone;
     // Processes gone before their start could be read, whose ends are not
     // reported either.
-    QSet<DWORD> m_unnamed;
+    QSet<quint32> m_unnamed;
 };

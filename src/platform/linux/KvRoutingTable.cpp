@@ -65,7 +65,7 @@ bool routeLeadsOut(const nlmsghdr *message, const QSet<int> &links)
 
 } // namespace
 
-bool KvRoutingTable::connectivity(NLM_CONNECTIVITY &value)
+bool KvRoutingTable::connectivity(KvConnectivity &value)
 {
     const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0)
@@ -86,11 +86,11 @@ bool KvRoutingTable::connectivity(NLM_CONNECTIVITY &value)
         if (read && !table.hasDefaultRoute(AF_INET6, links, ipv6))
             read = errno == EAFNOSUPPORT;
         if (read) {
-            value = 0;
+            value = KvConnectivity();
             if (ipv4)
-                value |= KvConnectivityIpv4Internet;
+                value |= KvConnectivityFlag::Ipv4Internet;
             if (ipv6)
-                value |= KvConnectivityIpv6Internet;
+                value |= KvConnectivityFlag::Ipv6Internet;
             ok = true;
         } else if (errno != EAGAIN) {
             break; // EAGAIN: a dump was interrupted by a change; start again

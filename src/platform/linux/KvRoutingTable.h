@@ -16,7 +16,7 @@ class KvRoutingTable
 {
 public:
     // The value now, or false with errno set when the kernel cannot be asked.
-    static bool connectivity(NLM_CONNECTIVITY &value);
+    static bool connectivity(KvConnectivity &value);
 
 private:
     explicit KvRoutingTable(int socket);

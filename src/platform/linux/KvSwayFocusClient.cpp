@@ -1,4 +1,5 @@
 #include "platform/linux/KvSwayFocusClient.h"
+#include "support/KvLog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -6,7 +7,6 @@
 #include <QJsonDocument>
 #include <QtEndian>
 
-using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
 
 namespace {
 
@@ -38,13 +38,12 @@ qint64 focusedProcess(const QJsonObject &node)
 } // namespace
 
 KvSwayFocusClient::KvSwayFocusClient(const QString &socketPath, ReportHandler onReport,
-                                     KvCompositorSocket::NoticeHandler notice, QObject *parent)
+                                     QObject *parent)
     : QObject(parent)
     , configured(socketPath)
     , onReport(std::move(onReport))
-    , notice(notice)
     , socket(new KvCompositorSocket(
-          QStringLiteral("Sway's IPC socket"), [this] { return locate(); }, notice, this))
+          QStringLiteral("Sway's IPC socket"), [this] { return locate(); }, this))
 {
     connect(socket, &QLocalSocket::connected, this, &KvSwayFocusClient::onConnected);
     connect(socket, &QLocalSocket::readyRead, this, &KvSwayFocusClient::onReadyRead);
@@ -100,9 +99,8 @@ void KvSwayFocusClient::handle(quint32 type, const QJsonObject &message)
 {
     qint64 pid = 0;
     if (type == subscribe && !message.value(QLatin1String("success")).toBool()) {
-        notice(NoticeLevel::Critical,
-               QStringLiteral("Sway refused to send window events to Corvane: the focus on "
-                              "Sway is not followed"));
+        kvCritical(lcNotifier) << QStringLiteral("Sway refused to send window events to Corvane: the focus on "
+                              "Sway is not followed");
     } else if (type == getTree) {
         pid = focusedProcess(message);
     } else if (type == windowEvent &&

@@ -25,7 +25,7 @@ public:
     using ReportHandler = std::function<void(quint32 processId)>;
 
     KvSwayFocusClient(const QString &socketPath, ReportHandler onReport,
-                      KvCompositorSocket::NoticeHandler notice, QObject *parent);
+                      QObject *parent);
 
     void start() { socket->keepConnected(); }
     bool isConnected() const { return socket->isConnected(); }
@@ -40,7 +40,6 @@ private:
 
     QString configured;
     ReportHandler onReport;
-    KvCompositorSocket::NoticeHandler notice;
     KvCompositorSocket *socket;
     QByteArray received;
 };

@@ -1,11 +1,11 @@
 #include "platform/linux/KvWaylandForeground.h"
+#include "support/KvLog.h"
 
 #include "platform/linux/KvForegroundBusService.h"
 #include "platform/linux/KvHyprlandFocusClient.h"
 #include "platform/linux/KvReporterProbe.h"
 #include "platform/linux/KvSwayFocusClient.h"
 
-using NoticeLevel = KvPlatformWinEvents::NoticeLevel;
 
 namespace {
 
@@ -17,16 +17,15 @@ bool isWaylandSession()
 
 } // namespace
 
-KvWaylandForeground::KvWaylandForeground(ReportHandler onReport, NoticeHandler notice,
+KvWaylandForeground::KvWaylandForeground(ReportHandler onReport,
                                          QObject *parent)
     : QObject(parent)
     , onReport(std::move(onReport))
-    , notice(std::move(notice))
 {}
 
 bool KvWaylandForeground::start()
 {
-    auto *service = new KvForegroundBusService([this](DWORD pid) { deliver(pid); }, notice, this);
+    auto *service = new KvForegroundBusService([this](quint32 pid) { deliver(pid); }, this);
     if (service->start())
         bus = service;
     else
@@ -34,12 +33,12 @@ bool KvWaylandForeground::start()
     const auto accepted = [this](quint32 pid) { accept(pid); };
     const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
     if (!swaySocket.isEmpty()) {
-        sway = new KvSwayFocusClient(swaySocket, accepted, notice, this);
+        sway = new KvSwayFocusClient(swaySocket, accepted, this);
         sway->start();
     }
     const QString signature = qEnvironmentVariable("HYPRLAND_INSTANCE_SIGNATURE");
     if (!signature.isEmpty()) {
-        hyprland = new KvHyprlandFocusClient(signature, accepted, notice, this);
+        hyprland = new KvHyprlandFocusClient(signature, accepted, this);
         hyprland->start();
     }
     if (isWaylandSession())
@@ -50,10 +49,10 @@ bool KvWaylandForeground::start()
 void KvWaylandForeground::accept(quint32 processId)
 {
     if (const char *why = KvForegroundBusService::refusal(processId)) {
-        notice(NoticeLevel::Debug, QStringLiteral("the compositor's focus on process #%1 "
+        kvDebug(lcNotifier) << QStringLiteral("the compositor's focus on process #%1 "
                                                   "ignored: %2")
                                        .arg(processId)
-                                       .arg(QLatin1String(why)));
+                                       .arg(QLatin1String(why));
         return;
     }
     deliver(processId);
@@ -92,9 +91,9 @@ void KvWaylandForeground::checkSeen()
 
 void KvWaylandForeground::noticeNotSeen(const QString &gnomeShell)
 {
-    notice(NoticeLevel::Critical, notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
+    kvCritical(lcNotifier) << notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
                                                 gnomeShell, sway ? sway->socketPath() : QString(),
-                                                hyprland ? hyprland->folder() : QString()));
+                                                hyprland ? hyprland->folder() : QString());
 }
 
 QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString &gnomeShell,

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/KvPlatformWinEvents.h"
-
 #include <QObject>
 #include <QPointer>
 
@@ -27,10 +25,8 @@ class KvWaylandForeground : public QObject
 
 public:
     using ReportHandler = std::function<void(quint32 processId)>;
-    using NoticeHandler =
-        std::function<void(KvPlatformWinEvents::NoticeLevel level, const QString &text)>;
 
-    KvWaylandForeground(ReportHandler onReport, NoticeHandler notice, QObject *parent);
+    KvWaylandForeground(ReportHandler onReport, QObject *parent);
 
     // Starts every source the session has; false when there is none.
     bool start();
@@ -51,7 +47,6 @@ private:
     void noticeNotSeen(const QString &gnomeShell);
 
     ReportHandler onReport;
-    NoticeHandler notice;
     QPointer<KvForegroundBusService> bus;
     KvSwayFocusClient *sway = nullptr;
     KvHyprlandFocusClient *hyprland = nullptr;

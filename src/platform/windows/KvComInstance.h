@@ -16,12 +16,11 @@ public:
 };
 
 template<class Interface>
-HRESULT KvComInstance::create(REFCLSID classId, REFIID interfaceId,
-                              KvComPointer<Interface> &result)
+HRESULT KvComInstance::create(REFCLSID classId, REFIID interfaceId, KvComPointer<Interface> &result)
 {
     KvComPointer<IUnknown> unknown;
-    HRESULT status = CoCreateInstance(classId, nullptr, CLSCTX_ALL, IID_IUnknown,
-                                      unknown.putVoid());
+    HRESULT status =
+        CoCreateInstance(classId, nullptr, CLSCTX_ALL, IID_IUnknown, unknown.putVoid());
     if (FAILED(status))
         return status;
     status = OleRun(unknown.get());

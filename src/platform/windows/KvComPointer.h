@@ -5,8 +5,7 @@
 #include <unknwn.h>
 
 // Holds one reference on a COM interface and releases it when it goes.
-template<class Interface>
-class KvComPointer
+template<class Interface> class KvComPointer
 {
 public:
     KvComPointer() = default;

@@ -1,15 +1,8 @@
 #include "platform/windows/KvNetworkEventsForwarder.h"
 
-KvNetworkEventsForwarder::KvNetworkEventsForwarder(KvConnectivityEvents *listener)
-    : m_listener(listener)
-{
-    m_listener->AddRef();
-}
-
-KvNetworkEventsForwarder::~KvNetworkEventsForwarder()
-{
-    m_listener->Release();
-}
+KvNetworkEventsForwarder::KvNetworkEventsForwarder(Receiver receiver)
+    : m_receiver(std::move(receiver))
+{}
 
 HRESULT KvNetworkEventsForwarder::QueryInterface(REFIID interfaceId, void **object)
 {
@@ -40,10 +33,6 @@ ULONG KvNetworkEventsForwarder::Release()
 
 HRESULT KvNetworkEventsForwarder::ConnectivityChanged(NLM_CONNECTIVITY newConnectivity)
 {
-    // The listener may drop its last other reference while it handles the
-    // change; this reference keeps it alive until the call returns.
-    m_listener->AddRef();
-    const HRESULT result = m_listener->ConnectivityChanged(newConnectivity);
-    m_listener->Release();
-    return result;
+    m_receiver(newConnectivity);
+    return S_OK;
 }

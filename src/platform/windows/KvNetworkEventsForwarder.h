@@ -1,16 +1,17 @@
 #pragma once
 
-#include "platform/KvPlatformConnectivity.h"
+#include <functional>
 
 #include <netlistmgr.h>
 
-// The COM object that the Network List Manager calls: forwards each
-// connectivity change to the program's listener. Holds a reference on the
-// listener for its whole life; its own life follows its COM count.
+// The COM object that the Network List Manager calls: hands each
+// connectivity change to a function. Its life follows its COM count.
 class KvNetworkEventsForwarder : public INetworkListManagerEvents
 {
 public:
-    explicit KvNetworkEventsForwarder(KvConnectivityEvents *listener);
+    using Receiver = std::function<void(NLM_CONNECTIVITY connectivity)>;
+
+    explicit KvNetworkEventsForwarder(Receiver receiver);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID interfaceId, void **object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -18,9 +19,9 @@ public:
     HRESULT STDMETHODCALLTYPE ConnectivityChanged(NLM_CONNECTIVITY newConnectivity) override;
 
 private:
-    virtual ~KvNetworkEventsForwarder();
+    virtual ~KvNetworkEventsForwarder() = default;
 
-    KvConnectivityEvents *m_listener;
+    Receiver m_receiver;
     // Plain, not atomic: calls arrive through the GUI thread's apartment.
     ULONG m_references = 0;
 };

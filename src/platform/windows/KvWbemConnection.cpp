@@ -12,10 +12,12 @@ const DWORD DefaultAndDynamicCloaking = 0x840;
 class Bstr
 {
 public:
-    explicit Bstr(const wchar_t *text) : m_text(SysAllocString(text)) {}
+    explicit Bstr(const wchar_t *text)
+        : m_text(SysAllocString(text))
+    {}
     explicit Bstr(const QString &text)
-        : m_text(SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.utf16()),
-                                   UINT(text.size())))
+        : m_text(
+              SysAllocStringLen(reinterpret_cast<const OLECHAR *>(text.utf16()), UINT(text.size())))
     {}
     ~Bstr() { SysFreeString(m_text); }
     Bstr(const Bstr &) = delete;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KvProcessEventSource.h"
+#include "platform/windows/KvWindowsProcessEntries.h"
 
 #include <QObject>
 
@@ -15,7 +15,7 @@ class KvWbemObjectSink : public QObject, public IWbemObjectSink
     Q_OBJECT
 
 public:
-    using PropertyList = KvPropertyList;
+    using PropertyList = KvWindowsProcessEntries::Properties;
 
     KvWbemObjectSink();
 

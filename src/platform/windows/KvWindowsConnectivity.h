@@ -3,20 +3,32 @@
 #include "platform/KvPlatformConnectivity.h"
 #include "platform/windows/KvComPointer.h"
 
-#include <QHash>
-
 #include <memory>
+
+#include <netlistmgr.h>
 #include <ocidl.h>
 
 // Connectivity from the Network List Manager.
 class KvWindowsConnectivity : public KvPlatformConnectivity
 {
 public:
-    bool getConnectivity(NLM_CONNECTIVITY &connectivity) override;
-    DWORD advise(KvConnectivityEvents *events) override;
-    bool unadvise(DWORD cookie) override;
+    ~KvWindowsConnectivity() override;
+
+    KvResult<KvConnectivity> connectivity() override;
+    KvStatus watch() override;
 
 private:
-    // Each registration keeps its connection point until it is ended.
-    QHash<DWORD, std::shared_ptr<KvComPointer<IConnectionPoint>>> m_registrations;
+    // The connection point that calls us, while we are advised of it.
+    struct Registration
+    {
+        KvComPointer<IConnectionPoint> point;
+        DWORD cookie = 0;
+        ~Registration();
+    };
+
+    void follow(NLM_CONNECTIVITY connectivity);
+    void stopWatching();
+
+    std::unique_ptr<Registration> m_registration;
+    KvConnectivity m_last;
 };

@@ -11,12 +11,14 @@ class KvWindowsLogFileOpener final : public KvLogFileOpener
 public:
     int openForAppending(const QString &path) override
     {
-        const HANDLE file = KvWin32Files::openForAppending(path.toStdWString());
-        if (file == INVALID_HANDLE_VALUE)
+        KvWin32Handle file = KvWin32Files::openForAppending(path.toStdWString());
+        if (!file)
             return -1;
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_BINARY);
-        if (fd < 0)
-            CloseHandle(file);
+        const int fd =
+            _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_BINARY);
+        // The descriptor owns the handle from now on.
+        if (fd >= 0)
+            file.release();
         return fd;
     }
 };

@@ -1,5 +1,7 @@
 #include "platform/windows/KvWindowsSession.h"
 
+#include "platform/windows/KvWindowsError.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 
@@ -48,20 +50,21 @@ bool KvWindowsSession::hasDisplay() const
     return true;
 }
 
-bool KvWindowsSession::setTerminationHandler(const TerminationHandler &handler)
+KvStatus KvWindowsSession::setTerminationHandler(const TerminationHandler &handler)
 {
     m_handler = handler;
     if (handler && !m_installed) {
         receiver = this;
         m_installed = SetConsoleCtrlHandler(onControlEvent, TRUE) != FALSE;
-        return m_installed;
+        if (!m_installed)
+            return KvWindowsError::last();
     }
     if (!handler && m_installed) {
         SetConsoleCtrlHandler(onControlEvent, FALSE);
         m_installed = false;
         receiver = nullptr;
     }
-    return true;
+    return {};
 }
 
 BOOL WINAPI KvWindowsSession::onControlEvent(DWORD controlType)

@@ -13,7 +13,7 @@ public:
     ~KvWindowsSession() override;
 
     bool hasDisplay() const override;
-    bool setTerminationHandler(const TerminationHandler &handler) override;
+    KvStatus setTerminationHandler(const TerminationHandler &handler) override;
 
 private:
     static BOOL WINAPI onControlEvent(DWORD controlType);

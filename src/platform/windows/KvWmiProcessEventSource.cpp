@@ -1,6 +1,6 @@
 #include "platform/windows/KvWmiProcessEventSource.h"
 
-#include "platform/windows/KvWbemObjectSink.h"
+#include "platform/windows/KvWindowsProcesses.h"
 
 namespace {
 
@@ -13,10 +13,10 @@ const QString DeletionQuery = QStringLiteral(
 
 KvWmiProcessEventSource::KvWmiProcessEventSource(std::unique_ptr<KvWbemConnection> connection,
                                                  bool listening, const QString &description)
-    : KvProcessEventSource(listening, description)
+    : KvProcessEventSource(listening, description,
+                           listening ? KvError() : KvError{int(connection->status()), description})
     , m_connection(std::move(connection))
-{
-}
+{}
 
 std::unique_ptr<KvWmiProcessEventSource> KvWmiProcessEventSource::open()
 {
@@ -26,21 +26,34 @@ std::unique_ptr<KvWmiProcessEventSource> KvWmiProcessEventSource::open()
     const QSharedPointer<KvWbemObjectSink> deletion =
         connection->execNotificationQueryAsync(DeletionQuery);
     const bool listening = creation && deletion;
-    const HRESULT status = connection->status();
     const QString description =
-        listening ? QStringLiteral("WMI notification queries on Win32_Process")
-                  : QStringLiteral("WMI cannot deliver process events (error 0x%1)")
-                        .arg(static_cast<unsigned long>(status), 8, 16, QLatin1Char('0'));
+        listening
+            ? QStringLiteral("WMI notification queries on Win32_Process")
+            : QStringLiteral("WMI cannot deliver process events (error 0x%1)")
+                  .arg(static_cast<unsigned long>(connection->status()), 8, 16, QLatin1Char('0'));
 
     std::unique_ptr<KvWmiProcessEventSource> source(
         new KvWmiProcessEventSource(std::move(connection), listening, description));
     if (creation)
         QObject::connect(creation.data(), &KvWbemObjectSink::indicate, source.get(),
-                         &KvProcessEventSource::instanceCreated);
+                         &KvWmiProcessEventSource::reportStart);
     if (deletion)
         QObject::connect(deletion.data(), &KvWbemObjectSink::indicate, source.get(),
-                         &KvProcessEventSource::instanceDeleted);
-    if (!listening)
-        SetLastError(static_cast<DWORD>(status));
+                         &KvWmiProcessEventSource::reportEnd);
     return source;
+}
+
+void KvWmiProcessEventSource::reportStart(const KvWbemObjectSink::PropertyList &properties)
+{
+    std::optional<KvProcessEntry> entry = KvWindowsProcessEntries::started(properties);
+    if (!entry)
+        return;
+    KvWindowsProcesses::complete(*entry);
+    emit started(*entry);
+}
+
+void KvWmiProcessEventSource::reportEnd(const KvWbemObjectSink::PropertyList &properties)
+{
+    if (const std::optional<quint32> id = KvWindowsProcessEntries::ended(properties))
+        emit ended(*id);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/KvProcessEventSource.h"
 #include "platform/windows/KvWbemConnection.h"
+#include "platform/windows/KvWbemObjectSink.h"
 
 #include <memory>
 
@@ -13,12 +14,15 @@ class KvWmiProcessEventSource : public KvProcessEventSource
 
 public:
     // Connects and subscribes; when that fails, the source never emits and
-    // lastError holds the COM error.
+    // its description holds the COM error.
     static std::unique_ptr<KvWmiProcessEventSource> open();
 
 private:
     KvWmiProcessEventSource(std::unique_ptr<KvWbemConnection> connection, bool listening,
                             const QString &description);
+
+    void reportStart(const KvWbemObjectSink::PropertyList &properties);
+    void reportEnd(const KvWbemObjectSink::PropertyList &properties);
 
     std::unique_ptr<KvWbemConnection> m_connection;
 };

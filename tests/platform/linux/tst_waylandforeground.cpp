@@ -1,240 +1,191 @@
-// Foreground reports on the session bus, as the scripts under
-// resources/wayland send them, drive rules as X11 changes do: the test runs
-// itself again under a private bus on a pretended Wayland session and
-// reports its children from a connection of its own. Hyprland's sockets are
-// stood in for by servers of the test's, and the start-up notice names what
-// each desktop lacks.
+// Foreground reports on a private session bus, as the scripts under
+// resources/wayland send them, drive rules; Hyprland's sockets are stood in
+// for by servers of the test's; the start-up notice names what each desktop lacks.
 
 #include "LogTail.h"
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
-#include "notifiers/KvWinEventNotifier.h"
+#include "platform/KvPlatformForeground.h"
 #include "platform/linux/KvForegroundBusService.h"
 #include "platform/linux/KvHyprlandFocusClient.h"
 #include "platform/linux/KvWaylandForeground.h"
-#include "process/KvProcessGovernor.h"
 #include "rules/Rule.h"
+#include "rules/RulesEngine.h"
 
 #include <QDBusConnection>
 #include <QDBusPendingCall>
 #include <QLocalServer>
 #include <QtTest>
 
-namespace {
-
 // Sends one report and waits for its answer while the event loop runs.
 bool report(const QDBusConnection &reporter, const QVariant &processId)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(KvForegroundBusService::serviceName),
-        QLatin1String(KvForegroundBusService::objectPath),
-        QStringLiteral("app.corvane.Corvane.Foreground"), QStringLiteral("ReportProcess"));
-    call << processId;
-    const QDBusPendingCall pending = reporter.asyncCall(call);
+    const QDBusPendingCall pending = reporter.asyncCall(
+        QDBusMessage::createMethodCall(KvForegroundBusService::serviceName,
+                                       KvForegroundBusService::objectPath,
+                                       "app.corvane.Corvane.Foreground", "ReportProcess")
+        << processId);
     return QTest::qWaitFor([&] { return pending.isFinished(); }, 10000) && !pending.isError();
 }
-
-} // namespace
 
 class TestWaylandForeground : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void reportsDriveRules();
-    void hyprlandFocus();
-    void notSeenNotice_data();
-    void notSeenNotice();
-};
+    void reportsDriveRules()
+    {
+        if (!isTestChild()) {
+            KV_REQUIRE_CAPABILITY(!QStandardPaths::findExecutable("dbus-run-session").isEmpty(),
+                                  "dbus-run-session is missing (Debian package dbus)");
+            QProcessEnvironment child;
+            child.insert("WAYLAND_DISPLAY", "wayland-corvane-test");
+            const QStringList launcher{"dbus-run-session", "--"};
+            QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child, launcher), 0);
+            return;
+        }
 
-void TestWaylandForeground::reportsDriveRules()
-{
-    if (!isTestChild()) {
-        KV_REQUIRE_CAPABILITY(
-            !QStandardPaths::findExecutable(QStringLiteral("dbus-run-session")).isEmpty(),
-            QStringLiteral("dbus-run-session is missing (Debian package dbus)"));
-        QProcessEnvironment child;
-        child.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-corvane-test"));
-        QCOMPARE(runTestFunctionInChild(QTest::currentTestFunction(), child,
-                                        {QStringLiteral("dbus-run-session"), QStringLiteral("--")}),
-                 0);
-        return;
+        const LogTail log;
+        // The compositors' own sockets would see the windows without the bus.
+        qunsetenv("SWAYSOCK");
+        qunsetenv("HYPRLAND_INSTANCE_SIGNATURE");
+        // The player is a program that nothing else on the machine runs.
+        const SleepingCopy player(store.path("corvane-test-player"));
+        const SleepingCopy other(store.path("corvane-test-other"));
+        StoredRule rule{{}, true, {}, {player.program()}};
+        rule.conditionState = 1; // foreground
+        storeRule(0x51, rule);
+        rule.conditionState = 2; // background
+        storeRule(0x52, rule);
+        RulesEngine engine(nullptr, store.path("journal"));
+        const Rule &front = *engine.rule(0x51), &back = *engine.rule(0x52);
+        QVERIFY(front.state() == RuleState::Inactive && back.state() == RuleState::Active);
+        // No desktop on this bus runs a reporter: the user hears about it.
+        const auto notices = [&] {
+            return log.lines().filter("Wayland windows are not seen").size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(notices(), 1, 10000);
+        const auto reporter =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "reporter");
+        QVERIFY(report(reporter, uint(player.processId())));
+        QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Active, 10000);
+        QVERIFY(back.state() == RuleState::Inactive);
+        // Reports of no process, of one beyond pid_max, of the program itself and
+        // beyond any process id change nothing.
+        QSignalSpy changes(&KvPlatformForeground::current(), &KvPlatformForeground::changed);
+        for (uint bad : {0u, 0x7fffffffu, uint(QCoreApplication::applicationPid()), 0xffffffffu})
+            QVERIFY(report(reporter, bad));
+        QTest::qWait(200);
+        QCOMPARE(changes.size(), 0);
+        // KWin's callDBus sends a JavaScript number as a signed 32-bit value.
+        QVERIFY(report(reporter, int(other.processId())));
+        QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
+        QVERIFY(back.state() == RuleState::Active && notices() == 1);
     }
-
-    TestStore store;
-    const LogTail log;
-    // The compositors' own sockets would see the windows without the bus.
-    qunsetenv("SWAYSOCK");
-    qunsetenv("HYPRLAND_INSTANCE_SIGNATURE");
-    // The player is a program that nothing else on the machine runs.
-    const SleepingCopy player(store.path(QStringLiteral("corvane-test-player")));
-    const SleepingCopy other(store.path(QStringLiteral("corvane-test-other")));
-    QVERIFY(player.state() == QProcess::Running && other.state() == QProcess::Running);
-
-    StoredRule rule{{}, true, {}, {player.program()}};
-    rule.conditionState = RuleOptions::Foreground;
-    storeRule(0x51, rule);
-    rule.conditionState = RuleOptions::Background;
-    storeRule(0x52, rule);
-    KvProcessGovernor governor(nullptr, store.path(QStringLiteral("journal")));
-    KvWinEventNotifier notifier;
-    notifier.addHook(KvPlatformWinEvents::EventSystemForeground);
-    Rule front(0x51, &governor);
-    Rule back(0x52, &governor);
-    for (Rule *rule : {&front, &back}) {
-        connect(&notifier, &KvWinEventNotifier::notify, rule, &Rule::on_winEventNotifier_notify);
-        rule->activateIfApplicable();
-    }
-    QCOMPARE(front.state(), RuleState::Inactive);
-    QCOMPARE(back.state(), RuleState::Active);
-
-    // No desktop on this bus runs a reporter: the user hears about it.
-    const auto notices = [&] {
-        return log.lines().filter(QStringLiteral("native Wayland windows are not seen")).size();
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(notices(), 1, 10000);
-
-    QDBusConnection reporter =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("reporter"));
-    QVERIFY(report(reporter, uint(player.processId())));
-    QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Active, 10000);
-    QCOMPARE(back.state(), RuleState::Inactive);
-
-    // Reports of no process, of one beyond pid_max, of the program itself and
-    // beyond any process id change nothing.
-    qRegisterMetaType<KvWinEventInfo>();
-    QSignalSpy changes(&notifier, &KvWinEventNotifier::notify);
-    for (uint bad : {0u, 0x7fffffffu, uint(QCoreApplication::applicationPid()), 0xffffffffu})
-        QVERIFY(report(reporter, bad));
-    QTest::qWait(200);
-    QCOMPARE(changes.size(), 0);
-
-    // KWin's callDBus sends a JavaScript number as a signed 32-bit value.
-    QVERIFY(report(reporter, int(other.processId())));
-    QTRY_COMPARE_WITH_TIMEOUT(front.state(), RuleState::Inactive, 10000);
-    QCOMPARE(back.state(), RuleState::Active);
-    QCOMPARE(notices(), 1);
-}
-
-void TestWaylandForeground::hyprlandFocus()
-{
-    QTemporaryDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    const QString folder = runtime.filePath(QStringLiteral("hypr/corvane"));
-    QVERIFY(QDir().mkpath(folder));
-    // The request socket: one request a connection, answered in the order
-    // of answers, or held back while hold is set.
-    QLocalServer events, requests;
-    QByteArrayList asked, answers{R"({"class":"kitty","pid":4242})", R"({"pid":4343})", "{}"};
-    QList<QLocalSocket *> held;
-    bool hold = false;
-    const auto answer = [&](QLocalSocket *client) {
-        client->write(answers.isEmpty() ? QByteArray("{}") : answers.takeFirst());
-        client->disconnectFromServer();
-    };
-    connect(&requests, &QLocalServer::newConnection, [&] {
-        QLocalSocket *client = requests.nextPendingConnection();
-        connect(client, &QLocalSocket::readyRead, [&, client] {
-            asked << client->readAll();
-            hold ? held.append(client) : answer(client);
+    void hyprlandFocus()
+    {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const QString folder = runtime.filePath("hypr/corvane");
+        QVERIFY(QDir().mkpath(folder));
+        // The request socket: one request a connection, answered in the order
+        // of answers, or held back while hold is set.
+        QLocalServer events, requests;
+        QByteArrayList asked, answers{R"({"class":"kitty","pid":4242})", R"({"pid":4343})", "{}"};
+        QList<QLocalSocket *> held;
+        bool hold = false;
+        const auto answer = [&](QLocalSocket *client) {
+            client->write(answers.isEmpty() ? QByteArray("{}") : answers.takeFirst());
+            client->disconnectFromServer();
+        };
+        connect(&requests, &QLocalServer::newConnection, [&] {
+            QLocalSocket *client = requests.nextPendingConnection();
+            connect(client, &QLocalSocket::readyRead, [&, client] {
+                asked << client->readAll();
+                hold ? held.append(client) : answer(client);
+            });
         });
-    });
-    QVERIFY(requests.listen(folder + QStringLiteral("/.socket.sock")));
+        QVERIFY(requests.listen(folder + "/.socket.sock"));
+        QList<quint32> reports;
+        const LogTail log;
+        const auto notices = [&] { return log.lines().filter(folder + "/.socket2.sock").size(); };
+        KvHyprlandFocusClient client(
+            "corvane", [&](quint32 pid) { reports << pid; }, nullptr);
+        QCOMPARE(client.folder(), folder);
+        // The event socket comes later: the client waits for it, and asks for
+        // the active window once connected.
+        client.start();
+        QVERIFY(events.listen(folder + "/.socket2.sock"));
+        QTRY_VERIFY(events.hasPendingConnections());
+        QLocalSocket *stream = events.nextPendingConnection();
+        QTRY_COMPARE(reports, QList<quint32>{4242});
+        // Lines come in pieces; only activewindow is a change of the focus, and
+        // no window ("{}") reports nothing.
+        stream->write("workspace>>2\nactivewindowv2>>0x5\nactivewindow>>kit");
+        QTest::qWait(100);
+        QCOMPARE(asked.size(), 1);
+        stream->write("ty,~\nactivewindow>>,\n");
+        QTRY_COMPARE(asked.size(), 2);
+        QTRY_COMPARE(reports, (QList<quint32>{4242, 4343}));
+        stream->write("activewindow>>,\n");
+        QTRY_COMPARE(asked.size(), 3);
+        // A change while a request waits for its answer asks again, and only
+        // the newer answer counts.
+        hold = true;
+        answers = QByteArrayList{R"({"pid":1})", R"({"pid":2})"};
+        stream->write("activewindow>>a,b\n");
+        QTRY_COMPARE(held.size(), 1);
+        stream->write("activewindow>>c,d\n");
+        QTest::qWait(100);
+        hold = false;
+        answer(held.takeFirst());
+        QTRY_COMPARE(reports.last(), 2u);
+        QCOMPARE(reports.size(), 3);
+        QVERIFY(asked.size() == 5 && asked.count("j/activewindow") == 5);
+        // Hyprland ends: said once while the client tries again, and when it is
+        // back the client follows the focus again.
+        stream->disconnectFromServer();
+        events.close();
+        QTest::qWait(1500);
+        QCOMPARE(notices(), 1);
+        answers = QByteArrayList{R"({"pid":4444})"};
+        QVERIFY(events.listen(folder + "/.socket2.sock"));
+        QTRY_COMPARE_WITH_TIMEOUT(reports.last(), 4444u, 5000);
+        QCOMPARE(notices(), 2);
+    }
+    void notSeenNotice()
+    {
+        const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
+        const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
+        // The desktop, GNOME Shell's version, Sway's socket, Hyprland's folder;
+        // what the notice names, and what it does not.
+        const QList<QStringList> rows{
+            {"GNOME", "40.1", "", "", gnome40, current},
+            {"GNOME", "44.9", "", "", gnome40, current},
+            {"ubuntu:GNOME", "45.0", "", "", current, gnome40},
+            {"GNOME", "3.38.4", "", "", "need GNOME 40", "enable"},
+            {"ubuntu:GNOME", "", "", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"},
+            {"KDE", "", "", "", "KWin Scripts", "gnome"},
+            {"sway", "", "", "", "SWAYSOCK is not set", "Hyprland"},
+            {"sway", "", "/run/user/7/sway-ipc.7.9.sock", "", "/run/user/7/sway-ipc.7.9.sock",
+             "not set"},
+            {"Hyprland", "", "", "", "HYPRLAND_INSTANCE_SIGNATURE is not set", "Sway"},
+            {"Hyprland", "", "", "/run/user/7/hypr/x", "/run/user/7/hypr/x", "not set"},
+            {"river", "", "", "", "river: ", "enable"},
+        };
+        for (const QStringList &row : rows) {
+            const QString notice =
+                KvWaylandForeground::notSeenNotice(row[0], row[1], row[2], row[3]);
+            QVERIFY2(notice.startsWith("native Wayland windows are not seen: ") &&
+                         notice.contains(row[4]) && !notice.contains(row[5]),
+                     qPrintable(notice));
+        }
+    }
 
-    QList<quint32> reports;
-    QStringList notices;
-    KvHyprlandFocusClient client(
-        QStringLiteral("corvane"), [&](quint32 pid) { reports << pid; },
-        [&](KvPlatformWinEvents::NoticeLevel, const QString &text) { notices << text; }, nullptr);
-    QCOMPARE(client.folder(), folder);
-    // The event socket comes later: the client waits for it, and asks for
-    // the active window once connected.
-    client.start();
-    QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
-    QTRY_VERIFY(events.hasPendingConnections());
-    QLocalSocket *stream = events.nextPendingConnection();
-    QTRY_COMPARE(reports, QList<quint32>{4242});
-
-    // Lines come in pieces; only activewindow is a change of the focus, and
-    // no window ("{}") reports nothing.
-    stream->write("workspace>>2\nactivewindowv2>>0x5\nactivewindow>>kit");
-    QTest::qWait(100);
-    QCOMPARE(asked.size(), 1);
-    stream->write("ty,~\nactivewindow>>,\n");
-    QTRY_COMPARE(asked.size(), 2);
-    QTRY_COMPARE(reports, (QList<quint32>{4242, 4343}));
-    stream->write("activewindow>>,\n");
-    QTRY_COMPARE(asked.size(), 3);
-
-    // A change while a request waits for its answer asks again, and only
-    // the newer answer counts.
-    hold = true;
-    answers = QByteArrayList{R"({"pid":1})", R"({"pid":2})"};
-    stream->write("activewindow>>a,b\n");
-    QTRY_COMPARE(held.size(), 1);
-    stream->write("activewindow>>c,d\n");
-    QTest::qWait(100);
-    hold = false;
-    answer(held.takeFirst());
-    QTRY_COMPARE(reports.last(), 2u);
-    QCOMPARE(reports.size(), 3);
-    QVERIFY(asked.size() == 5 && asked.count("j/activewindow") == 5);
-
-    // Hyprland ends: said once while the client tries again, and when it is
-    // back the client follows the focus again.
-    stream->disconnectFromServer();
-    events.close();
-    QTest::qWait(1500);
-    QCOMPARE(notices.size(), 1);
-    QVERIFY(notices.first().contains(folder + QStringLiteral("/.socket2.sock")));
-    answers = QByteArrayList{R"({"pid":4444})"};
-    QVERIFY(events.listen(folder + QStringLiteral("/.socket2.sock")));
-    QTRY_COMPARE_WITH_TIMEOUT(reports.last(), 4444u, 5000);
-    QCOMPARE(notices.size(), 2);
-}
-
-void TestWaylandForeground::notSeenNotice_data()
-{
-    for (const char *column : {"desktop", "gnomeShell", "sway", "hyprland", "named", "notNamed"})
-        QTest::addColumn<QString>(column);
-    const auto row = [](const char *name, const QStringList &values) {
-        QTestData &data = QTest::newRow(name);
-        for (const QString &value : values)
-            data << value;
-    };
-    const QString current = QStringLiteral("enable corvane-foreground@corvane.app");
-    const QString gnome40 = QStringLiteral("enable corvane-foreground-gnome40@corvane.app");
-    row("GNOME 40", {"GNOME", "40.1", "", "", gnome40, current});
-    row("GNOME 44", {"GNOME", "44.9", "", "", gnome40, current});
-    row("GNOME 45", {"ubuntu:GNOME", "45.0", "", "", current, gnome40});
-    row("GNOME 3.38", {"GNOME", "3.38.4", "", "", "need GNOME 40", "enable"});
-    row("GNOME unknown",
-        {"ubuntu:GNOME", "", "", "", "gnome40@corvane.app on GNOME 40 to 44", "KWin"});
-    row("Plasma", {"KDE", "", "", "", "KWin Scripts", "gnome"});
-    row("Sway, no SWAYSOCK", {"sway", "", "", "", "SWAYSOCK is not set", "Hyprland"});
-    row("Sway, silent", {"sway", "", "/run/user/7/sway-ipc.7.9.sock", "",
-                         "/run/user/7/sway-ipc.7.9.sock", "not set"});
-    row("Hyprland, no signature",
-        {"Hyprland", "", "", "", "HYPRLAND_INSTANCE_SIGNATURE is not set", "Sway"});
-    row("Hyprland, silent",
-        {"Hyprland", "", "", "/run/user/7/hypr/x", "/run/user/7/hypr/x", "not set"});
-    row("other", {"river", "", "", "", "river: ", "enable"});
-}
-
-void TestWaylandForeground::notSeenNotice()
-{
-    QFETCH(QString, desktop);
-    QFETCH(QString, gnomeShell);
-    QFETCH(QString, sway);
-    QFETCH(QString, hyprland);
-    QFETCH(QString, named);
-    QFETCH(QString, notNamed);
-    const QString notice = KvWaylandForeground::notSeenNotice(desktop, gnomeShell, sway, hyprland);
-    QVERIFY2(notice.startsWith(QStringLiteral("native Wayland windows are not seen: ")) &&
-                 notice.contains(named) && !notice.contains(notNamed),
-             qPrintable(notice));
-}
+private:
+    TestStore store;
+};
 
 QTEST_MAIN(TestWaylandForeground)
 #include "tst_waylandforeground.moc"

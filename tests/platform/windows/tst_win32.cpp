@@ -1,14 +1,19 @@
-// The plain Win32 part of the Windows backend, as a program of its own that
+// The Qt-free part of the Windows backend, as a program of its own that
 // scripts/check-windows builds with mingw-w64 and runs where Wine is
-// installed. One line per check; exits 1 when any failed. With --child it is
-// the process the checks restrain.
+// installed: the calls in the order the backend makes them. One line per
+// check; exits 1 when any failed. With --child it is the process the checks
+// restrain.
 
+#include "platform/windows/KvJobCpuRate.h"
+#include "platform/windows/KvThreadSweep.h"
 #include "platform/windows/win32/KvWin32Files.h"
 #include "platform/windows/win32/KvWin32Job.h"
+#include "platform/windows/win32/KvWin32Process.h"
 #include "platform/windows/win32/KvWin32Threads.h"
 #include "platform/windows/win32/KvWin32Toolhelp.h"
 #include "platform/windows/win32/KvWin32Version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -25,14 +30,16 @@ void check(bool condition, const char *what)
     failed += condition ? 0 : 1;
 }
 
-// Wine does not implement CPU-rate control; real Windows must.
-void checkRate(bool set, const char *what)
+// What Wine does not implement (CPU-rate control) or answers wrongly
+// (IsProcessInJob: any process is in any job, and only for handles with
+// full rights); real Windows must pass.
+void checkBeyondWine(bool condition, const char *what)
 {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (!set && ntdll && GetProcAddress(ntdll, "wine_get_version"))
-        std::printf("SKIP: %s (Wine lacks CPU-rate control)\n", what);
+    if (!condition && ntdll && GetProcAddress(ntdll, "wine_get_version"))
+        std::printf("SKIP: %s (not as Windows under Wine)\n", what);
     else
-        check(set, what);
+        check(condition, what);
 }
 
 std::wstring ownPath()
@@ -69,63 +76,111 @@ void checkLogRotation()
 {
     const std::wstring log = ownPath() + L".log", older = ownPath() + L".log.1";
     DeleteFileW(older.c_str());
-    HANDLE first = KvWin32Files::openForAppending(log);
-    HANDLE second = KvWin32Files::openForAppending(log);
+    const KvWin32Handle first = KvWin32Files::openForAppending(log);
+    const KvWin32Handle second = KvWin32Files::openForAppending(log);
     DWORD written = 0;
-    check(first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE &&
-              WriteFile(first, "a\n", 2, &written, nullptr) &&
-              WriteFile(second, "b\n", 2, &written, nullptr),
+    check(first && second && WriteFile(first.get(), "a\n", 2, &written, nullptr) &&
+              WriteFile(second.get(), "b\n", 2, &written, nullptr),
           "log opened twice for appending");
     check(MoveFileExW(log.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING), "open log renamed");
-    check(WriteFile(first, "c\n", 2, &written, nullptr), "renamed log still written");
-    CloseHandle(first);
-    CloseHandle(second);
+    check(WriteFile(first.get(), "c\n", 2, &written, nullptr), "renamed log still written");
     DeleteFileW(older.c_str());
 }
 
-void checkChild(DWORD childId)
+void checkListing(DWORD childId)
 {
-    HANDLE snapshot = KvWin32Toolhelp::createSnapshot(2 /* TH32CS_SNAPPROCESS */);
-    bool listed = false;
-    KvWin32Toolhelp::ProcessEntry process;
-    for (bool more = KvWin32Toolhelp::processFirst(snapshot, process); more;
-         more = KvWin32Toolhelp::processNext(snapshot, process))
-        listed = listed ||
-                 (process.processId == childId && process.parentProcessId == GetCurrentProcessId());
-    CloseHandle(snapshot);
+    std::vector<KvWin32Toolhelp::ProcessEntry> processes;
+    const bool listed =
+        KvWin32Toolhelp::processes(processes) &&
+        std::any_of(processes.begin(), processes.end(), [childId](const auto &process) {
+            return process.processId == childId && process.parentProcessId == GetCurrentProcessId();
+        });
     check(listed, "child listed with this process as parent");
-
-    HANDLE job = KvWin32Job::create();
-    check(job && KvWin32Job::setExtendedLimitFlags(job, 0x1000), "job with breakaway made");
-    checkRate(KvWin32Job::setCpuRateControl(job, 5, 2500), "CPU rate set to 25%");
-    HANDLE quota = KvWin32Toolhelp::openProcess(0x0101, childId);
-    check(quota && KvWin32Job::assignProcess(job, quota), "child assigned to job");
-    checkRate(KvWin32Job::setCpuRateControl(job, 5, 10000), "CPU rate raised to 100%");
-    HANDLE query = KvWin32Toolhelp::openProcess(0x1000, childId);
+    const KvWin32Handle query = KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, childId);
     std::wstring image;
-    check(query && KvWin32Toolhelp::fullImageName(query, image) && image == ownPath(),
+    check(query && KvWin32Process::imagePath(query.get(), image) && image == ownPath(),
           "child image path is this executable");
-    for (HANDLE handle : {query, quota, job})
-        CloseHandle(handle);
+    unsigned long long own = 0, started = 0;
+    check(KvWin32Process::creationTime(GetCurrentProcess(), own) && query &&
+              KvWin32Process::creationTime(query.get(), started) && own != 0 && own <= started,
+          "child started after this process");
+}
 
-    // Windows counts suspensions per thread.
-    snapshot = KvWin32Toolhelp::createSnapshot(4 /* TH32CS_SNAPTHREAD */);
-    int threads = 0;
-    KvWin32Toolhelp::ThreadEntry entry;
-    for (bool more = KvWin32Toolhelp::threadFirst(snapshot, entry); more;
-         more = KvWin32Toolhelp::threadNext(snapshot, entry)) {
-        if (entry.ownerProcessId != childId)
-            continue;
-        ++threads;
-        HANDLE thread = KvWin32Threads::open(entry.threadId);
-        check(thread && KvWin32Threads::suspend(thread) == 0 &&
-                  KvWin32Threads::suspend(thread) == 1 && KvWin32Threads::resume(thread) == 2 &&
-                  KvWin32Threads::resume(thread) == 1,
-              "suspend counts per thread");
-        CloseHandle(thread);
-    }
-    CloseHandle(snapshot);
-    check(threads > 0, "child threads listed");
+void checkJob(DWORD childId)
+{
+    const KvWin32Handle job = KvWin32Job::create();
+    check(job && KvWin32Job::setExtendedLimitFlags(job.get(), JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK),
+          "job with breakaway made");
+    const auto cap = KvJobCpuRate::hardCapAt(2500);
+    checkBeyondWine(cap &&
+                        KvWin32Job::setCpuRateControl(job.get(), cap->controlFlags, cap->cpuRate),
+                    "CPU rate set to 25%");
+    const KvWin32Handle quota =
+        KvWin32Process::open(PROCESS_SET_QUOTA | PROCESS_TERMINATE, childId);
+    check(quota && KvWin32Job::assignProcess(job.get(), quota.get()), "child assigned to job");
+    const KvWin32Handle query = KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, childId);
+    bool inJob = false, ownInJob = true;
+    checkBeyondWine(query && KvWin32Job::isProcessInJob(query.get(), job.get(), inJob) && inJob &&
+                        KvWin32Job::isProcessInJob(GetCurrentProcess(), job.get(), ownInJob) &&
+                        !ownInJob,
+                    "job reaches the child only");
+    const auto lift = KvJobCpuRate::hardCapAt(KvJobCpuRate::wholeMachine);
+    checkBeyondWine(lift &&
+                        KvWin32Job::setCpuRateControl(job.get(), lift->controlFlags, lift->cpuRate),
+                    "CPU rate lifted to 100%");
+}
+
+// A job without the breakaway flag keeps what its members start: the one
+// job of a rule that shares its limit.
+void checkSharedJob()
+{
+    const KvWin32Handle job = KvWin32Job::create();
+    std::wstring commandLine = L"\"" + ownPath() + L"\" --spawn";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION member{};
+    check(job &&
+              CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &startup, &member) &&
+              KvWin32Job::assignProcess(job.get(), member.hProcess) &&
+              ResumeThread(member.hThread) != DWORD(-1),
+          "member of a shared job started");
+    DWORD started = 0;
+    check(member.hProcess && WaitForSingleObject(member.hProcess, 10000) == WAIT_OBJECT_0 &&
+              GetExitCodeProcess(member.hProcess, &started) && started != 0,
+          "member started a process");
+    const KvWin32Handle child =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, started);
+    bool inJob = false;
+    checkBeyondWine(child && KvWin32Job::isProcessInJob(child.get(), job.get(), inJob) && inJob,
+                    "what a member starts is in the shared job");
+    if (child)
+        TerminateProcess(child.get(), 0);
+    CloseHandle(member.hThread);
+    CloseHandle(member.hProcess);
+}
+
+// Windows counts suspensions per thread; a thread gone since the snapshot
+// (id 0 here) keeps no other from its turn.
+void checkSuspension(DWORD childId)
+{
+    std::vector<DWORD> threads;
+    check(KvWin32Toolhelp::threadsOf(childId, threads) && !threads.empty(), "child threads listed");
+    std::vector<DWORD> ids = threads;
+    ids.insert(ids.begin(), 0);
+    const auto sweep = [&ids](DWORD (*act)(HANDLE), DWORD expected) {
+        std::vector<DWORD> previous, errors;
+        const bool reached = KvThreadSweep::run(
+            ids, &KvWin32Threads::open,
+            [&](const KvWin32Handle &thread) { previous.push_back(act(thread.get())); },
+            [&](DWORD) { errors.push_back(GetLastError()); });
+        return reached && errors.size() == 1 && errors[0] != 0 &&
+               previous == std::vector<DWORD>(ids.size() - 1, expected);
+    };
+    check(sweep(KvWin32Threads::suspend, 0), "every thread suspended");
+    check(sweep(KvWin32Threads::suspend, 1) && sweep(KvWin32Threads::resume, 2) &&
+              sweep(KvWin32Threads::resume, 1),
+          "suspensions counted per thread");
 }
 
 } // namespace
@@ -136,18 +191,24 @@ int wmain(int argc, wchar_t **argv)
         Sleep(30000);
         return 0;
     }
-    checkVersionResource();
-    checkLogRotation();
     std::wstring commandLine = L"\"" + ownPath() + L"\" --child";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    check(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &child),
-          "child started");
+    const bool started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                        nullptr, nullptr, &startup, &child);
+    // A member of a shared job: its child's id is its exit code.
+    if (argc > 1 && std::wcscmp(argv[1], L"--spawn") == 0)
+        return started ? int(child.dwProcessId) : 0;
+    checkVersionResource();
+    checkLogRotation();
+    checkSharedJob();
+    check(started, "child started");
     if (child.hProcess) {
         Sleep(200);
-        checkChild(child.dwProcessId);
+        checkListing(child.dwProcessId);
+        checkJob(child.dwProcessId);
+        checkSuspension(child.dwProcessId);
         TerminateProcess(child.hProcess, 0);
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);

@@ -1,5 +1,5 @@
 #!/bin/sh
-# init of the User-mode Linux kernel that tst_cgroupv2_uml boots. Its root is
+# init of the User-mode Linux kernel that tst_program boots. Its root is
 # this machine's own file system: it writes only to tmpfs mounts and to the
 # build tree. Lays out cgroup v2 for the row CORVANE_UML_ROW as systemd would,
 # runs the row (KV_TEST KV_FUNCTION) as root or as user 2000, prints the

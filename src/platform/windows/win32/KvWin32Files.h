@@ -2,7 +2,7 @@
 
 // File calls in plain C++ (see KvWin32Job.h).
 
-#include <windows.h>
+#include "KvWin32Handle.h"
 
 #include <string>
 
@@ -12,6 +12,6 @@ public:
     // CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
     // FILE_SHARE_DELETE, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL): a
     // handle that appends atomically and lets others rename or delete the
-    // file while it is open; INVALID_HANDLE_VALUE on failure.
-    static HANDLE openForAppending(const std::wstring &path);
+    // file while it is open; empty on failure.
+    static KvWin32Handle openForAppending(const std::wstring &path);
 };

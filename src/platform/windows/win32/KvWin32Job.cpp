@@ -21,9 +21,9 @@ const JOBOBJECTINFOCLASS CpuRateControlInformationClass = static_cast<JOBOBJECTI
 
 } // namespace
 
-HANDLE KvWin32Job::create()
+KvWin32Handle KvWin32Job::create()
 {
-    return CreateJobObjectW(nullptr, nullptr);
+    return KvWin32Handle(CreateJobObjectW(nullptr, nullptr));
 }
 
 bool KvWin32Job::setExtendedLimitFlags(HANDLE job, DWORD limitFlags)

@@ -4,13 +4,13 @@
 // without Qt. Each function is one kernel32 call with the structure the
 // governor relies on.
 
-#include <windows.h>
+#include "KvWin32Handle.h"
 
 class KvWin32Job
 {
 public:
-    // CreateJobObjectW(NULL, NULL): NULL on failure.
-    static HANDLE create();
+    // CreateJobObjectW(NULL, NULL): empty on failure.
+    static KvWin32Handle create();
 
     // SetInformationJobObject(job, JobObjectExtendedLimitInformation = 9,
     // ...): a JOBOBJECT_EXTENDED_LIMIT_INFORMATION, all zero but

@@ -1,8 +1,8 @@
 #include "KvWin32Threads.h"
 
-HANDLE KvWin32Threads::open(DWORD threadId)
+KvWin32Handle KvWin32Threads::open(DWORD threadId)
 {
-    return OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId);
+    return KvWin32Handle(OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId));
 }
 
 DWORD KvWin32Threads::suspend(HANDLE thread)

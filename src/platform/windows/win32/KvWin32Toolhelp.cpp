@@ -1,8 +1,8 @@
 #include "KvWin32Toolhelp.h"
 
-#include <tlhelp32.h>
+#include "KvWin32Handle.h"
 
-#include <cstring>
+#include <tlhelp32.h>
 
 // 556 bytes in a 32-bit process, 568 in a 64-bit one: dwSize must be the size
 // of the caller's own structure or the first read fails.
@@ -12,72 +12,39 @@ static_assert(sizeof(THREADENTRY32) == 28, "THREADENTRY32 is 28 bytes");
 
 namespace {
 
-template<class Read>
-bool readProcess(HANDLE snapshot, KvWin32Toolhelp::ProcessEntry &entry, Read read)
+// Walks a snapshot of flags, handing each entry to take.
+template<class Entry, class First, class Next, class Take>
+bool walk(DWORD flags, First first, Next next, Take take)
 {
-    PROCESSENTRY32W raw;
-    std::memset(&raw, 0, sizeof raw);
-    raw.dwSize = sizeof raw;
-    if (!read(snapshot, &raw))
+    const KvWin32Handle snapshot(CreateToolhelp32Snapshot(flags, 0));
+    if (!snapshot)
         return false;
-    entry.processId = raw.th32ProcessID;
-    entry.parentProcessId = raw.th32ParentProcessID;
-    entry.exeFile = raw.szExeFile;
-    return true;
-}
-
-template<class Read>
-bool readThread(HANDLE snapshot, KvWin32Toolhelp::ThreadEntry &entry, Read read)
-{
-    THREADENTRY32 raw;
-    std::memset(&raw, 0, sizeof raw);
-    raw.dwSize = sizeof raw;
-    if (!read(snapshot, &raw))
-        return false;
-    entry.threadId = raw.th32ThreadID;
-    entry.ownerProcessId = raw.th32OwnerProcessID;
-    entry.basePriority = raw.tpBasePri;
+    Entry entry{};
+    entry.dwSize = sizeof entry;
+    for (bool more = first(snapshot.get(), &entry) != FALSE; more;
+         more = next(snapshot.get(), &entry) != FALSE)
+        take(entry);
     return true;
 }
 
 } // namespace
 
-HANDLE KvWin32Toolhelp::createSnapshot(DWORD flags)
+bool KvWin32Toolhelp::processes(std::vector<ProcessEntry> &entries)
 {
-    return CreateToolhelp32Snapshot(flags, 0);
+    entries.clear();
+    return walk<PROCESSENTRY32W>(
+        TH32CS_SNAPPROCESS, Process32FirstW, Process32NextW,
+        [&entries](const PROCESSENTRY32W &entry) {
+            entries.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+        });
 }
 
-bool KvWin32Toolhelp::processFirst(HANDLE snapshot, ProcessEntry &entry)
+bool KvWin32Toolhelp::threadsOf(DWORD processId, std::vector<DWORD> &threadIds)
 {
-    return readProcess(snapshot, entry, Process32FirstW);
-}
-
-bool KvWin32Toolhelp::processNext(HANDLE snapshot, ProcessEntry &entry)
-{
-    return readProcess(snapshot, entry, Process32NextW);
-}
-
-bool KvWin32Toolhelp::threadFirst(HANDLE snapshot, ThreadEntry &entry)
-{
-    return readThread(snapshot, entry, Thread32First);
-}
-
-bool KvWin32Toolhelp::threadNext(HANDLE snapshot, ThreadEntry &entry)
-{
-    return readThread(snapshot, entry, Thread32Next);
-}
-
-HANDLE KvWin32Toolhelp::openProcess(DWORD access, DWORD processId)
-{
-    return OpenProcess(access, FALSE, processId);
-}
-
-bool KvWin32Toolhelp::fullImageName(HANDLE process, std::wstring &path)
-{
-    wchar_t buffer[2048];
-    DWORD size = 2048;
-    if (!QueryFullProcessImageNameW(process, 0, buffer, &size))
-        return false;
-    path.assign(buffer, size);
-    return true;
+    threadIds.clear();
+    return walk<THREADENTRY32>(TH32CS_SNAPTHREAD, Thread32First, Thread32Next,
+                               [&](const THREADENTRY32 &entry) {
+                                   if (entry.th32OwnerProcessID == processId)
+                                       threadIds.push_back(entry.th32ThreadID);
+                               });
 }

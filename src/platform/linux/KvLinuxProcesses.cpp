@@ -1,0 +1,105 @@
+#include "platform/linux/KvLinuxProcesses.h"
+
+#include "platform/linux/KvLinuxProcFs.h"
+#include "platform/linux/KvLinuxProcReader.h"
+#include "platform/linux/KvLinuxProcessIdentity.h"
+#include "platform/linux/KvProcPollingSource.h"
+#include "platform/linux/KvProcessConnectorSource.h"
+#include "platform/linux/KvUniqueFd.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+KvPlatformProcesses *KvPlatformProcesses::native()
+{
+    static KvLinuxProcesses backend;
+    return &backend;
+}
+
+KvResult<QList<KvProcessEntry>> KvLinuxProcesses::list()
+{
+    const std::vector<quint32> running = KvLinuxProcFs::processIds();
+    if (running.empty())
+        return KvError::fromErrno(errno ? errno : ENOENT);
+    QList<KvProcessEntry> processes;
+    processes.reserve(int(running.size()));
+    for (const quint32 processId : running) {
+        KvLinuxProcFs::Stat stat;
+        // One that ends meanwhile is simply not listed; the kernel's own
+        // threads are no processes to restrain.
+        if (!KvLinuxProcFs::readStat(processId, stat) || stat.kernelThread)
+            continue;
+        KvProcessEntry entry;
+        entry.processId = processId;
+        entry.parentProcessId = stat.parentProcessId;
+        entry.startTime = KvLinuxProcessIdentity::stampOf(stat.startTime);
+        KvLinuxProcFs::readImagePath(processId, entry.path);
+        entry.name = entry.path.isEmpty() ? KvLinuxProcFs::executableName(processId, stat)
+                                          : entry.path.section(QLatin1Char('/'), -1);
+        processes.append(entry);
+    }
+    return processes;
+}
+
+KvResult<QSet<quint32>> KvLinuxProcesses::ids()
+{
+    const std::vector<quint32> running = KvLinuxProcFs::processIds();
+    if (running.empty())
+        return KvError::fromErrno(errno ? errno : ENOENT);
+    return QSet<quint32>(running.cbegin(), running.cend());
+}
+
+KvResult<quint64> KvLinuxProcesses::startTime(quint32 processId)
+{
+    quint64 stamp = 0;
+    if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
+        return KvError::fromErrno(errno);
+    return stamp;
+}
+
+KvResult<QString> KvLinuxProcesses::imagePath(quint32 processId)
+{
+    const KvUniqueFd pidfd(KvLinuxProcessIdentity::openPidfd(processId));
+    if (!pidfd.isValid())
+        return KvError::fromErrno(errno);
+    QString path;
+    if (!KvLinuxProcFs::readImagePath(processId, path))
+        return KvError::fromErrno(errno);
+    // Still running after the read means the id named this process all along.
+    if (KvLinuxProcessIdentity::hasExited(pidfd.get()))
+        return KvError::fromErrno(ESRCH);
+    return path;
+}
+
+KvResult<KvProcessTimes> KvLinuxProcesses::times(quint32 processId)
+{
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    KvLinuxProcFs::Stat stat;
+    if (!KvLinuxProcFs::readStat(processId, stat))
+        return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
+    return KvProcessTimes{KvLinuxProcessIdentity::stampOf(stat.startTime),
+                          stat.cpuTicks * 1000000 / quint64(ticksPerSecond > 0 ? ticksPerSecond : 100)};
+}
+
+quint32 KvLinuxProcesses::ownId()
+{
+    return quint32(::getpid());
+}
+
+std::unique_ptr<KvProcessEventSource> KvLinuxProcesses::watch()
+{
+    QString reason = QStringLiteral("process connector not tried");
+    if (connectorAllowed) {
+        if (std::unique_ptr<KvProcessConnectorSource> connector = KvProcessConnectorSource::open())
+            return connector;
+        reason = QStringLiteral("process connector unavailable: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    const KvLinuxProcReader reader;
+    if (reader.isReadable())
+        return std::make_unique<KvProcPollingSource>(reason);
+    const KvError error = KvError::fromErrno(errno ? errno : ENOENT);
+    return std::make_unique<KvProcessEventSource>(
+        false, reason + QStringLiteral("; /proc cannot be read: %1").arg(error.message), error);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/KvPlatformCpuGroups.h"
+#include "platform/windows/win32/KvWin32Handle.h"
+
+#include <cerrno>
+
+// A CPU group as a job object. Closing the job leaves its members in it,
+// under its last rate, until they end.
+class KvWindowsCpuGroup : public KvCpuGroup
+{
+public:
+    explicit KvWindowsCpuGroup(KvWin32Handle job);
+
+    KvStatus setRate(quint32 rate) override;
+    KvStatus add(quint32 processId) override;
+    KvResult<bool> reaches(quint32 processId) override;
+    // Jobs have no freezer: the governor stops the members one by one.
+    KvStatus setFrozen(bool) override { return KvError::fromErrno(ENOTSUP); }
+
+private:
+    KvWin32Handle m_job;
+};

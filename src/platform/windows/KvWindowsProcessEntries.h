@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/KvProcessEventSource.h"
+
+#include <QList>
+#include <QPair>
+#include <QVariant>
+
+#include <optional>
+
+// What Windows tells of processes, as the program's process entries: the
+// Win32_Process instances of WMI's creation and deletion events, and the
+// entries of Toolhelp snapshots. Free of the system's headers, so that every
+// build compiles and tests it.
+class KvWindowsProcessEntries
+{
+public:
+    // The properties of one Win32_Process instance, in WMI's order. Values
+    // are an int, text, or invalid (null, or of any other type).
+    using Properties = QList<QPair<QString, QVariant>>;
+
+    // The process a creation event names: "Handle" is its id,
+    // "ParentProcessId" its parent, "ExecutablePath" its path (else the
+    // program of "CommandLine", taken as it is), "Name" its name. None, and a
+    // line in the log, when the event carries no id.
+    static std::optional<KvProcessEntry> started(const Properties &properties);
+    // The process a deletion event names; none when it names none, logged
+    // when its "Handle" cannot be read.
+    static std::optional<quint32> ended(const Properties &properties);
+    // A Toolhelp entry.
+    static KvProcessEntry listed(quint32 processId, quint32 parentProcessId,
+                                 const QString &exeFile);
+    // Whether the entry lacks a path that the process's image gives. The
+    // system's two pseudo-processes have no image.
+    static bool needsImagePath(const KvProcessEntry &entry);
+};

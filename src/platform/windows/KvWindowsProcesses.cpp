@@ -1,0 +1,96 @@
+#include "platform/windows/KvWindowsProcesses.h"
+
+#include "platform/windows/KvWindowsError.h"
+#include "platform/windows/KvWindowsProcessEntries.h"
+#include "platform/windows/KvWmiProcessEventSource.h"
+#include "platform/windows/win32/KvWin32Process.h"
+#include "platform/windows/win32/KvWin32Toolhelp.h"
+
+KvPlatformProcesses *KvPlatformProcesses::native()
+{
+    static KvWindowsProcesses backend;
+    return &backend;
+}
+
+KvResult<QList<KvProcessEntry>> KvWindowsProcesses::list()
+{
+    std::vector<KvWin32Toolhelp::ProcessEntry> found;
+    if (!KvWin32Toolhelp::processes(found))
+        return KvWindowsError::last();
+    QList<KvProcessEntry> entries;
+    for (const KvWin32Toolhelp::ProcessEntry &process : found) {
+        KvProcessEntry entry = KvWindowsProcessEntries::listed(
+            process.processId, process.parentProcessId, QString::fromStdWString(process.exeFile));
+        complete(entry);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+KvResult<QSet<quint32>> KvWindowsProcesses::ids()
+{
+    std::vector<KvWin32Toolhelp::ProcessEntry> found;
+    if (!KvWin32Toolhelp::processes(found))
+        return KvWindowsError::last();
+    QSet<quint32> ids;
+    for (const KvWin32Toolhelp::ProcessEntry &process : found)
+        ids.insert(process.processId);
+    return ids;
+}
+
+KvResult<quint64> KvWindowsProcesses::startTime(quint32 processId)
+{
+    const KvWin32Handle process =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, processId);
+    unsigned long long time = 0;
+    if (!process || !KvWin32Process::creationTime(process.get(), time))
+        return KvWindowsError::last();
+    return quint64(time);
+}
+
+KvResult<KvProcessTimes> KvWindowsProcesses::times(quint32 processId)
+{
+    const KvWin32Handle process =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, processId);
+    unsigned long long created = 0;
+    unsigned long long used = 0;
+    if (!process || !KvWin32Process::creationTime(process.get(), created) ||
+        !KvWin32Process::cpuTime(process.get(), used))
+        return KvWindowsError::last();
+    return KvProcessTimes{quint64(created), quint64(used / 10)};
+}
+
+KvResult<QString> KvWindowsProcesses::imagePath(quint32 processId)
+{
+    const KvWin32Handle process =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, processId);
+    std::wstring path;
+    if (!process || !KvWin32Process::imagePath(process.get(), path))
+        return KvWindowsError::last();
+    return QString::fromStdWString(path);
+}
+
+quint32 KvWindowsProcesses::ownId()
+{
+    return GetCurrentProcessId();
+}
+
+std::unique_ptr<KvProcessEventSource> KvWindowsProcesses::watch()
+{
+    return KvWmiProcessEventSource::open();
+}
+
+void KvWindowsProcesses::complete(KvProcessEntry &entry)
+{
+    const KvWin32Handle process =
+        KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, entry.processId);
+    if (!process)
+        return;
+    unsigned long long time = 0;
+    if (KvWin32Process::creationTime(process.get(), time))
+        entry.startTime = time;
+    std::wstring path;
+    if (KvWindowsProcessEntries::needsImagePath(entry) &&
+        KvWin32Process::imagePath(process.get(), path))
+        entry.path = QString::fromStdWString(path);
+}

@@ -1,0 +1,152 @@
+#include "rules/RuleStore.h"
+
+namespace {
+
+template<class Enumeration> Enumeration choiceOf(const QVariant &value, unsigned choices)
+{
+    const unsigned stored = KvSettings::toUnsigned(value);
+    return stored < choices ? Enumeration(stored) : Enumeration::Unknown;
+}
+
+QList<RulePattern> compile(const QStringList &texts)
+{
+    QList<RulePattern> patterns;
+    patterns.reserve(texts.size());
+    for (const QString &text : texts)
+        patterns.append(RulePattern::compiled(text));
+    return patterns;
+}
+
+QString storedText(const QVariant &value)
+{
+    return value.isValid() ? value.toString() : QStringLiteral("(missing)");
+}
+
+} // namespace
+
+RuleStore::RuleStore(QObject *parent)
+    : QObject(parent)
+{
+    settings.beginGroup(QLatin1String(rulesGroup));
+    for (const QString &group : settings.childGroups()) {
+        const unsigned id = idOf(group);
+        m_ids.append(id);
+        definitions.insert(id, read(id));
+    }
+    connect(&watcher, &KvSettingsWatcher::changed, this, &RuleStore::reload);
+}
+
+RuleStore::~RuleStore() = default;
+
+QString RuleStore::groupName(unsigned id)
+{
+    return QStringLiteral("{%1}").arg(id, 0, 16);
+}
+
+unsigned RuleStore::idOf(const QString &groupName)
+{
+    bool parsed = false;
+    const unsigned id = groupName.mid(1, groupName.size() - 2).toUInt(&parsed, 16);
+    return parsed ? id : 0u;
+}
+
+const RuleDefinition *RuleStore::definition(unsigned id) const
+{
+    const auto found = definitions.constFind(id);
+    return found == definitions.constEnd() ? nullptr : &*found;
+}
+
+RuleDefinition RuleStore::read(unsigned id)
+{
+    RuleDefinition rule;
+    rule.id = id;
+    settings.beginGroup(groupName(id));
+    const auto value = [this](const char *key) { return settings.value(QLatin1String(key)); };
+    rule.name = value(nameKey).toString();
+    rule.enabled = KvSettings::toFlag(value(enabledKey));
+    rule.conditionPatterns = settings.readStringArray(QLatin1String(conditionProcessesKey));
+    rule.internetConnection = KvSettings::toFlag(value(internetConnectionKey));
+    rule.internetConnectionStatus =
+        choiceOf<RuleDefinition::ConnectionStatus>(value(internetConnectionStatusKey), 2);
+    rule.conditionStatus = choiceOf<RuleDefinition::ConditionStatus>(value(conditionStatusKey), 2);
+    rule.conditionState = choiceOf<RuleDefinition::ConditionState>(value(conditionStateKey), 3);
+    rule.targetPatterns = settings.readStringArray(QLatin1String(targetProcessesKey));
+    rule.action = choiceOf<RuleDefinition::Action>(value(targetActionKey), 2);
+    rule.applyDelay = KvSettings::toFlag(value(applyDelayKey));
+    rule.shareLimit = KvSettings::toFlag(value(shareLimitKey));
+    rule.conditions = compile(rule.conditionPatterns);
+    rule.targets = compile(rule.targetPatterns);
+
+    // Values that cannot be used are brought to the nearest sound one, or
+    // leave the rule without an action.
+    if (rule.action == RuleDefinition::Action::Unknown) {
+        rule.unusable.append({QLatin1String(targetActionKey), storedText(value(targetActionKey)),
+                              QStringLiteral("the rule restrains nothing")});
+    }
+    const QVariant limit = value(cpuLimitKey);
+    const qlonglong percent = limit.toLongLong();
+    rule.cpuLimit = unsigned(qBound<qlonglong>(1, percent, 100));
+    if (rule.action == RuleDefinition::Action::LimitCpu && percent != rule.cpuLimit) {
+        rule.unusable.append({QLatin1String(cpuLimitKey), storedText(limit),
+                              QStringLiteral("the cap is %1%").arg(rule.cpuLimit)});
+    }
+    const QVariant delay = value(applyDelayValueKey);
+    const qlonglong seconds = delay.toLongLong();
+    rule.applyDelayValue = unsigned(qBound<qlonglong>(0, seconds, RuleDefinition::longestDelay));
+    if (rule.applyDelay && seconds != rule.applyDelayValue) {
+        rule.unusable.append({QLatin1String(applyDelayValueKey), storedText(delay),
+                              QStringLiteral("the delay is %1s").arg(rule.applyDelayValue)});
+    }
+    settings.endGroup();
+    return rule;
+}
+
+void RuleStore::setEnabled(unsigned id, bool enabled)
+{
+    settings.setValue(groupName(id) + QLatin1Char('/') + QLatin1String(enabledKey),
+                      enabled ? int(Qt::Checked) : int(Qt::Unchecked));
+    if (!definitions.contains(id))
+        return reload();
+    definitions[id].enabled = enabled;
+    emit ruleChanged(id);
+}
+
+void RuleStore::remove(unsigned id)
+{
+    settings.remove(groupName(id));
+    if (!m_ids.removeOne(id))
+        return;
+    definitions.remove(id);
+    emit ruleRemoved(id);
+    emit listChanged();
+}
+
+void RuleStore::reload()
+{
+    const QList<unsigned> before = m_ids;
+    QHash<unsigned, RuleDefinition> old;
+    old.swap(definitions);
+    m_ids.clear();
+    for (const QString &group : settings.childGroups()) {
+        const unsigned id = idOf(group);
+        m_ids.append(id);
+        definitions.insert(id, read(id));
+    }
+    announce(before, old);
+}
+
+void RuleStore::announce(const QList<unsigned> &before, const QHash<unsigned, RuleDefinition> &old)
+{
+    for (unsigned id : before) {
+        if (!definitions.contains(id))
+            emit ruleRemoved(id);
+    }
+    for (unsigned id : qAsConst(m_ids)) {
+        const auto previous = old.constFind(id);
+        if (previous == old.constEnd() || *previous != definitions.value(id) ||
+            !(previous->unusable == definitions.value(id).unusable))
+            emit ruleChanged(id);
+    }
+    if (before != m_ids)
+        emit listChanged();
+}

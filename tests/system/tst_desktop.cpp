@@ -1,0 +1,283 @@
+// The program on real display servers. A Foreground rule on an Xvfb of the test's own, and on a
+// headless Sway run as an ordinary user (it refuses root), which gives every new window the focus
+// and is followed through its IPC socket alone, with no session bus, also when it ends and starts
+// again. The details pane on the Xvfb, over a real busy process that a rule caps.
+
+#include "LogTail.h"
+#include "ProcFsProbe.h"
+#include "StoredRule.h"
+#include "SystemTest.h"
+#include "TestStore.h"
+#include "X11Client.h"
+#include "XvfbServer.h"
+#include "platform/KvPlatformForeground.h"
+#include "rules/RulesEngine.h"
+#include "ui/RuleDetailsModel.h"
+#include "ui/RuleDetailsPane.h"
+
+#include <QGuiApplication>
+#include <QTableView>
+#include <QtTest>
+
+#include <unistd.h>
+
+const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
+
+// Sway on a runtime folder of its own, as nobody, ended with the object.
+class SwayServer : public QProcess
+{
+public:
+    SwayServer()
+    {
+        setEnvironment({"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + runtime.path(),
+                        "XDG_RUNTIME_DIR=" + runtime.path(), "WLR_BACKENDS=headless",
+                        "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
+        setProcessChannelMode(QProcess::MergedChannels);
+        QFile config(runtime.filePath("config"));
+        if (config.open(QIODevice::WriteOnly))
+            config.write("xwayland disable\n");
+    }
+    ~SwayServer() override { stop(); }
+
+    // False, with why in problem(), when it cannot run here, ends, or has no sockets after 30 s.
+    bool start()
+    {
+        if (::geteuid() != 0 || QStandardPaths::findExecutable("sway").isEmpty()) {
+            failure = "Sway runs as nobody (needs root) and must be installed (package sway)";
+            return false;
+        }
+        QProcess::execute("chown", {"-R", "65534:65534", runtime.path()});
+        QProcess::start("setpriv",
+                        asNobody + QStringList{"sway", "-c", runtime.filePath("config")});
+        waitForStarted();
+        const bool up = QTest::qWaitFor(
+            [this] { return state() != Running || (!socket().isEmpty() && !display().isEmpty()); },
+            30000);
+        failure = "sway did not start: " + readAll();
+        return up && state() == Running;
+    }
+    void stop()
+    {
+        terminate();
+        if (!waitForFinished(10000))
+            kill();
+        waitForFinished();
+    }
+    QString socket() const { return find("sway-ipc.*.sock"); }
+    QString display() const { return QFileInfo(find("wayland-?")).fileName(); }
+    QString problem() const { return failure; }
+
+    // A copy of the window program at path, on this Sway.
+    KilledAtEnd *window(const QString &path) const
+    {
+        QFile::copy(QStringLiteral(TEST_WINDOW), path);
+        auto *window = new KilledAtEnd;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        environment.insert("WAYLAND_DISPLAY", display());
+        environment.insert("QT_QPA_PLATFORM", "wayland");
+        window->setProcessEnvironment(environment);
+        window->start(path, QStringList());
+        return window;
+    }
+
+    QTemporaryDir runtime;
+
+private:
+    QString find(const QString &pattern) const
+    {
+        const QFileInfoList found = QDir(runtime.path()).entryInfoList({pattern}, QDir::System);
+        return found.isEmpty() ? QString() : found.first().filePath();
+    }
+
+    QString failure;
+};
+
+// A rule that suspends target while player's window has the focus.
+void storeForegroundRule(const QString &target, const QString &player)
+{
+    StoredRule stored{{}, true, {target}, {player}};
+    stored.conditionState = 1; // foreground
+    stored.action = 1;         // suspend
+    storeRule(1, stored);
+}
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void x11ActiveWindowDrivesAForegroundRule()
+    {
+        if (ranOnXvfb())
+            return;
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        SleepingCopy player(store.path("corvane-test-player"));
+        SleepingCopy target(store.path("corvane-test-target"));
+        const quint32 playerId = quint32(player.processId());
+        const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
+        storeForegroundRule(target.program(), player.program());
+        X11Client desktop;
+        QVERIFY(desktop.isConnected() && playerId && target.processId());
+        const xcb_window_t playerWindow = desktop.createWindow();
+        desktop.setPid(playerWindow, playerId);
+        // A window that does not say whose it is: its process is the client
+        // that made it, as the X server knows it.
+        const xcb_window_t silentWindow = desktop.createWindow();
+        // Each change of the active window is reported once, with its process.
+        KvPlatformForeground &foreground = KvPlatformForeground::current();
+        QSignalSpy spy(&foreground, &KvPlatformForeground::changed);
+        const auto focus = [&](xcb_window_t window, int changes, quint32 process) {
+            desktop.activate(window);
+            return QTest::qWaitFor([&] { return spy.count() >= changes; }) &&
+                   spy.count() == changes && spy.last().at(0).value<quint32>() == process &&
+                   foreground.process() == process;
+        };
+        {
+            RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+            QVERIFY(focus(playerWindow, 1, playerId));
+            QTRY_VERIFY(stopped());
+            QVERIFY(focus(silentWindow, 2, quint32(QCoreApplication::applicationPid())));
+            QTRY_VERIFY(!stopped());
+            // The same window written again is no change of the foreground.
+            desktop.activate(silentWindow);
+            QVERIFY(focus(playerWindow, 3, playerId));
+            QTRY_VERIFY(stopped());
+        } // gone while active: nothing may stay suspended
+        QTRY_VERIFY(!stopped());
+        QVERIFY(focus(XCB_WINDOW_NONE, 4, KvProcessEntry::noProcessId));
+    }
+    void swayFocusDrivesAForegroundRule()
+    {
+        KV_REQUIRE_CAPABILITY(
+            QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
+                          QStringLiteral("/platforms/libqwayland-generic.so")),
+            QStringLiteral("Qt's Wayland platform is not installed (Debian package qtwayland5)"));
+        SwayServer sway;
+        KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
+        qputenv("SWAYSOCK", QFile::encodeName(sway.socket()));
+        qputenv("WAYLAND_DISPLAY", sway.display().toUtf8());
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        const LogTail log;
+        const auto closings = [&] { return log.lines().filter("Sway's IPC socket at").size(); };
+        SleepingCopy target(store.path(QStringLiteral("corvane-test-target")));
+        const QString player = store.path(QStringLiteral("corvane-test-player"));
+        const QString other = store.path(QStringLiteral("corvane-test-other"));
+        storeForegroundRule(target.program(), player);
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        const auto stopped = [&] { return ProcFsProbe::isStopped(target.processId()); };
+        for (int run = 0; run < 2; ++run) {
+            if (run == 1) {
+                sway.stop();
+                QTRY_COMPARE_WITH_TIMEOUT(closings(), 1, 10000);
+                QVERIFY2(sway.start(), qPrintable(sway.problem()));
+            }
+            const std::unique_ptr<QProcess> playing(sway.window(player));
+            QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
+            std::unique_ptr<QProcess> another(sway.window(other));
+            QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
+            // The focus goes back to the player's window, which is no new window.
+            another.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(stopped(), 20000);
+            another.reset(sway.window(other));
+            QTRY_VERIFY_WITH_TIMEOUT(!stopped(), 20000);
+        }
+        QCOMPARE(closings(), 1);
+        QCOMPARE(log.lines().filter("native Wayland windows are not seen"), QStringList());
+    }
+    void aRuleOnEverythingSparesTheDesktop()
+    {
+        // Sway, the program and one more process, all of one ordinary user, as a
+        // desktop session has them; the program suspends whatever it may.
+        SwayServer sway;
+        QTemporaryDir home;
+        StoredRule everything{"everything", true, {"*"}};
+        everything.action = 1; // suspend
+        storeRule(1, everything,
+                  QSettings(home.filePath("config/Veltrom/Corvane.conf"), QSettings::IniFormat));
+        QVERIFY(QProcess::execute("chown", {"-R", "65534:65534", home.path()}) == 0);
+        KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
+        QProcess other, corvane;
+        other.start("setpriv", asNobody + QStringList{"sleep", "600"});
+        corvane.setEnvironment(
+            {"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + home.path(),
+             "XDG_CONFIG_HOME=" + home.filePath("config"), "XDG_DATA_HOME=" + home.filePath("data"),
+             "XDG_RUNTIME_DIR=" + sway.runtime.path(), "SWAYSOCK=" + sway.socket(),
+             "CORVANE_MEASUREMENT_HOST=" + qEnvironmentVariable("CORVANE_MEASUREMENT_HOST")});
+        corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
+        QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
+        QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
+        QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));
+        QFile log(home.filePath("data/Veltrom/Corvane/corvane.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains(QStringLiteral("rule \"everything\" leaves process #%1 (%2) "
+                                                      "alone: it is the display server")
+                                           .arg(sway.processId())
+                                           .arg(QStandardPaths::findExecutable("sway"))
+                                           .toUtf8()));
+        corvane.terminate();
+        QVERIFY(corvane.waitForFinished(30000));
+        QVERIFY(!ProcFsProbe::isStopped(other.processId()));
+        other.kill();
+        other.waitForFinished();
+    }
+
+    void detailsPaneShowsARealCap()
+    {
+        if (ranOnXvfb())
+            return;
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0, "capping a process needs root");
+        const QString busy = store.path("corvane-test-busy");
+        QVERIFY(QFile::copy("/usr/bin/yes", busy));
+        QProcess target;
+        target.setStandardOutputFile(QProcess::nullDevice());
+        target.start(busy, QStringList());
+        QVERIFY(target.waitForStarted());
+        StoredRule rule{"busy", true, {busy}};
+        rule.cpuLimit = 25;
+        storeRule(1, rule);
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        RuleDetailsPane pane(engine);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.setRule(1);
+        const QAbstractItemModel &rows = *pane.findChild<QTableView *>("processes")->model();
+        QCOMPARE(rows.rowCount(), 1);
+        QCOMPARE(rows.index(0, RuleDetailsModel::ProcessIdColumn).data().toLongLong(),
+                 target.processId());
+        // A few seconds under the cap: the share of the last three settles.
+        QTest::qWait(5000);
+        const QString share = rows.index(0, RuleDetailsModel::ShareColumn).data().toString();
+        qInfo("capped at 25 %%, the pane shows %s", qPrintable(share));
+        QVERIFY2(qAbs(share.chopped(2).toDouble() - 25) < 7, qPrintable(share));
+        engine.store().setEnabled(1, false);
+        QTRY_COMPARE(rows.rowCount(), 0);
+        target.kill();
+        target.waitForFinished();
+    }
+
+private:
+    // Runs the test function again in a child on an Xvfb of its own: true in
+    // the parent, which has nothing more to do.
+    bool ranOnXvfb()
+    {
+        if (isTestChild())
+            return false;
+        XvfbServer server;
+        if (!server.start()) {
+            kvSkipOrFailAt(server.problem(), __FILE__, __LINE__);
+            return true;
+        }
+        QProcessEnvironment child;
+        child.insert("DISPLAY", server.display());
+        child.insert("QT_QPA_PLATFORM", "xcb");
+        if (runTestFunctionInChild(QTest::currentTestFunction(), child) != 0)
+            QTest::qFail("the test failed on the Xvfb", __FILE__, __LINE__);
+        return true;
+    }
+
+    TestStore store;
+};
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
