@@ -213,8 +213,10 @@ private slots:
         const quint64 started = machine.startTime(first).value();
         QVERIFY(suspension.suspend(first));
         QTRY_VERIFY(isStopped(first));
-        // It ends unheard of, and a new process gets its id.
+        // It ends unheard of, and a new process gets its id. Start times
+        // count clock ticks: the newcomer's must be a later one.
         cleanup();
+        QTest::qWait(int(2000 / ::sysconf(_SC_CLK_TCK)));
         pid_t second = 0;
         for (int attempt = 0; attempt < 20 && second != first; ++attempt) {
             QFile last(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
