@@ -69,7 +69,9 @@ int main(int argc, char **argv)
                 "max %.2f ms\n",
                 details.rowCount(), costs[costs.size() / 2], costs.back());
     engine.store().setEnabled(1, false);
-    for (auto &process : held)
+    for (auto &process : held) {
         process->kill();
+        process->waitForFinished();
+    }
     return 0;
 }
