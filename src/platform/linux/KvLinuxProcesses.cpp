@@ -35,7 +35,7 @@ KvResult<QList<KvProcessEntry>> KvLinuxProcesses::list()
         entry.parentProcessId = stat.parentProcessId;
         entry.startTime = KvLinuxProcessIdentity::stampOf(stat.startTime);
         KvLinuxProcFs::readImagePath(processId, entry.path);
-        entry.name = entry.path.isEmpty() ? KvLinuxProcFs::executableName(processId, stat)
+        entry.name = entry.path.isEmpty() ? KvLinuxProcFs::nameWithoutImage(processId, stat)
                                           : entry.path.section(QLatin1Char('/'), -1);
         processes.append(entry);
     }
