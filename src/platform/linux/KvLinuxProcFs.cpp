@@ -105,13 +105,10 @@ std::vector<quint32> KvLinuxProcFs::threadIds(quint32 processId)
     return numericEntries(path.constData());
 }
 
-bool KvLinuxProcFs::readStat(quint32 processId, Stat &stat, quint32 threadId)
+bool KvLinuxProcFs::readStat(quint32 processId, Stat &stat)
 {
-    char path[64];
-    if (threadId)
-        std::snprintf(path, sizeof path, "/proc/%u/task/%u/stat", processId, threadId);
-    else
-        std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
     return readStat(path, stat);
 }
 

@@ -48,8 +48,8 @@ public:
     // The numeric entries of any directory.
     static std::vector<quint32> numericEntries(const char *directory);
 
-    // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
-    static bool readStat(quint32 processId, Stat &stat, quint32 threadId = 0);
+    // /proc/PID/stat.
+    static bool readStat(quint32 processId, Stat &stat);
     // The stat file at path. One line well under a page, which the first
     // read hands out whole: no second read just to learn of the end, which
     // a listing of /proc would pay for every process.

@@ -86,9 +86,6 @@ void KvWindowsProcesses::complete(KvProcessEntry &entry)
         KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, entry.processId);
     if (!process)
         return;
-    unsigned long long time = 0;
-    if (KvWin32Process::creationTime(process.get(), time))
-        entry.startTime = time;
     std::wstring path;
     if (KvWindowsProcessEntries::needsImagePath(entry) &&
         KvWin32Process::imagePath(process.get(), path))
