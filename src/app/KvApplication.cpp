@@ -63,9 +63,9 @@ void KvApplication::start()
     m_started = true;
     // What the terminal is shown goes out in the log's batches too.
     KvLogOutput::takeOverTerminal();
-    KvMessageLogger(nullptr, 0, nullptr).info() << QCoreApplication::applicationName() << " "
-                                                << QCoreApplication::applicationVersion()
-                                                << " started";
+    KvMessageLogger(nullptr, 0, nullptr).info()
+        << QCoreApplication::applicationName() << " " << QCoreApplication::applicationVersion()
+        << " started";
 
     const KvStatus caught = KvPlatformSession::current().setTerminationHandler(quitOnRequest);
     if (!caught) {
@@ -86,8 +86,8 @@ KvApplication::~KvApplication()
 {
     if (!m_started)
         return;
+    // Written at once, with whatever the loop's last pass left: no loop runs.
     KvMessageLogger(nullptr, 0, nullptr).info() << endLine;
-    KvLogOutput::instance().flush();
     // From here on a termination request ends the process the default way.
     // Nothing is restricted any more: the window and its rules are gone.
     KvPlatformSession::current().setTerminationHandler(nullptr);

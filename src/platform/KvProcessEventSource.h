@@ -14,9 +14,6 @@ struct KvProcessEntry
 
     quint32 processId = noProcessId;
     quint32 parentProcessId = noProcessId;
-    // With the id, tells the process from a later one given the same id; 0
-    // where it could not be read.
-    quint64 startTime = 0;
     // The bare file name of the executable, where nothing better is known.
     QString name;
     // The full path of the executable; empty where it cannot be read (a

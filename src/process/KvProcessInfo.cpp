@@ -5,7 +5,6 @@
 KvProcessInfo::KvProcessInfo(const KvProcessEntry &entry)
     : processId(entry.processId)
     , parentProcessId(entry.parentProcessId)
-    , startTime(entry.startTime)
     , fileInfo(entry.path.isEmpty() ? entry.name : entry.path)
 {}
 

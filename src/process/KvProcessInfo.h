@@ -34,8 +34,6 @@ public:
 
     quint32 processId = noProcessId;
     quint32 parentProcessId = noProcessId;
-    // Tells the process from a later one given the same id; 0 when unknown.
-    quint64 startTime = 0;
     KvFileInfo fileInfo;
 };
 

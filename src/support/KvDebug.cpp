@@ -7,6 +7,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -85,13 +86,18 @@ KvDebug &KvDebug::operator<<(QChar character)
 
 QString KvDebug::escapeControlCharacters(const QString &text)
 {
+    const auto isControl = [](QChar character) {
+        const ushort code = character.unicode();
+        return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+    };
+    // Nearly every line has none: it is handed back as it is, not copied.
+    if (std::none_of(text.cbegin(), text.cend(), isControl))
+        return text;
     QString escaped;
     escaped.reserve(text.size());
     for (const QChar character : text) {
         const ushort code = character.unicode();
-        const bool control =
-            code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
-        if (!control) {
+        if (!isControl(character)) {
             escaped += character;
             continue;
         }
@@ -141,11 +147,12 @@ QString KvDebug::logFilePath()
 
 KvDebug::~KvDebug()
 {
-    const QString line = formatLine(QDateTime::currentDateTimeUtc(), context.category, type,
-                                    hasErrorCode, errorCode, message);
-    KvLogOutput::instance().write(line);
+    // Escaped once for both: escaping again finds nothing more to escape.
+    const QString escaped = escapeControlCharacters(message);
+    KvLogOutput::instance().write(formatLine(QDateTime::currentDateTimeUtc(), context.category,
+                                             type, hasErrorCode, errorCode, escaped));
     // The framework's output (a terminal, often) is shown the message as the
     // log file has it; the QDebug base hands it on when it goes, right after
     // this.
-    QDebug::operator<<(escapeControlCharacters(message));
+    QDebug::operator<<(escaped);
 }

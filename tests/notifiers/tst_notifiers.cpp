@@ -32,9 +32,9 @@ private slots:
         });
         // Reported with its parent, before it is known; with the event's
         // path, else the image's, else (it has ended) the bare name.
-        machine.announce({running, 7, 1, "tool", "/opt/tool"});
-        machine.announce({4321, 7, 1, "gone", QString()});
-        machine.announce({running, 7, 1, "tool", QString()});
+        machine.announce({running, 7, "tool", "/opt/tool"});
+        machine.announce({4321, 7, "gone", QString()});
+        machine.announce({running, 7, "tool", QString()});
         QCOMPARE(known, (QList<bool>{false, false, true}));
         QCOMPARE(started, (QStringList{"/opt/tool", "gone", "/usr/bin/tool"}));
         // An end is reported for any id, and forgets a known one.

@@ -105,13 +105,10 @@ std::vector<quint32> KvLinuxProcFs::threadIds(quint32 processId)
     return numericEntries(path.constData());
 }
 
-bool KvLinuxProcFs::readStat(quint32 processId, Stat &stat, quint32 threadId)
+bool KvLinuxProcFs::readStat(quint32 processId, Stat &stat)
 {
-    char path[64];
-    if (threadId)
-        std::snprintf(path, sizeof path, "/proc/%u/task/%u/stat", processId, threadId);
-    else
-        std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%u/stat", processId);
     return readStat(path, stat);
 }
 
@@ -173,7 +170,7 @@ bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)
     stat.state = *begin[3];
     stat.parentProcessId = quint32(number(4));
     stat.startTime = number(22);
-    stat.cpuTicks = number(14) + number(15); // utime, stime
+    stat.cpuTicks = number(14) + number(15);     // utime, stime
     const quint64 kernelThreadFlag = 0x00200000; // PF_KTHREAD
     stat.kernelThread = (number(9) & kernelThreadFlag) != 0;
     return true;
@@ -209,25 +206,22 @@ bool KvLinuxProcFs::readImageLink(const char *linkPath, QString &path)
     return true;
 }
 
-QString KvLinuxProcFs::executableName(quint32 processId, const Stat &stat)
+QString KvLinuxProcFs::nameWithoutImage(const QString &kernelName, const QString &firstArgument)
 {
-    QString imagePath;
-    if (readImagePath(processId, imagePath))
-        return fileNameOf(imagePath);
-    QString name = stat.comm;
-    if (name.size() == 15) {
-        QByteArray commandLine;
-        if (readFile(QStringLiteral("/proc/%1/cmdline").arg(processId), commandLine)) {
-            const QString first = fileNameOf(QString::fromLocal8Bit(commandLine.constData()));
-            if (first.startsWith(name))
-                name = first;
-        }
-    }
-    return bareName(name);
+    const QString started = fileNameOf(firstArgument);
+    return bareName(kernelNameCut(kernelName) && started.startsWith(kernelName) ? started
+                                                                                : kernelName);
+}
+
+QString KvLinuxProcFs::nameWithoutImage(quint32 processId, const Stat &stat)
+{
+    QByteArray commandLine;
+    if (kernelNameCut(stat.comm))
+        readFile(QStringLiteral("/proc/%1/cmdline").arg(processId), commandLine);
+    return nameWithoutImage(stat.comm, QString::fromLocal8Bit(commandLine.constData()));
 }
 
 QString KvLinuxProcFs::bareName(QString kernelName)
 {
     return kernelName.replace(QLatin1Char('/'), QLatin1Char('_'));
 }
-

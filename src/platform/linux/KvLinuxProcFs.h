@@ -48,8 +48,8 @@ public:
     // The numeric entries of any directory.
     static std::vector<quint32> numericEntries(const char *directory);
 
-    // /proc/PID/stat, or /proc/PID/task/TID/stat when threadId is given.
-    static bool readStat(quint32 processId, Stat &stat, quint32 threadId = 0);
+    // /proc/PID/stat.
+    static bool readStat(quint32 processId, Stat &stat);
     // The stat file at path. One line well under a page, which the first
     // read hands out whole: no second read just to learn of the end, which
     // a listing of /proc would pay for every process.
@@ -62,14 +62,17 @@ public:
     // The same for the exe link at linkPath.
     static bool readImageLink(const char *linkPath, QString &path);
 
-    // The executable's file name as a snapshot shows it: the file name of the
-    // image where it can be read; otherwise the kernel's name, completed from
-    // the command line where that was cut to 15 bytes, as a bare name.
-    static QString executableName(quint32 processId, const Stat &stat);
+    // The name of a process whose image cannot be read: the kernel's name,
+    // completed from the first argument where the kernel cut it to 15 bytes,
+    // as a bare name. The first argument alone could be anything the program
+    // made of it ("sshd: user@pts/0").
+    static QString nameWithoutImage(const QString &kernelName, const QString &firstArgument);
+    // The same, with the first argument read here only where it is needed.
+    static QString nameWithoutImage(quint32 processId, const Stat &stat);
+    static bool kernelNameCut(const QString &kernelName) { return kernelName.size() == 15; }
 
     // A kernel's name (comm) as a file name: its '/' (kernel threads such as
     // "kworker/0:1", or any program that names itself so) become '_'. The
     // name is the program's own choice, never a path to match.
     static QString bareName(QString kernelName);
-
 };

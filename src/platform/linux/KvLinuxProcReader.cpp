@@ -1,14 +1,13 @@
 #include "platform/linux/KvLinuxProcReader.h"
 
-
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <csignal>
 #include <unistd.h>
 
 KvLinuxProcReader::KvLinuxProcReader(const QString &procRoot)
@@ -130,12 +129,9 @@ KvProcessEntry KvLinuxProcReader::describe(quint32 processId, quint32 parent, co
         entry.name = path.section(QLatin1Char('/'), -1);
         return entry;
     }
-    // Where the image cannot be read, the program it was started as names
-    // it, or else the kernel's short name (at most 15 characters), which the
-    // program chose itself and is no path. The arguments are read only
-    // then: with the path at hand nothing asks for them, and reading them
-    // would be among the dearest parts of every start.
-    const QStringList started = arguments(processId);
-    entry.name = started.isEmpty() ? KvLinuxProcFs::bareName(comm) : started.first();
+    // The arguments are read only where the kernel cut its name: reading
+    // them would be among the dearest parts of every start.
+    entry.name = KvLinuxProcFs::nameWithoutImage(
+        comm, KvLinuxProcFs::kernelNameCut(comm) ? arguments(processId).value(0) : QString());
     return entry;
 }

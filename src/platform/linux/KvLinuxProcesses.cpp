@@ -33,9 +33,8 @@ KvResult<QList<KvProcessEntry>> KvLinuxProcesses::list()
         KvProcessEntry entry;
         entry.processId = processId;
         entry.parentProcessId = stat.parentProcessId;
-        entry.startTime = KvLinuxProcessIdentity::stampOf(stat.startTime);
         KvLinuxProcFs::readImagePath(processId, entry.path);
-        entry.name = entry.path.isEmpty() ? KvLinuxProcFs::executableName(processId, stat)
+        entry.name = entry.path.isEmpty() ? KvLinuxProcFs::nameWithoutImage(processId, stat)
                                           : entry.path.section(QLatin1Char('/'), -1);
         processes.append(entry);
     }
@@ -79,7 +78,8 @@ KvResult<KvProcessTimes> KvLinuxProcesses::times(quint32 processId)
     if (!KvLinuxProcFs::readStat(processId, stat))
         return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
     return KvProcessTimes{KvLinuxProcessIdentity::stampOf(stat.startTime),
-                          stat.cpuTicks * 1000000 / quint64(ticksPerSecond > 0 ? ticksPerSecond : 100)};
+                          stat.cpuTicks * 1000000 /
+                              quint64(ticksPerSecond > 0 ? ticksPerSecond : 100)};
 }
 
 quint32 KvLinuxProcesses::ownId()

@@ -29,10 +29,15 @@ KvLinuxSuspension::~KvLinuxSuspension()
 
 void KvLinuxSuspension::reportUnreached(quint32 processId, const char *purpose, int error)
 {
-    for (const quint32 threadId : KvLinuxProcFs::threadIds(processId)) {
+    const std::vector<quint32> threads = KvLinuxProcFs::threadIds(processId);
+    for (const quint32 threadId : threads) {
         kvCriticalWithCode(lcGovernor, error)
             << "failed to open thread #" << threadId << " to " << purpose;
     }
+    // Gone already, with no thread left to name: the process is named.
+    if (threads.empty())
+        kvCriticalWithCode(lcGovernor, error)
+            << "failed to open process #" << processId << " to " << purpose;
 }
 
 KvStatus KvLinuxSuspension::suspend(quint32 processId)
@@ -57,6 +62,7 @@ KvStatus KvLinuxSuspension::suspend(quint32 processId)
         if (!KvLinuxProcessIdentity::sendSignal(pidfd.get(), SIGSTOP)) {
             const KvError error = KvError::fromErrno(errno);
             records.setStopped(key, false);
+            reportUnreached(processId, "suspend", error.code);
             return error;
         }
         found = held.emplace(key, Held{std::move(pidfd), 0}).first;
@@ -116,13 +122,16 @@ void KvLinuxSuspension::processEnded(quint32 processId)
     // Its hold goes with those of any other process that has ended, under
     // the lock so that the other copies see it go at once.
     Q_UNUSED(processId)
+    std::vector<Key> ended;
+    for (const auto &process : held) {
+        if (KvLinuxProcessIdentity::hasExited(process.second.pidfd.get()))
+            ended.push_back(process.first);
+    }
+    if (ended.empty())
+        return;
     KvLinuxHoldRecords::Guard guard(records);
-    for (auto it = held.begin(); it != held.end();) {
-        if (!KvLinuxProcessIdentity::hasExited(it->second.pidfd.get())) {
-            ++it;
-            continue;
-        }
-        records.setStopped(it->first, false);
-        it = held.erase(it);
+    for (const Key &key : ended) {
+        records.setStopped(key, false);
+        held.erase(key);
     }
 }

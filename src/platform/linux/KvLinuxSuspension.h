@@ -5,6 +5,7 @@
 #include "platform/linux/KvUniqueFd.h"
 
 #include <map>
+#include <vector>
 
 // Suspension as SIGSTOP and SIGCONT through pidfds: a process is stopped by
 // its first suspension and continued when its last one is undone, unless

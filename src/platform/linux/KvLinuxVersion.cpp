@@ -4,7 +4,6 @@
 #include "platform/common/KvVersionResource.h"
 
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QStandardPaths>
 
 KvPlatformVersion *KvPlatformVersion::native()
@@ -24,22 +23,7 @@ QByteArray KvLinuxVersion::readBlock(const QString &path)
     if (resolved.isEmpty() || !info.isFile())
         return {};
 
-    const QDateTime modified = info.lastModified();
-    const qint64 size = info.size();
-    QByteArray block;
-    {
-        QMutexLocker locker(&mutex);
-        auto cached = cache.constFind(resolved);
-        if (cached != cache.constEnd() && cached->size == size && cached->modified == modified) {
-            block = cached->block;
-        } else {
-            block = KvExecutableVersionReader::readFile(resolved);
-            if (cache.size() >= 1024)
-                cache.clear();
-            cache.insert(resolved, CachedBlock{modified, size, block});
-        }
-    }
-    return block;
+    return KvExecutableVersionReader::readFile(resolved);
 }
 
 KvFileInfo KvLinuxVersion::fileInfo(const QString &path)

@@ -332,7 +332,11 @@ void KvProcessConnectorSource::onExec(quint32 threadGroup)
     quint32 creator = KvProcessEntry::noProcessId;
     const bool firstProgram = m_forks.take(threadGroup, creator);
     m_leaderGone.remove(threadGroup);
-    const KvProcessEntry process = m_reader.describe(threadGroup, creator);
+    reportStart(m_reader.describe(threadGroup, creator), firstProgram);
+}
+
+void KvProcessConnectorSource::reportStart(const KvProcessEntry &process, bool firstProgram)
+{
     // Most short-lived processes are gone by the time their start is read,
     // with nothing left to name them by: no rule can match or reach them,
     // and a start and an end naming nothing would only add to the log. One
@@ -340,7 +344,7 @@ void KvProcessConnectorSource::onExec(quint32 threadGroup)
     // which rules holding it wait for.
     if (process.name.isEmpty()) {
         if (firstProgram)
-            m_unnamed.insert(threadGroup);
+            m_unnamed.insert(process.processId);
         return;
     }
     emit started(process);
@@ -381,7 +385,7 @@ void KvProcessConnectorSource::reportEnd(quint32 threadGroup)
 void KvProcessConnectorSource::checkPending()
 {
     for (const QPair<quint32, quint32> &child : m_forks.takeOverdue())
-        emit started(m_reader.describe(child.first, child.second));
+        reportStart(m_reader.describe(child.first, child.second), true);
 
     // The last threads of a process whose leader went first may have ended
     // after their own events were read.

@@ -49,6 +49,7 @@ private:
     void dispatch(const proc_event &event);
     void onFork(quint32 childProcess, quint32 childThreadGroup, quint32 parentThreadGroup);
     void onExec(quint32 threadGroup);
+    void reportStart(const KvProcessEntry &process, bool firstProgram);
     void onExit(quint32 process, quint32 threadGroup, quint32 parentThreadGroup);
     void reportEnd(quint32 threadGroup);
     void checkPending();

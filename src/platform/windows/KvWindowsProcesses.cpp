@@ -54,8 +54,7 @@ KvResult<KvProcessTimes> KvWindowsProcesses::times(quint32 processId)
         KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, processId);
     unsigned long long created = 0;
     unsigned long long used = 0;
-    if (!process || !KvWin32Process::creationTime(process.get(), created) ||
-        !KvWin32Process::cpuTime(process.get(), used))
+    if (!process || !KvWin32Process::times(process.get(), created, used))
         return KvWindowsError::last();
     return KvProcessTimes{quint64(created), quint64(used / 10)};
 }
@@ -86,9 +85,6 @@ void KvWindowsProcesses::complete(KvProcessEntry &entry)
         KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION, entry.processId);
     if (!process)
         return;
-    unsigned long long time = 0;
-    if (KvWin32Process::creationTime(process.get(), time))
-        entry.startTime = time;
     std::wstring path;
     if (KvWindowsProcessEntries::needsImagePath(entry) &&
         KvWin32Process::imagePath(process.get(), path))

@@ -116,6 +116,8 @@ private slots:
         QCOMPARE(hidden.name, QStringLiteral("hidden-daemon"));
         tree.write(61, "../usr/bin/ls", 1);
         QCOMPARE(reader.describe(61).name, QStringLiteral(".._usr_bin_ls"));
+        tree.write(63, "a-long-daemon-n", 1, {}, QByteArray("/usr/sbin/a-long-daemon-name\0", 29));
+        QCOMPARE(reader.describe(63).name, QStringLiteral("a-long-daemon-name")); // as listed
         // Gone before it could be read: only the id is left.
         const KvProcessEntry gone = reader.describe(62);
         QVERIFY(gone.processId == 62 && gone.name.isEmpty() &&

@@ -17,15 +17,11 @@ bool KvWin32Process::imagePath(HANDLE process, std::wstring &path)
 
 bool KvWin32Process::creationTime(HANDLE process, unsigned long long &time)
 {
-    FILETIME creation, exit, kernel, user;
-    if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))
-        return false;
-    time =
-        (static_cast<unsigned long long>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
-    return true;
+    unsigned long long used = 0;
+    return times(process, time, used);
 }
 
-bool KvWin32Process::cpuTime(HANDLE process, unsigned long long &time)
+bool KvWin32Process::times(HANDLE process, unsigned long long &created, unsigned long long &used)
 {
     FILETIME creation, exit, kernel, user;
     if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))
@@ -33,6 +29,7 @@ bool KvWin32Process::cpuTime(HANDLE process, unsigned long long &time)
     const auto value = [](const FILETIME &t) {
         return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
     };
-    time = value(kernel) + value(user);
+    created = value(creation);
+    used = value(kernel) + value(user);
     return true;
 }

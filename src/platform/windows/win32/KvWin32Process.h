@@ -16,6 +16,7 @@ public:
     // GetProcessTimes(process, ...): the creation FILETIME as one number.
     // With the id it tells the process from a later one given the same id.
     static bool creationTime(HANDLE process, unsigned long long &time);
-    // GetProcessTimes: kernel and user time together, in 100 ns units.
-    static bool cpuTime(HANDLE process, unsigned long long &time);
+    // GetProcessTimes, once: the creation time as above, and the kernel and
+    // user time together in 100 ns units.
+    static bool times(HANDLE process, unsigned long long &created, unsigned long long &used);
 };
