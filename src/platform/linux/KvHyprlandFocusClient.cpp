@@ -81,8 +81,8 @@ void KvHyprlandFocusClient::onAnswer()
         request();
         return;
     }
-    const qint64 pid =
-        qint64(QJsonDocument::fromJson(answer).object().value(QLatin1String("pid")).toDouble());
-    if (pid > 0 && pid <= 0xffffffff)
-        onReport(quint32(pid));
+    // No answer, or no window ("{}"), has nothing to report.
+    const QJsonObject window = QJsonDocument::fromJson(answer).object();
+    if (!window.isEmpty())
+        onReport(qint64(window.value(QLatin1String("pid")).toDouble()));
 }
