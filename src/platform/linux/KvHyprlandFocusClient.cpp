@@ -55,17 +55,14 @@ void KvHyprlandFocusClient::request()
             [socket] { socket->write("j/activewindow"); });
     connect(socket, &QLocalSocket::readyRead, this,
             [this, socket] { answer += socket->readAll(); });
-    QTimer::singleShot(2000, socket, &QLocalSocket::abort);
-    socket->connectToServer(folder() + QLatin1String("/.socket.sock"));
-    if (socket->state() == QLocalSocket::UnconnectedState) {
-        onAnswer(); // refused at once: no answer
-        return;
-    }
+    // A refusal at once comes through here too, before connectToServer returns.
     connect(socket, &QLocalSocket::stateChanged, this,
             [this](QLocalSocket::LocalSocketState state) {
                 if (state == QLocalSocket::UnconnectedState)
                     onAnswer();
             });
+    QTimer::singleShot(2000, socket, &QLocalSocket::abort);
+    socket->connectToServer(folder() + QLatin1String("/.socket.sock"));
 }
 
 void KvHyprlandFocusClient::onAnswer()
