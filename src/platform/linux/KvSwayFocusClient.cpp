@@ -78,11 +78,11 @@ void KvSwayFocusClient::onReadyRead()
 {
     received += socket->readAll();
     while (received.size() >= headerSize) {
-        // Whatever is not a message is skipped, up to the next one.
-        const int start = received.indexOf(magic);
-        if (start != 0) {
-            received.remove(0, start < 0 ? received.size() - magicSize : start);
-            continue;
+        // Messages follow each other from the connection on; anything else is
+        // not Sway speaking, and a new connection starts afresh.
+        if (!received.startsWith(magic)) {
+            socket->abort();
+            return;
         }
         const quint32 length = qFromUnaligned<quint32>(received.constData() + magicSize);
         const quint32 type = qFromUnaligned<quint32>(received.constData() + magicSize + 4);
