@@ -71,7 +71,40 @@ set(corvane_reporters ${PROJECT_SOURCE_DIR}/resources/wayland)
 install(DIRECTORY ${corvane_reporters}/kwin/corvane-foreground
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kwin/scripts)
 # GNOME Shell 45 and later load ES modules, 40 to 44 classic scripts, and
-# neither loads the other's: each form is an extension of its own.
-install(DIRECTORY ${corvane_reporters}/gnome-shell/corvane-foreground@corvane.app
-                  ${corvane_reporters}/gnome-shell/corvane-foreground-gnome40@corvane.app
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)
+# neither loads the other's: each form is an extension of its own. The
+# classic script is written here from the module, so that the two cannot
+# drift apart: its gi:// imports become imports.gi, the shell's Extension
+# class is not needed, and init() gives the extension.
+set(corvane_gnome_extensions ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions)
+set(corvane_gnome_module ${corvane_reporters}/gnome-shell/corvane-foreground@corvane.app)
+set(corvane_gnome40 corvane-foreground-gnome40@corvane.app)
+set(CORVANE_GNOME40_REPORTER
+    ${PROJECT_BINARY_DIR}/resources/wayland/gnome-shell/${corvane_gnome40}/extension.js)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${corvane_gnome_module}/extension.js)
+file(READ ${corvane_gnome_module}/extension.js corvane_script)
+string(REPLACE "GNOME Shell 45 and later." "GNOME Shell 40 to 44, written by the build
+// from the one for 45 and later (corvane-foreground@corvane.app)." corvane_script
+       "${corvane_script}")
+# A module is strict throughout, a classic script from its directive on.
+string(REGEX REPLACE "\n\n(import [A-Za-z]+ from 'gi://)" "\n\n'use strict';\n\n\\1"
+       corvane_script "${corvane_script}")
+string(REGEX REPLACE "import ([A-Za-z]+) from 'gi://[A-Za-z]+';" "const \\1 = imports.gi.\\1;"
+       corvane_script "${corvane_script}")
+string(REGEX REPLACE "\nimport [^\n]*\n" "" corvane_script "${corvane_script}")
+string(REGEX MATCH "export default class ([A-Za-z]+) extends Extension" corvane_export
+       "${corvane_script}")
+set(corvane_class ${CMAKE_MATCH_1})
+string(REPLACE "${corvane_export}" "class ${corvane_class}" corvane_script "${corvane_script}")
+if(NOT corvane_class OR corvane_script MATCHES "\n(import|export) ")
+    message(FATAL_ERROR "${corvane_gnome_module}/extension.js is no longer of the form that "
+                        "cmake/CorvaneInstall.cmake turns into GNOME 40's")
+endif()
+file(WRITE ${CORVANE_GNOME40_REPORTER} "${corvane_script}
+function init() {
+    return new ${corvane_class}();
+}
+")
+install(DIRECTORY ${corvane_gnome_module} DESTINATION ${corvane_gnome_extensions})
+install(FILES ${CORVANE_GNOME40_REPORTER}
+              ${corvane_reporters}/gnome-shell/${corvane_gnome40}/metadata.json
+        DESTINATION ${corvane_gnome_extensions}/${corvane_gnome40})

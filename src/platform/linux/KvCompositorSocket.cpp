@@ -1,7 +1,6 @@
 #include "platform/linux/KvCompositorSocket.h"
 #include "support/KvLog.h"
 
-
 KvCompositorSocket::KvCompositorSocket(const QString &name, std::function<QString()> path,
                                        QObject *parent)
     : QLocalSocket(parent)
@@ -29,12 +28,8 @@ void KvCompositorSocket::attempt()
     if (state() != UnconnectedState)
         return;
     lastPath = locate();
-    if (!lastPath.isEmpty())
-        connectToServer(lastPath);
-    // A local socket mostly answers at once; one still connecting reports
-    // its outcome through stateChanged.
-    if (state() == UnconnectedState)
-        retry.start();
+    // Even a refusal at once comes through stateChanged, which tries again.
+    connectToServer(lastPath);
 }
 
 void KvCompositorSocket::onStateChanged(LocalSocketState state)
@@ -48,7 +43,8 @@ void KvCompositorSocket::onStateChanged(LocalSocketState state)
     } else if (state == UnconnectedState) {
         if (wasConnected && !lost) {
             lost = true;
-            kvInfo(lcNotifier) << QStringLiteral("%1 at %2 closed: the compositor's focus is not followed until "
+            kvInfo(lcNotifier)
+                << QStringLiteral("%1 at %2 closed: the compositor's focus is not followed until "
                                   "it is back")
                        .arg(name, lastPath);
         }

@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include <QLocalSocket>
 #include <QTimer>
 
@@ -16,18 +15,15 @@ class KvCompositorSocket : public QLocalSocket
     Q_OBJECT
 
 public:
-    // name is how the log calls the socket; path() says where it is now and
+    // name is how the log calls the socket; path says where it is now and
     // is asked again at every attempt, so that it can follow a compositor
     // that comes back elsewhere.
-    KvCompositorSocket(const QString &name, std::function<QString()> path,
-                       QObject *parent);
+    KvCompositorSocket(const QString &name, std::function<QString()> path, QObject *parent);
     ~KvCompositorSocket() override;
 
     // Connects now, and again whenever the socket goes.
     void keepConnected();
     bool isConnected() const { return state() == ConnectedState; }
-    // Where the last attempt went.
-    QString path() const { return lastPath; }
 
 private:
     void attempt();
@@ -36,6 +32,7 @@ private:
     QString name;
     std::function<QString()> locate;
     QTimer retry;
+    // Where the last attempt went, which the log names.
     QString lastPath;
     bool wasConnected = false;
     bool lost = false;

@@ -1,6 +1,5 @@
 #pragma once
 
-
 #include <QObject>
 
 #include <functional>
@@ -13,10 +12,8 @@
 //     app.corvane.Corvane /app/corvane/Corvane
 //     app.corvane.Corvane.Foreground.ReportProcess(u processId)
 //
-// A report of no process, of a process that does not exist or of the
-// program itself is refused. Valid reports are handed on from the event
-// loop, and only the latest of those that arrived meanwhile, so that a flood
-// of them costs one evaluation of the rules per pass of the loop.
+// Every report is handed on as it came: what is made of it is
+// KvWaylandForeground's business, which takes the compositors' reports too.
 //
 // The name can have one owner. A second copy of the program queues for it:
 // it receives no reports until the first copy ends, when the bus hands the
@@ -30,17 +27,13 @@ public:
     static const char serviceName[];
     static const char objectPath[];
 
-    using ReportHandler = std::function<void(quint32 processId)>;
+    using ReportHandler = std::function<void(qint64 processId)>;
 
     KvForegroundBusService(ReportHandler onReport, QObject *parent);
 
     // Offers the method and asks for the name. False, with a log line, when
     // there is no session bus or it refuses us.
     bool start();
-
-    // Why a report of the process is refused (none, or Corvane itself), or
-    // null when it is taken. Reports from elsewhere are held to the same.
-    static const char *refusal(qint64 processId);
 
     // Whether this copy owns the name, so that reports reach it.
     bool ownsName() const { return owner; }
@@ -53,12 +46,8 @@ public slots:
     Q_SCRIPTABLE void ReportProcess(int processId);
 
 private:
-    void accept(qint64 processId);
-    void deliverLatest();
     void onNameAcquired(const QString &name);
 
     ReportHandler onReport;
-    quint32 latest = 0;
-    bool deliveryPending = false;
     bool owner = false;
 };

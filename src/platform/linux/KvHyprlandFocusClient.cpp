@@ -55,17 +55,14 @@ void KvHyprlandFocusClient::request()
             [socket] { socket->write("j/activewindow"); });
     connect(socket, &QLocalSocket::readyRead, this,
             [this, socket] { answer += socket->readAll(); });
-    QTimer::singleShot(2000, socket, &QLocalSocket::abort);
-    socket->connectToServer(folder() + QLatin1String("/.socket.sock"));
-    if (socket->state() == QLocalSocket::UnconnectedState) {
-        onAnswer(); // refused at once: no answer
-        return;
-    }
+    // A refusal at once comes through here too, before connectToServer returns.
     connect(socket, &QLocalSocket::stateChanged, this,
             [this](QLocalSocket::LocalSocketState state) {
                 if (state == QLocalSocket::UnconnectedState)
                     onAnswer();
             });
+    QTimer::singleShot(2000, socket, &QLocalSocket::abort);
+    socket->connectToServer(folder() + QLatin1String("/.socket.sock"));
 }
 
 void KvHyprlandFocusClient::onAnswer()
@@ -81,8 +78,8 @@ void KvHyprlandFocusClient::onAnswer()
         request();
         return;
     }
-    const qint64 pid =
-        qint64(QJsonDocument::fromJson(answer).object().value(QLatin1String("pid")).toDouble());
-    if (pid > 0 && pid <= 0xffffffff)
-        onReport(quint32(pid));
+    // No answer, or no window ("{}"), has nothing to report.
+    const QJsonObject window = QJsonDocument::fromJson(answer).object();
+    if (!window.isEmpty())
+        onReport(qint64(window.value(QLatin1String("pid")).toDouble()));
 }

@@ -30,10 +30,9 @@ class KvHyprlandFocusClient : public QObject
     Q_OBJECT
 
 public:
-    using ReportHandler = std::function<void(quint32 processId)>;
+    using ReportHandler = std::function<void(qint64 processId)>;
 
-    KvHyprlandFocusClient(const QString &signature, ReportHandler onReport,
-                          QObject *parent);
+    KvHyprlandFocusClient(const QString &signature, ReportHandler onReport, QObject *parent);
 
     void start() { events->keepConnected(); }
     bool isConnected() const { return events->isConnected(); }

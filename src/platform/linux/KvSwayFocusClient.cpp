@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QtEndian>
 
-
 namespace {
 
 // Every message, both ways: the magic string, the payload's length and the
@@ -79,11 +78,11 @@ void KvSwayFocusClient::onReadyRead()
 {
     received += socket->readAll();
     while (received.size() >= headerSize) {
-        // Whatever is not a message is skipped, up to the next one.
-        const int start = received.indexOf(magic);
-        if (start != 0) {
-            received.remove(0, start < 0 ? received.size() - magicSize : start);
-            continue;
+        // Messages follow each other from the connection on; anything else is
+        // not Sway speaking, and a new connection starts afresh.
+        if (!received.startsWith(magic)) {
+            socket->abort();
+            return;
         }
         const quint32 length = qFromUnaligned<quint32>(received.constData() + magicSize);
         const quint32 type = qFromUnaligned<quint32>(received.constData() + magicSize + 4);
@@ -97,20 +96,18 @@ void KvSwayFocusClient::onReadyRead()
 
 void KvSwayFocusClient::handle(quint32 type, const QJsonObject &message)
 {
-    qint64 pid = 0;
+    // A window of no process reports -1 or none (0), which are refused.
     if (type == subscribe && !message.value(QLatin1String("success")).toBool()) {
-        kvCritical(lcNotifier) << QStringLiteral("Sway refused to send window events to Corvane: the focus on "
-                              "Sway is not followed");
+        kvCritical(lcNotifier) << QStringLiteral(
+            "Sway refused to send window events to Corvane: the focus on "
+            "Sway is not followed");
     } else if (type == getTree) {
-        pid = focusedProcess(message);
+        onReport(focusedProcess(message));
     } else if (type == windowEvent &&
                message.value(QLatin1String("change")).toString() == QLatin1String("focus")) {
-        pid = qint64(message.value(QLatin1String("container"))
-                         .toObject()
-                         .value(QLatin1String("pid"))
-                         .toDouble());
+        onReport(qint64(message.value(QLatin1String("container"))
+                            .toObject()
+                            .value(QLatin1String("pid"))
+                            .toDouble()));
     }
-    // A window of no process has none to report (-1 or missing).
-    if (pid > 0 && pid <= 0xffffffff)
-        onReport(quint32(pid));
 }

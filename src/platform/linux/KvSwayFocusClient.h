@@ -22,10 +22,9 @@ class KvSwayFocusClient : public QObject
     Q_OBJECT
 
 public:
-    using ReportHandler = std::function<void(quint32 processId)>;
+    using ReportHandler = std::function<void(qint64 processId)>;
 
-    KvSwayFocusClient(const QString &socketPath, ReportHandler onReport,
-                      QObject *parent);
+    KvSwayFocusClient(const QString &socketPath, ReportHandler onReport, QObject *parent);
 
     void start() { socket->keepConnected(); }
     bool isConnected() const { return socket->isConnected(); }

@@ -6,6 +6,10 @@
 #include "platform/linux/KvReporterProbe.h"
 #include "platform/linux/KvSwayFocusClient.h"
 
+#include <cerrno>
+#include <climits>
+#include <signal.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,22 +19,37 @@ bool isWaylandSession()
            qgetenv("XDG_SESSION_TYPE") == "wayland";
 }
 
+bool processExists(quint32 processId)
+{
+    // Signal 0 only asks; another user's process answers EPERM, but it is there.
+    return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
+
+// Why a report of the process is refused, or null when it is taken.
+const char *refusal(qint64 processId)
+{
+    if (processId <= 0 || processId > INT_MAX || !processExists(quint32(processId)))
+        return "no such process";
+    if (processId == getpid())
+        return "that is Corvane itself";
+    return nullptr;
+}
+
 } // namespace
 
-KvWaylandForeground::KvWaylandForeground(ReportHandler onReport,
-                                         QObject *parent)
+KvWaylandForeground::KvWaylandForeground(ReportHandler onReport, QObject *parent)
     : QObject(parent)
     , onReport(std::move(onReport))
 {}
 
 bool KvWaylandForeground::start()
 {
-    auto *service = new KvForegroundBusService([this](quint32 pid) { deliver(pid); }, this);
-    if (service->start())
-        bus = service;
-    else
-        delete service;
-    const auto accepted = [this](quint32 pid) { accept(pid); };
+    const auto accepted = [this](qint64 pid) { accept(pid); };
+    bus = new KvForegroundBusService(accepted, this);
+    if (!bus->start()) {
+        delete bus;
+        bus = nullptr;
+    }
     const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
     if (!swaySocket.isEmpty()) {
         sway = new KvSwayFocusClient(swaySocket, accepted, this);
@@ -46,22 +65,25 @@ bool KvWaylandForeground::start()
     return bus || sway || hyprland;
 }
 
-void KvWaylandForeground::accept(quint32 processId)
+void KvWaylandForeground::accept(qint64 processId)
 {
-    if (const char *why = KvForegroundBusService::refusal(processId)) {
-        kvDebug(lcNotifier) << QStringLiteral("the compositor's focus on process #%1 "
-                                                  "ignored: %2")
-                                       .arg(processId)
-                                       .arg(QLatin1String(why));
+    if (const char *why = refusal(processId)) {
+        kvDebug(lcNotifier) << QStringLiteral("foreground report of process #%1 ignored: %2")
+                                   .arg(processId)
+                                   .arg(QLatin1String(why));
         return;
     }
-    deliver(processId);
+    latest = quint32(processId);
+    if (deliveryPending)
+        return;
+    deliveryPending = true;
+    QMetaObject::invokeMethod(this, &KvWaylandForeground::deliverLatest, Qt::QueuedConnection);
 }
 
-void KvWaylandForeground::deliver(quint32 processId)
+void KvWaylandForeground::deliverLatest()
 {
-    reported = true;
-    onReport(processId);
+    deliveryPending = false;
+    onReport(latest);
 }
 
 bool KvWaylandForeground::compositorAnswers() const
@@ -83,7 +105,7 @@ void KvWaylandForeground::checkSeen()
     KvReporterProbe::ask(
         QDBusConnection::sessionBus(),
         [this](bool running, const QString &gnomeShell) {
-            if (!running && !reported && !compositorAnswers())
+            if (!running && latest == 0 && !compositorAnswers())
                 noticeNotSeen(gnomeShell);
         },
         this);
@@ -91,9 +113,9 @@ void KvWaylandForeground::checkSeen()
 
 void KvWaylandForeground::noticeNotSeen(const QString &gnomeShell)
 {
-    kvCritical(lcNotifier) << notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"),
-                                                gnomeShell, sway ? sway->socketPath() : QString(),
-                                                hyprland ? hyprland->folder() : QString());
+    kvCritical(lcNotifier) << notSeenNotice(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), gnomeShell,
+                                            sway ? sway->socketPath() : QString(),
+                                            hyprland ? hyprland->folder() : QString());
 }
 
 QString KvWaylandForeground::notSeenNotice(const QString &desktop, const QString &gnomeShell,

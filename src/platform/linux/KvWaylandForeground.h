@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 
 #include <functional>
 
@@ -15,7 +14,10 @@ class KvSwayFocusClient;
 // SWAYSOCK is set; Hyprland's sockets where HYPRLAND_INSTANCE_SIGNATURE is
 // set. Each reports the process of the window that took the focus, and all
 // of them reach one handler on the GUI thread: the latest report is the
-// foreground. Reports of no process or of Corvane itself are refused.
+// foreground. Reports of no process, of one that does not exist or of
+// Corvane itself are refused. The others are handed on from the event loop,
+// and only the latest of those that arrived meanwhile, so that a flood of
+// them costs one evaluation of the rules per pass of the loop.
 //
 // On a Wayland session where none of them sees the native windows, the user
 // hears once, at start, what is missing for the desktop that runs.
@@ -40,15 +42,17 @@ public:
                                  const QString &swaySocket, const QString &hyprlandFolder);
 
 private:
-    void accept(quint32 processId);
-    void deliver(quint32 processId);
+    void accept(qint64 processId);
+    void deliverLatest();
     bool compositorAnswers() const;
     void checkSeen();
     void noticeNotSeen(const QString &gnomeShell);
 
     ReportHandler onReport;
-    QPointer<KvForegroundBusService> bus;
+    KvForegroundBusService *bus = nullptr;
     KvSwayFocusClient *sway = nullptr;
     KvHyprlandFocusClient *hyprland = nullptr;
-    bool reported = false;
+    // The latest process reported and taken, or 0 before any.
+    quint32 latest = 0;
+    bool deliveryPending = false;
 };
