@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -47,18 +46,10 @@ int cpuCount()
     return std::max(1, QThread::idealThreadCount());
 }
 
-double ownCpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 struct Window
 {
-    double share = 0;      // of the whole machine
-    double ownSeconds = 0; // CPU time of this process meanwhile
+    double share = 0; // of the whole machine
+    double ownMs = 0; // CPU time of this process meanwhile
 };
 
 qint64 cpuTicksOf(const QList<qint64> &pids)
@@ -73,14 +64,14 @@ Window measure(const QList<qint64> &pids)
 {
     runEventLoop(settleMs);
     const qint64 before = cpuTicksOf(pids);
-    const double ownBefore = ownCpuSeconds();
+    const double ownBefore = cpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID);
     QElapsedTimer timer;
     timer.start();
     runEventLoop(windowMs);
     Window window;
     window.share = double(cpuTicksOf(pids) - before) / double(::sysconf(_SC_CLK_TCK)) /
                    (timer.elapsed() / 1000.0) / cpuCount();
-    window.ownSeconds = ownCpuSeconds() - ownBefore;
+    window.ownMs = cpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID) - ownBefore;
     return window;
 }
 
@@ -119,7 +110,7 @@ int main(int argc, char **argv)
         busy.waitForFinished();
         std::printf("%-10s %-10s %-18s\n", qPrintable(QStringLiteral("%1 %").arg(percent)),
                     qPrintable(QStringLiteral("%1 %").arg(capped.share * 100, 0, 'f', 1)),
-                    qPrintable(QStringLiteral("%1 ms").arg(capped.ownSeconds * 1000, 0, 'f', 1)));
+                    qPrintable(QStringLiteral("%1 ms").arg(capped.ownMs, 0, 'f', 1)));
         std::fflush(stdout);
     }
 
@@ -145,6 +136,6 @@ int main(int argc, char **argv)
     }
     std::printf("%-10s %-10s %-18s (6 processes together)\n", "25 % shared",
                 qPrintable(QStringLiteral("%1 %").arg(together.share * 100, 0, 'f', 1)),
-                qPrintable(QStringLiteral("%1 ms").arg(together.ownSeconds * 1000, 0, 'f', 1)));
+                qPrintable(QStringLiteral("%1 ms").arg(together.ownMs, 0, 'f', 1)));
     return 0;
 }

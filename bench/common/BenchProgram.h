@@ -4,6 +4,7 @@
 // the benchmark's own, seen from outside: its CPU time, its memory and its
 // log. For the benchmarks that measure the program itself.
 
+#include "ProcFsProbe.h"
 #include "ShieldedProgramStart.h"
 #include "StoredRule.h"
 
@@ -136,11 +137,8 @@ public:
     // The same of any process.
     static double cpuMillisecondsOf(qint64 processId)
     {
-        const QList<QByteArray> fields = statFields(QStringLiteral("/proc/%1/stat").arg(processId));
-        if (fields.size() < 13)
-            return -1;
-        return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) * 1000.0 /
-               double(::sysconf(_SC_CLK_TCK));
+        const qint64 ticks = ProcFsProbe::cpuTicks(processId);
+        return ticks < 0 ? -1 : double(ticks) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
     }
 
     // The resident memory, in KiB.
@@ -204,33 +202,7 @@ public:
                    : 0;
     }
 
-    static double median(std::vector<double> values)
-    {
-        if (values.empty())
-            return -1;
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    }
-
-    static double percentile(std::vector<double> values, double fraction)
-    {
-        if (values.empty())
-            return -1;
-        std::sort(values.begin(), values.end());
-        return values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
-    }
-
 private:
-    static QList<QByteArray> statFields(const QString &path)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray content = file.readAll();
-        const int end = content.lastIndexOf(')');
-        return end < 0 ? QList<QByteArray>() : content.mid(end + 2).split(' ');
-    }
-
     QTemporaryDir home;
     const ShieldedProgramStart shield;
     QProcess program;

@@ -17,20 +17,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <vector>
-
-namespace {
-
-double threadCpuMilliseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -58,16 +46,15 @@ int main(int argc, char **argv)
     std::vector<double> costs;
     for (int i = 0; i < seconds; ++i) {
         runEventLoop(1000);
-        const double before = threadCpuMilliseconds();
+        const double before = cpuMilliseconds(CLOCK_THREAD_CPUTIME_ID);
         details.sample();
         chart.grab();
-        costs.push_back(threadCpuMilliseconds() - before);
+        costs.push_back(cpuMilliseconds(CLOCK_THREAD_CPUTIME_ID) - before);
     }
-    std::sort(costs.begin(), costs.end());
     std::printf("details pane, %d held processes: CPU per second (a sample and a drawing of the "
                 "chart) median %.2f ms, "
                 "max %.2f ms\n",
-                details.rowCount(), costs[costs.size() / 2], costs.back());
+                details.rowCount(), median(costs), *std::max_element(costs.cbegin(), costs.cend()));
     engine.store().setEnabled(1, false);
     for (auto &process : held) {
         process->kill();

@@ -18,20 +18,12 @@
 
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-double ownCpuMilliseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
 
 // CPU milliseconds per minute while `caps` sleepers are held capped.
 double measure(KvProcessGovernor &governor, int caps, int seconds, const int &starts,
@@ -50,10 +42,10 @@ double measure(KvProcessGovernor &governor, int caps, int seconds, const int &st
             governor.hold(-1, KvProcessGovernor::Action::LimitCpu, quint32(child), 50).groupId);
     }
     runEventLoop(1000);
-    const double before = ownCpuMilliseconds();
+    const double before = cpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID);
     const int startsBefore = starts;
     runEventLoop(seconds * 1000);
-    const double spent = ownCpuMilliseconds() - before;
+    const double spent = cpuMilliseconds(CLOCK_PROCESS_CPUTIME_ID) - before;
     startsMeanwhile = starts - startsBefore;
     for (int group : qAsConst(groups))
         governor.lift(group);

@@ -198,9 +198,8 @@ void measure(const QString &label, bool connector, int count, bool withStorm)
             startedSignals ? double(cpu) / 1e6 * 1000.0 / startedSignals : 0.0;
         std::printf("%-18s %5zu seen %3d missed   median %7.2f ms   p95 %7.2f ms   "
                     "CPU %7.1f ms per 1000 started (%d started signals, %.1f ms CPU)%s\n",
-                    qPrintable(label), latencies.size(), missed,
-                    BenchProgram::percentile(latencies, 0.5),
-                    BenchProgram::percentile(latencies, 0.95), cpuPerThousandMs, startedSignals,
+                    qPrintable(label), latencies.size(), missed, percentile(latencies, 0.5),
+                    percentile(latencies, 0.95), cpuPerThousandMs, startedSignals,
                     double(cpu) / 1e6, qPrintable(storm.rate()));
     }
     KvPlatformProcesses::install(nullptr);
@@ -248,9 +247,8 @@ void measureProgram(BenchProgram &program, int count, bool withStorm)
     }
     std::printf("%-18s %5zu seen %3d missed   median %7.2f ms   p95 %7.2f ms   exec to stopped, "
                 "through %s%s\n",
-                qPrintable(label), latencies.size(), missed,
-                BenchProgram::percentile(latencies, 0.5), BenchProgram::percentile(latencies, 0.95),
-                qPrintable(source), qPrintable(storm.rate()));
+                qPrintable(label), latencies.size(), missed, percentile(latencies, 0.5),
+                percentile(latencies, 0.95), qPrintable(source), qPrintable(storm.rate()));
     program.stop();
 }
 

@@ -15,6 +15,7 @@
 //
 //     bench_startup [repetitions]
 
+#include "BenchLoop.h"
 #include "BenchProgram.h"
 #include "XvfbServer.h"
 
@@ -178,10 +179,9 @@ int main(int argc, char **argv)
                 }
                 std::printf("%-10s %6d %6d %12s %10s %10s %10s\n",
                             display.isEmpty() ? "none" : qPrintable(display), rules, extra,
-                            qPrintable(figure(BenchProgram::median(loaded))),
-                            qPrintable(figure(BenchProgram::median(shown))),
-                            qPrintable(figure(BenchProgram::median(cpu))),
-                            qPrintable(figure(BenchProgram::median(resident), 1)));
+                            qPrintable(figure(median(loaded))), qPrintable(figure(median(shown))),
+                            qPrintable(figure(median(cpu))),
+                            qPrintable(figure(median(resident), 1)));
                 std::fflush(stdout);
             }
         }

@@ -193,12 +193,12 @@ private slots:
         QCOMPARE(cpuRateOf(late), 10000u);
         if (cancelled)
             fixture.machine.endProcess(launcher);
-        // The delay counts in seconds: a second in it still waits. (Its timer
-        // keeps whole seconds only: two of them end between 1.5 s and 2.5 s.)
-        QTest::qWait(1000);
+        // The delay counts in seconds. Its timer keeps whole seconds only: two
+        // seconds end 1.5 s to 2.5 s on, two milliseconds within 0.5 s.
+        QTest::qWait(500);
         QCOMPARE(rule->state(), cancelled ? RuleState::Inactive : RuleState::Delayed);
         if (cancelled)
-            QTest::qWait(2000); // past the latest end of the delay
+            QTest::qWait(2500); // past the latest end of the delay
         else
             QTRY_COMPARE_WITH_TIMEOUT(rule->state(), RuleState::Active, 10000);
         const quint32 rate = cancelled ? 10000 : 3000;

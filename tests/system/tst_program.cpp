@@ -43,17 +43,6 @@ bool runsWithoutQuota(qint64 pid)
     return true;
 }
 
-// The share of one CPU the process gets over a few seconds.
-double shareOf(qint64 pid)
-{
-    const qint64 ticks = ProcFsProbe::cpuTicks(pid);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTest::qWait(4000);
-    return double(ProcFsProbe::cpuTicks(pid) - ticks) / ::sysconf(_SC_CLK_TCK) /
-           (elapsed.elapsed() / 1000.0);
-}
-
 } // namespace
 
 class TestProgram : public QObject
@@ -135,14 +124,9 @@ private slots:
         QFETCH(bool, switchedOff);
         if (!insideKernel())
             return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
-        QProcess capped, stopped;
-        for (QProcess *busy : {&capped, &stopped}) {
-            const QString copy = store.path(busy == &capped ? "busy-capped" : "busy-stopped");
-            QVERIFY(QFile::copy(QStringLiteral("/usr/bin/yes"), copy));
-            busy->setStandardOutputFile(QProcess::nullDevice());
-            busy->start(copy, QStringList());
-            QVERIFY(busy->waitForStarted(5000));
-        }
+        const SleepingCopy capped(store.path("busy-capped"), QStringLiteral("yes"));
+        const SleepingCopy stopped(store.path("busy-stopped"), QStringLiteral("yes"));
+        QVERIFY(capped.processId() && stopped.processId());
         QByteArray origin = cpuCgroupOf(capped.processId());
         QString scope;
         if (originGone) {
@@ -161,11 +145,8 @@ private slots:
         } else {
             QTRY_VERIFY_WITH_TIMEOUT(cpuCgroupOf(capped.processId()).startsWith(jobsUnder.toUtf8()),
                                      30000);
+            // What it then gets of the CPU is bench/cap_accuracy's to measure.
             QCOMPARE(ProcFsProbe::cpuQuotaOf(capped.processId()), QByteArray("25000")); // 1 CPU
-            // The share it gets, loosely: a busy host slows the whole kernel down.
-            const double share = shareOf(capped.processId());
-            qInfo("capped at 25 %%, it got %.1f %% of the CPU", share * 100);
-            QVERIFY(share > 0.05 && share < 0.4);
         }
         if (originGone)
             QVERIFY(QDir().rmdir(scope)); // empty now: systemd would remove it
@@ -177,17 +158,10 @@ private slots:
         QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
         QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
         QVERIFY(!isStopped(stopped.processId()));
-        if (originGone) {
-            // Nothing caps it any more: it runs at full speed, alone.
+        if (originGone) // nothing caps it any more, though its own group is gone
             QVERIFY(runsWithoutQuota(capped.processId()));
-            stopped.kill();
-            QVERIFY(stopped.waitForFinished(5000));
-            const double share = shareOf(capped.processId());
-            qInfo("released from 25 %%, it got %.1f %% of the CPU", share * 100);
-            QVERIFY(share > 0.375);
-        } else {
+        else
             QCOMPARE(cpuCgroupOf(capped.processId()), origin);
-        }
         // Nothing of the program's own directory stays (a leaf that only limits
         // nothing may, until a later start finds it empty).
         const QRegularExpression ownGroups(QStringLiteral("/corvane(/|$)"));

@@ -2,8 +2,8 @@
 
 #include "DialogTestSupport.h"
 #include "SimulatedMachine.h"
+#include "StoredRule.h"
 #include "TestStore.h"
-#include "rules/KvSettings.h"
 #include "ui/KvAboutBox.h"
 #include "ui/ProcessListModel.h"
 #include "ui/RuleDialog.h"
@@ -15,16 +15,6 @@
 
 const unsigned ruleId = 0xbeef;
 const auto Ok = QDialogButtonBox::Ok, Cancel = QDialogButtonBox::Cancel;
-
-// Writes "key=value" entries as text, the way the store gives them back, and the lists.
-void storeRule(QStringList entries, QStringList conditions = {}, QStringList targets = {})
-{
-    KvSettings settings;
-    for (const QString &entry : entries)
-        settings.setValue("rules/{beef}/" + entry.section('=', 0, 0), entry.section('=', 1));
-    settings.writeStringArray("rules/{beef}/condition/selectedProcesses", conditions);
-    settings.writeStringArray("rules/{beef}/target/selectedProcesses", targets);
-}
 
 QMap<QString, QString> storedRule()
 {
@@ -75,11 +65,17 @@ private slots:
         QCOMPARE(storedRule().value("name"), "Quiet builds");
         QCOMPARE(storedRule().size(), 13); // every field of the form
         // Every stored value is loaded, and written back unchanged.
-        storeRule({"name=Offline renders", "enabled=0", "condition/internetConnection=2",
-                   "condition/internetConnectionStatus=0", "condition/status=1",
-                   "condition/state=2", "target/action=1", "target/cpuLimit=42",
-                   "target/shareLimit=2", "target/applyDelay=2", "target/applyDelayValue=17"},
-                  {"C:\\Games\\game.exe", "steam*"}, {"blender", "make"});
+        StoredRule stored{
+            "Offline renders", false, {"blender", "make"}, {"C:\\Games\\game.exe", "steam*"}};
+        stored.internet = true;
+        stored.internetStatus = 0;  // disconnected
+        stored.conditionStatus = 1; // not running
+        stored.conditionState = 2;  // background
+        stored.action = 1;          // suspend
+        stored.cpuLimit = 42;
+        stored.shareLimit = true;
+        stored.delaySeconds = 17;
+        storeRule(ruleId, stored);
         const QMap<QString, QString> before = storedRule();
         RuleDialog dialog(ruleId);
         auto *internet = child<QCheckBox>(&dialog, "conditionInternetConnection");
@@ -110,7 +106,7 @@ private slots:
     }
     void patternListsTakeRemovalsAndAdditions()
     {
-        storeRule({"name=Lists"}, {"c0"}, {"p0", "p1", "p2", "p3", "p4"});
+        storeRule(ruleId, {"Lists", true, {"p0", "p1", "p2", "p3", "p4"}, {"c0"}});
         RuleDialog dialog(ruleId);
         auto *targets = child<QListView>(&dialog, "targetSelectedProcessesList");
         auto *remove = child<QPushButton>(&dialog, "targetProcessRemove");
@@ -189,7 +185,7 @@ private slots:
         for (int draw = 0; draw < 64; ++draw)
             seen.insert(RuleIdGenerator::randomId());
         QVERIFY(seen.size() > 1);
-        storeRule({"name=taken"});
+        storeRule(ruleId, {"taken", true, {}});
         QList<unsigned> draws{0u, ruleId, 0u, 0x2bu, 0x99u};
         QCOMPARE(RuleIdGenerator::newId([&] { return draws.takeFirst(); }), 0x2bu);
     }

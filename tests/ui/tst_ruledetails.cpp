@@ -30,14 +30,12 @@ private slots:
         QCOMPARE(cell(0, RuleDetailsModel::ProcessIdColumn).toUInt(), first);
         QCOMPARE(cell(1, RuleDetailsModel::RestraintColumn).toString(), "limited to 25 %");
         QCOMPARE(details.cap(), 0.25);
-        // Half a CPU over a second, of a machine of idealThreadCount CPUs.
-        const int cpus = qMax(1, QThread::idealThreadCount());
-        machine.setCpuTime(first, 500000);
+        // Half of every CPU over a second: half the machine.
+        machine.setCpuTime(first, 500000 * quint64(QThread::idealThreadCount()));
         details.sample(1000);
-        QCOMPARE(cell(0, RuleDetailsModel::ShareColumn).toString(),
-                 QStringLiteral("%1 %").arg(50.0 / cpus, 0, 'f', 1));
-        QCOMPARE(cell(1, RuleDetailsModel::ShareColumn).toString(), QStringLiteral("0.0 %"));
-        QCOMPARE(details.history(0).last(), 0.5 / cpus);
+        QCOMPARE(cell(0, RuleDetailsModel::ShareColumn).toString(), "50.0 %");
+        QCOMPARE(cell(1, RuleDetailsModel::ShareColumn).toString(), "0.0 %");
+        QCOMPARE(details.history(0).last(), 0.5);
         // An id given to another process starts afresh; one that ended goes.
         machine.endProcess(second);
         machine.addProcessWithId(first, QStringLiteral("/usr/bin/busy"));
