@@ -126,8 +126,8 @@ void Rule::restrict(const KvProcessInfo &process)
     // Kept also when it failed, so that lifting the rule clears its journal
     // entry; but only a restriction in force makes the rule "restricting".
     const KvProcessGovernor::Held held =
-        context.governor.hold(restrictionGroupId, action, process.processId,
-                              m_definition.cpuLimit, m_definition.shareLimit);
+        context.governor.hold(restrictionGroupId, action, process.processId, m_definition.cpuLimit,
+                              m_definition.shareLimit);
     restrictionGroupId = held.groupId;
     if (m_definition.shareLimit)
         family.insert(process.processId);
@@ -277,25 +277,20 @@ void Rule::followEnd(quint32 processId)
     }
     spared.remove(processId);
     family.remove(processId);
+    // Whatever the status: one without conditions holds even when unknown.
+    m_restrictedProcessIds.remove(processId);
     if (!m_definition.enabled)
         return;
     switch (m_definition.conditionStatus) {
     case RuleDefinition::ConditionStatus::Running:
-        if (m_state == RuleState::Inactive)
+        if (m_state == RuleState::Inactive || conditionsMet())
             return;
-        if (conditionsMet()) {
-            if (m_state == RuleState::Active)
-                m_restrictedProcessIds.remove(processId);
-            return;
-        }
         deactivate();
         emit statusChanged();
         return;
     case RuleDefinition::ConditionStatus::NotRunning:
         if (m_state == RuleState::Inactive)
             activateIfConditionsMet();
-        else if (m_state == RuleState::Active)
-            m_restrictedProcessIds.remove(processId);
         return;
     default:
         return;
