@@ -27,8 +27,7 @@ KvProcessNotifier::KvProcessNotifier(QObject *parent)
     }
     connect(m_eventSource.get(), &KvProcessEventSource::started, this,
             &KvProcessNotifier::followStart);
-    connect(m_eventSource.get(), &KvProcessEventSource::ended, this,
-            &KvProcessNotifier::followEnd);
+    connect(m_eventSource.get(), &KvProcessEventSource::ended, this, &KvProcessNotifier::followEnd);
     connect(m_eventSource.get(), &KvProcessEventSource::eventsLost, this,
             &KvProcessNotifier::followLoss);
     // After subscribing: whatever starts from now on is reported.
@@ -40,12 +39,10 @@ KvProcessNotifier::~KvProcessNotifier() = default;
 
 void KvProcessNotifier::followStart(const KvProcessEntry &process)
 {
-    KvProcessInfo record(process);
-    // The bare name stays should the process be gone before its full path
-    // can be asked for.
-    if (process.path.isEmpty())
-        record.resolveFilePath();
-    report(record);
+    // The source has read the image where it could: a path it could not
+    // read (the process gone, or not ours to read) would not be had here
+    // either, and the name it gave stays.
+    report(KvProcessInfo(process));
 }
 
 void KvProcessNotifier::report(const KvProcessInfo &record)

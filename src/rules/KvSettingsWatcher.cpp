@@ -17,6 +17,11 @@ KvSettingsWatcher::KvSettingsWatcher(QObject *parent)
     : QObject(parent)
     , path(QSettings().fileName())
 {
+#ifdef Q_OS_WIN
+    // Settings in the registry, Windows' default, have no file to watch.
+    if (QSettings().format() != QSettings::IniFormat)
+        return;
+#endif
     const QString directory = QFileInfo(path).absolutePath();
     QDir().mkpath(directory);
     watcher.addPath(directory);

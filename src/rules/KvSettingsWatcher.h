@@ -12,7 +12,8 @@
 // A change is taken in once the file has been quiet for a moment, and read
 // again should it change while it is read, so that no half-written file is
 // ever taken for the settings. Once the store holds what the file says,
-// changed() is emitted.
+// changed() is emitted. Settings kept in the Windows registry are not
+// watched.
 class KvSettingsWatcher : public QObject
 {
     Q_OBJECT

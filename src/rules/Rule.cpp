@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QTimerEvent>
 
+#include <algorithm>
+
 Rule::Rule(const RuleDefinition &definition, RuleContext &context)
     : context(context)
     , m_definition(definition)
@@ -77,21 +79,24 @@ bool Rule::isTarget(const KvProcessInfo &process)
     return RuleConditions::isTarget(m_definition, process) && mayRestrain(process);
 }
 
+bool Rule::restrainable(const KvProcessInfo &process) const
+{
+    // The program never restrains itself, whatever a pattern matches; nor
+    // what the user needs to undo a rule, however wide its patterns.
+    return process.processId != context.ownProcessId &&
+           context.governor.whyUnrestrainable(process).isEmpty();
+}
+
 bool Rule::mayRestrain(const KvProcessInfo &process)
 {
-    // The program never restrains itself, whatever a pattern matches.
-    if (process.processId == context.ownProcessId)
-        return false;
-    // Nor what the user needs to undo a rule, however wide its patterns.
-    const QString why = context.governor.whyUnrestrainable(process);
-    if (why.isEmpty())
+    if (restrainable(process))
         return true;
-    if (!spared.contains(process.processId)) {
+    if (process.processId != context.ownProcessId && !spared.contains(process.processId)) {
         spared.insert(process.processId);
         kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" leaves process #"
                           << process.processId << " ("
                           << QDir::toNativeSeparators(process.fileInfo.filePath())
-                          << ") alone: " << why;
+                          << ") alone: " << context.governor.whyUnrestrainable(process);
     }
     return false;
 }
@@ -102,12 +107,21 @@ QList<quint32> Rule::runningTargets() const
     const auto &processes = context.governor.processes();
     for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
         const KvProcessInfo &process = **it;
-        if (process.processId != context.ownProcessId &&
-            RuleConditions::isTarget(m_definition, process) &&
-            context.governor.whyUnrestrainable(process).isEmpty())
+        if (RuleConditions::isTarget(m_definition, process) && restrainable(process))
             targets.append(process.processId);
     }
     return targets;
+}
+
+QList<quint32> Rule::heldProcessIds() const
+{
+    QList<quint32> ids;
+    if (m_state == RuleState::Delayed)
+        ids = runningTargets();
+    else if (m_state == RuleState::Active)
+        ids = m_restrictedProcessIds.values();
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 void Rule::restrict(const KvProcessInfo &process)
@@ -126,8 +140,8 @@ void Rule::restrict(const KvProcessInfo &process)
     // Kept also when it failed, so that lifting the rule clears its journal
     // entry; but only a restriction in force makes the rule "restricting".
     const KvProcessGovernor::Held held =
-        context.governor.hold(restrictionGroupId, action, process.processId,
-                              m_definition.cpuLimit, m_definition.shareLimit);
+        context.governor.hold(restrictionGroupId, action, process.processId, m_definition.cpuLimit,
+                              m_definition.shareLimit);
     restrictionGroupId = held.groupId;
     if (m_definition.shareLimit)
         family.insert(process.processId);
@@ -277,25 +291,20 @@ void Rule::followEnd(quint32 processId)
     }
     spared.remove(processId);
     family.remove(processId);
+    // Whatever the status: one without conditions holds even when unknown.
+    m_restrictedProcessIds.remove(processId);
     if (!m_definition.enabled)
         return;
     switch (m_definition.conditionStatus) {
     case RuleDefinition::ConditionStatus::Running:
-        if (m_state == RuleState::Inactive)
+        if (m_state == RuleState::Inactive || conditionsMet())
             return;
-        if (conditionsMet()) {
-            if (m_state == RuleState::Active)
-                m_restrictedProcessIds.remove(processId);
-            return;
-        }
         deactivate();
         emit statusChanged();
         return;
     case RuleDefinition::ConditionStatus::NotRunning:
         if (m_state == RuleState::Inactive)
             activateIfConditionsMet();
-        else if (m_state == RuleState::Active)
-            m_restrictedProcessIds.remove(processId);
         return;
     default:
         return;

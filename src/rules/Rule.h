@@ -44,9 +44,10 @@ public:
     RuleState state() const { return m_state; }
     // The targets on which a restriction of this rule is in force.
     const QSet<quint32> &restrictedProcessIds() const { return m_restrictedProcessIds; }
-    // The running targets that the rule would restrain now; while it waits
-    // for its delay, those it will restrain when the delay ends.
-    QList<quint32> runningTargets() const;
+    // The processes the rule holds, in the order of their ids: while it
+    // waits for its delay, the running targets it will restrain when the
+    // delay ends; nothing while it is Inactive.
+    QList<quint32> heldProcessIds() const;
 
     // The events, as the engine hands them on (the governor's table and the
     // context's foreground and connectivity are up to date already).
@@ -69,6 +70,9 @@ private:
     // not is named in the log, once.
     bool isTarget(const KvProcessInfo &process);
     bool mayRestrain(const KvProcessInfo &process);
+    bool restrainable(const KvProcessInfo &process) const;
+    // The running targets that the rule would restrain now.
+    QList<quint32> runningTargets() const;
     // The condition matches, built anew when the table changed unseen.
     const RuleConditions::Matches &conditionMatches();
     // Whether the matches are current but for the one change of the table

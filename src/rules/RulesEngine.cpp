@@ -4,6 +4,15 @@
 #include "rules/Rule.h"
 #include "support/KvLog.h"
 
+template<class Call> void RulesEngine::forEachRule(const Call &call) const
+{
+    // No rule's handler changes the store, so its list is walked as it is.
+    for (unsigned id : m_store.ids()) {
+        if (Rule *live = rule(id))
+            call(*live);
+    }
+}
+
 RulesEngine::RulesEngine(QObject *parent, const QString &journalDirectory)
     : QObject(parent)
     , m_governor(nullptr, journalDirectory)
@@ -24,12 +33,10 @@ RulesEngine::RulesEngine(QObject *parent, const QString &journalDirectory)
     for (unsigned id : m_store.ids())
         makeRule(*m_store.definition(id))->activateIfApplicable();
 
-    connect(&m_foregroundNotifier, &KvForegroundNotifier::changed, this,
-            [this](quint32 processId) {
-                followForeground(processId);
-                for (Rule *rule : rulesInOrder())
-                    rule->followForeground();
-            });
+    connect(&m_foregroundNotifier, &KvForegroundNotifier::changed, this, [this](quint32 processId) {
+        followForeground(processId);
+        forEachRule([](Rule &rule) { rule.followForeground(); });
+    });
     m_foregroundNotifier.watch();
     kvInfo(lcCorvane) << m_rules.size() << " rules loaded";
 }
@@ -54,29 +61,16 @@ Rule *RulesEngine::makeRule(const RuleDefinition &definition)
     return rule.get();
 }
 
-QList<Rule *> RulesEngine::rulesInOrder() const
-{
-    QList<Rule *> ordered;
-    ordered.reserve(m_rules.size());
-    for (unsigned id : m_store.ids()) {
-        if (Rule *live = rule(id))
-            ordered.append(live);
-    }
-    return ordered;
-}
-
 void RulesEngine::followStart(const KvProcessInfo &process)
 {
     m_governor.followStart(process);
-    for (Rule *rule : rulesInOrder())
-        rule->followStart(process);
+    forEachRule([&](Rule &rule) { rule.followStart(process); });
 }
 
 void RulesEngine::followEnd(quint32 processId)
 {
     m_governor.followEnd(processId);
-    for (Rule *rule : rulesInOrder())
-        rule->followEnd(processId);
+    forEachRule([&](Rule &rule) { rule.followEnd(processId); });
 }
 
 void RulesEngine::followForeground(quint32 processId)
@@ -98,14 +92,12 @@ void RulesEngine::followForeground(quint32 processId)
 void RulesEngine::followConnectivity(KvConnectivity connectivity)
 {
     context.connectivity = connectivity;
-    for (Rule *rule : rulesInOrder())
-        rule->followConnectivity();
+    forEachRule([](Rule &rule) { rule.followConnectivity(); });
 }
 
 void RulesEngine::followCapLost(quint32 processId)
 {
-    for (Rule *rule : rulesInOrder())
-        rule->followCapLost(processId);
+    forEachRule([&](Rule &rule) { rule.followCapLost(processId); });
 }
 
 void RulesEngine::followRuleChange(unsigned id)

@@ -48,9 +48,6 @@ public:
     // hold.
     Rule *rule(unsigned id) const;
 
-    // What every rule's conditions look at besides the process table.
-    const KvProcessInfo &foreground() const { return context.foreground; }
-
 signals:
     // The rule's state or what it restrains changed.
     void ruleStatusChanged(unsigned id);
@@ -63,8 +60,8 @@ private:
     void followCapLost(quint32 processId);
     void followRuleChange(unsigned id);
     void followRuleRemoval(unsigned id);
-    // The rules, in the store's order.
-    QList<Rule *> rulesInOrder() const;
+    // Hands each live rule to call, in the store's order.
+    template<class Call> void forEachRule(const Call &call) const;
     Rule *makeRule(const RuleDefinition &definition);
 
     // Made first: the process events are subscribed to before the governor

@@ -155,11 +155,9 @@ void RulesModel::announceRule(unsigned id)
 
 QString RulesModel::heldProcesses(const Rule *rule) const
 {
-    if (!rule || rule->state() == RuleState::Inactive)
+    if (!rule)
         return QString();
-    const QList<quint32> ids = rule->state() == RuleState::Delayed
-                                   ? rule->runningTargets()
-                                   : rule->restrictedProcessIds().values();
+    const QList<quint32> ids = rule->heldProcessIds();
     // At most ten by name; the rest by number.
     const int shown = 10;
     QStringList names;

@@ -54,8 +54,15 @@ MainWindow::MainWindow(RulesEngine &engine)
     connect(ui->rules->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex &current) {
                 const QModelIndex source = proxyModel.mapToSource(current);
-                detailsPane->setRule(source.isValid() ? unsigned(source.internalId()) : 0);
+                currentRuleId = source.isValid() ? unsigned(source.internalId()) : 0;
+                detailsPane->setRule(currentRuleId);
             });
+    // A list made anew (a rule added, or the store changed behind the window)
+    // drops the current row and the selection without a word.
+    connect(&proxyModel, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        currentSelected = ui->rules->selectionModel()->isSelected(ui->rules->currentIndex());
+    });
+    connect(&proxyModel, &QAbstractItemModel::modelReset, this, &MainWindow::keepCurrentRule);
 }
 
 MainWindow::~MainWindow() = default;
@@ -134,6 +141,22 @@ void MainWindow::takeInDialog()
     engine.store().reload();
     // A new name takes its sorted place.
     proxyModel.invalidate();
+}
+
+void MainWindow::keepCurrentRule()
+{
+    const QModelIndex current =
+        proxyModel.mapFromSource(rulesModel.index(rulesModel.rowOf(currentRuleId), 0));
+    if (current.isValid()) {
+        ui->rules->selectionModel()->setCurrentIndex(
+            current, currentSelected
+                         ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                         : QItemSelectionModel::NoUpdate);
+    } else {
+        currentRuleId = 0;
+        detailsPane->setRule(0);
+    }
+    on_rules_selectionChanged({}, {});
 }
 
 void MainWindow::on_rules_selectionChanged(const QItemSelection &selected,

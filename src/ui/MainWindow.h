@@ -49,6 +49,9 @@ private:
                                    const QItemSelection &deselected);
     // Has the store read what the rule dialog wrote, and the list sort it.
     void takeInDialog();
+    // After the list was made anew: the rule that was current is again, as
+    // selected as it was, while the store holds it; else none is shown.
+    void keepCurrentRule();
 
     QScopedPointer<Ui::MainWindow> ui;
     bool painted = false;
@@ -56,4 +59,8 @@ private:
     QSortFilterProxyModel proxyModel;
     RulesModel rulesModel;
     RuleDetailsPane *detailsPane;
+    // The rule of the current row, 0 for none, and whether the row was
+    // selected as the list was made anew.
+    unsigned currentRuleId = 0;
+    bool currentSelected = false;
 };

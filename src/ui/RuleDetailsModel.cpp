@@ -45,19 +45,17 @@ QList<RuleDetailsModel::Process> RuleDetailsModel::held() const
 {
     QList<Process> found;
     const Rule *live = engine.rule(ruleId);
-    if (!live || live->state() == RuleState::Inactive)
+    if (!live)
         return found;
     const RuleDefinition &rule = live->definition();
     const bool waiting = live->state() == RuleState::Delayed;
-    const QList<quint32> ids =
-        waiting ? live->runningTargets() : live->restrictedProcessIds().values();
     const bool suspends = rule.action == RuleDefinition::Action::Suspend;
-    const QString restraint = waiting          ? tr("waiting for the delay")
+    const QString restraint = waiting           ? tr("waiting for the delay")
                               : rule.shareLimit ? (suspends ? tr("suspended together")
                                                             : tr("sharing %1 %").arg(rule.cpuLimit))
-                              : suspends       ? tr("suspended")
-                                               : tr("limited to %1 %").arg(rule.cpuLimit);
-    for (quint32 id : ids) {
+                              : suspends        ? tr("suspended")
+                                                : tr("limited to %1 %").arg(rule.cpuLimit);
+    for (quint32 id : live->heldProcessIds()) {
         Process process;
         process.processId = id;
         process.restraint = restraint;
@@ -65,8 +63,6 @@ QList<RuleDetailsModel::Process> RuleDetailsModel::held() const
             process.name = known->fileInfo.fileName();
         found.append(process);
     }
-    std::sort(found.begin(), found.end(),
-              [](const Process &a, const Process &b) { return a.processId < b.processId; });
     return found;
 }
 

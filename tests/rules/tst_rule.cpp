@@ -170,6 +170,17 @@ private slots:
         QCOMPARE(isSuspended(worker), active);
         QCOMPARE(isSuspended(worker2), active);
     }
+    void unknownStatusLetsEndedTargetsGo()
+    {
+        // A hand-edited status: the rule without conditions holds all the same.
+        const quint32 target = addProcess("/usr/bin/run");
+        StoredRule stored{{}, true, {"run"}};
+        stored.conditionStatus = 7;
+        Rule *rule = start(stored);
+        QCOMPARE(rule->restrictedProcessIds(), QSet<quint32>{target});
+        fixture.machine.endProcess(target);
+        QVERIFY(rule->restrictedProcessIds().isEmpty());
+    }
     void delay_data()
     {
         QTest::addColumn<bool>("cancelled");

@@ -87,6 +87,17 @@ private slots:
         QVERIFY(!child<QPushButton>(window.get(), "ruleEdit")->isEnabled() &&
                 !child<QPushButton>(window.get(), "ruleRemove")->isEnabled());
     }
+    void aNewListKeepsTheCurrentRuleWhileItIsStored()
+    {
+        storeRule(0x1, {"bravo", false, {}});
+        QVERIFY(openWindow());
+        view()->setCurrentIndex(view()->model()->index(0, 2));
+        runDialog("ruleAdd", [](RuleDialog *d) { child<QLineEdit>(d, "name")->setText("alpha"); });
+        QCOMPARE(view()->selectionModel()->selectedRows(2).value(0).data(), "bravo");
+        RulesFixture::clearStore(); // as another copy of the program would
+        engine->store().reload();
+        QVERIFY(!child<QPushButton>(window.get(), "ruleEdit")->isEnabled());
+    }
     void doubleClickOpensTheRuleOfThatRowWhateverTheOrder()
     {
         storeRule(0x1, {"bravo", false, {}});
