@@ -139,17 +139,18 @@ private slots:
             for (int i = 0; i < lineCount; ++i)
                 file.append((lineOf(writer, i) + QLatin1Char('\n')).toUtf8());
         });
-        // Each older file was switched once full, and only then (no writer waits for
-        // another's switch); each line is in one file, whole, after its writer's earlier ones.
+        // Each older file was switched once full, and only then; how far past full it grew
+        // depends on what the others wrote while one switched (no writer waits for that).
+        // Each line is in one file, whole, after its writer's earlier ones.
         const KvLogFile names(path, limit, 100);
         QStringList lines = readLines(path);
         int number = 1;
         for (; QFile::exists(names.olderFile(number)); ++number) {
             const qint64 size = QFileInfo(names.olderFile(number)).size();
-            QVERIFY2(size >= limit && size < 2 * limit, qPrintable(QString::number(size)));
+            QVERIFY2(size >= limit, qPrintable(QString::number(size)));
             lines = readLines(names.olderFile(number)) + lines;
         }
-        QVERIFY(number > 5); // files of at most 2 * limit hold the 480 000 bytes
+        QVERIFY(number > 2); // switched again and again, not once: 480 000 bytes in all
         QCOMPARE(lines.size(), writers * lineCount);
         for (int writer = 0; writer < writers; ++writer) {
             const QStringList own = lines.filter(QStringLiteral("writer %1 ").arg(writer));
