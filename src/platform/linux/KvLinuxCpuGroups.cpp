@@ -114,10 +114,6 @@ KvStatus KvLinuxCpuGroups::setRate(int number, quint32 rate)
         return KvError::fromErrno(EBADF);
     if (rate < 1 || rate > KvCpuGroup::unlimited)
         return KvError::fromErrno(EINVAL);
-    // Lifted already, and out of its group: a family's lift comes once per
-    // member.
-    if (rate == job->rate && !restrains(*job) && job->group.isEmpty())
-        return {};
     job->rate = rate;
     if (const int error = settle(*job))
         return KvError::fromErrno(error);
