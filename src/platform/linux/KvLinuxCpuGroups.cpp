@@ -497,6 +497,17 @@ void KvLinuxCpuGroups::processForked(quint32 childId, quint32 parentId)
         auto member = job.members.constFind(parentId);
         if (!job.breakaway || !restrains(job) || member == job.members.constEnd())
             continue;
+        // While the job has a group, its member sits in it (it leaves only
+        // for a family's group, which keeps what members start): the child is
+        // found there with no look at the parent. The other jobs are looked
+        // at still, should the member have ended and its id gone to a
+        // process that another job holds.
+        if (!job.group.isEmpty()) {
+            instance->breakAway(job, job.group);
+            continue;
+        }
+        // Elsewhere (in another copy's group, or handed to this copy by one
+        // that let go), it is found where it sits.
         quint64 stamp = 0;
         if (!KvLinuxProcessIdentity::creationStamp(parentId, stamp) || stamp != member->stamp)
             continue;
