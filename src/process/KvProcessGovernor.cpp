@@ -244,9 +244,17 @@ void KvProcessGovernor::lift(int groupId)
                 << "failed to thaw the family of process #" << restrictions.first().processId;
         }
     }
+    // The other members were under the same group: once it is lifted, each
+    // one's lift is only said and noted (until then, each tries it in turn).
+    bool familyLifted = false;
     for (const Restriction &restriction : restrictions) {
         count(restriction, -1);
-        undo(restriction);
+        if (!family || restriction.group != family)
+            undo(restriction);
+        else if (familyLifted)
+            reportLift(restriction, nullptr);
+        else
+            familyLifted = undoCap(restriction);
     }
 }
 
@@ -391,7 +399,7 @@ bool KvProcessGovernor::capInForce(const Restriction &restriction)
     return restriction.group->reaches(restriction.processId).valueOr(true);
 }
 
-void KvProcessGovernor::undoCap(const Restriction &restriction)
+bool KvProcessGovernor::undoCap(const Restriction &restriction)
 {
     // Something else may have taken the process out of its group meanwhile
     // (moved it to another cgroup, removed the group).
@@ -401,13 +409,14 @@ void KvProcessGovernor::undoCap(const Restriction &restriction)
     }
     const KvStatus lifted = liftCap(restriction);
     if (lifted)
-        return;
+        return true;
     kvCriticalWithCode(lcGovernor, lifted.error().code)
         << "failed to remove CPU limit of process #" << restriction.processId;
     // Tried again until it works or the process ends; the journal keeps it
     // meanwhile, so that a later start lifts it should this run end.
     pendingLifts.append(restriction);
     updateCapCheck();
+    return false;
 }
 
 KvStatus KvProcessGovernor::liftCap(const Restriction &restriction)

@@ -136,7 +136,8 @@ private:
     void keep(int groupId, const Restriction &restriction);
     // Undoes one restriction and lets go of it.
     void undo(const Restriction &restriction);
-    void undoCap(const Restriction &restriction);
+    // Whether the cap was lifted (else it is tried again later).
+    bool undoCap(const Restriction &restriction);
     void undoSuspension(const Restriction &restriction);
     // Lifts the cap down to what another rule still holds of it, if any.
     KvStatus liftCap(const Restriction &restriction);

@@ -275,6 +275,19 @@ private slots:
             QStringLiteral("I process #%1 CPU limit left by a previous run removed").arg(capped)));
         QCOMPARE(entries.filter(handed + " left by a previous run removed").size(), 1);
     }
+    void aFamilyTakesTheStrictestCapOnAnyMember()
+    {
+        KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
+        const qint64 capped = startChild(), joining = startChild();
+        KvProcessGovernor governor(nullptr, journals);
+        const int family = governor.hold(-1, Action::LimitCpu, capped, 50, true).groupId;
+        startCopy({capped, 10});
+        QVERIFY(quotaIs(capped, 10));
+        // A member that joins later leaves the stricter cap on the whole group.
+        governor.hold(family, Action::LimitCpu, joining, 50, true);
+        QVERIFY(cpuCgroupOf(joining) == cpuCgroupOf(capped) && quotaIs(capped, 10));
+        governor.lift(family);
+    }
     void capChangedUnderTheGovernor()
     {
         KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);

@@ -78,7 +78,7 @@ KvLinuxCpuGroups::~KvLinuxCpuGroups()
                 tree.setFrozen(job.group, false);
             job.frozen = false;
             for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
-                place(job, it.key(), *it);
+                place(job, it.key(), *it, KvCpuGroup::unlimited);
             dropGroupIfUnused(job);
         }
     }
@@ -114,10 +114,6 @@ KvStatus KvLinuxCpuGroups::setRate(int number, quint32 rate)
         return KvError::fromErrno(EBADF);
     if (rate < 1 || rate > KvCpuGroup::unlimited)
         return KvError::fromErrno(EINVAL);
-    // Lifted already, and out of its group: a family's lift comes once per
-    // member.
-    if (rate == job->rate && !restrains(*job) && job->group.isEmpty())
-        return {};
     job->rate = rate;
     if (const int error = settle(*job))
         return KvError::fromErrno(error);
@@ -167,8 +163,12 @@ int KvLinuxCpuGroups::settle(Job &job)
     int error = 0;
     if (!job.members.isEmpty()) {
         KvLinuxHoldRecords::Guard guard(records);
-        for (auto it = job.members.cbegin(); it != job.members.cend(); ++it) {
-            const int failed = place(job, it.key(), *it);
+        // Without its quota the group takes no one in.
+        const quint32 quota = quotaOf(job);
+        error = setQuota(job, quota);
+        const bool quotaSet = error == 0;
+        for (auto it = job.members.cbegin(); quotaSet && it != job.members.cend(); ++it) {
+            const int failed = place(job, it.key(), *it, quota);
             error = error ? error : failed;
         }
     }
@@ -177,10 +177,30 @@ int KvLinuxCpuGroups::settle(Job &job)
     return error;
 }
 
-int KvLinuxCpuGroups::place(Job &job, quint32 processId, const Member &member)
+int KvLinuxCpuGroups::place(Job &job, quint32 processId, const Member &member, quint32 quota)
 {
     // Each failure is the errno of the call that failed, read at once.
-    return placed(job, processId, member) ? 0 : errno;
+    return placed(job, processId, member, quota) ? 0 : errno;
+}
+
+quint32 KvLinuxCpuGroups::quotaOf(const Job &job)
+{
+    // The members share the group's quota: one that another copy caps more
+    // strictly holds the whole group to that cap.
+    quint32 quota = rateOf(job);
+    for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
+        quota = strictestOf(quota, records.capsOfOthers(Process(it.key(), it->stamp)));
+    return quota;
+}
+
+int KvLinuxCpuGroups::setQuota(Job &job, quint32 quota)
+{
+    // Removed behind our back (it must have been empty): made anew if needed.
+    if (!job.group.isEmpty() && ::access(QFile::encodeName(job.group).constData(), F_OK) != 0)
+        job.group.clear();
+    if (job.group.isEmpty() || !restrains(job))
+        return 0;
+    return tree.setRate(job.group, quota) ? 0 : errno;
 }
 
 bool KvLinuxCpuGroups::holds(const Job &job, quint32 processId, quint64 stamp)
@@ -217,7 +237,7 @@ quint32 KvLinuxCpuGroups::rateOf(const Job &job) const
     return rate;
 }
 
-bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member)
+bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member, quint32 quota)
 {
     const pid_t pid = pid_t(processId);
     const Process process(processId, member.stamp);
@@ -228,25 +248,26 @@ bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member)
     // stays, with this cap in the family's quota; let go of here, the other
     // group takes it.
     if (Job *other = jobHolding(processId, member.stamp, &job)) {
-        if (!capping)
-            return placed(*other, processId, other->members.value(processId));
+        if (!capping) {
+            const quint32 otherQuota = quotaOf(*other);
+            return setQuota(*other, otherQuota) == 0 &&
+                   placed(*other, processId, other->members.value(processId), otherQuota);
+        }
         if (!other->breakaway && current == other->group)
-            return tree.setRate(other->group, rateOf(*other));
+            return tree.setRate(other->group, quotaOf(*other));
     }
     const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
     const quint32 strictest = strictestOf(rateOf(job), others);
     const bool capped = tree.isJobGroup(current);
     const bool ours = tree.isOwnGroup(current);
-    // Removed behind our back (it must have been empty): made anew if needed.
-    if (!job.group.isEmpty() && ::access(QFile::encodeName(job.group).constData(), F_OK) != 0)
-        job.group.clear();
 
     if (capping) {
         // In the group of another copy that caps it too, it stays there;
         // this copy's rate goes into that group's quota.
         if (capped && !ours && !others.isEmpty())
             return tree.setRate(current, strictest);
-        if ((job.group.isEmpty() && !makeGroup(job)) || !tree.setRate(job.group, strictest))
+        // The quota of a group that exists is set for all its members at once.
+        if (job.group.isEmpty() && !makeGroup(job, quota))
             return false;
         if (current == job.group)
             return true;
@@ -295,12 +316,15 @@ bool KvLinuxCpuGroups::handOver(quint32 processId, const QList<KvLinuxHoldRecord
            tree.movePid(group, pid_t(processId));
 }
 
-bool KvLinuxCpuGroups::makeGroup(Job &job)
+bool KvLinuxCpuGroups::makeGroup(Job &job, quint32 quota)
 {
     job.group = tree.createJobGroup(job.number);
-    if (!job.group.isEmpty() && job.frozen && !tree.setFrozen(job.group, true)) {
+    if (!job.group.isEmpty() &&
+        (!tree.setRate(job.group, quota) || (job.frozen && !tree.setFrozen(job.group, true)))) {
+        const int error = errno; // the caller reports it
         tree.removeGroup(job.group);
         job.group.clear();
+        errno = error;
     }
     return !job.group.isEmpty();
 }
@@ -372,7 +396,11 @@ KvStatus KvLinuxCpuGroups::add(int number, quint32 processId)
         member.origin = tree.top();
 
     object->members.insert(processId, member);
-    if (const int error = place(*object, processId, member)) {
+    const quint32 quota = quotaOf(*object);
+    int error = setQuota(*object, quota);
+    if (!error)
+        error = place(*object, processId, member, quota);
+    if (error) {
         object->members.remove(processId);
         records.setCap(Process(processId, stamp), 0, QString());
         return KvError::fromErrno(error);
@@ -469,6 +497,17 @@ void KvLinuxCpuGroups::processForked(quint32 childId, quint32 parentId)
         auto member = job.members.constFind(parentId);
         if (!job.breakaway || !restrains(job) || member == job.members.constEnd())
             continue;
+        // While the job has a group, its member sits in it (it leaves only
+        // for a family's group, which keeps what members start): the child is
+        // found there with no look at the parent. The other jobs are looked
+        // at still, should the member have ended and its id gone to a
+        // process that another job holds.
+        if (!job.group.isEmpty()) {
+            instance->breakAway(job, job.group);
+            continue;
+        }
+        // Elsewhere (in another copy's group, or handed to this copy by one
+        // that let go), it is found where it sits.
         quint64 stamp = 0;
         if (!KvLinuxProcessIdentity::creationStamp(parentId, stamp) || stamp != member->stamp)
             continue;

@@ -99,20 +99,28 @@ private:
     Job *jobHolding(quint32 processId, quint64 stamp, const Job *except);
     // The quota a group's cgroup gets from this copy.
     quint32 rateOf(const Job &job) const;
+    // The quota of the job's group: the strictest of rateOf() and the other
+    // copies' caps on any member. Under the hold records' lock.
+    quint32 quotaOf(const Job &job);
     // Brings every member in line with the job's rate and the other copies'
     // caps; the errno of the first failure, or 0.
     int settle(Job &job);
+    // Sets the quota of the job's group, if it has one and restrains; the
+    // errno of the failure, or 0.
+    int setQuota(Job &job, quint32 quota);
     // Puts one member where the caps of every running copy say: in a group
-    // with the strictest of them as its quota, or back where it came from.
-    // Under the hold records' lock. The errno of the failure, or 0.
-    int place(Job &job, quint32 processId, const Member &member);
-    bool placed(Job &job, quint32 processId, const Member &member);
+    // with the strictest of them as its quota (the job's group, made with
+    // quota if need be), or back where it came from. Under the hold records'
+    // lock. The errno of the failure, or 0.
+    int place(Job &job, quint32 processId, const Member &member, quint32 quota);
+    bool placed(Job &job, quint32 processId, const Member &member, quint32 quota);
     // The strictest of rate and the other copies' rates.
     static quint32 strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others);
     // Moves the process to a group of its own in the directory of a copy
     // that caps it, with the copies' strictest rate.
     bool handOver(quint32 processId, const QList<KvLinuxHoldRecords::Cap> &others);
-    bool makeGroup(Job &job);
+    // Makes the job's group with its quota, frozen if the job is.
+    bool makeGroup(Job &job, quint32 quota);
     // Removes the job's group once no member sits in it; what members
     // started goes where they came from.
     void dropGroupIfUnused(Job &job);

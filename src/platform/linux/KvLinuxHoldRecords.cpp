@@ -24,6 +24,9 @@ namespace {
 // then acts alone rather than freeze with it.
 const int lockWaitMs = 500;
 
+// How often a copy looks whether copies of another user run.
+const qint64 otherUsersLookMs = 10000;
+
 QString sharedDirectory()
 {
     // Root is one user wherever it was started from (sudo, a service, a
@@ -138,9 +141,13 @@ void KvLinuxHoldRecords::noticeCopiesOfOtherUsers()
 {
     // Root's records and a user's live apart, and neither copy may trust the
     // other's: a user could otherwise keep root's copy from continuing a
-    // process. Said once, as soon as such a copy is seen.
-    if (otherUsersNoticed)
+    // process. Said once, as soon as such a copy is seen. Looked for now and
+    // then only: as root it lists every user's runtime directory, and the
+    // lock is taken at every hold and lift.
+    if (otherUsersNoticed ||
+        (otherUsersLookedFor.isValid() && !otherUsersLookedFor.hasExpired(otherUsersLookMs)))
         return;
+    otherUsersLookedFor.start();
     const bool root = ::geteuid() == 0;
     QStringList places;
     if (root) {
@@ -250,6 +257,8 @@ void KvLinuxHoldRecords::write()
 
 void KvLinuxHoldRecords::setStopped(const Process &process, bool stop)
 {
+    if (stop == stopped.contains(process))
+        return;
     if (stop)
         stopped.insert(process);
     else
@@ -259,6 +268,12 @@ void KvLinuxHoldRecords::setStopped(const Process &process, bool stop)
 
 void KvLinuxHoldRecords::setCap(const Process &process, quint32 rate, const QString &origin)
 {
+    // Each settling of a group notes its members' caps again: the file is
+    // written only when what it says changes.
+    const auto own = caps.constFind(process);
+    const bool held = own != caps.constEnd();
+    if (rate == 0 ? !held : held && own->rate == rate && own->origin == origin)
+        return;
     if (rate == 0)
         caps.remove(process);
     else

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPair>
@@ -112,6 +113,7 @@ private:
     // The last wait for the lock ran out, and the lock has not been had since.
     bool contended = false;
     bool otherUsersNoticed = false;
+    QElapsedTimer otherUsersLookedFor;
     bool changed = false;
     bool othersRead = false;
 
