@@ -286,6 +286,10 @@ private slots:
         // A member that joins later leaves the stricter cap on the whole group.
         governor.hold(family, Action::LimitCpu, joining, 50, true);
         QVERIFY(cpuCgroupOf(joining) == cpuCgroupOf(capped) && quotaIs(capped, 10));
+        // Capped alone as well, a member keeps the family together.
+        governor.hold(-1, Action::LimitCpu, capped, 30, false);
+        QTest::qWait(1500); // capped groups are looked at each second
+        QCOMPARE(cpuCgroupOf(joining), cpuCgroupOf(capped));
         governor.lift(family);
     }
     void capChangedUnderTheGovernor()

@@ -210,7 +210,7 @@ bool KvLinuxCpuGroups::holds(const Job &job, quint32 processId, quint64 stamp)
 }
 
 KvLinuxCpuGroups::Job *KvLinuxCpuGroups::jobHolding(quint32 processId, quint64 stamp,
-                                                     const Job *except)
+                                                    const Job *except)
 {
     Job *found = nullptr;
     for (Job &other : jobs) {
@@ -351,7 +351,8 @@ void KvLinuxCpuGroups::dropGroupIfUnused(Job &job)
     if (tree.removeGroup(job.group))
         job.group.clear();
     else if (!restrains(job))
-        tree.setRate(job.group, KvCpuGroup::unlimited); // at least the cap goes; the timer retries the rest
+        tree.setRate(job.group,
+                     KvCpuGroup::unlimited); // at least the cap goes; the timer retries the rest
 }
 
 KvStatus KvLinuxCpuGroups::add(int number, quint32 processId)
@@ -594,6 +595,21 @@ void KvLinuxCpuGroups::watchJob(Job &job)
 
 void KvLinuxCpuGroups::breakAway(const Job &job, const QString &group)
 {
+    // Another copy's group is that copy's to keep together or break up (a
+    // family of its own keeps what its members start), and so is a family
+    // group of this copy that a member capped alone as well sits in.
+    if (!tree.isOwnGroup(group))
+        return;
+    for (const Job &other : qAsConst(jobs)) {
+        if (!other.breakaway && other.group == group)
+            return;
+    }
+    // A member capped alone as well may sit in its family's group, which
+    // keeps what the family starts: nothing leaves that group.
+    for (const Job &other : qAsConst(jobs)) {
+        if (!other.breakaway && other.group == group)
+            return;
+    }
     // A process moved out may have started another before it went, which is
     // in the group still: rounds until one moves nothing.
     for (int round = 0; round < 8; ++round) {
