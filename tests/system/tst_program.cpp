@@ -288,6 +288,9 @@ private:
         QProcess uml;
         uml.setProcessChannelMode(QProcess::MergedChannels);
         uml.setStandardInputFile(QProcess::nullDevice());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(UML_SHIM));
+        uml.setProcessEnvironment(environment);
         const QStringList arguments =
             QStringLiteral("--pdeathsig KILL unshare --pid --fork --kill-child %1 mem=512M "
                            "rootfstype=hostfs rootflags=/ rw quiet con=null con0=null,fd:1 umid=kv "
