@@ -245,7 +245,7 @@ private slots:
         cap(b, 30);
         std::unique_ptr<KvProcessGovernor> copy = std::move(governor);
         LogTail log;
-        startCopy();
+        const quint32 copyB = startCopy();
         QVERIFY(log.governor().isEmpty());
         // A is killed; B does as A did, with a looser cap.
         machine->abandonHolds();
@@ -264,6 +264,11 @@ private slots:
                                    a),
                               line("process #%1 CPU limit left by a previous run removed", b),
                               "job leftover-1 left by a previous run removed"}));
+        // B is killed too, and nothing changes in the journals: the third copy lifts what B left.
+        machine->abandonHolds();
+        copy.reset();
+        machine->removeProcess(copyB);
+        QTRY_VERIFY(!machine->isSuspended(a) && machine->cpuRateOf(b) == KvCpuGroup::unlimited);
     }
     void modelListsTheProcessesWithAPath()
     {

@@ -240,6 +240,8 @@ private slots:
     {
         KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
         const qint64 stopped = startChild(), capped = startChild();
+        // A copy that runs before the others start: it learns of them as they come.
+        KvProcessGovernor live(nullptr, journals);
         QProcess *first = startCopy({stopped, 0, capped, 30});
         const QByteArray group = cpuCgroupOf(capped);
         QVERIFY(group.contains("/corvane/"));
@@ -257,9 +259,7 @@ private slots:
         QVERIFY(isStopped(stopped) && quotaIs(capped, 20));
         QVERIFY(
             cpuCgroupOf(capped).contains("/run-" + QByteArray::number(second->processId()) + '-'));
-        // The second is killed: a copy that runs lifts what it left, as a start
-        // would.
-        KvProcessGovernor live(nullptr, journals);
+        // The second is killed: the copy that runs lifts what it left, as a start would.
         const QByteArray handed = cpuCgroupOf(capped);
         log.mark();
         second->kill();
