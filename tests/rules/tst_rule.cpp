@@ -233,6 +233,8 @@ private slots:
             << "target/action" << QVariant(7) << 10000u << "the rule restrains nothing";
         QTest::newRow("negative delay")
             << "target/applyDelayValue" << QVariant(-5) << 3000u << "the delay is 0s";
+        QTest::newRow("huge delay") << "target/applyDelayValue" << QVariant(3000000000LL) << 10000u
+                                    << "the delay is 2147483s";
     }
     void unusableStoredValues()
     {
@@ -251,6 +253,9 @@ private slots:
                                  .arg(key, stored.toString(), instead)
                                  .toUtf8()
                                  .constData());
+        // The delay the rule uses: the one the critical line names, else the stored one.
+        const QString delay = key.endsWith("Value") ? instead.section(' ', -1) : "1s";
+        QTest::ignoreMessage(QtInfoMsg, qPrintable("rule \"edited\" delayed for " + delay));
         engine = std::make_unique<RulesEngine>();
         QTRY_COMPARE(cpuRateOf(target), rate);
         QCOMPARE(QSettings().value(storedKey), stored); // left as written
