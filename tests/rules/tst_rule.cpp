@@ -224,11 +224,9 @@ private slots:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<quint32>("rate");
         QTest::addColumn<QString>("instead");
-        QTest::newRow("no cap") << "target/cpuLimit" << QVariant(0) << 100u << "the cap is 1%";
-        QTest::newRow("negative cap")
-            << "target/cpuLimit" << QVariant(-5) << 100u << "the cap is 1%";
-        QTest::newRow("huge cap") << "target/cpuLimit" << QVariant(100000) << 10000u
-                                  << "the cap is 100%";
+        QTest::newRow("word") << "target/cpuLimit" << QVariant("ten") << 100u << "the cap is 1%";
+        QTest::newRow("negative") << "target/cpuLimit" << QVariant(-5) << 100u << "the cap is 1%";
+        QTest::newRow("high") << "target/cpuLimit" << QVariant(1000) << 10000u << "the cap is 100%";
         QTest::newRow("unknown action")
             << "target/action" << QVariant(7) << 10000u << "the rule restrains nothing";
         QTest::newRow("negative delay")

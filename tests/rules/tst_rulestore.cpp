@@ -40,13 +40,10 @@ private slots:
         stored.setValue(QLatin1String(RuleStore::enabledKey), QStringLiteral("abc"));
         stored.setValue(QLatin1String(RuleStore::applyDelayKey), QStringLiteral("true"));
         stored.setValue(QLatin1String(RuleStore::conditionStatusKey), QStringLiteral("-1"));
-        stored.setValue(QLatin1String(RuleStore::cpuLimitKey), QStringLiteral("ten"));
         const RuleDefinition edited = *RuleStore().definition(7);
         QVERIFY(!edited.enabled && edited.applyDelay);
         // An out-of-range status must stay out of range, not become Running.
         QCOMPARE(edited.conditionStatus, RuleDefinition::ConditionStatus::Unknown);
-        QCOMPARE(edited.cpuLimit, 1u);
-        QCOMPARE(edited.unusable.value(0).storedText, QStringLiteral("ten"));
     }
     void corruptedArraySizeIsBounded()
     {
