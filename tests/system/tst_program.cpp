@@ -72,7 +72,7 @@ private slots:
         tree.removeGroup(liveRunGroup);
         tree.removeRunDirectory();
     }
-    void rulesHoldUntilSigterm()
+    void rulesHoldUntilSigtermOrTheNextStartAfterAKill()
     {
         const QByteArray origin = cpuCgroupOf(target.processId());
         startProgram(target.program(), otherTarget.program());
@@ -85,9 +85,7 @@ private slots:
         QVERIFY(program.readAllStandardError().contains("no display found"));
         QCOMPARE(cpuCgroupOf(target.processId()), origin);
         QVERIFY(!suspended());
-    }
-    void killedRunIsLiftedAtTheNextStart()
-    {
+        // Killed, a run leaves its restrictions to the next start.
         startProgram(target.program(), otherTarget.program());
         QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
         const QString deadRun = tree.top() + QFileInfo(cpuCgroupOf(target.processId())).path();
