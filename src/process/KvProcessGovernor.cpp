@@ -30,11 +30,8 @@ KvRestrictionJournal::Kind kindOf(KvProcessGovernor::Action action)
 
 KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDirectory)
     : QObject(parent)
-    , journal(QDir(journalDirectory.isEmpty() ? KvRestrictionJournal::defaultDirectory()
-                                              : journalDirectory)
-                  .filePath(KvRestrictionJournal::fileName(
-                      KvPlatformProcesses::current().ownId(),
-                      creationTimeOf(KvPlatformProcesses::current().ownId()))))
+    , journal(journalDirectory.isEmpty() ? KvRestrictionJournal::pathOfThisRun()
+                                         : KvRestrictionJournal::pathOfThisRun(journalDirectory))
     , recovery(new KvRestrictionRecovery(journal.path(), this))
 {
     reportLimits();
@@ -70,8 +67,8 @@ void KvProcessGovernor::fillProcessTable()
 
 QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
 {
-    const QString role = KvPlatformShell::current().essentialRole(
-        process.processId, process.fileInfo.filePath());
+    const QString role =
+        KvPlatformShell::current().essentialRole(process.processId, process.fileInfo.filePath());
     if (!role.isEmpty())
         return QStringLiteral("it is ") + role;
     // The processes this program was started from: the shell and terminal
@@ -120,10 +117,15 @@ KvProcessGovernor::Held KvProcessGovernor::hold(int groupId, Action action, quin
     } else {
         restriction.creationTime = creationTimeOf(processId);
         // In the journal before it takes effect: a run killed in between
-        // leaves nothing unnoted.
-        note(restriction, true);
-        restriction.inForce = action == Action::LimitCpu ? limitCpu(restriction, groupId)
-                                                         : suspend(restriction, groupId);
+        // leaves nothing unnoted, and what cannot be noted is not done, as
+        // it could outlive a crash. One that did not take effect leaves the
+        // journal at once: there is nothing to lift after a crash.
+        if (note(restriction, true)) {
+            restriction.inForce = action == Action::LimitCpu ? limitCpu(restriction, groupId)
+                                                             : suspend(restriction, groupId);
+            if (!restriction.inForce)
+                note(restriction, false);
+        }
     }
     keep(groupId, restriction);
     return Held{groupId, restriction.inForce};
@@ -188,8 +190,8 @@ bool KvProcessGovernor::limitCpu(Restriction &restriction, int groupId)
     }
     // A family's share is told by its rule.
     if (!restriction.shared) {
-        kvInfo(lcGovernor) << "process #" << processId << " CPU limited to "
-                           << restriction.percent << "%";
+        kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << restriction.percent
+                           << "%";
     }
     return true;
 }
@@ -298,7 +300,8 @@ void KvProcessGovernor::lose(const std::function<bool(const Restriction &)> &mat
                 continue;
             }
             count(*it, -1);
-            note(*it, false);
+            if (it->inForce)
+                note(*it, false);
             it = group.erase(it);
         }
     }
@@ -352,7 +355,7 @@ void KvProcessGovernor::checkCaps()
 void KvProcessGovernor::undo(const Restriction &restriction)
 {
     // Never applied, so there is nothing to undo.
-    if (isOwnProcess(restriction.processId))
+    if (!restriction.inForce)
         return;
     if (restriction.action == Action::LimitCpu)
         undoCap(restriction);
@@ -425,8 +428,8 @@ KvStatus KvProcessGovernor::liftCap(const Restriction &restriction)
     const Restriction *remaining = latestCapOn(restriction.group.get());
     // Without a group the cap was never in force, and there is nothing to lift.
     if (restriction.group) {
-        const KvStatus lifted = restriction.group->setRate(
-            remaining ? remaining->percent * 100 : KvCpuGroup::unlimited);
+        const KvStatus lifted = restriction.group->setRate(remaining ? remaining->percent * 100
+                                                                     : KvCpuGroup::unlimited);
         if (!lifted)
             return lifted;
     }
@@ -459,20 +462,27 @@ void KvProcessGovernor::undoSuspension(const Restriction &restriction)
 
 // ---- journal
 
-void KvProcessGovernor::note(const Restriction &restriction, bool held)
+bool KvProcessGovernor::note(const Restriction &restriction, bool held)
 {
     const KvRestrictionJournal::Entry entry{kindOf(restriction.action), restriction.processId,
                                             restriction.creationTime};
-    if (held ? journal.add(entry) : journal.remove(entry)) {
+    const KvStatus written = held ? journal.add(entry) : journal.remove(entry);
+    if (written) {
+        if (journalFailureReported)
+            kvInfo(lcGovernor) << "restriction journal " << journal.path()
+                               << " can be written again";
         journalFailureReported = false;
-        return;
+        return true;
     }
     // Once per spell of failures: the journal is written at every action.
     if (!journalFailureReported) {
-        kvCritical(lcGovernor) << "failed to write restriction journal " << journal.path()
-                               << "; restrictions of this run will not be lifted after a crash";
+        kvCriticalWithCode(lcGovernor, written.error().code)
+            << "failed to write restriction journal " << journal.path() << " ("
+            << written.error().message
+            << "); nothing more is restrained until it can be, as a crash would leave it so";
         journalFailureReported = true;
     }
+    return false;
 }
 
 // ---- process table

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "process/KvProcessInfo.h"
 #include "platform/KvResult.h"
+#include "process/KvProcessInfo.h"
 #include "process/KvRestrictionJournal.h"
 
 #include <QHash>
@@ -152,8 +152,9 @@ private:
     // The cap still held on the group by a remaining restriction, the latest.
     const Restriction *latestCapOn(const KvCpuGroup *group) const;
     static bool capInForce(const Restriction &restriction);
-    // Writes the restriction into the journal, or out of it.
-    void note(const Restriction &restriction, bool held);
+    // Writes the restriction into the journal, or out of it; false when the
+    // journal could not be written.
+    bool note(const Restriction &restriction, bool held);
 
     QHash<int, QList<Restriction>> groups;
     int lastGroupId = 0;
