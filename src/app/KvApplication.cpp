@@ -2,9 +2,12 @@
 
 #include "analytics/KvAnalytics.h"
 #include "app/KvSettingsBackup.h"
+#include "platform/KvPlatformLifeline.h"
 #include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformSession.h"
 #include "platform/KvPlatformVersion.h"
+#include "process/KvRestrictionJournal.h"
+#include "process/KvRestrictionRecovery.h"
 #include "support/KvLog.h"
 #include "support/KvLogOutput.h"
 #include "support/KvMessageLogger.h"
@@ -76,10 +79,33 @@ void KvApplication::start()
     // Before anything writes settings: the writes drop what Qt could not read.
     KvSettingsBackup::keepUnreadableFiles(QDateTime::currentDateTimeUtc());
 
+    // Before the first restriction, so that none outlives a killed run.
+    const KvStatus lifeline =
+        KvPlatformLifeline::current().start(KvRestrictionJournal::pathOfThisRun());
+    if (!lifeline) {
+        kvWarning(lcGovernor)
+            << "no lifeline (" << lifeline.error().message
+            << "): should this run be killed, what it holds is lifted at the next start";
+    }
+
     // Analytics, first hook: the analytics object is created and initialised
     // last, once the names that place its counters are set and a termination
     // request can no longer cut the start short.
     KvAnalytics::instance()->initialize();
+}
+
+int KvApplication::liftLeftovers()
+{
+    KvMessageLogger(nullptr, 0, nullptr).info()
+        << QCoreApplication::applicationName() << " " << QCoreApplication::applicationVersion()
+        << " lifts what runs that ended left in force";
+    // At its start the recovery lifts every ended run's leftovers, and
+    // this process has none of its own.
+    {
+        const KvRestrictionRecovery recovery(KvRestrictionJournal::pathOfThisRun());
+    }
+    KvLogOutput::instance().flush();
+    return 0;
 }
 
 KvApplication::~KvApplication()

@@ -10,8 +10,8 @@
 // executable's version resource (which places the settings store and the
 // log); once the command line asks for a run, start() writes the start line
 // of the run, turns the session's requests to terminate into an orderly end
-// of the event loop and brings analytics up. The end line is written only
-// for a run that started.
+// of the event loop, starts the run's lifeline and brings analytics up. The
+// end line is written only for a run that started.
 class KvApplication
 {
 public:
@@ -22,6 +22,9 @@ public:
 
     void start();
     int exec();
+    // Instead of a run: lifts what runs that ended left in force, as a
+    // lifeline asks, and returns the exit status.
+    int liftLeftovers();
     bool hasGui() const { return gui; }
 
 private:

@@ -13,14 +13,17 @@ int main(int argc, char *argv[])
 {
     // Without a display the rules still restrain processes, with no window
     // and no GUI platform at all.
-    const bool gui = KvPlatformSession::current().hasDisplay() ||
-                     !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    const bool gui = (KvPlatformSession::current().hasDisplay() ||
+                      !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) &&
+                     !KvCommandLine::asksToLiftLeftovers(argc, argv);
     KvApplication application(argc, argv, gui);
     // Help, the version and a refused command line end here: no log line,
     // no settings written, no report sent, no rule applied.
     const KvCommandLine commandLine(QCoreApplication::arguments());
     if (!commandLine.startsRun())
         return commandLine.answer();
+    if (commandLine.liftsLeftovers())
+        return application.liftLeftovers();
 
     if (!gui)
         std::fputs("corvane: no display found; running without a window\n", stderr);

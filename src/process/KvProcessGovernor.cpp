@@ -1,6 +1,7 @@
 #include "process/KvProcessGovernor.h"
 
 #include "platform/KvPlatformCpuGroups.h"
+#include "platform/KvPlatformLifeline.h"
 #include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformShell.h"
 #include "platform/KvPlatformSuspension.h"
@@ -71,6 +72,8 @@ QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
         KvPlatformShell::current().essentialRole(process.processId, process.fileInfo.filePath());
     if (!role.isEmpty())
         return QStringLiteral("it is ") + role;
+    if (process.processId == KvPlatformLifeline::current().processId())
+        return QStringLiteral("it is this program's lifeline");
     // The processes this program was started from: the shell and terminal
     // it may be stopped from, up the parents as the table knows them.
     quint32 ancestor = KvPlatformProcesses::current().ownId();
