@@ -86,18 +86,57 @@ private slots:
         QCOMPARE(cpuCgroupOf(target.processId()), origin);
         QVERIFY(!suspended());
     }
-    void killedRunIsLiftedAtTheNextStart()
+    void aKilledRunIsLiftedAtOnce_data()
     {
+        QTest::addColumn<int>("signal");
+        // Whether its lifeline dies with it, as when a service manager kills the whole group:
+        // the next start lifts what it held.
+        QTest::addColumn<bool>("lifelineToo");
+        QTest::newRow("killed") << SIGKILL << false;
+        QTest::newRow("crashed") << SIGSEGV << false;
+        QTest::newRow("aborted") << SIGABRT << false;
+        QTest::newRow("killed-with-its-lifeline") << SIGKILL << true;
+    }
+    void aKilledRunIsLiftedAtOnce()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, lifelineToo);
         startProgram(target.program(), otherTarget.program());
         QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
         const QString deadRun = tree.top() + QFileInfo(cpuCgroupOf(target.processId())).path();
-        program.kill();
-        QVERIFY(program.waitForFinished());
-        QVERIFY(capped() && suspended());
-        startProgram(target.program(), otherTarget.program(), false);
-        QTRY_VERIFY_WITH_TIMEOUT(!capped() && !suspended(), 30000);
-        QVERIFY(!QDir(deadRun).exists());
+        const qint64 lifeline = childOf(program.processId(), "corvane-lifelin");
+        QVERIFY(lifeline > 0);
+        if (lifelineToo)
+            QVERIFY(::kill(pid_t(lifeline), SIGKILL) == 0);
+        QVERIFY(::kill(pid_t(program.processId()), signal) == 0);
+        QVERIFY(program.waitForFinished() && program.exitStatus() == QProcess::CrashExit);
+        if (lifelineToo) {
+            QTest::qWait(1000);
+            QVERIFY(capped() && suspended());
+            startProgram(target.program(), otherTarget.program(), false);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!capped() && !suspended() && !QDir(deadRun).exists(), 30000);
         QVERIFY(QDir(liveRunGroup).exists());
+        QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(lifeline)));
+    }
+    void aCopyInAPidNamespaceLeavesOtherRunsAlone()
+    {
+        startProgram(target.program(), otherTarget.program());
+        QTRY_VERIFY_WITH_TIMEOUT(capped() && suspended(), 30000);
+        const QByteArray group = cpuCgroupOf(target.processId());
+        const qsizetype logged = log().size();
+        // With the host's cgroups and its own /proc: the host's runs are ones it cannot see.
+        KilledAtEnd boxed;
+        shield.start(boxed, QStringLiteral("unshare"),
+                     {"--pid", "--fork", "--kill-child", "--mount-proc",
+                      QStringLiteral(CORVANE_EXECUTABLE)});
+        QTRY_VERIFY_WITH_TIMEOUT(log().mid(logged).contains(QLatin1String("rules loaded")), 30000);
+        QVERIFY(!log().mid(logged).contains(QLatin1String("left by a previous run")));
+        QVERIFY(cpuCgroupOf(target.processId()) == group && suspended());
+        QVERIFY(log().mid(logged).contains(QLatin1String("process connector not used: this copy "
+                                                         "runs in a PID namespace of its own")));
+        QVERIFY(::kill(pid_t(childOf(boxed.processId(), "corvane")), SIGTERM) == 0);
+        QVERIFY(boxed.waitForFinished());
     }
     void insideCgroupV2_data()
     {
@@ -109,19 +148,25 @@ private slots:
         // Whether the cap ends with its rule, switched off in the settings by
         // another writer, rather than with the program.
         QTest::addColumn<bool>("switchedOff");
+        // How the program ends: orderly, or killed with its lifeline left to lift.
+        QTest::addColumn<int>("signal");
+        const QString root = QStringLiteral("/corvane/run-");
         const QString delegated =
             QStringLiteral("/user.slice/user-2000.slice/user@2000.service/corvane/run-");
-        QTest::newRow("root") << QStringLiteral("/corvane/run-") << false << false;
-        QTest::newRow("delegated") << delegated << false << false;
-        QTest::newRow("undelegated") << QString() << false << false;
-        QTest::newRow("delegated-origin-gone") << delegated << true << false;
-        QTest::newRow("delegated-origin-gone-switched-off") << delegated << true << true;
+        QTest::newRow("root") << root << false << false << SIGTERM;
+        QTest::newRow("root-killed") << root << false << false << SIGKILL;
+        QTest::newRow("delegated") << delegated << false << false << SIGTERM;
+        QTest::newRow("delegated-crashed") << delegated << false << false << SIGSEGV;
+        QTest::newRow("undelegated") << QString() << false << false << SIGTERM;
+        QTest::newRow("delegated-origin-gone") << delegated << true << false << SIGTERM;
+        QTest::newRow("delegated-origin-gone-switched-off") << delegated << true << true << SIGTERM;
     }
     void insideCgroupV2()
     {
         QFETCH(QString, jobsUnder);
         QFETCH(bool, originGone);
         QFETCH(bool, switchedOff);
+        QFETCH(int, signal);
         if (!insideKernel())
             return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
         const SleepingCopy capped(store.path("busy-capped"), QStringLiteral("yes"));
@@ -155,20 +200,27 @@ private slots:
             QSettings().sync();
             QTRY_VERIFY_WITH_TIMEOUT(runsWithoutQuota(capped.processId()), 30000);
         }
-        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
-        QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
-        QVERIFY(!isStopped(stopped.processId()));
+        QVERIFY(::kill(pid_t(program.processId()), signal) == 0);
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0,
+                 signal == SIGTERM);
+        QTRY_VERIFY(!isStopped(stopped.processId()));
         if (originGone) // nothing caps it any more, though its own group is gone
-            QVERIFY(runsWithoutQuota(capped.processId()));
+            QTRY_VERIFY(runsWithoutQuota(capped.processId()));
         else
-            QCOMPARE(cpuCgroupOf(capped.processId()), origin);
+            QTRY_COMPARE(cpuCgroupOf(capped.processId()), origin);
         // Nothing of the program's own directory stays (a leaf that only limits
         // nothing may, until a later start finds it empty).
-        const QRegularExpression ownGroups(QStringLiteral("/corvane(/|$)"));
-        QDirIterator groups(QStringLiteral("/sys/fs/cgroup"), QDir::Dirs | QDir::NoDotAndDotDot,
-                            QDirIterator::Subdirectories);
-        while (groups.hasNext())
-            QVERIFY2(!groups.next().contains(ownGroups), qPrintable(groups.filePath()));
+        const auto ownGroupLeft = [] {
+            QDirIterator groups(QStringLiteral("/sys/fs/cgroup"), QDir::Dirs | QDir::NoDotAndDotDot,
+                                QDirIterator::Subdirectories);
+            while (groups.hasNext()) {
+                if (groups.next().contains(QRegularExpression(QStringLiteral("/corvane(/|$)"))))
+                    return groups.filePath();
+            }
+            return QString();
+        };
+        QTRY_COMPARE(ownGroupLeft(), QString());
         // Without caps, one critical line at start says why, in the log and on
         // standard error; with them, none.
         QFile logFile(store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log")));
@@ -274,6 +326,23 @@ private:
     }
     bool capped() const { return cpuCgroupOf(target.processId()).contains("/corvane/"); }
     bool suspended() const { return isStopped(otherTarget.processId()); }
+    QString log() const
+    {
+        QFile file(store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // The process of that name that pid started, or 0.
+    static qint64 childOf(qint64 pid, const QByteArray &name)
+    {
+        for (const QString &id : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + id + "/stat");
+            const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+            const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (text.contains("(" + name + ")") && fields.value(1).toLongLong() == pid)
+                return id.toLongLong();
+        }
+        return 0;
+    }
     void bootKernel(const QString &row)
     {
         const QString kernel = QStandardPaths::findExecutable(QStringLiteral("linux.uml"));
