@@ -103,18 +103,19 @@ bool KvRestrictionJournal::read(QList<Entry> &entries, QString &problem) const
     return true;
 }
 
-KvStatus KvRestrictionJournal::add(const Entry &entry)
+KvStatus KvRestrictionJournal::add(const QList<Entry> &entries)
 {
-    held.append(entry);
+    held += entries;
     const KvStatus written = write();
     if (!written)
-        held.removeLast();
+        held.erase(held.end() - entries.size(), held.end());
     return written;
 }
 
-KvStatus KvRestrictionJournal::remove(const Entry &entry)
+KvStatus KvRestrictionJournal::remove(const QList<Entry> &entries)
 {
-    held.removeOne(entry);
+    for (const Entry &entry : entries)
+        held.removeOne(entry);
     return write();
 }
 

@@ -60,11 +60,11 @@ public:
     // `problem`, and the rest is still returned.
     bool read(QList<Entry> &entries, QString &problem) const;
 
-    // Record an action before it takes effect / forget one after its revert.
-    // Fails when the file could not be written; an entry that could not be
-    // added is not kept.
-    KvStatus add(const Entry &entry);
-    KvStatus remove(const Entry &entry);
+    // Record actions before they take effect / forget them after their
+    // revert, in one write. Fails when the file could not be written;
+    // entries that could not be added are not kept.
+    KvStatus add(const QList<Entry> &entries);
+    KvStatus remove(const QList<Entry> &entries);
 
 private:
     KvStatus write();

@@ -217,12 +217,12 @@ private slots:
         const quint32 c = machine->addProcess("/usr/bin/c");
         machine->leaveGroup(a, 2500);
         Journal killedRun(leftJournal());
-        killedRun.add(Journal::Entry{Kind::Cap, c, 99});
-        for (const Journal::Entry &left : {entry(Kind::Suspension, b), entry(Kind::Suspension, b),
-                                           Journal::Entry{Kind::Suspension, c, 99}}) {
-            killedRun.add(left);
-            machine->leaveSuspension(left.processId);
-        }
+        const Entries left{entry(Kind::Suspension, b), entry(Kind::Suspension, b),
+                           Journal::Entry{Kind::Suspension, c, 99}};
+        killedRun.add({Journal::Entry{Kind::Cap, c, 99}});
+        killedRun.add(left);
+        for (const Journal::Entry &suspension : left)
+            machine->leaveSuspension(suspension.processId);
         // A line that makes no sense is left out; the others are still lifted.
         QVERIFY(write(leftJournal(), QIODevice::Append, "suspend x y\n"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("line\\(s\\) 6\\b"));
@@ -236,7 +236,7 @@ private slots:
         // An unreadable journal is dropped, nothing of it lifted; unreachable groups are said once.
         machine->leaveSuspension(b);
         QVERIFY(write(leftJournal(), QIODevice::WriteOnly, "garbage"));
-        Journal(journals() + "/restrictions-77-1.journal").add(entry(Kind::Cap, a));
+        Journal(journals() + "/restrictions-77-1.journal").add({entry(Kind::Cap, a)});
         machine->leftoversReachable = false;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("#%1 cannot be removed", a)));
