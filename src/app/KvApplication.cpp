@@ -23,14 +23,6 @@ const char makerDomain[] = "corvane.app";
 
 const char endLine[] = "--------------------------------------------------";
 
-// Orders the end of the run from the event loop, so that main can take the
-// window and its rules down and lift every restriction.
-void quitOnRequest(const QString &request)
-{
-    KvMessageLogger(nullptr, 0, nullptr).info() << request << " received, stopping";
-    QCoreApplication::quit();
-}
-
 } // namespace
 
 KvApplication::KvApplication(int &argc, char **argv, bool gui)
@@ -61,6 +53,24 @@ int KvApplication::exec()
     return status;
 }
 
+void KvApplication::stopOnRequest(const QString &request)
+{
+    KvMessageLogger(nullptr, 0, nullptr).info() << request << " received, stopping";
+    m_stopRequested = true;
+    // Whatever else the event loop has queued waits: everything is lifted
+    // first, and the loop ends after this pass.
+    if (m_stop)
+        m_stop();
+    QCoreApplication::quit();
+}
+
+bool KvApplication::stopRequested()
+{
+    if (!m_stopRequested)
+        KvPlatformSession::current().deliverPendingRequests();
+    return m_stopRequested;
+}
+
 void KvApplication::start()
 {
     m_started = true;
@@ -70,7 +80,8 @@ void KvApplication::start()
         << QCoreApplication::applicationName() << " " << QCoreApplication::applicationVersion()
         << " started";
 
-    const KvStatus caught = KvPlatformSession::current().setTerminationHandler(quitOnRequest);
+    const KvStatus caught = KvPlatformSession::current().setTerminationHandler(
+        [this](const QString &request) { stopOnRequest(request); });
     if (!caught) {
         KvMessageLogger(nullptr, 0, nullptr, "default", caught.error().code).critical()
             << "termination requests cannot be caught; they end the program at once";

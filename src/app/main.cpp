@@ -36,15 +36,21 @@ int main(int argc, char *argv[])
         provider->setTrackingId(KvAnalytics::trackingId());
     analytics->event(KvAnalytics::sessionBeginEvent());
 
+    // A request to end that comes during start-up ends it after the step
+    // at hand, with everything lifted first.
     int result = 0;
-    {
+    if (!application.stopRequested()) {
         RulesEngine engine;
+        application.setStop([&engine] { engine.stop(); });
         std::unique_ptr<MainWindow> window;
-        if (gui) {
+        if (gui && !application.stopRequested()) {
             window = std::make_unique<MainWindow>(engine);
-            window->show();
+            if (!application.stopRequested())
+                window->show();
         }
-        result = application.exec();
+        if (!application.stopRequested())
+            result = application.exec();
+        application.setStop(nullptr);
     }
     // The engine is gone, and with it every restriction. Destroying the
     // application writes the end line and then tears down the lazy
