@@ -119,6 +119,41 @@ private slots:
         QVERIFY(QDir(liveRunGroup).exists());
         QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(lifeline)));
     }
+    void aRequestToEndWinsOverTheWindow_data()
+    {
+        QTest::addColumn<bool>("inKernel"); // of User-mode Linux, slow, as an ordinary user
+        QTest::newRow("host") << false;
+        QTest::newRow("delegated-window") << true;
+    }
+    void aRequestToEndWinsOverTheWindow()
+    {
+        QFETCH(bool, inKernel);
+        if (inKernel && !insideKernel())
+            return bootKernel(QString::fromLatin1(QTest::currentDataTag()));
+        const SleepingCopy busy(store.path("busy-stopped"), QStringLiteral("yes"));
+        StoredRule rule{"busy", true, {"busy-stopped"}};
+        rule.action = 1; // suspend
+        storeRule(1, rule);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.setProcessEnvironment(environment);
+        // Twenty in a row: every other run ends while it starts (the rules at
+        // work, the window maybe not yet built), the others with the window
+        // shown. How soon each ends is printed; ten seconds means it hangs.
+        for (int run = 0; run < 20; ++run) {
+            const qsizetype logged = log().size();
+            shield.start(program, QStringLiteral(CORVANE_EXECUTABLE));
+            QTRY_VERIFY_WITH_TIMEOUT(isStopped(busy.processId()), 60000);
+            if (run % 2)
+                QTRY_VERIFY_WITH_TIMEOUT(log().mid(logged).contains("main window shown"), 60000);
+            QElapsedTimer sent;
+            sent.start();
+            QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+            QVERIFY2(program.waitForFinished(10000), "still running 10 s after SIGTERM");
+            qInfo("run %d ended %lld ms after SIGTERM", run, sent.elapsed());
+            QVERIFY(program.exitCode() == 0 && !isStopped(busy.processId()));
+        }
+    }
     void aCopyInAPidNamespaceLeavesOtherRunsAlone()
     {
         startProgram(target.program(), otherTarget.program());
