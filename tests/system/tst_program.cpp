@@ -336,6 +336,35 @@ private slots:
         QVERIFY(!QFile::exists(group));
     }
 
+    void aBigFamilyIsHeldWhole()
+    {
+        // What a build or a browser can have: two thousand members.
+        const QString parent = store.path("big-family");
+        QVERIFY(QFile::copy("/bin/sh", parent));
+        KilledAtEnd family;
+        family.start(parent, {"-c", "for i in $(seq 2000); do sleep 600 & done; echo up; wait"});
+        QVERIFY(family.waitForReadyRead(60000));
+        QList<qint64> members = childrenOf(family.processId()) << family.processId();
+        QCOMPARE(members.size(), 2001);
+        const auto inGroups = [&members](const QByteArray &part) {
+            return std::count_if(members.cbegin(), members.cend(),
+                                 [&](qint64 pid) { return cpuCgroupOf(pid).contains(part); });
+        };
+        const QByteArray origin = cpuCgroupOf(family.processId());
+        StoredRule rule{"big", true, {"big-family"}};
+        rule.cpuLimit = 25;
+        rule.shareLimit = true;
+        storeRule(1, rule);
+        launch();
+        QTRY_VERIFY_WITH_TIMEOUT(inGroups("/corvane/") == members.size(), 60000);
+        QCOMPARE(inGroups(cpuCgroupOf(family.processId())), members.size());
+        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
+        QCOMPARE(inGroups(origin), members.size());
+        for (qint64 pid : qAsConst(members))
+            ::kill(pid_t(pid), SIGKILL);
+    }
+
 private:
     // Stores the rules, capping at 25 % and suspending, and starts the
     // program without a display.
@@ -366,17 +395,23 @@ private:
         QFile file(store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
-    // The process of that name that pid started, or 0.
-    static qint64 childOf(qint64 pid, const QByteArray &name)
+    // The processes (of that name) that pid started.
+    static QList<qint64> childrenOf(qint64 pid, const QByteArray &name = QByteArray())
     {
+        QList<qint64> children;
         for (const QString &id : QDir("/proc").entryList(QDir::Dirs)) {
             QFile stat("/proc/" + id + "/stat");
             const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
             const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-            if (text.contains("(" + name + ")") && fields.value(1).toLongLong() == pid)
-                return id.toLongLong();
+            if ((name.isEmpty() || text.contains("(" + name + ")")) &&
+                fields.value(1).toLongLong() == pid)
+                children.append(id.toLongLong());
         }
-        return 0;
+        return children;
+    }
+    static qint64 childOf(qint64 pid, const QByteArray &name)
+    {
+        return childrenOf(pid, name).value(0);
     }
     void bootKernel(const QString &row)
     {
