@@ -25,6 +25,10 @@ if(TARGET corvane_processwide)
          ${CMAKE_INSTALL_FULL_LIBDIR}/corvane)
     set_target_properties(corvane PROPERTIES INSTALL_RPATH "$ORIGIN/${corvane_bin_to_lib}")
 endif()
+# The run's lifeline is no command of its own: it goes with the library.
+if(TARGET corvane-lifeline)
+    install(TARGETS corvane-lifeline RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR}/corvane)
+endif()
 install(FILES ${corvane_linux_files}/${CORVANE_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 

@@ -121,6 +121,13 @@ public:
         }
     }
 
+    // SIGKILL: nothing of the program's own lifts what it held.
+    void kill()
+    {
+        program.kill();
+        program.waitForFinished();
+    }
+
     // The program built beside the benchmark, or the one that
     // CORVANE_BENCH_PROGRAM names (to compare with an earlier build).
     static QString programPath()

@@ -2,9 +2,12 @@
 
 #include "analytics/KvAnalytics.h"
 #include "app/KvSettingsBackup.h"
+#include "platform/KvPlatformLifeline.h"
 #include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformSession.h"
 #include "platform/KvPlatformVersion.h"
+#include "process/KvRestrictionJournal.h"
+#include "process/KvRestrictionRecovery.h"
 #include "support/KvLog.h"
 #include "support/KvLogOutput.h"
 #include "support/KvMessageLogger.h"
@@ -19,14 +22,6 @@ namespace {
 const char makerDomain[] = "corvane.app";
 
 const char endLine[] = "--------------------------------------------------";
-
-// Orders the end of the run from the event loop, so that main can take the
-// window and its rules down and lift every restriction.
-void quitOnRequest(const QString &request)
-{
-    KvMessageLogger(nullptr, 0, nullptr).info() << request << " received, stopping";
-    QCoreApplication::quit();
-}
 
 } // namespace
 
@@ -58,6 +53,24 @@ int KvApplication::exec()
     return status;
 }
 
+void KvApplication::stopOnRequest(const QString &request)
+{
+    KvMessageLogger(nullptr, 0, nullptr).info() << request << " received, stopping";
+    m_stopRequested = true;
+    // Whatever else the event loop has queued waits: everything is lifted
+    // first, and the loop ends after this pass.
+    if (m_stop)
+        m_stop();
+    QCoreApplication::quit();
+}
+
+bool KvApplication::stopRequested()
+{
+    if (!m_stopRequested)
+        KvPlatformSession::current().deliverPendingRequests();
+    return m_stopRequested;
+}
+
 void KvApplication::start()
 {
     m_started = true;
@@ -67,7 +80,8 @@ void KvApplication::start()
         << QCoreApplication::applicationName() << " " << QCoreApplication::applicationVersion()
         << " started";
 
-    const KvStatus caught = KvPlatformSession::current().setTerminationHandler(quitOnRequest);
+    const KvStatus caught = KvPlatformSession::current().setTerminationHandler(
+        [this](const QString &request) { stopOnRequest(request); });
     if (!caught) {
         KvMessageLogger(nullptr, 0, nullptr, "default", caught.error().code).critical()
             << "termination requests cannot be caught; they end the program at once";
@@ -76,10 +90,33 @@ void KvApplication::start()
     // Before anything writes settings: the writes drop what Qt could not read.
     KvSettingsBackup::keepUnreadableFiles(QDateTime::currentDateTimeUtc());
 
+    // Before the first restriction, so that none outlives a killed run.
+    const KvStatus lifeline =
+        KvPlatformLifeline::current().start(KvRestrictionJournal::pathOfThisRun());
+    if (!lifeline) {
+        kvWarning(lcGovernor)
+            << "no lifeline (" << lifeline.error().message
+            << "): should this run be killed, what it holds is lifted at the next start";
+    }
+
     // Analytics, first hook: the analytics object is created and initialised
     // last, once the names that place its counters are set and a termination
     // request can no longer cut the start short.
     KvAnalytics::instance()->initialize();
+}
+
+int KvApplication::liftLeftovers()
+{
+    KvMessageLogger(nullptr, 0, nullptr).info()
+        << QCoreApplication::applicationName() << " " << QCoreApplication::applicationVersion()
+        << " lifts what runs that ended left in force";
+    // At its start the recovery lifts every ended run's leftovers, and
+    // this process has none of its own.
+    {
+        const KvRestrictionRecovery recovery(KvRestrictionJournal::pathOfThisRun());
+    }
+    KvLogOutput::instance().flush();
+    return 0;
 }
 
 KvApplication::~KvApplication()

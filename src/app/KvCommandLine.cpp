@@ -4,12 +4,15 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
 // The usage error status of command-line tools.
 const int usageError = 2;
+
+const char liftOption[] = "--lift-leftovers";
 
 } // namespace
 
@@ -23,7 +26,11 @@ KvCommandLine::KvCommandLine(const QStringList &arguments)
                                   QStringLiteral("Displays this help and exits."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Displays the version and exits."));
-    parser.addOptions({help, version});
+    const QCommandLineOption lift(
+        QString::fromLatin1(liftOption + 2),
+        QStringLiteral("Lifts what runs of the program that ended without lifting it left in "
+                       "force, and exits. A run's lifeline does this when the run is killed."));
+    parser.addOptions({help, version, lift});
 
     QString refusal;
     if (!parser.parse(arguments))
@@ -43,7 +50,15 @@ KvCommandLine::KvCommandLine(const QStringList &arguments)
         m_answer = QCoreApplication::applicationName() + QLatin1Char(' ') +
                    QCoreApplication::applicationVersion() + QLatin1Char('\n');
         m_exitStatus = 0;
+    } else {
+        m_liftsLeftovers = parser.isSet(lift);
     }
+}
+
+bool KvCommandLine::asksToLiftLeftovers(int argc, char **argv)
+{
+    return std::any_of(argv + 1, argv + argc,
+                       [](const char *argument) { return qstrcmp(argument, liftOption) == 0; });
 }
 
 int KvCommandLine::answer() const

@@ -16,6 +16,12 @@ public:
 
     // Whether the arguments ask for a run of the program.
     bool startsRun() const { return m_exitStatus < 0; }
+    // Whether the run asked for only lifts what ended runs left (the
+    // lifeline's request).
+    bool liftsLeftovers() const { return m_liftsLeftovers; }
+    // The same, told before the application object is made, which then
+    // needs no display.
+    static bool asksToLiftLeftovers(int argc, char **argv);
 
     // Prints the help or the version to standard output, or the refusal and
     // the usage to standard error, and returns the exit status.
@@ -24,4 +30,5 @@ public:
 private:
     QString m_answer;
     int m_exitStatus = -1;
+    bool m_liftsLeftovers = false;
 };

@@ -13,14 +13,17 @@ int main(int argc, char *argv[])
 {
     // Without a display the rules still restrain processes, with no window
     // and no GUI platform at all.
-    const bool gui = KvPlatformSession::current().hasDisplay() ||
-                     !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    const bool gui = (KvPlatformSession::current().hasDisplay() ||
+                      !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) &&
+                     !KvCommandLine::asksToLiftLeftovers(argc, argv);
     KvApplication application(argc, argv, gui);
     // Help, the version and a refused command line end here: no log line,
     // no settings written, no report sent, no rule applied.
     const KvCommandLine commandLine(QCoreApplication::arguments());
     if (!commandLine.startsRun())
         return commandLine.answer();
+    if (commandLine.liftsLeftovers())
+        return application.liftLeftovers();
 
     if (!gui)
         std::fputs("corvane: no display found; running without a window\n", stderr);
@@ -33,15 +36,21 @@ int main(int argc, char *argv[])
         provider->setTrackingId(KvAnalytics::trackingId());
     analytics->event(KvAnalytics::sessionBeginEvent());
 
+    // A request to end that comes during start-up ends it after the step
+    // at hand, with everything lifted first.
     int result = 0;
-    {
+    if (!application.stopRequested()) {
         RulesEngine engine;
+        application.setStop([&engine] { engine.stop(); });
         std::unique_ptr<MainWindow> window;
-        if (gui) {
+        if (gui && !application.stopRequested()) {
             window = std::make_unique<MainWindow>(engine);
-            window->show();
+            if (!application.stopRequested())
+                window->show();
         }
-        result = application.exec();
+        if (!application.stopRequested())
+            result = application.exec();
+        application.setStop(nullptr);
     }
     // The engine is gone, and with it every restriction. Destroying the
     // application writes the end line and then tears down the lazy

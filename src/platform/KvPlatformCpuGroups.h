@@ -29,6 +29,10 @@ public:
     // a shared group already is taken as it is). Processes it starts later
     // break away from the group, unless the group was made shared.
     virtual KvStatus add(quint32 processId) = 0;
+    // The same for many processes at once, one result each, in order: a
+    // family of thousands joins its group in about the time of one move per
+    // process.
+    virtual QList<KvStatus> addAll(const QList<quint32> &processIds);
     // Whether the group's cap still reaches the member (something else may
     // have moved it out, or removed the group).
     virtual KvResult<bool> reaches(quint32 processId) = 0;

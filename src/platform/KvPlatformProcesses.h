@@ -47,6 +47,15 @@ public:
     // This program's own process.
     virtual quint32 ownId() = 0;
 
+    // The name of this run of the program where other runs look (its
+    // restriction journal, its groups): "<id>-<start time>", with more where
+    // the platform needs it to tell runs apart. Its start time is 0 when it
+    // cannot be read.
+    virtual QString runId();
+    // Whether the run of that name has certainly ended. A run that this
+    // process cannot see (Linux: one of another PID namespace) has not.
+    virtual bool hasEnded(const QString &runId);
+
     // Starts and ends from now on, on the thread that asks (the GUI thread),
     // until the source is destroyed. Never null: a source that cannot
     // deliver anything says why in its description.

@@ -42,6 +42,10 @@ public:
     // set. Fails when the requests cannot be intercepted; the default
     // reaction then stays.
     virtual KvStatus setTerminationHandler(const TerminationHandler &handler) = 0;
+    // Hands the requests that came while no event loop ran to the handler
+    // now: start-up asks between its longer steps, so that a request to end
+    // does not wait for the loop.
+    virtual void deliverPendingRequests() {}
 
 protected:
     KvPlatformSession() = default;

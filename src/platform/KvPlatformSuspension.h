@@ -3,6 +3,8 @@
 #include "platform/KvResult.h"
 #include "support/KvInstallable.h"
 
+#include <QList>
+
 // Suspending processes outright.
 //
 // Suspensions are counted per process: each suspend is undone by one resume,
@@ -31,10 +33,13 @@ public:
     // Fails when the process could not be suspended at all.
     virtual KvStatus suspend(quint32 processId) = 0;
     virtual KvStatus resume(quint32 processId) = 0;
+    // The same for many processes in one step, one result each, in order.
+    virtual QList<KvStatus> suspendAll(const QList<quint32> &processIds);
+    virtual void resumeAll(const QList<quint32> &processIds);
     // Undoes suspensions that a killed run made of the process that started
     // at startTime, `count` of them; the counts of that run are gone with it.
     virtual KvResult<LeftoverResume> resumeLeftover(quint32 processId, quint64 startTime,
-                                                   int count) = 0;
+                                                    int count) = 0;
     // The process has ended, as the process events reported it: what is kept
     // of it can go. A later process with the id is left alone.
     virtual void processEnded(quint32 processId) { Q_UNUSED(processId) }

@@ -1,6 +1,7 @@
 #include "process/KvProcessGovernor.h"
 
 #include "platform/KvPlatformCpuGroups.h"
+#include "platform/KvPlatformLifeline.h"
 #include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformShell.h"
 #include "platform/KvPlatformSuspension.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 namespace {
 
@@ -30,11 +32,8 @@ KvRestrictionJournal::Kind kindOf(KvProcessGovernor::Action action)
 
 KvProcessGovernor::KvProcessGovernor(QObject *parent, const QString &journalDirectory)
     : QObject(parent)
-    , journal(QDir(journalDirectory.isEmpty() ? KvRestrictionJournal::defaultDirectory()
-                                              : journalDirectory)
-                  .filePath(KvRestrictionJournal::fileName(
-                      KvPlatformProcesses::current().ownId(),
-                      creationTimeOf(KvPlatformProcesses::current().ownId()))))
+    , journal(journalDirectory.isEmpty() ? KvRestrictionJournal::pathOfThisRun()
+                                         : KvRestrictionJournal::pathOfThisRun(journalDirectory))
     , recovery(new KvRestrictionRecovery(journal.path(), this))
 {
     reportLimits();
@@ -70,10 +69,12 @@ void KvProcessGovernor::fillProcessTable()
 
 QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
 {
-    const QString role = KvPlatformShell::current().essentialRole(
-        process.processId, process.fileInfo.filePath());
+    const QString role =
+        KvPlatformShell::current().essentialRole(process.processId, process.fileInfo.filePath());
     if (!role.isEmpty())
         return QStringLiteral("it is ") + role;
+    if (process.processId == KvPlatformLifeline::current().processId())
+        return QStringLiteral("it is this program's lifeline");
     // The processes this program was started from: the shell and terminal
     // it may be stopped from, up the parents as the table knows them.
     quint32 ancestor = KvPlatformProcesses::current().ownId();
@@ -103,30 +104,66 @@ quint64 KvProcessGovernor::creationTimeOf(quint32 processId)
 KvProcessGovernor::Held KvProcessGovernor::hold(int groupId, Action action, quint32 processId,
                                                 unsigned int percent, bool shared)
 {
+    const QList<quint32> inForce = holdAll(groupId, action, {processId}, percent, shared);
+    return Held{groupId, !inForce.isEmpty()};
+}
+
+QList<quint32> KvProcessGovernor::holdAll(int &groupId, Action action,
+                                          const QList<quint32> &processIds, unsigned int percent,
+                                          bool shared)
+{
     if (groupId < 0) {
         do {
             ++lastGroupId;
         } while (groups.contains(lastGroupId));
         groupId = lastGroupId;
     }
-    Restriction restriction;
-    restriction.action = action;
-    restriction.processId = processId;
-    restriction.percent = percent;
-    restriction.shared = shared;
-    if (isOwnProcess(processId)) {
-        kvInfo(lcGovernor) << "process #" << processId
-                           << " is this program itself and is not restrained";
-    } else {
-        restriction.creationTime = creationTimeOf(processId);
-        // In the journal before it takes effect: a run killed in between
-        // leaves nothing unnoted.
-        note(restriction, true);
-        restriction.inForce = action == Action::LimitCpu ? limitCpu(restriction, groupId)
-                                                         : suspend(restriction, groupId);
+    QList<Restriction> all;
+    QList<Restriction> others; // all but the program's own process, in order
+    for (const quint32 processId : processIds) {
+        Restriction restriction;
+        restriction.action = action;
+        restriction.processId = processId;
+        restriction.percent = percent;
+        restriction.shared = shared;
+        if (isOwnProcess(processId)) {
+            kvInfo(lcGovernor) << "process #" << processId
+                               << " is this program itself and is not restrained";
+        } else {
+            restriction.creationTime = creationTimeOf(processId);
+            others.append(restriction);
+        }
+        all.append(restriction);
     }
-    keep(groupId, restriction);
-    return Held{groupId, restriction.inForce};
+    // In the journal before they take effect: a run killed in between leaves
+    // nothing unnoted, and what cannot be noted is not done, as it could
+    // outlive a crash. What did not take effect leaves the journal at once:
+    // there is nothing of it to lift after a crash. One write each way,
+    // however many processes: a family of thousands is held in one step.
+    if (!others.isEmpty() && note(others, true)) {
+        if (action == Action::Suspend)
+            suspendAll(others, groupId);
+        else if (shared)
+            limitFamily(others, groupId);
+        else
+            for (Restriction &restriction : others)
+                restriction.inForce = limitCpu(restriction, groupId);
+        QList<Restriction> failed;
+        std::copy_if(others.cbegin(), others.cend(), std::back_inserter(failed),
+                     [](const Restriction &restriction) { return !restriction.inForce; });
+        if (!failed.isEmpty())
+            note(failed, false);
+    }
+    QList<quint32> inForce;
+    auto acted = others.cbegin();
+    for (Restriction &restriction : all) {
+        if (!isOwnProcess(restriction.processId))
+            restriction = *acted++;
+        keep(groupId, restriction);
+        if (restriction.inForce)
+            inForce.append(restriction.processId);
+    }
+    return inForce;
 }
 
 std::shared_ptr<KvCpuGroup> KvProcessGovernor::familyGroup(int groupId, const Restriction &first,
@@ -150,71 +187,113 @@ std::shared_ptr<KvCpuGroup> KvProcessGovernor::familyGroup(int groupId, const Re
     return group;
 }
 
+void KvProcessGovernor::reportCapFailure(const Restriction &restriction, const KvStatus &failure)
+{
+    kvCriticalWithCode(lcGovernor, failure.error().code)
+        << "failed to limit CPU of process #" << restriction.processId << " to "
+        << restriction.percent << "%";
+}
+
+void KvProcessGovernor::reportAssignFailure(quint32 processId, const KvStatus &failure)
+{
+    kvCriticalWithCode(lcGovernor, failure.error().code)
+        << "failed to assign process #" << processId << " to job object";
+}
+
 bool KvProcessGovernor::limitCpu(Restriction &restriction, int groupId)
 {
+    Q_UNUSED(groupId)
     const quint32 processId = restriction.processId;
-    std::shared_ptr<KvCpuGroup> group;
+    std::shared_ptr<KvCpuGroup> group = cpuGroups.value(processId);
     KvStatus done;
-    if (restriction.shared) {
-        group = familyGroup(groupId, restriction, done);
-    } else {
-        group = cpuGroups.value(processId);
-        if (!group) {
-            // One that cannot be made now is tried again at the next cap.
-            KvResult<std::unique_ptr<KvCpuGroup>> made = KvPlatformCpuGroups::current().create();
-            if (made) {
-                group = made.take();
-                cpuGroups.insert(processId, group);
-            } else {
-                done = made.error();
-            }
+    if (!group) {
+        // One that cannot be made now is tried again at the next cap.
+        KvResult<std::unique_ptr<KvCpuGroup>> made = KvPlatformCpuGroups::current().create();
+        if (made) {
+            group = made.take();
+            cpuGroups.insert(processId, group);
+        } else {
+            done = made.error();
         }
-        // A cap the group does not take must not be reported as in force.
-        if (group)
-            done = group->setRate(restriction.percent * 100);
     }
+    // A cap the group does not take must not be reported as in force.
+    if (group)
+        done = group->setRate(restriction.percent * 100);
     restriction.group = group;
     if (!done) {
-        kvCriticalWithCode(lcGovernor, done.error().code)
-            << "failed to limit CPU of process #" << processId << " to " << restriction.percent
-            << "%";
+        reportCapFailure(restriction, done);
         return false;
     }
     done = group->add(processId);
     if (!done) {
-        kvCriticalWithCode(lcGovernor, done.error().code)
-            << "failed to assign process #" << processId << " to job object";
+        reportAssignFailure(processId, done);
         return false;
     }
-    // A family's share is told by its rule.
-    if (!restriction.shared) {
-        kvInfo(lcGovernor) << "process #" << processId << " CPU limited to "
-                           << restriction.percent << "%";
-    }
+    kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << restriction.percent
+                       << "%";
     return true;
 }
 
-bool KvProcessGovernor::suspend(Restriction &restriction, int groupId)
+void KvProcessGovernor::limitFamily(QList<Restriction> &members, int groupId)
+{
+    // A family's share is told by its rule; each member is only put in its
+    // one group.
+    KvStatus made;
+    const std::shared_ptr<KvCpuGroup> group = familyGroup(groupId, members.first(), made);
+    if (!made) {
+        for (const Restriction &member : qAsConst(members))
+            reportCapFailure(member, made);
+        return;
+    }
+    const QList<KvStatus> added = group->addAll(processIdsOf(members));
+    for (int i = 0; i < members.size(); ++i) {
+        members[i].group = group;
+        members[i].inForce = added.at(i).ok();
+        if (!members[i].inForce)
+            reportAssignFailure(members[i].processId, added.at(i));
+    }
+}
+
+void KvProcessGovernor::suspendAll(QList<Restriction> &restrictions, int groupId)
 {
     // A thread or process that cannot be reached is logged by the platform.
-    if (!KvPlatformSuspension::current().suspend(restriction.processId))
-        return false;
-    kvInfo(lcGovernor) << "process #" << restriction.processId << " threads suspended";
-    if (!restriction.shared)
-        return true;
+    const QList<KvStatus> suspended =
+        KvPlatformSuspension::current().suspendAll(processIdsOf(restrictions));
+    QList<quint32> stopped;
+    for (int i = 0; i < restrictions.size(); ++i) {
+        restrictions[i].inForce = suspended.at(i).ok();
+        if (!restrictions[i].inForce)
+            continue;
+        stopped.append(restrictions[i].processId);
+        kvInfo(lcGovernor) << "process #" << restrictions[i].processId << " threads suspended";
+    }
+    if (stopped.isEmpty() || !restrictions.first().shared)
+        return;
     // The freezer also stops what the family started before it was
     // stopped, and what no process event names; without one, the stop of
     // each member holds the family.
     KvStatus frozen;
-    const std::shared_ptr<KvCpuGroup> family = familyGroup(groupId, restriction, frozen);
+    const std::shared_ptr<KvCpuGroup> family = familyGroup(groupId, restrictions.first(), frozen);
+    QList<KvStatus> added;
     if (frozen && family)
-        frozen = family->add(restriction.processId);
-    if (!frozen && frozen.error().code != ENOTSUP) {
-        kvWarning(lcGovernor) << "process #" << restriction.processId
-                              << " could not be frozen with its family (" << frozen.error().message
-                              << "); it stays suspended";
+        added = family->addAll(stopped);
+    for (int i = 0; i < stopped.size(); ++i) {
+        const KvStatus &done = added.isEmpty() ? frozen : added.at(i);
+        if (!done && done.error().code != ENOTSUP) {
+            kvWarning(lcGovernor) << "process #" << stopped.at(i)
+                                  << " could not be frozen with its family ("
+                                  << done.error().message << "); it stays suspended";
+        }
     }
-    return true;
+}
+
+QList<quint32> KvProcessGovernor::processIdsOf(const QList<Restriction> &restrictions)
+{
+    QList<quint32> ids;
+    ids.reserve(restrictions.size());
+    for (const Restriction &restriction : restrictions)
+        ids.append(restriction.processId);
+    return ids;
 }
 
 // ---- groups
@@ -245,17 +324,30 @@ void KvProcessGovernor::lift(int groupId)
         }
     }
     // The other members were under the same group: once it is lifted, each
-    // one's lift is only said and noted (until then, each tries it in turn).
+    // one's lift is only said (until then, each tries it in turn). What was
+    // lifted leaves the journal in one write; a cap whose lift failed stays
+    // in it, to be tried again.
+    QList<Restriction> lifted;
+    QList<Restriction> suspensions;
     bool familyLifted = false;
     for (const Restriction &restriction : restrictions) {
         count(restriction, -1);
-        if (!family || restriction.group != family)
-            undo(restriction);
-        else if (familyLifted)
+        // Never applied, so there is nothing to undo.
+        if (!restriction.inForce)
+            continue;
+        if (restriction.action == Action::Suspend) {
+            suspensions.append(restriction);
+            continue;
+        }
+        if (family && restriction.group == family && familyLifted)
             reportLift(restriction, nullptr);
-        else
-            familyLifted = undoCap(restriction);
+        else if (!undoCap(restriction))
+            continue;
+        familyLifted = familyLifted || (family && restriction.group == family);
+        lifted.append(restriction);
     }
+    resumeAll(suspensions);
+    note(lifted + suspensions, false);
 }
 
 bool KvProcessGovernor::holds(int groupId, quint32 processId) const
@@ -291,6 +383,7 @@ void KvProcessGovernor::updateCapCheck()
 
 void KvProcessGovernor::lose(const std::function<bool(const Restriction &)> &matches)
 {
+    QList<Restriction> gone;
     for (QList<Restriction> &group : groups) {
         for (auto it = group.begin(); it != group.end();) {
             if (!matches(*it)) {
@@ -298,10 +391,12 @@ void KvProcessGovernor::lose(const std::function<bool(const Restriction &)> &mat
                 continue;
             }
             count(*it, -1);
-            note(*it, false);
+            if (it->inForce)
+                gone.append(*it);
             it = group.erase(it);
         }
     }
+    note(gone, false);
 }
 
 void KvProcessGovernor::checkCaps()
@@ -310,7 +405,9 @@ void KvProcessGovernor::checkCaps()
     const QList<Restriction> pending = pendingLifts;
     pendingLifts.clear();
     for (const Restriction &restriction : pending) {
-        if (!liftCap(restriction))
+        if (liftCap(restriction))
+            note({restriction}, false);
+        else
             pendingLifts.append(restriction);
     }
     // One look per group, however many rules share its cap.
@@ -347,17 +444,6 @@ void KvProcessGovernor::checkCaps()
         emit capLost(cap.processId);
     }
     updateCapCheck();
-}
-
-void KvProcessGovernor::undo(const Restriction &restriction)
-{
-    // Never applied, so there is nothing to undo.
-    if (isOwnProcess(restriction.processId))
-        return;
-    if (restriction.action == Action::LimitCpu)
-        undoCap(restriction);
-    else
-        undoSuspension(restriction);
 }
 
 bool KvProcessGovernor::isRestrained(quint32 processId) const
@@ -425,8 +511,8 @@ KvStatus KvProcessGovernor::liftCap(const Restriction &restriction)
     const Restriction *remaining = latestCapOn(restriction.group.get());
     // Without a group the cap was never in force, and there is nothing to lift.
     if (restriction.group) {
-        const KvStatus lifted = restriction.group->setRate(
-            remaining ? remaining->percent * 100 : KvCpuGroup::unlimited);
+        const KvStatus lifted = restriction.group->setRate(remaining ? remaining->percent * 100
+                                                                     : KvCpuGroup::unlimited);
         if (!lifted)
             return lifted;
     }
@@ -441,38 +527,55 @@ void KvProcessGovernor::reportLift(const Restriction &restriction, const Restric
         kvInfo(lcGovernor) << "process #" << remaining->processId << " CPU limited to "
                            << remaining->percent << "%";
     }
-    note(restriction, false);
 }
 
-void KvProcessGovernor::undoSuspension(const Restriction &restriction)
+void KvProcessGovernor::resumeAll(const QList<Restriction> &suspensions)
 {
-    const quint32 processId = restriction.processId;
-    // The id may have been given to another process since: leave that alone.
-    if (restriction.creationTime != 0 && creationTimeOf(processId) != restriction.creationTime) {
-        kvInfo(lcGovernor) << "process #" << processId << " has ended; its threads are not resumed";
-    } else {
-        KvPlatformSuspension::current().resume(processId);
-        kvInfo(lcGovernor) << "process #" << processId << " threads resumed";
+    // The id may have been given to another process since: that one is left
+    // alone.
+    QList<quint32> resumed;
+    for (const Restriction &restriction : suspensions) {
+        const quint32 processId = restriction.processId;
+        if (restriction.creationTime != 0 &&
+            creationTimeOf(processId) != restriction.creationTime) {
+            kvInfo(lcGovernor) << "process #" << processId
+                               << " has ended; its threads are not resumed";
+        } else {
+            resumed.append(processId);
+        }
     }
-    note(restriction, false);
+    KvPlatformSuspension::current().resumeAll(resumed);
+    for (const quint32 processId : qAsConst(resumed))
+        kvInfo(lcGovernor) << "process #" << processId << " threads resumed";
 }
 
 // ---- journal
 
-void KvProcessGovernor::note(const Restriction &restriction, bool held)
+bool KvProcessGovernor::note(const QList<Restriction> &restrictions, bool held)
 {
-    const KvRestrictionJournal::Entry entry{kindOf(restriction.action), restriction.processId,
-                                            restriction.creationTime};
-    if (held ? journal.add(entry) : journal.remove(entry)) {
+    if (restrictions.isEmpty())
+        return true;
+    QList<KvRestrictionJournal::Entry> entries;
+    for (const Restriction &restriction : restrictions)
+        entries.append(
+            {kindOf(restriction.action), restriction.processId, restriction.creationTime});
+    const KvStatus written = held ? journal.add(entries) : journal.remove(entries);
+    if (written) {
+        if (journalFailureReported)
+            kvInfo(lcGovernor) << "restriction journal " << journal.path()
+                               << " can be written again";
         journalFailureReported = false;
-        return;
+        return true;
     }
     // Once per spell of failures: the journal is written at every action.
     if (!journalFailureReported) {
-        kvCritical(lcGovernor) << "failed to write restriction journal " << journal.path()
-                               << "; restrictions of this run will not be lifted after a crash";
+        kvCriticalWithCode(lcGovernor, written.error().code)
+            << "failed to write restriction journal " << journal.path() << " ("
+            << written.error().message
+            << "); nothing more is restrained until it can be, as a crash would leave it so";
         journalFailureReported = true;
     }
+    return false;
 }
 
 // ---- process table
@@ -494,14 +597,16 @@ void KvProcessGovernor::followEnd(quint32 processId)
         KvPlatformSuspension::current().processEnded(processId);
     }
     // A lift still to do ends with the process, and its journal entry too.
+    QList<Restriction> ended;
     for (auto it = pendingLifts.begin(); it != pendingLifts.end();) {
         if (it->processId != processId) {
             ++it;
             continue;
         }
-        note(*it, false);
+        ended.append(*it);
         it = pendingLifts.erase(it);
     }
+    note(ended, false);
     cpuGroups.remove(processId);
     if (processTable.remove(processId))
         ++tableVersion;

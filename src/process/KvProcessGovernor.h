@@ -1,7 +1,7 @@
 #pragma once
 
-#include "process/KvProcessInfo.h"
 #include "platform/KvResult.h"
+#include "process/KvProcessInfo.h"
 #include "process/KvRestrictionJournal.h"
 
 #include <QHash>
@@ -89,6 +89,11 @@ public:
     // where the platform can freeze (nothing it starts runs meanwhile).
     Held hold(int groupId, Action action, quint32 processId, unsigned int percent = 0,
               bool shared = false);
+    // The same for many processes in one step (one journal write, and one
+    // move of a family into its group), in the order given; groupId is set
+    // to the group they went into. Returns the processes it holds in force.
+    QList<quint32> holdAll(int &groupId, Action action, const QList<quint32> &processIds,
+                           unsigned int percent = 0, bool shared = false);
     // Takes the group out and lifts its restrictions in the order they were
     // held. An id without a group (-1 included) does nothing.
     void lift(int groupId);
@@ -127,18 +132,20 @@ private:
     static quint64 creationTimeOf(quint32 processId);
     void reportLimits();
     void fillProcessTable();
-    // Applies the action; false when it did not take effect.
+    // Apply the action, and say in each restriction whether it took effect.
     bool limitCpu(Restriction &restriction, int groupId);
-    bool suspend(Restriction &restriction, int groupId);
+    void limitFamily(QList<Restriction> &members, int groupId);
+    void suspendAll(QList<Restriction> &restrictions, int groupId);
+    void reportCapFailure(const Restriction &restriction, const KvStatus &failure);
+    void reportAssignFailure(quint32 processId, const KvStatus &failure);
+    static QList<quint32> processIdsOf(const QList<Restriction> &restrictions);
     // The family's one CPU group, made (with its cap, or frozen) by the
     // first member.
     std::shared_ptr<KvCpuGroup> familyGroup(int groupId, const Restriction &first, KvStatus &made);
     void keep(int groupId, const Restriction &restriction);
-    // Undoes one restriction and lets go of it.
-    void undo(const Restriction &restriction);
     // Whether the cap was lifted (else it is tried again later).
     bool undoCap(const Restriction &restriction);
-    void undoSuspension(const Restriction &restriction);
+    void resumeAll(const QList<Restriction> &suspensions);
     // Lifts the cap down to what another rule still holds of it, if any.
     KvStatus liftCap(const Restriction &restriction);
     void reportLift(const Restriction &restriction, const Restriction *remaining);
@@ -152,8 +159,9 @@ private:
     // The cap still held on the group by a remaining restriction, the latest.
     const Restriction *latestCapOn(const KvCpuGroup *group) const;
     static bool capInForce(const Restriction &restriction);
-    // Writes the restriction into the journal, or out of it.
-    void note(const Restriction &restriction, bool held);
+    // Writes the restrictions into the journal, or out of it, in one write;
+    // false when the journal could not be written.
+    bool note(const QList<Restriction> &restrictions, bool held);
 
     QHash<int, QList<Restriction>> groups;
     int lastGroupId = 0;

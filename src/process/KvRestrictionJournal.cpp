@@ -1,12 +1,15 @@
 #include "process/KvRestrictionJournal.h"
 
 #include "platform/KvPlatformFiles.h"
+#include "platform/KvPlatformProcesses.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <cerrno>
 
 namespace {
 
@@ -24,31 +27,31 @@ QString KvRestrictionJournal::defaultDirectory()
     return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 }
 
-QString KvRestrictionJournal::fileName(quint32 processId, quint64 creationTime)
+QString KvRestrictionJournal::pathOfThisRun(const QString &directory)
 {
-    return QStringLiteral("restrictions-%1-%2.journal").arg(processId).arg(creationTime);
+    return QDir(directory).filePath(fileName(KvPlatformProcesses::current().runId()));
+}
+
+QString KvRestrictionJournal::fileName(const QString &runId)
+{
+    return QStringLiteral("restrictions-%1.journal").arg(runId);
 }
 
 QStringList KvRestrictionJournal::filesIn(const QString &directory)
 {
     return QDir(directory).entryList({QStringLiteral("restrictions.journal"),
-                                      QStringLiteral("restrictions-*-*.journal"),
-                                      QStringLiteral("restrictions-*-*.journal.new")},
+                                      QStringLiteral("restrictions-*.journal"),
+                                      QStringLiteral("restrictions-*.journal.new")},
                                      QDir::Files, QDir::Name);
 }
 
-bool KvRestrictionJournal::runOf(const QString &fileName, quint32 &processId, quint64 &creationTime)
+bool KvRestrictionJournal::runOf(const QString &fileName, QString &runId)
 {
     static const QRegularExpression pattern(
-        QStringLiteral("^restrictions-(\\d+)-(\\d+)\\.journal(\\.new)?$"));
+        QStringLiteral("^restrictions-([\\w-]+)\\.journal(\\.new)?$"));
     const QRegularExpressionMatch match = pattern.match(fileName);
-    bool idOk = false;
-    bool timeOk = false;
-    if (match.hasMatch()) {
-        processId = match.captured(1).toUInt(&idOk);
-        creationTime = match.captured(2).toULongLong(&timeOk);
-    }
-    return idOk && timeOk;
+    runId = match.captured(1);
+    return match.hasMatch();
 }
 
 KvRestrictionJournal::KvRestrictionJournal(const QString &path)
@@ -100,23 +103,29 @@ bool KvRestrictionJournal::read(QList<Entry> &entries, QString &problem) const
     return true;
 }
 
-bool KvRestrictionJournal::add(const Entry &entry)
+KvStatus KvRestrictionJournal::add(const QList<Entry> &entries)
 {
-    held.append(entry);
+    held += entries;
+    const KvStatus written = write();
+    if (!written)
+        held.erase(held.end() - entries.size(), held.end());
+    return written;
+}
+
+KvStatus KvRestrictionJournal::remove(const QList<Entry> &entries)
+{
+    for (const Entry &entry : entries)
+        held.removeOne(entry);
     return write();
 }
 
-bool KvRestrictionJournal::remove(const Entry &entry)
-{
-    held.removeOne(entry);
-    return write();
-}
-
-bool KvRestrictionJournal::write()
+KvStatus KvRestrictionJournal::write()
 {
     if (held.isEmpty()) {
         // Nothing in force: no file, and nothing to clean up after a crash.
-        return !QFile::exists(filePath) || QFile::remove(filePath);
+        if (QFile::exists(filePath) && !QFile::remove(filePath))
+            return KvError{EIO, QStringLiteral("it cannot be removed")};
+        return {};
     }
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QByteArray content = header + '\n';
@@ -127,12 +136,20 @@ bool KvRestrictionJournal::write()
     // Written whole beside the journal, then renamed over it: a run killed
     // at any point leaves the old journal or the new one. Nothing is flushed
     // to the disk: what a killed program wrote is safe in the kernel, and a
-    // power loss ends every restriction anyway.
+    // power loss ends every restriction anyway. Whatever else has the name
+    // of the file beside it (a pipe that would block the open) goes first:
+    // the name is this run's alone.
     const QString temporary = filePath + QStringLiteral(".new");
+    QFile::remove(temporary);
     QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size() || !file.flush())
-        return false;
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
+        file.write(content) != content.size() || !file.flush()) {
+        const KvError error{errno ? errno : EIO, file.errorString()};
+        file.close();
+        QFile::remove(temporary);
+        return error;
+    }
     file.close();
-    return KvPlatformFiles::current().replace(temporary, filePath).ok();
+    return KvPlatformFiles::current().replace(temporary, filePath);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/KvResult.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -11,11 +13,11 @@
 // rewritten whole, atomically, at every change (through a file beside it,
 // with ".new" appended to the name, that is renamed over it).
 //
-// Every run keeps a journal of its own, named after the run (its process id
-// and creation time, as its cgroup directory on Linux is), in one directory
-// that all copies of the program share: a copy that starts tells the
-// journals of runs that are still going from those of runs that ended, and
-// lifts only the latter.
+// Every run keeps a journal of its own, named after the run (the platform's
+// run id: its process id and creation time, as its cgroup directory on Linux
+// is), in one directory that all copies of the program share: a copy that
+// starts tells the journals of runs that are still going from those of runs
+// that ended, and lifts only the latter.
 class KvRestrictionJournal
 {
 public:
@@ -36,16 +38,17 @@ public:
 
     // The application's local data directory.
     static QString defaultDirectory();
-    // The file name of the journal of the run that is the process with this
-    // id and creation time.
-    static QString fileName(quint32 processId, quint64 creationTime);
+    // Where the journal of this run goes in directory.
+    static QString pathOfThisRun(const QString &directory = defaultDirectory());
+    // The file name of the journal of the run of that id.
+    static QString fileName(const QString &runId);
     // The journal files in directory: one per run, and the single journal of
     // the versions before journals per run, whose run has ended whatever it
     // was; with the ".new" files a run killed while writing may have left.
     static QStringList filesIn(const QString &directory);
-    // The run a journal's (or its ".new" file's) name names; false for the
-    // single journal of earlier versions.
-    static bool runOf(const QString &fileName, quint32 &processId, quint64 &creationTime);
+    // The id of the run a journal's (or its ".new" file's) name names; false
+    // for the single journal of earlier versions.
+    static bool runOf(const QString &fileName, QString &runId);
 
     explicit KvRestrictionJournal(const QString &path);
 
@@ -57,13 +60,14 @@ public:
     // `problem`, and the rest is still returned.
     bool read(QList<Entry> &entries, QString &problem) const;
 
-    // Record an action before it takes effect / forget one after its revert.
-    // False when the file could not be written.
-    bool add(const Entry &entry);
-    bool remove(const Entry &entry);
+    // Record actions before they take effect / forget them after their
+    // revert, in one write. Fails when the file could not be written;
+    // entries that could not be added are not kept.
+    KvStatus add(const QList<Entry> &entries);
+    KvStatus remove(const QList<Entry> &entries);
 
 private:
-    bool write();
+    KvStatus write();
 
     QString filePath;
     QList<Entry> held;

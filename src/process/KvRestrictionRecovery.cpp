@@ -37,10 +37,9 @@ KvRestrictionRecovery::KvRestrictionRecovery(const QString &ownJournal, QObject 
 
 bool KvRestrictionRecovery::isRunning(const QString &journalName)
 {
-    quint32 processId = 0;
-    quint64 startTime = 0;
-    return KvRestrictionJournal::runOf(journalName, processId, startTime) && startTime != 0 &&
-           KvPlatformProcesses::current().startTime(processId).valueOr(0) == startTime;
+    QString runId;
+    return KvRestrictionJournal::runOf(journalName, runId) &&
+           !KvPlatformProcesses::current().hasEnded(runId);
 }
 
 void KvRestrictionRecovery::lift(bool atStart)
@@ -115,8 +114,7 @@ void KvRestrictionRecovery::resumeSuspensions(const QList<KvRestrictionJournal::
 void KvRestrictionRecovery::removeCaps(const QList<KvRestrictionJournal::Entry> &entries)
 {
     // Groups of a killed run are found by the platform itself, journal or not.
-    const KvResult<QList<KvLeftoverGroup>> found =
-        KvPlatformCpuGroups::current().removeLeftovers();
+    const KvResult<QList<KvLeftoverGroup>> found = KvPlatformCpuGroups::current().removeLeftovers();
     if (!found) {
         QStringList capped;
         for (const KvRestrictionJournal::Entry &entry : entries) {

@@ -79,10 +79,12 @@ private:
     // that the event at hand made (the governor hears of it first), which
     // the caller then follows; any other change has them built anew.
     bool takeTableChange();
-    void restrict(const KvProcessInfo &process);
+    void restrict(const QList<quint32> &processIds);
     void restrictAllTargets();
-    // With the limit shared: what the targets started before, at any depth.
-    void restrictDescendants(const QList<QSharedPointer<KvProcessInfo>> &processes);
+    // With the limit shared: what the targets started before, at any depth,
+    // that the rule may restrain; parents before children.
+    QList<quint32> descendantsOf(const QList<quint32> &targets,
+                                 const QList<QSharedPointer<KvProcessInfo>> &processes);
     // A process that the family started, or a target that starts, joins
     // the family's one limit.
     void join(const KvProcessInfo &process);

@@ -4,6 +4,8 @@
 #include "rules/Rule.h"
 #include "support/KvLog.h"
 
+#include <initializer_list>
+
 template<class Call> void RulesEngine::forEachRule(const Call &call) const
 {
     // No rule's handler changes the store, so its list is walked as it is.
@@ -45,6 +47,19 @@ RulesEngine::~RulesEngine()
 {
     // Every active rule lifts what it holds while the governor is there.
     m_rules.clear();
+}
+
+void RulesEngine::stop()
+{
+    for (QObject *source : std::initializer_list<QObject *>{
+             &m_processNotifier, &m_networkNotifier, &m_governor, &m_store, &m_foregroundNotifier})
+        disconnect(source, nullptr, this, nullptr);
+    forEachRule([this](Rule &rule) {
+        if (rule.state() == RuleState::Inactive)
+            return;
+        rule.deactivate();
+        emit ruleStatusChanged(rule.definition().id);
+    });
 }
 
 Rule *RulesEngine::rule(unsigned id) const

@@ -47,6 +47,10 @@ public:
     // The live rule of a stored rule; nullptr for an id the store does not
     // hold.
     Rule *rule(unsigned id) const;
+    // The end of the run: every rule lets go of what it holds at once, and
+    // nothing that comes after (an event still queued, a change of the
+    // store) restrains anything anew.
+    void stop();
 
 signals:
     // The rule's state or what it restrains changed.

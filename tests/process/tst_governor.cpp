@@ -123,12 +123,20 @@ private slots:
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("be applied.*: no cpu controller$"));
         start();
         machine->capsUnavailable = QString();
-        // A suspension that fails is held all the same: its lift clears the journal.
+        // A suspension that fails is held all the same, but leaves the journal at once: a
+        // later start finds nothing of it to lift.
         machine->suspendFailure = 3;
         const KvProcessGovernor::Held failed = governor->hold(-1, Action::Suspend, a);
-        QVERIFY(!failed.inForce && governor->holds(failed.groupId, a));
+        QVERIFY(!failed.inForce && governor->holds(failed.groupId, a) && journal().isEmpty());
         machine->suspendFailure = 0;
         governor->lift(failed.groupId);
+        // Nothing is restrained that the journal cannot hold, and the log says so once.
+        QVERIFY(QDir(journals()).removeRecursively() &&
+                write(journals(), QIODevice::WriteOnly, "a file where the folder was"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("journal .* nothing more is"));
+        const KvProcessGovernor::Held unnoted = governor->hold(-1, Action::Suspend, b);
+        QVERIFY(!unnoted.inForce && !machine->isSuspended(b) && QFile::remove(journals()));
+        governor->lift(unnoted.groupId);
         // A failed lift stays in force and journalled, retried every few seconds even alone.
         const int capped = cap(a, 40);
         machine->setRateFailure = 5;
@@ -211,12 +219,12 @@ private slots:
         const quint32 c = machine->addProcess("/usr/bin/c");
         machine->leaveGroup(a, 2500);
         Journal killedRun(leftJournal());
-        killedRun.add(Journal::Entry{Kind::Cap, c, 99});
-        for (const Journal::Entry &left : {entry(Kind::Suspension, b), entry(Kind::Suspension, b),
-                                           Journal::Entry{Kind::Suspension, c, 99}}) {
-            killedRun.add(left);
-            machine->leaveSuspension(left.processId);
-        }
+        const Entries left{entry(Kind::Suspension, b), entry(Kind::Suspension, b),
+                           Journal::Entry{Kind::Suspension, c, 99}};
+        killedRun.add({Journal::Entry{Kind::Cap, c, 99}});
+        killedRun.add(left);
+        for (const Journal::Entry &suspension : left)
+            machine->leaveSuspension(suspension.processId);
         // A line that makes no sense is left out; the others are still lifted.
         QVERIFY(write(leftJournal(), QIODevice::Append, "suspend x y\n"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("line\\(s\\) 6\\b"));
@@ -230,7 +238,7 @@ private slots:
         // An unreadable journal is dropped, nothing of it lifted; unreachable groups are said once.
         machine->leaveSuspension(b);
         QVERIFY(write(leftJournal(), QIODevice::WriteOnly, "garbage"));
-        Journal(journals() + "/restrictions-77-1.journal").add(entry(Kind::Cap, a));
+        Journal(journals() + "/restrictions-77-1.journal").add({entry(Kind::Cap, a)});
         machine->leftoversReachable = false;
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("cannot be read"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(line("#%1 cannot be removed", a)));

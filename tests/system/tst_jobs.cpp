@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -28,17 +29,26 @@ using ProcFsProbe::isStopped;
 namespace {
 
 // A copy of the program as far as restraining goes: suspends (percent 0) or
-// caps each "<pid> <percent>" of its arguments, says "ready", and at a line
-// on stdin lifts everything and ends, as the program does.
+// caps each "<pid> <percent>" of its arguments (a negative percent: under
+// one cap shared by all of them, as a family), says "ready", and at a line on
+// stdin lifts everything and ends, as the program does.
 int runCopy(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
     KvProcessGovernor governor(nullptr, QString::fromLocal8Bit(argv[2]));
     QList<int> groups;
+    int family = -1;
     for (int i = 3; i + 1 < argc; i += 2) {
-        const unsigned int percent = QByteArray(argv[i + 1]).toUInt();
+        const int percent = QByteArray(argv[i + 1]).toInt();
         const Action action = percent ? Action::LimitCpu : Action::Suspend;
-        groups << governor.hold(-1, action, QByteArray(argv[i]).toUInt(), percent).groupId;
+        const int group = governor
+                              .hold(percent < 0 ? family : -1, action, QByteArray(argv[i]).toUInt(),
+                                    unsigned(std::abs(percent)), percent < 0)
+                              .groupId;
+        if (percent < 0)
+            family = group;
+        if (!groups.contains(group))
+            groups << group;
     }
     std::puts("ready");
     std::fflush(stdout);
@@ -280,6 +290,36 @@ private slots:
         governor.hold(family, Action::LimitCpu, joining, 40, true);
         QVERIFY(cpuCgroupOf(joining) == cpuCgroupOf(capped) && quotaIs(joining, 20));
         governor.lift(family);
+    }
+    void twoCopiesKeepOneFamilyUnderOneCap()
+    {
+        KV_REQUIRE_CAPABILITY(cgroupProblem.isEmpty(), cgroupProblem);
+        const QList<qint64> family{startChild(), startChild(), startChild()};
+        QList<qint64> strict, loose;
+        for (qint64 pid : family) {
+            strict << pid << -10;
+            loose << pid << -30;
+        }
+        const auto oneGroupAt = [&](int percent) {
+            const QByteArray group = cpuCgroupOf(family.first());
+            return group.contains("/corvane/") && quotaIs(family.first(), percent) &&
+                   std::all_of(family.cbegin(), family.cend(),
+                               [&](qint64 pid) { return cpuCgroupOf(pid) == group; });
+        };
+        QProcess *first = startCopy(strict);
+        const QProcess *second = startCopy(loose);
+        QVERIFY(oneGroupAt(10));
+        // The stricter copy ends: the family goes whole to the other's group and cap.
+        first->write("\n");
+        QVERIFY(first->waitForFinished(30000));
+        QTRY_VERIFY(oneGroupAt(30));
+        // A copy's cap goes with it when it is killed; the family stays whole.
+        QProcess *killed = startCopy(strict);
+        QVERIFY(oneGroupAt(10));
+        killed->kill();
+        QVERIFY(killed->waitForFinished(5000));
+        QTRY_VERIFY(oneGroupAt(30));
+        QVERIFY(second->state() == QProcess::Running);
     }
     void capChangedUnderTheGovernor()
     {

@@ -202,11 +202,16 @@ bool KvCgroupCpuTree::makeDirectory(const QString &path, bool enableCpu)
     return true;
 }
 
+QString KvCgroupCpuTree::jobGroupPath(int number) const
+{
+    return m_run + QStringLiteral("/job-%1").arg(number);
+}
+
 QString KvCgroupCpuTree::createJobGroup(int number)
 {
     if (!prepare())
         return QString();
-    const QString group = m_run + QStringLiteral("/job-%1").arg(number);
+    const QString group = jobGroupPath(number);
     if (!makeDirectory(group, false))
         return QString();
     return group;
@@ -341,10 +346,16 @@ bool KvCgroupCpuTree::isOwnGroup(const QString &group) const
     return m_prepared && group.startsWith(m_run + QLatin1Char('/'));
 }
 
-QString KvCgroupCpuTree::createHandOverGroup(const QString &run, quint32 processId)
+QString KvCgroupCpuTree::createHandOverGroup(const QString &run, quint32 processId,
+                                             const QString &wanted)
 {
     const QString runDirectory = m_base + QLatin1Char('/') + run;
-    const QString group = runDirectory + QStringLiteral("/job-for-%1").arg(processId);
+    // What another copy's record names is taken only where it can only be
+    // that copy's job group.
+    const bool named = wanted.startsWith(runDirectory + QStringLiteral("/job-")) &&
+                       !wanted.mid(runDirectory.size() + 1).contains(QLatin1Char('/'));
+    const QString group =
+        named ? wanted : runDirectory + QStringLiteral("/job-for-%1").arg(processId);
     if (!prepare() || !makeDirectory(runDirectory, true) || !makeDirectory(group, false))
         return QString();
     return group;

@@ -36,7 +36,9 @@ public:
     // The directory under which leftovers of the hierarchy's top end up.
     QString top() const { return m_top; }
 
-    // Makes the group of job `number`, without a quota.
+    // The group of job `number` of this run, and the same made, without a
+    // quota.
+    QString jobGroupPath(int number) const;
     QString createJobGroup(int number);
     // Quota of rate (hundredths of a percent of all CPUs); 10 000 or more
     // lifts it.
@@ -62,8 +64,9 @@ public:
     bool isJobGroup(const QString &group) const;
     bool isOwnGroup(const QString &group) const;
     // A group for a process handed to the run named `run`, in that run's
-    // directory; empty on failure.
-    QString createHandOverGroup(const QString &run, quint32 processId);
+    // directory: the one that run keeps it in (`wanted`, which must be a job
+    // group of that run), else one of its own; empty on failure.
+    QString createHandOverGroup(const QString &run, quint32 processId, const QString &wanted);
     // The directories of runs that are no longer alive, and the job groups
     // in one of them.
     QStringList endedRunDirectories() const;

@@ -2,6 +2,7 @@
 
 #include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
+#include "platform/linux/KvOtherRunsWatch.h"
 #include "platform/linux/KvUniqueFd.h"
 #include "support/KvLog.h"
 
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -34,7 +37,11 @@ public:
     ~KvLinuxCpuGroup() override { backend.groupClosed(number); }
 
     KvStatus setRate(quint32 rate) override { return backend.setRate(number, rate); }
-    KvStatus add(quint32 processId) override { return backend.add(number, processId); }
+    KvStatus add(quint32 processId) override { return backend.add(number, {processId}).first(); }
+    QList<KvStatus> addAll(const QList<quint32> &processIds) override
+    {
+        return backend.add(number, processIds);
+    }
     KvResult<bool> reaches(quint32 processId) override
     {
         return backend.reaches(number, processId);
@@ -69,6 +76,7 @@ KvLinuxCpuGroups::~KvLinuxCpuGroups()
 {
     instance = nullptr;
     delete watchTimer.data();
+    otherCopies.reset();
     if (!jobs.isEmpty()) {
         KvLinuxHoldRecords::Guard guard(records);
         for (Job &job : jobs) {
@@ -77,8 +85,9 @@ KvLinuxCpuGroups::~KvLinuxCpuGroups()
             if (job.frozen && !job.group.isEmpty())
                 tree.setFrozen(job.group, false);
             job.frozen = false;
+            const Terms terms = termsOf(job);
             for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
-                place(job, it.key(), *it, KvCpuGroup::unlimited);
+                place(job, it.key(), *it, terms);
             dropGroupIfUnused(job);
         }
     }
@@ -164,11 +173,11 @@ int KvLinuxCpuGroups::settle(Job &job)
     if (!job.members.isEmpty()) {
         KvLinuxHoldRecords::Guard guard(records);
         // Without its quota the group takes no one in.
-        const quint32 quota = quotaOf(job);
-        error = setQuota(job, quota);
+        const Terms terms = termsOf(job);
+        error = setQuota(job, terms.quota);
         const bool quotaSet = error == 0;
         for (auto it = job.members.cbegin(); quotaSet && it != job.members.cend(); ++it) {
-            const int failed = place(job, it.key(), *it, quota);
+            const int failed = place(job, it.key(), *it, terms);
             error = error ? error : failed;
         }
     }
@@ -177,20 +186,22 @@ int KvLinuxCpuGroups::settle(Job &job)
     return error;
 }
 
-int KvLinuxCpuGroups::place(Job &job, quint32 processId, const Member &member, quint32 quota)
+int KvLinuxCpuGroups::place(Job &job, quint32 processId, const Member &member, const Terms &terms)
 {
     // Each failure is the errno of the call that failed, read at once.
-    return placed(job, processId, member, quota) ? 0 : errno;
+    return placed(job, processId, member, terms) ? 0 : errno;
 }
 
-quint32 KvLinuxCpuGroups::quotaOf(const Job &job)
+KvLinuxCpuGroups::Terms KvLinuxCpuGroups::termsOf(const Job &job)
 {
     // The members share the group's quota: one that another copy caps more
     // strictly holds the whole group to that cap.
-    quint32 quota = rateOf(job);
+    Terms terms;
+    terms.rate = rateOf(job);
+    terms.quota = terms.rate;
     for (auto it = job.members.cbegin(); it != job.members.cend(); ++it)
-        quota = strictestOf(quota, records.capsOfOthers(Process(it.key(), it->stamp)));
-    return quota;
+        terms.quota = strictestOf(terms.quota, records.capsOfOthers(Process(it.key(), it->stamp)));
+    return terms;
 }
 
 int KvLinuxCpuGroups::setQuota(Job &job, quint32 quota)
@@ -237,27 +248,31 @@ quint32 KvLinuxCpuGroups::rateOf(const Job &job) const
     return rate;
 }
 
-bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member, quint32 quota)
+bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member, const Terms &terms)
 {
     const pid_t pid = pid_t(processId);
     const Process process(processId, member.stamp);
     const bool capping = restrains(job);
-    records.setCap(process, capping ? job.rate : 0, member.origin);
+    // Where this copy keeps it, for a copy that lets go of it to hand it on
+    // to: the family together.
+    records.setCap(process, capping ? job.rate : 0, member.origin,
+                   job.group.isEmpty() ? tree.jobGroupPath(job.number) : job.group);
     const QString current = tree.groupOf(pid);
     // Held by another group of this copy as well: in a family's group it
     // stays, with this cap in the family's quota; let go of here, the other
     // group takes it.
     if (Job *other = jobHolding(processId, member.stamp, &job)) {
         if (!capping) {
-            const quint32 otherQuota = quotaOf(*other);
-            return setQuota(*other, otherQuota) == 0 &&
-                   placed(*other, processId, other->members.value(processId), otherQuota);
+            const Terms otherTerms = termsOf(*other);
+            return setQuota(*other, otherTerms.quota) == 0 &&
+                   placed(*other, processId, other->members.value(processId), otherTerms);
         }
         if (!other->breakaway && current == other->group)
-            return tree.setRate(other->group, quotaOf(*other));
+            return tree.setRate(other->group, termsOf(*other).quota);
     }
     const QList<KvLinuxHoldRecords::Cap> others = records.capsOfOthers(process);
-    const quint32 strictest = strictestOf(rateOf(job), others);
+    const quint32 strictest = strictestOf(terms.rate, others);
+    const quint32 quota = terms.quota;
     const bool capped = tree.isJobGroup(current);
     const bool ours = tree.isOwnGroup(current);
 
@@ -311,7 +326,8 @@ quint32 KvLinuxCpuGroups::strictestOf(quint32 rate, const QList<KvLinuxHoldRecor
 
 bool KvLinuxCpuGroups::handOver(quint32 processId, const QList<KvLinuxHoldRecords::Cap> &others)
 {
-    const QString group = tree.createHandOverGroup(others.first().run, processId);
+    const QString group =
+        tree.createHandOverGroup(others.first().run, processId, others.first().group);
     return !group.isEmpty() && tree.setRate(group, strictestOf(KvCpuGroup::unlimited, others)) &&
            tree.movePid(group, pid_t(processId));
 }
@@ -355,64 +371,104 @@ void KvLinuxCpuGroups::dropGroupIfUnused(Job &job)
                      KvCpuGroup::unlimited); // at least the cap goes; the timer retries the rest
 }
 
-KvStatus KvLinuxCpuGroups::add(int number, quint32 processId)
+KvLinuxCpuGroups::Member KvLinuxCpuGroups::newMember(Job &job, quint32 processId, quint64 stamp,
+                                                     QSet<Job *> &left)
 {
-    auto object = jobs.find(number);
-    if (object == jobs.end())
-        return KvError::fromErrno(EBADF);
-    // Held through the move, so that a process that ends meanwhile, and a
-    // later one given its id, is told apart.
-    const KvUniqueFd pidfd(KvLinuxProcessIdentity::openPidfd(processId));
-    quint64 stamp = 0;
-    if (!pidfd.isValid() || !KvLinuxProcessIdentity::creationStamp(processId, stamp) ||
-        !tree.prepare())
-        return KvError::fromErrno(errno);
-
     // Where the process came from: as this run noted it when it is a member
     // of another of our groups (it leaves that one), as a copy noted it when
     // it sits in a group of the program, else where it is now.
-    KvLinuxHoldRecords::Guard guard(records);
     Member member{stamp, QString()};
-    Job *previous = nullptr;
     for (Job &other : jobs) {
         auto found = other.members.find(processId);
         if (found == other.members.end() || found->stamp != stamp)
             continue;
         member.origin = found->origin;
         // One cap of its own at a time; a family's and its own go together.
-        if (&other != &*object && other.breakaway && object->breakaway) {
+        if (&other != &job && other.breakaway && job.breakaway) {
             other.members.erase(found);
-            previous = &other;
+            left.insert(&other);
         }
     }
     const QString current = tree.groupOf(pid_t(processId));
     // Started by a member of a family, it is in the family's group already
     // and comes from where that member came from.
-    if (member.origin.isEmpty() && !object->breakaway && current == object->group)
-        member.origin = originFor(*object, processId);
+    if (member.origin.isEmpty() && !job.breakaway && current == job.group)
+        member.origin = originFor(job, processId);
     if (member.origin.isEmpty())
         member.origin =
             tree.isJobGroup(current) ? records.originOf(Process(processId, stamp)) : current;
     if (member.origin.isEmpty())
         member.origin = tree.top();
+    return member;
+}
 
-    object->members.insert(processId, member);
-    const quint32 quota = quotaOf(*object);
-    int error = setQuota(*object, quota);
-    if (!error)
-        error = place(*object, processId, member, quota);
-    if (error) {
-        object->members.remove(processId);
-        records.setCap(Process(processId, stamp), 0, QString());
-        return KvError::fromErrno(error);
+QList<KvStatus> KvLinuxCpuGroups::add(int number, const QList<quint32> &processIds)
+{
+    QList<KvStatus> results;
+    const auto object = jobs.find(number);
+    if (object == jobs.end() || !tree.prepare()) {
+        const KvError error = KvError::fromErrno(object == jobs.end() ? EBADF : errno);
+        for (int i = 0; i < processIds.size(); ++i)
+            results.append(error);
+        return results;
     }
-    if (previous)
-        dropGroupIfUnused(*previous);
+    // One lock, one quota and one write of the records for all of them: a
+    // family of thousands costs about one move per process.
+    KvLinuxHoldRecords::Guard guard(records);
+    QSet<Job *> left;
+    QList<Member> added;
+    for (const quint32 processId : processIds) {
+        quint64 stamp = 0;
+        if (!KvLinuxProcessIdentity::creationStamp(processId, stamp)) {
+            results.append(KvError::fromErrno(errno));
+            added.append(Member());
+            continue;
+        }
+        added.append(newMember(*object, processId, stamp, left));
+        object->members.insert(processId, added.last());
+        results.append(KvStatus());
+    }
+    const Terms terms = termsOf(*object);
+    const int quotaFailure = setQuota(*object, terms.quota);
+    // Each process is held by a pidfd through its move, so that one that
+    // ends meanwhile, and a later one given its id, is told apart; a few
+    // hundred at a time, as descriptors are few.
+    const int batch = 256;
+    for (int first = 0; first < processIds.size(); first += batch) {
+        std::vector<std::pair<int, KvUniqueFd>> moved;
+        for (int i = first; i < std::min(first + batch, int(processIds.size())); ++i) {
+            if (!results.at(i))
+                continue;
+            KvUniqueFd pidfd(KvLinuxProcessIdentity::openPidfd(processIds.at(i)));
+            quint64 stamp = 0;
+            int failed = quotaFailure;
+            if (!pidfd.isValid() || !KvLinuxProcessIdentity::creationStamp(processIds.at(i), stamp))
+                failed = errno;
+            else if (stamp != added.at(i).stamp)
+                failed = ESRCH;
+            else if (!failed)
+                failed = place(*object, processIds.at(i), added.at(i), terms);
+            if (failed)
+                results[i] = KvError::fromErrno(failed);
+            else
+                moved.emplace_back(i, std::move(pidfd));
+        }
+        // Moved by id: still running afterwards means it was this process.
+        for (const auto &move : moved) {
+            if (KvLinuxProcessIdentity::hasExited(move.second.get()))
+                results[move.first] = KvError::fromErrno(ESRCH);
+        }
+    }
+    for (int i = 0; i < processIds.size(); ++i) {
+        if (results.at(i) || added.at(i).stamp == 0)
+            continue;
+        object->members.remove(processIds.at(i));
+        records.setCap(Process(processIds.at(i), added.at(i).stamp), 0, QString());
+    }
+    for (Job *job : qAsConst(left))
+        dropGroupIfUnused(*job);
     updateWatch();
-    // Moved by id: still running afterwards means it was this process.
-    if (KvLinuxProcessIdentity::hasExited(pidfd.get()))
-        return KvError::fromErrno(ESRCH);
-    return {};
+    return results;
 }
 
 KvResult<bool> KvLinuxCpuGroups::reaches(int number, quint32 processId)
@@ -519,8 +575,29 @@ void KvLinuxCpuGroups::processForked(quint32 childId, quint32 parentId)
     }
 }
 
+void KvLinuxCpuGroups::followOtherCopies()
+{
+    const QList<int> numbers = jobs.keys();
+    for (int number : numbers) {
+        auto found = jobs.find(number);
+        if (found != jobs.end() && restrains(*found) && !found->members.isEmpty())
+            settle(*found);
+    }
+}
+
 void KvLinuxCpuGroups::updateWatch()
 {
+    // While this copy restrains anything, it follows the other copies: a
+    // cap they lift loosens its groups' quotas, and what it holds in a group
+    // of a copy that ends comes into its own group within a second.
+    const bool restraining = std::any_of(jobs.cbegin(), jobs.cend(), [](const Job &job) {
+        return restrains(job) && !job.members.isEmpty();
+    });
+    if (!restraining)
+        otherCopies.reset();
+    else if (!otherCopies && !records.directoryPath().isEmpty() && QCoreApplication::instance())
+        otherCopies = std::make_unique<KvOtherRunsWatch>(
+            records.directoryPath(), records.ownFileName(), [this] { followOtherCopies(); });
     bool needed = false;
     for (const Job &job : qAsConst(jobs)) {
         // Children of capped members are found by looking where no fork is

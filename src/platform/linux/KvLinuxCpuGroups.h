@@ -7,10 +7,12 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 
 #include <memory>
 
+class KvOtherRunsWatch;
 class QTimer;
 
 // CPU groups as cgroups with the cpu controller.
@@ -50,7 +52,7 @@ public:
 
     // What the groups the governor holds ask for, by the group's number.
     KvStatus setRate(int number, quint32 rate);
-    KvStatus add(int number, quint32 processId);
+    QList<KvStatus> add(int number, const QList<quint32> &processIds);
     KvResult<bool> reaches(int number, quint32 processId);
     KvStatus setFrozen(int number, bool frozen);
     void groupClosed(int number);
@@ -97,11 +99,18 @@ private:
     // A restraining job other than except that holds the process, a
     // family's first.
     Job *jobHolding(quint32 processId, quint64 stamp, const Job *except);
-    // The quota a group's cgroup gets from this copy.
+    // What a job's members are held to, worked out once for all of them:
+    // the rate this copy holds the group to (its own cap, or the stricter cap
+    // of a member that another of its groups holds too), and the quota of the
+    // group, the strictest of that rate and the other copies' caps on any
+    // member. Under the hold records' lock.
+    struct Terms
+    {
+        quint32 rate = KvCpuGroup::unlimited;
+        quint32 quota = KvCpuGroup::unlimited;
+    };
+    Terms termsOf(const Job &job);
     quint32 rateOf(const Job &job) const;
-    // The quota of the job's group: the strictest of rateOf() and the other
-    // copies' caps on any member. Under the hold records' lock.
-    quint32 quotaOf(const Job &job);
     // Brings every member in line with the job's rate and the other copies'
     // caps; the errno of the first failure, or 0.
     int settle(Job &job);
@@ -112,13 +121,17 @@ private:
     // with the strictest of them as its quota (the job's group, made with
     // quota if need be), or back where it came from. Under the hold records'
     // lock. The errno of the failure, or 0.
-    int place(Job &job, quint32 processId, const Member &member, quint32 quota);
-    bool placed(Job &job, quint32 processId, const Member &member, quint32 quota);
+    int place(Job &job, quint32 processId, const Member &member, const Terms &terms);
+    bool placed(Job &job, quint32 processId, const Member &member, const Terms &terms);
     // The strictest of rate and the other copies' rates.
     static quint32 strictestOf(quint32 rate, const QList<KvLinuxHoldRecords::Cap> &others);
-    // Moves the process to a group of its own in the directory of a copy
-    // that caps it, with the copies' strictest rate.
+    // Moves the process to the group that a copy that caps it keeps it in
+    // (a family's, where that copy holds a family), or to a group of its own
+    // in that copy's directory, with the copies' strictest rate.
     bool handOver(quint32 processId, const QList<KvLinuxHoldRecords::Cap> &others);
+    // A process that joins the job, and where it came from; the single-cap
+    // jobs of this copy it leaves are added to left.
+    Member newMember(Job &job, quint32 processId, quint64 stamp, QSet<Job *> &left);
     // Makes the job's group with its quota, frozen if the job is.
     bool makeGroup(Job &job, quint32 quota);
     // Removes the job's group once no member sits in it; what members
@@ -132,8 +145,12 @@ private:
     // members.
     void breakAway(const Job &job, const QString &group);
     void watchJob(Job &job);
-    // Runs the timer while there is something only it can do.
+    // Runs the timer while there is something only it can do, and the
+    // watch of the other copies while this one restrains anything.
     void updateWatch();
+    // Another copy changed what it holds, or ended: every group that
+    // restrains is brought in line with what the copies that still run hold.
+    void followOtherCopies();
     static KvLinuxCpuGroups *instance;
     static int forkReporters;
 
@@ -142,4 +159,5 @@ private:
     QHash<int, Job> jobs;
     int lastJobNumber = 0;
     QPointer<QTimer> watchTimer;
+    std::unique_ptr<KvOtherRunsWatch> otherCopies;
 };

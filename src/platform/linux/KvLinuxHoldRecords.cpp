@@ -176,6 +176,8 @@ void KvLinuxHoldRecords::noticeCopiesOfOtherUsers()
 
 void KvLinuxHoldRecords::lock()
 {
+    if (guards++ > 0)
+        return;
     locked = openDirectory();
     othersRead = false;
     noticeCopiesOfOtherUsers();
@@ -183,7 +185,7 @@ void KvLinuxHoldRecords::lock()
 
 void KvLinuxHoldRecords::unlock()
 {
-    if (!locked)
+    if (--guards > 0 || !locked)
         return;
     if (changed)
         write();
@@ -213,7 +215,8 @@ void KvLinuxHoldRecords::readOthers()
         QByteArray text;
         if (!KvLinuxProcFs::readFile(directory + QLatin1Char('/') + name, text))
             continue;
-        // "stop <pid> <stamp>" or "cap <pid> <stamp> <rate> <origin>".
+        // "stop <pid> <stamp>", "cap <pid> <stamp> <rate> <origin>", and
+        // after a cap "group <pid> <stamp> <cgroup>" where the copy keeps it.
         for (const QByteArray &line : text.split('\n')) {
             const QList<QByteArray> fields = line.split(' ');
             if (fields.size() < 3)
@@ -223,8 +226,13 @@ void KvLinuxHoldRecords::readOthers()
                 othersStopped.insert(process);
             } else if (fields[0] == "cap" && fields.size() >= 5) {
                 if (running)
-                    othersCaps[process].append(Cap{name, fields[3].toUInt()});
+                    othersCaps[process].append(Cap{name, fields[3].toUInt(), QString()});
                 origins.insert(process, QString::fromUtf8(line).section(QLatin1Char(' '), 4));
+            } else if (fields[0] == "group" && fields.size() >= 4 && running &&
+                       !othersCaps.value(process).isEmpty() &&
+                       othersCaps[process].last().run == name) {
+                othersCaps[process].last().group =
+                    QString::fromUtf8(line).section(QLatin1Char(' '), 3);
             }
         }
     }
@@ -242,10 +250,14 @@ void KvLinuxHoldRecords::write()
     for (const Process &process : qAsConst(stopped))
         text += "stop " + QByteArray::number(process.first) + ' ' +
                 QByteArray::number(process.second) + '\n';
-    for (auto it = caps.constBegin(); it != caps.constEnd(); ++it)
-        text += "cap " + QByteArray::number(it.key().first) + ' ' +
-                QByteArray::number(it.key().second) + ' ' + QByteArray::number(it->rate) + ' ' +
-                it->origin.toUtf8() + '\n';
+    for (auto it = caps.constBegin(); it != caps.constEnd(); ++it) {
+        const QByteArray process =
+            QByteArray::number(it.key().first) + ' ' + QByteArray::number(it.key().second);
+        text += "cap " + process + ' ' + QByteArray::number(it->rate) + ' ' + it->origin.toUtf8() +
+                '\n';
+        if (!it->group.isEmpty())
+            text += "group " + process + ' ' + it->group.toUtf8() + '\n';
+    }
     // Others read it under the lock only, so it needs no renaming into place.
     const int fd =
         ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -266,18 +278,20 @@ void KvLinuxHoldRecords::setStopped(const Process &process, bool stop)
     changed = true;
 }
 
-void KvLinuxHoldRecords::setCap(const Process &process, quint32 rate, const QString &origin)
+void KvLinuxHoldRecords::setCap(const Process &process, quint32 rate, const QString &origin,
+                                const QString &group)
 {
     // Each settling of a group notes its members' caps again: the file is
     // written only when what it says changes.
     const auto own = caps.constFind(process);
     const bool held = own != caps.constEnd();
-    if (rate == 0 ? !held : held && own->rate == rate && own->origin == origin)
+    if (rate == 0 ? !held
+                  : held && own->rate == rate && own->origin == origin && own->group == group)
         return;
     if (rate == 0)
         caps.remove(process);
     else
-        caps.insert(process, OwnCap{rate, origin});
+        caps.insert(process, OwnCap{rate, origin, group});
     changed = true;
 }
 

@@ -39,11 +39,16 @@ public:
     {
         QString run; // the copy's run name
         quint32 rate = 0;
+        // The cgroup that copy keeps the process in (a family's keeps them
+        // all): where the process goes when it is handed to that copy. Empty
+        // where the copy did not say.
+        QString group;
     };
 
     // The lock, while the guard lives. The other runs' records are read
     // under it when first asked about, and this run's is written as it is
-    // released.
+    // released. Guards nest: a step over many processes takes the lock
+    // once, and writes once, for all of them.
     class Guard
     {
     public:
@@ -73,8 +78,10 @@ public:
     // Everything below is meant to be called under the lock.
 
     void setStopped(const Process &process, bool stopped);
-    // rate 0: this run no longer caps the process.
-    void setCap(const Process &process, quint32 rate, const QString &origin);
+    // rate 0: this run no longer caps the process. group: where this run
+    // keeps it.
+    void setCap(const Process &process, quint32 rate, const QString &origin,
+                const QString &group = QString());
 
     bool stoppedByOthers(const Process &process);
     QList<Cap> capsOfOthers(const Process &process);
@@ -88,12 +95,17 @@ public:
     // Whether the shared directory can be used, tried now; when not, reason
     // says why. Takes the lock itself: the caller must not hold it.
     bool shared(QString &reason);
+    // The shared directory, and this run's file in it; empty where there is
+    // none.
+    QString directoryPath() const { return directory; }
+    QString ownFileName() const { return runName; }
 
 private:
     struct OwnCap
     {
         quint32 rate = 0;
         QString origin;
+        QString group;
     };
 
     void lock();
@@ -109,6 +121,8 @@ private:
     // Why the directory could not be used, the last time it could not.
     QString problem;
     int directoryFd = -1;
+    // How many guards are alive: the outermost one locks and unlocks.
+    int guards = 0;
     bool locked = false;
     // The last wait for the lock ran out, and the lock has not been had since.
     bool contended = false;

@@ -7,7 +7,9 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstdio>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -17,6 +19,19 @@
 #ifndef SYS_pidfd_send_signal
 #define SYS_pidfd_send_signal 424
 #endif
+
+namespace {
+
+// The inode the kernel gives the initial PID namespace (PROC_PID_INIT_INO).
+constexpr quint64 initialPidNamespace = 0xEFFFFFFCu;
+
+quint64 pidNamespaceOf(const char *link)
+{
+    struct stat status;
+    return ::stat(link, &status) == 0 ? quint64(status.st_ino) : 0;
+}
+
+} // namespace
 
 bool KvLinuxProcessIdentity::creationStamp(quint32 processId, quint64 &stamp)
 {
@@ -36,20 +51,72 @@ quint64 KvLinuxProcessIdentity::stampOf(quint64 startTicks)
     return (bootTag() << 44) | (startTicks & ((quint64(1) << 44) - 1));
 }
 
-QString KvLinuxProcessIdentity::ownRunName()
+QString KvLinuxProcessIdentity::ownRunId()
 {
     quint64 stamp = 0;
     if (!creationStamp(quint32(::getpid()), stamp))
         return QString();
-    return QStringLiteral("run-%1-%2").arg(::getpid()).arg(stamp);
+    QString id = QStringLiteral("%1-%2").arg(::getpid()).arg(stamp);
+    if (!inInitialPidNamespace())
+        id += QStringLiteral("-ns%1").arg(ownPidNamespace());
+    return id;
+}
+
+QString KvLinuxProcessIdentity::ownRunName()
+{
+    const QString id = ownRunId();
+    return id.isEmpty() ? id : QStringLiteral("run-") + id;
 }
 
 bool KvLinuxProcessIdentity::isRunning(const QString &runName)
 {
-    const QStringList parts = runName.split(QLatin1Char('-'));
-    quint64 stamp = 0;
-    return parts.size() == 3 && parts[0] == QLatin1String("run") &&
-           creationStamp(parts[1].toUInt(), stamp) && QString::number(stamp) == parts[2];
+    return runName.startsWith(QLatin1String("run-")) && !hasEnded(runName.mid(4));
+}
+
+bool KvLinuxProcessIdentity::hasEnded(const QString &runId)
+{
+    const QStringList parts = runId.split(QLatin1Char('-'));
+    bool idRead = false;
+    const quint32 processId = parts.value(0).toUInt(&idRead);
+    if (!idRead || parts.size() < 2 || parts.size() > 3)
+        return true;
+    const QString runNamespace = parts.value(2);
+    const quint64 namespaceOfRun =
+        runNamespace.isEmpty() ? initialPidNamespace : runNamespace.mid(2).toULongLong();
+    const bool initial = inInitialPidNamespace();
+    if (namespaceOfRun != (initial ? initialPidNamespace : ownPidNamespace())) {
+        // Ids of another PID namespace name other processes here, or none:
+        // such a run has ended only once no process is left in its
+        // namespace, which only the initial namespace sees.
+        return initial && !pidNamespaceInUse(namespaceOfRun);
+    }
+    KvLinuxProcFs::Stat stat;
+    // A zombie has ended: the copy that waits for it may never reap it.
+    return !KvLinuxProcFs::readStat(processId, stat) || stat.state == 'Z' || stat.state == 'X' ||
+           QString::number(stampOf(stat.startTime)) != parts[1];
+}
+
+bool KvLinuxProcessIdentity::inInitialPidNamespace()
+{
+    const quint64 own = ownPidNamespace();
+    return own == 0 || own == initialPidNamespace;
+}
+
+quint64 KvLinuxProcessIdentity::ownPidNamespace()
+{
+    static const quint64 inode = pidNamespaceOf("/proc/self/ns/pid");
+    return inode;
+}
+
+bool KvLinuxProcessIdentity::pidNamespaceInUse(quint64 inode)
+{
+    for (const quint32 processId : KvLinuxProcFs::processIds()) {
+        char link[48];
+        std::snprintf(link, sizeof link, "/proc/%u/ns/pid", processId);
+        if (pidNamespaceOf(link) == inode)
+            return true;
+    }
+    return false;
 }
 
 quint64 KvLinuxProcessIdentity::bootTag()

@@ -16,12 +16,24 @@ public:
     // The same from the start time a stat file gave, in clock ticks.
     static quint64 stampOf(quint64 startTicks);
 
-    // "run-<pid>-<creation stamp>": how a run of this program is named where
-    // other runs look (its cgroup directory, its hold record); empty when
-    // this process's stamp cannot be read.
+    // "<pid>-<creation stamp>", and "-ns<inode>" after it for a process
+    // outside the machine's initial PID namespace, whose ids mean nothing to
+    // the copies of the program outside it: how a run of this program is
+    // named where other runs look. Empty when this process's stamp cannot
+    // be read.
+    static QString ownRunId();
+    // "run-" and the run's id: its cgroup directory, its hold record.
     static QString ownRunName();
-    // Whether the run that a name of that form names is still going.
+    // Whether the run that a name of that form names may still be going: a
+    // run of another PID namespace is taken for going unless that
+    // namespace is seen to be gone, and a zombie has ended.
     static bool isRunning(const QString &runName);
+    static bool hasEnded(const QString &runId);
+
+    // Whether this process sees the machine's process ids as they are: in
+    // the initial PID namespace, the only one whose ids the kernel's process
+    // connector reports.
+    static bool inInitialPidNamespace();
 
     // pidfd_open(pid, 0).
     static int openPidfd(quint32 processId);
@@ -34,4 +46,8 @@ public:
 
 private:
     static quint64 bootTag();
+    // The inode of this process's PID namespace; 0 when it cannot be read.
+    static quint64 ownPidNamespace();
+    // Whether some process still runs in the PID namespace of that inode.
+    static bool pidNamespaceInUse(quint64 inode);
 };

@@ -51,10 +51,13 @@ KvResult<QSet<quint32>> KvLinuxProcesses::ids()
 
 KvResult<quint64> KvLinuxProcesses::startTime(quint32 processId)
 {
-    quint64 stamp = 0;
-    if (!KvLinuxProcessIdentity::creationStamp(processId, stamp))
-        return KvError::fromErrno(errno);
-    return stamp;
+    KvLinuxProcFs::Stat stat;
+    if (!KvLinuxProcFs::readStat(processId, stat))
+        return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
+    // A zombie has ended, though its parent has not yet said so.
+    if (stat.state == 'Z' || stat.state == 'X')
+        return KvError::fromErrno(ESRCH);
+    return KvLinuxProcessIdentity::stampOf(stat.startTime);
 }
 
 KvResult<QString> KvLinuxProcesses::imagePath(quint32 processId)
@@ -87,10 +90,24 @@ quint32 KvLinuxProcesses::ownId()
     return quint32(::getpid());
 }
 
+QString KvLinuxProcesses::runId()
+{
+    const QString id = KvLinuxProcessIdentity::ownRunId();
+    return id.isEmpty() ? KvPlatformProcesses::runId() : id;
+}
+
+bool KvLinuxProcesses::hasEnded(const QString &runId)
+{
+    return KvLinuxProcessIdentity::hasEnded(runId);
+}
+
 std::unique_ptr<KvProcessEventSource> KvLinuxProcesses::watch()
 {
     QString reason = QStringLiteral("process connector not tried");
-    if (connectorAllowed) {
+    if (connectorAllowed && !KvLinuxProcessIdentity::inInitialPidNamespace()) {
+        reason = QStringLiteral("process connector not used: this copy runs in a PID namespace of "
+                                "its own, whose process ids the connector does not report");
+    } else if (connectorAllowed) {
         if (std::unique_ptr<KvProcessConnectorSource> connector = KvProcessConnectorSource::open())
             return connector;
         reason = QStringLiteral("process connector unavailable: %1")

@@ -14,6 +14,8 @@ public:
     KvResult<QString> imagePath(quint32 processId) override;
     KvResult<KvProcessTimes> times(quint32 processId) override;
     quint32 ownId() override;
+    QString runId() override;
+    bool hasEnded(const QString &runId) override;
     std::unique_ptr<KvProcessEventSource> watch() override;
 
     // Whether watch() tries the process connector first; false makes it

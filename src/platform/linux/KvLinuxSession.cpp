@@ -1,6 +1,5 @@
 #include "platform/linux/KvLinuxSession.h"
 
-
 #include <QtGlobal>
 
 #include <cerrno>
@@ -78,7 +77,8 @@ bool KvLinuxSession::startCatching()
         return false;
     }
     notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] { deliverPending(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [this] { deliverPendingRequests(); });
     signalPipe = pipeEnds[1];
 
     for (Caught &entry : caught) {
@@ -131,8 +131,10 @@ void KvLinuxSession::stopCatching()
     }
 }
 
-void KvLinuxSession::deliverPending()
+void KvLinuxSession::deliverPendingRequests()
 {
+    if (pipeEnds[0] < 0)
+        return;
     delivering = true;
     struct Reset
     {

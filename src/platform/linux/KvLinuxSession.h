@@ -19,11 +19,11 @@ public:
 
     bool hasDisplay() const override;
     KvStatus setTerminationHandler(const TerminationHandler &handler) override;
+    void deliverPendingRequests() override;
 
 private:
     bool startCatching();
     void stopCatching();
-    void deliverPending();
 
     TerminationHandler handler;
     int pipeEnds[2] = {-1, -1};

@@ -89,6 +89,23 @@ KvStatus KvLinuxSuspension::resume(quint32 processId)
     return {};
 }
 
+QList<KvStatus> KvLinuxSuspension::suspendAll(const QList<quint32> &processIds)
+{
+    if (processIds.size() < 2)
+        return KvPlatformSuspension::suspendAll(processIds);
+    // One lock, and one write of the records, for all of them.
+    KvLinuxHoldRecords::Guard guard(records);
+    return KvPlatformSuspension::suspendAll(processIds);
+}
+
+void KvLinuxSuspension::resumeAll(const QList<quint32> &processIds)
+{
+    if (processIds.size() < 2)
+        return KvPlatformSuspension::resumeAll(processIds);
+    KvLinuxHoldRecords::Guard guard(records);
+    KvPlatformSuspension::resumeAll(processIds);
+}
+
 void KvLinuxSuspension::release(const Key &key, const Held &process)
 {
     records.setStopped(key, false);

@@ -23,6 +23,8 @@ public:
 
     KvStatus suspend(quint32 processId) override;
     KvStatus resume(quint32 processId) override;
+    QList<KvStatus> suspendAll(const QList<quint32> &processIds) override;
+    void resumeAll(const QList<quint32> &processIds) override;
     KvResult<LeftoverResume> resumeLeftover(quint32 processId, quint64 startTime,
                                             int count) override;
     void processEnded(quint32 processId) override;

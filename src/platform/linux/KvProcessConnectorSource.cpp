@@ -1,6 +1,7 @@
 #include "platform/linux/KvProcessConnectorSource.h"
 
 #include "platform/linux/KvLinuxCpuGroups.h"
+#include "platform/linux/KvLinuxProcessIdentity.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -24,18 +25,14 @@ namespace {
 // the only one this source runs in).
 const quint32 kernelThreadParent = 2;
 
-// Whether this process sees the machine's own process ids: the kernel only
-// lets the initial namespaces listen, and reports ids as the initial PID
-// namespace numbers them.
+// Whether the connector's reports name this process's processes: the kernel
+// lets only the initial user namespace listen, and reports ids as the
+// initial PID namespace numbers them, which mean other processes, or none,
+// in any other.
 bool inInitialNamespaces()
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("NSpid:") && line.mid(6).simplified().split(' ').size() > 1)
-                return false;
-        }
-    }
+    if (!KvLinuxProcessIdentity::inInitialPidNamespace())
+        return false;
     QFile uidMap(QStringLiteral("/proc/self/uid_map"));
     if (uidMap.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> fields = uidMap.readAll().simplified().split(' ');

@@ -19,7 +19,7 @@ setUp() {
         esac
     done
     case $CORVANE_UML_ROW in
-        root) uid=0 start=$cg/system.slice/tests.service ;;
+        root*) uid=0 start=$cg/system.slice/tests.service ;;
         # A login session's scope, which logind keeps for itself.
         undelegated) uid=2000 start=$slice/session-1.scope ;;
         # user@.service: the subtree is the user's, its manager in init.scope.

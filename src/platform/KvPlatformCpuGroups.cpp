@@ -1,0 +1,10 @@
+#include "platform/KvPlatformCpuGroups.h"
+
+QList<KvStatus> KvCpuGroup::addAll(const QList<quint32> &processIds)
+{
+    QList<KvStatus> added;
+    added.reserve(processIds.size());
+    for (const quint32 processId : processIds)
+        added.append(add(processId));
+    return added;
+}
