@@ -33,6 +33,8 @@ for metadata in "$usr/$extensions"/*/metadata.json; do
     grep -q "\"uuid\": \"$(basename "$(dirname "$metadata")")\"" "$metadata" ||
         fail "$metadata: uuid is not its folder's name"
 done
+find "$usr/lib" -path '*/corvane/corvane-lifeline' -perm -u+x | grep -q . ||
+    fail "no corvane-lifeline in the program's library folder"
 desktop-file-validate "$usr/share/applications/$app.desktop" || fail "desktop file"
 appstreamcli validate --no-net "$usr/share/metainfo/$app.metainfo.xml" >"$work/appstream.log" ||
     { cat "$work/appstream.log"; fail "metainfo"; }
