@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QSharedPointer>
 #include <QTimer>
 
@@ -127,6 +128,9 @@ private:
     static quint64 creationTimeOf(quint32 processId);
     void reportLimits();
     void fillProcessTable();
+    // Says once per process that it only bears the name of a process the
+    // user needs, and is restrained all the same.
+    void reportBorrowedName(quint32 processId);
     // Applies the action; false when it did not take effect.
     bool limitCpu(Restriction &restriction, int groupId);
     bool suspend(Restriction &restriction, int groupId);
@@ -174,5 +178,8 @@ private:
     int heldCaps = 0;
     // Caps whose lift failed: their processes still run under a quota.
     QList<Restriction> pendingLifts;
+    // The processes said to bear a borrowed name, until they end or run
+    // another program.
+    QSet<quint32> borrowersReported;
     QTimer capCheck;
 };
