@@ -18,11 +18,22 @@
 #include <QTableView>
 #include <QtTest>
 
+#include <csignal>
+#include <memory>
+#include <pwd.h>
 #include <unistd.h>
 
-const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
+// An ordinary user that no account is, so that a rule on everything that the program runs as it
+// reaches nothing but the test's processes.
+const QString testUser = [] {
+    uid_t id = 2000;
+    while (::getpwuid(id))
+        ++id;
+    return QString::number(id);
+}();
+const QStringList asTestUser{"--reuid=" + testUser, "--regid=" + testUser, "--clear-groups"};
 
-// Sway on a runtime folder of its own, as nobody, ended with the object.
+// Sway on a runtime folder of its own, as the test's user, ended with the object.
 class SwayServer : public QProcess
 {
 public:
@@ -42,12 +53,13 @@ public:
     bool start()
     {
         if (::geteuid() != 0 || QStandardPaths::findExecutable("sway").isEmpty()) {
-            failure = "Sway runs as nobody (needs root) and must be installed (package sway)";
+            failure =
+                "Sway runs as an ordinary user (needs root) and must be installed (package sway)";
             return false;
         }
-        QProcess::execute("chown", {"-R", "65534:65534", runtime.path()});
+        QProcess::execute("chown", {"-R", testUser + ":" + testUser, runtime.path()});
         QProcess::start("setpriv",
-                        asNobody + QStringList{"sway", "-c", runtime.filePath("config")});
+                        asTestUser + QStringList{"sway", "-c", runtime.filePath("config")});
         waitForStarted();
         const bool up = QTest::qWaitFor(
             [this] { return state() != Running || (!socket().isEmpty() && !display().isEmpty()); },
@@ -185,39 +197,77 @@ private slots:
     }
     void aRuleOnEverythingSparesTheDesktop()
     {
-        // Sway, the program and one more process, all of one ordinary user, as a
-        // desktop session has them; the program suspends whatever it may.
+        // Sway, the program under a session bus of its own, one more process, and strangers that
+        // bear the names of a compositor, a bus, a service manager and login services (copies
+        // of sleep in a folder of the user's), all of one ordinary user, as a desktop session
+        // has them; the program suspends whatever it may.
         SwayServer sway;
         QTemporaryDir home;
         StoredRule everything{"everything", true, {"*"}};
         everything.action = 1; // suspend
         storeRule(1, everything,
                   QSettings(home.filePath("config/Veltrom/Corvane.conf"), QSettings::IniFormat));
-        QVERIFY(QProcess::execute("chown", {"-R", "65534:65534", home.path()}) == 0);
+        QStringList programs{QStandardPaths::findExecutable("sleep")};
+        QDir().mkpath(home.filePath("bin"));
+        for (const char *name :
+             {"sway", "Xwayland", "systemd", "dbus-daemon", "sshd", "login", "gnome-shell"}) {
+            programs << home.filePath(QStringLiteral("bin/") + name);
+            QFile::copy(programs.first(), programs.last());
+        }
+        QVERIFY(QProcess::execute("chown", {"-R", testUser + ":" + testUser, home.path()}) == 0);
         KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
-        QProcess other, corvane;
-        other.start("setpriv", asNobody + QStringList{"sleep", "600"});
+        std::vector<std::unique_ptr<KilledAtEnd>> others;
+        for (const QString &program : programs) {
+            others.emplace_back(new KilledAtEnd);
+            others.back()->start("setpriv", asTestUser + QStringList{program, "600"});
+        }
+        KilledAtEnd corvane; // dbus-run-session, its bus and the program
         corvane.setEnvironment(
             {"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + home.path(),
              "XDG_CONFIG_HOME=" + home.filePath("config"), "XDG_DATA_HOME=" + home.filePath("data"),
              "XDG_RUNTIME_DIR=" + sway.runtime.path(), "SWAYSOCK=" + sway.socket(),
              "CORVANE_MEASUREMENT_HOST=" + qEnvironmentVariable("CORVANE_MEASUREMENT_HOST")});
-        corvane.start("setpriv", asNobody + QStringList{CORVANE_EXECUTABLE});
-        QTRY_VERIFY_WITH_TIMEOUT(ProcFsProbe::isStopped(other.processId()), 30000);
-        QVERIFY(!ProcFsProbe::isStopped(sway.processId()));
-        QVERIFY(!ProcFsProbe::isStopped(corvane.processId()));
-        QFile log(home.filePath("data/Veltrom/Corvane/corvane.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.readAll().contains(QStringLiteral("rule \"everything\" leaves process #%1 (%2) "
-                                                      "alone: it is the display server")
-                                           .arg(sway.processId())
-                                           .arg(QStandardPaths::findExecutable("sway"))
-                                           .toUtf8()));
-        corvane.terminate();
+        corvane.start("setpriv",
+                      asTestUser + QStringList{"dbus-run-session", "--", CORVANE_EXECUTABLE});
+        const auto session = [&](const QString &program) {
+            return childOf(corvane.processId(), program);
+        };
+        // Killing dbus-run-session ends neither its bus nor the program.
+        const auto endSession = qScopeGuard([&] {
+            for (const QString &program :
+                 QStringList{"dbus-daemon", QFileInfo(CORVANE_EXECUTABLE).fileName()})
+                if (const qint64 child = session(program); child > 0)
+                    ::kill(pid_t(child), SIGKILL);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(others.cbegin(), others.cend(),
+                                             [](const std::unique_ptr<KilledAtEnd> &other) {
+                                                 return ProcFsProbe::isStopped(other->processId());
+                                             }),
+                                 30000);
+        const qint64 bus = session("dbus-daemon");
+        const qint64 program = session(QFileInfo(CORVANE_EXECUTABLE).fileName());
+        QVERIFY(bus > 0 && program > 0);
+        for (qint64 spared : {sway.processId(), corvane.processId(), bus, program})
+            QVERIFY(!ProcFsProbe::isStopped(spared));
+        QFile file(home.filePath("data/Veltrom/Corvane/corvane.log"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString log = QString::fromUtf8(file.readAll());
+        const QString spared("rule \"everything\" leaves process #%1 (%2) alone: it is %3");
+        QVERIFY(
+            log.contains(spared.arg(sway.processId())
+                             .arg(QStandardPaths::findExecutable("sway"), "the display server")));
+        QVERIFY(log.contains(spared.arg(bus).arg(QStandardPaths::findExecutable("dbus-daemon"),
+                                                 "a session or service manager")));
+        for (int i = 1; i < programs.size(); ++i) {
+            QCOMPARE(log.count(QStringLiteral("process #%1 (%2) borrows the name of ")
+                                   .arg(others[i]->processId())
+                                   .arg(programs[i])),
+                     1);
+        }
+        ::kill(pid_t(program), SIGTERM);
         QVERIFY(corvane.waitForFinished(30000));
-        QVERIFY(!ProcFsProbe::isStopped(other.processId()));
-        other.kill();
-        other.waitForFinished();
+        for (const auto &other : others)
+            QVERIFY(!ProcFsProbe::isStopped(other->processId()));
     }
 
     void detailsPaneShowsARealCap()
@@ -247,6 +297,20 @@ private slots:
     }
 
 private:
+    // The first child of the process that runs program, or 0.
+    static qint64 childOf(qint64 parent, const QString &program)
+    {
+        for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile stat("/proc/" + entry + "/stat");
+            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[1].toLongLong() == parent &&
+                QFileInfo("/proc/" + entry + "/exe").symLinkTarget().endsWith("/" + program))
+                return entry.toLongLong();
+        }
+        return 0;
+    }
+
     // Runs the test function again in a child on an Xvfb of its own: true in
     // the parent, which has nothing more to do.
     bool ranOnXvfb()
