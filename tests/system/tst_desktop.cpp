@@ -297,18 +297,12 @@ private slots:
     }
 
 private:
-    // The first child of the process that runs program, or 0.
+    // The child of the process that runs program, or 0.
     static qint64 childOf(qint64 parent, const QString &program)
     {
-        for (const QString &entry : QDir("/proc").entryList(QDir::Dirs)) {
-            QFile stat("/proc/" + entry + "/stat");
-            const QByteArray line = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-            if (fields.size() > 1 && fields[1].toLongLong() == parent &&
-                QFileInfo("/proc/" + entry + "/exe").symLinkTarget().endsWith("/" + program))
-                return entry.toLongLong();
-        }
-        return 0;
+        QProcess pgrep;
+        pgrep.start("pgrep", {"-P", QString::number(parent), "-x", program});
+        return pgrep.waitForFinished() ? pgrep.readAll().trimmed().toLongLong() : 0;
     }
 
     // Runs the test function again in a child on an Xvfb of its own: true in

@@ -57,36 +57,23 @@ private slots:
                                                      "/tmp/a b", "/tmp/.X11-unix/X0"}),
                  (QSet<quint64>{11, 13, 14}));
     }
-    void onlyRootCanHavePutASystemFile_data()
-    {
-        QTest::addColumn<uint>("fileOwner");
-        QTest::addColumn<uint>("fileMode");
-        QTest::addColumn<uint>("folderOwner");
-        QTest::addColumn<uint>("folderMode");
-        QTest::addColumn<bool>("system");
-        QTest::newRow("/usr/bin/sway")
-            << 0u << uint(S_IFREG | 0755) << 0u << uint(S_IFDIR | 0755) << true;
-        QTest::newRow("the user's")
-            << 1000u << uint(S_IFREG | 0755) << 0u << uint(S_IFDIR | 0755) << false;
-        QTest::newRow("writable") << 0u << uint(S_IFREG | 0775) << 0u << uint(S_IFDIR | 0755)
-                                  << false;
-        QTest::newRow("in /tmp") << 0u << uint(S_IFREG | 0755) << 0u << uint(S_IFDIR | 01777)
-                                 << false;
-        QTest::newRow("in the user's folder")
-            << 0u << uint(S_IFREG | 0755) << 1000u << uint(S_IFDIR | 0755) << false;
-    }
     void onlyRootCanHavePutASystemFile()
     {
-        QFETCH(uint, fileOwner);
-        QFETCH(uint, fileMode);
-        QFETCH(uint, folderOwner);
-        QFETCH(uint, folderMode);
-        struct stat file = {}, folder = {};
-        file.st_uid = fileOwner;
-        file.st_mode = fileMode;
-        folder.st_uid = folderOwner;
-        folder.st_mode = folderMode;
-        QTEST(KvEssentialProcesses::isSystemFile(file, folder), "system");
+        // The owner and mode of the file, and of its folder: /usr/bin/sway; the user's file;
+        // one its group may write; in /tmp; in the user's folder.
+        const uint rows[][5] = {{0, 0755, 0, 0755, true},
+                                {1000, 0755, 0, 0755, false},
+                                {0, 0775, 0, 0755, false},
+                                {0, 0755, 0, 01777, false},
+                                {0, 0755, 1000, 0755, false}};
+        for (const auto &row : rows) {
+            struct stat file = {}, folder = {};
+            file.st_uid = row[0];
+            file.st_mode = S_IFREG | row[1];
+            folder.st_uid = row[2];
+            folder.st_mode = S_IFDIR | row[3];
+            QCOMPARE(KvEssentialProcesses::isSystemFile(file, folder), bool(row[4]));
+        }
     }
 };
 
