@@ -26,6 +26,15 @@ public:
     // machine. Decided by process id and executable (a full path, or a bare
     // name where the path cannot be read).
     virtual QString essentialRole(quint32 processId, const QString &executable) const = 0;
+    // The role whose program name the process bears without being that
+    // program (essentialRole said nothing of it), in the same words; nothing
+    // for the rest. A backend that goes by the name alone never finds one.
+    virtual QString borrowedRole(quint32 processId, const QString &executable) const
+    {
+        Q_UNUSED(processId)
+        Q_UNUSED(executable)
+        return QString();
+    }
 
 protected:
     KvPlatformShell() = default;

@@ -89,6 +89,21 @@ QString KvProcessGovernor::whyUnrestrainable(const KvProcessInfo &process) const
     return QString();
 }
 
+void KvProcessGovernor::reportBorrowedName(quint32 processId)
+{
+    const QSharedPointer<KvProcessInfo> process = processTable.value(processId);
+    if (!process || borrowersReported.contains(processId))
+        return;
+    const QString path = process->fileInfo.filePath();
+    const QString role = KvPlatformShell::current().borrowedRole(processId, path);
+    if (role.isEmpty())
+        return;
+    borrowersReported.insert(processId);
+    kvInfo(lcGovernor) << "process #" << processId << " (" << QDir::toNativeSeparators(path)
+                       << ") borrows the name of " << role
+                       << " but is not it: it is restrained like any other process";
+}
+
 // ---- actions
 
 bool KvProcessGovernor::isOwnProcess(quint32 processId) const
@@ -130,6 +145,7 @@ QList<quint32> KvProcessGovernor::holdAll(int &groupId, Action action,
             kvInfo(lcGovernor) << "process #" << processId
                                << " is this program itself and is not restrained";
         } else {
+            reportBorrowedName(processId);
             restriction.creationTime = creationTimeOf(processId);
             others.append(restriction);
         }
@@ -608,6 +624,7 @@ void KvProcessGovernor::followEnd(quint32 processId)
     }
     note(ended, false);
     cpuGroups.remove(processId);
+    borrowersReported.remove(processId);
     if (processTable.remove(processId))
         ++tableVersion;
     else
@@ -625,4 +642,5 @@ void KvProcessGovernor::followStart(const KvProcessInfo &process)
     }
     processTable.insert(process.processId, QSharedPointer<KvProcessInfo>::create(process));
     ++tableVersion;
+    borrowersReported.remove(process.processId);
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QSharedPointer>
 #include <QTimer>
 
@@ -132,7 +133,9 @@ private:
     static quint64 creationTimeOf(quint32 processId);
     void reportLimits();
     void fillProcessTable();
-    // Apply the action, and say in each restriction whether it took effect.
+    // Says once per process that it only bears the name of a process the
+    // user needs, and is restrained all the same.
+    void reportBorrowedName(quint32 processId);
     bool limitCpu(Restriction &restriction, int groupId);
     void limitFamily(QList<Restriction> &members, int groupId);
     void suspendAll(QList<Restriction> &restrictions, int groupId);
@@ -182,5 +185,8 @@ private:
     int heldCaps = 0;
     // Caps whose lift failed: their processes still run under a quota.
     QList<Restriction> pendingLifts;
+    // The processes said to bear a borrowed name, until they end or run
+    // another program.
+    QSet<quint32> borrowersReported;
     QTimer capCheck;
 };

@@ -40,8 +40,16 @@ private slots:
         const quint32 editor = addProcess("/usr/bin/editor");
         // Whatever a pattern matches, the program never restrains itself; nor
         // the desktop's compositor, nor the shell it was started from, each
-        // named once.
+        // named once. A process that only bears the compositor's name is
+        // restrained, and named once as well.
         const quint32 xwayland = addProcess("/usr/bin/Xwayland");
+        const quint32 borrower = addProcess("/home/u/Xwayland");
+        fixture.machine.setRole(xwayland, "the display server");
+        fixture.machine.setRole(borrower, "the display server", false);
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression(QStringLiteral("#%1 \\(/home/u/Xwayland\\) borrows "
+                                                               "the name of the display server")
+                                                    .arg(borrower)));
         const quint32 shell = addProcess("/bin/sh");
         const quint32 self = fixture.machine.ownId();
         fixture.machine.addProcessWithId(self, QStringLiteral("/usr/bin/corvane"), shell);
@@ -54,10 +62,11 @@ private slots:
                 QStringLiteral("#%1 .* alone: this program was started from it").arg(shell)));
         Rule *rule = start({{}, true, {"game", "corvane", "Xwayland", "sh"}});
         QCOMPARE(rule->state(), RuleState::Active);
-        QCOMPARE(cpuRateOf(game), 3000u);
+        QVERIFY(cpuRateOf(game) == 3000u && cpuRateOf(borrower) == 3000u);
         for (quint32 spared : {editor, xwayland, shell, self})
             QCOMPARE(cpuRateOf(spared), 10000u);
-        QCOMPARE(rule->restrictedProcessIds(), QSet<quint32>{game});
+        QCOMPARE(rule->restrictedProcessIds(), (QSet<quint32>{game, borrower}));
+        fixture.machine.endProcess(borrower);
         // A cap lost under the rule no longer counts, and its status says so.
         fixture.machine.takeOutOfGroups(game);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CPU limit lost"));

@@ -19,12 +19,21 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <pwd.h>
 #include <unistd.h>
 
-// A user that runs nothing else on the machine.
-const QStringList asUser{"--reuid=2000", "--regid=2000", "--clear-groups"};
+// An ordinary user that no account is, so that a rule on everything that the program runs as it
+// reaches nothing but the test's processes.
+const QString testUser = [] {
+    uid_t id = 2000;
+    while (::getpwuid(id))
+        ++id;
+    return QString::number(id);
+}();
+const QStringList asTestUser{"--reuid=" + testUser, "--regid=" + testUser, "--clear-groups"};
 
-// Sway on a runtime folder of its own, as that user, ended with the object.
+// Sway on a runtime folder of its own, as the test's user, ended with the object.
 class SwayServer : public QProcess
 {
 public:
@@ -44,11 +53,13 @@ public:
     bool start()
     {
         if (::geteuid() != 0 || QStandardPaths::findExecutable("sway").isEmpty()) {
-            failure = "Sway runs as another user (needs root) and must be installed (package sway)";
+            failure =
+                "Sway runs as an ordinary user (needs root) and must be installed (package sway)";
             return false;
         }
-        QProcess::execute("chown", {"-R", "2000:2000", runtime.path()});
-        QProcess::start("setpriv", asUser + QStringList{"sway", "-c", runtime.filePath("config")});
+        QProcess::execute("chown", {"-R", testUser + ":" + testUser, runtime.path()});
+        QProcess::start("setpriv",
+                        asTestUser + QStringList{"sway", "-c", runtime.filePath("config")});
         waitForStarted();
         const bool up = QTest::qWaitFor(
             [this] { return state() != Running || (!socket().isEmpty() && !display().isEmpty()); },
@@ -186,46 +197,73 @@ private slots:
     }
     void aRuleOnEverythingSparesTheDesktop()
     {
-        // Sway, the program and one more process, all of one ordinary user, as a
-        // desktop session has them; the program suspends whatever it may.
+        // Sway, the program under a session bus of its own and started through two shells (as
+        // from a terminal), one more process, and strangers that bear the names of a compositor,
+        // a bus, a service manager and login services (copies of sleep in a folder of the
+        // user's), all of one ordinary user, as a desktop session has them; the program suspends
+        // whatever it may.
         SwayServer sway;
         QTemporaryDir home;
         StoredRule everything{"everything", true, {"*"}};
         everything.action = 1; // suspend
         storeRule(1, everything,
                   QSettings(home.filePath("config/Veltrom/Corvane.conf"), QSettings::IniFormat));
-        QVERIFY(QProcess::execute("chown", {"-R", "2000:2000", home.path()}) == 0);
+        QStringList programs{QStandardPaths::findExecutable("sleep")};
+        QDir().mkpath(home.filePath("bin"));
+        for (const char *name :
+             {"sway", "Xwayland", "systemd", "dbus-daemon", "sshd", "login", "gnome-shell"}) {
+            programs << home.filePath(QStringLiteral("bin/") + name);
+            QFile::copy(programs.first(), programs.last());
+        }
+        QVERIFY(QProcess::execute("chown", {"-R", testUser + ":" + testUser, home.path()}) == 0);
         KV_REQUIRE_CAPABILITY(sway.start(), sway.problem());
-        KilledAtEnd other, corvane;
-        other.start("setpriv", asUser + QStringList{"sleep", "600"});
+        std::vector<std::unique_ptr<KilledAtEnd>> others;
+        for (const QString &program : programs) {
+            others.emplace_back(new KilledAtEnd);
+            others.back()->start("setpriv", asTestUser + QStringList{program, "600"});
+        }
+        KilledAtEnd corvane; // a session of its own, killed whole at the end
         corvane.setEnvironment(
             {"PATH=" + qEnvironmentVariable("PATH"), "HOME=" + home.path(),
              "XDG_CONFIG_HOME=" + home.filePath("config"), "XDG_DATA_HOME=" + home.filePath("data"),
              "XDG_RUNTIME_DIR=" + sway.runtime.path(), "SWAYSOCK=" + sway.socket(),
              "CORVANE_MEASUREMENT_HOST=" + qEnvironmentVariable("CORVANE_MEASUREMENT_HOST")});
-        // Started through two shells, as from a terminal, in a session that is killed at the end.
-        corvane.start("setsid",
-                      QStringList{"setpriv"} + asUser +
-                          QStringList{"sh", "-c", "sh -c 'echo $$; \"$0\" & wait' \"$0\" & wait",
-                                      CORVANE_EXECUTABLE});
-        const pid_t outer = corvane.waitForStarted() ? pid_t(corvane.processId()) : 0;
-        const auto killAll = qScopeGuard([outer] { outer > 0 && ::kill(-outer, SIGKILL); });
-        // What the rule stops at its start is stopped by the time that pass's lines are out.
-        QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (said += corvane.readAllStandardError())
-                .contains(QStringLiteral("rule \"everything\" leaves process #%1 (%2) "
-                                         "alone: it is the display server")
-                              .arg(sway.processId())
-                              .arg(QStandardPaths::findExecutable("sway"))
-                              .toUtf8()),
-            30000);
-        QTRY_VERIFY(ProcFsProbe::isStopped(other.processId()));
+        corvane.start("setsid", QStringList{"setpriv"} + asTestUser +
+                                    QStringList{"dbus-run-session", "--", "sh", "-c",
+                                                "sh -c 'echo $$; \"$0\" & wait' \"$0\" & wait",
+                                                CORVANE_EXECUTABLE});
+        const pid_t session = corvane.waitForStarted() ? pid_t(corvane.processId()) : 0;
+        const auto killAll = qScopeGuard([session] { session > 0 && ::kill(-session, SIGKILL); });
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(others.cbegin(), others.cend(),
+                                             [](const std::unique_ptr<KilledAtEnd> &other) {
+                                                 return ProcFsProbe::isStopped(other->processId());
+                                             }),
+                                 30000);
         const qint64 inner = corvane.readAllStandardOutput().trimmed().toLongLong();
-        for (qint64 spared : {qint64(sway.processId()), qint64(outer), inner})
+        const qint64 bus = childOf(session, "dbus-daemon");
+        const qint64 program = childOf(inner, QFileInfo(CORVANE_EXECUTABLE).fileName());
+        QVERIFY(inner > 0 && bus > 0 && program > 0);
+        for (qint64 spared :
+             {sway.processId(), qint64(session), childOf(session, "sh"), inner, bus, program})
             QVERIFY(spared > 0 && !ProcFsProbe::isStopped(spared));
-        QVERIFY(::kill(-outer, SIGTERM) == 0);
-        QTRY_VERIFY(!ProcFsProbe::isStopped(other.processId()));
+        QFile file(home.filePath("data/Veltrom/Corvane/corvane.log"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString log = QString::fromUtf8(file.readAll());
+        const QString spared("rule \"everything\" leaves process #%1 (%2) alone: it is %3");
+        QVERIFY(
+            log.contains(spared.arg(sway.processId())
+                             .arg(QStandardPaths::findExecutable("sway"), "the display server")));
+        QVERIFY(log.contains(spared.arg(bus).arg(QStandardPaths::findExecutable("dbus-daemon"),
+                                                 "a session or service manager")));
+        for (int i = 1; i < programs.size(); ++i) {
+            QCOMPARE(log.count(QStringLiteral("process #%1 (%2) borrows the name of ")
+                                   .arg(others[i]->processId())
+                                   .arg(programs[i])),
+                     1);
+        }
+        ::kill(pid_t(program), SIGTERM);
+        for (const auto &other : others)
+            QTRY_VERIFY(!ProcFsProbe::isStopped(other->processId()));
     }
 
     void detailsPaneShowsARealCap()
@@ -255,6 +293,14 @@ private slots:
     }
 
 private:
+    // The child of the process that runs program, or 0.
+    static qint64 childOf(qint64 parent, const QString &program)
+    {
+        QProcess pgrep;
+        pgrep.start("pgrep", {"-P", QString::number(parent), "-x", program});
+        return pgrep.waitForFinished() ? pgrep.readAll().trimmed().toLongLong() : 0;
+    }
+
     // Runs the test function again in a child on an Xvfb of its own: true in
     // the parent, which has nothing more to do.
     bool ranOnXvfb()

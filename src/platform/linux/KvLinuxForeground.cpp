@@ -1,43 +1,11 @@
 #include "platform/linux/KvLinuxForeground.h"
 
+#include "platform/linux/KvGuiXcb.h"
 #include "platform/linux/KvWaylandForeground.h"
 
-#include <QGuiApplication>
-#include <qpa/qplatformnativeinterface.h>
-
-#include <xcb/res.h>
+#include <QCoreApplication>
 
 #include <cerrno>
-#include <cstdlib>
-
-namespace {
-
-// Frees what xcb hands out with malloc.
-template<class T> struct XcbReply
-{
-    T *reply = nullptr;
-    xcb_generic_error_t *error = nullptr;
-    ~XcbReply()
-    {
-        std::free(reply);
-        std::free(error);
-    }
-};
-
-// The first 32-bit value of a window's property, where it has one.
-bool readProperty32(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t property,
-                    xcb_atom_t type, uint32_t &value)
-{
-    XcbReply<xcb_get_property_reply_t> reply;
-    reply.reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, property, type, 0, 1), &reply.error);
-    if (!reply.reply || reply.reply->format != 32 || xcb_get_property_value_length(reply.reply) < 4)
-        return false;
-    value = *static_cast<uint32_t *>(xcb_get_property_value(reply.reply));
-    return true;
-}
-
-} // namespace
 
 KvPlatformForeground *KvPlatformForeground::native()
 {
@@ -76,43 +44,19 @@ bool KvLinuxForeground::attach()
 {
     if (attached)
         return true;
-    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-    QPlatformNativeInterface *native = app ? QGuiApplication::platformNativeInterface() : nullptr;
-    if (!native || QGuiApplication::platformName() != QLatin1String("xcb"))
+    connection = KvGuiXcb::connection(root);
+    if (!connection)
         return false;
-    connection =
-        static_cast<xcb_connection_t *>(native->nativeResourceForIntegration("connection"));
-    if (!connection || xcb_connection_has_error(connection)) {
-        connection = nullptr;
-        return false;
-    }
-    root = static_cast<xcb_window_t>(
-        reinterpret_cast<quintptr>(native->nativeResourceForIntegration("rootwindow")));
-    if (root == XCB_WINDOW_NONE) {
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        if (screens.rem > 0)
-            root = screens.data->root;
-    }
     activeWindowAtom = internAtom("_NET_ACTIVE_WINDOW");
     pidAtom = internAtom("_NET_WM_PID");
-    if (root == XCB_WINDOW_NONE || activeWindowAtom == XCB_ATOM_NONE) {
+    if (activeWindowAtom == XCB_ATOM_NONE) {
         connection = nullptr;
         return false;
     }
-
-    // Asking a window's creator needs QueryClientIds, new in X-Resource 1.2.
-    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(connection, &xcb_res_id);
-    if (extension && extension->present) {
-        XcbReply<xcb_res_query_version_reply_t> version;
-        version.reply = xcb_res_query_version_reply(
-            connection, xcb_res_query_version(connection, 1, 2), &version.error);
-        resourceExtension = version.reply &&
-                            (version.reply->server_major > 1 || (version.reply->server_major == 1 &&
-                                                                 version.reply->server_minor >= 2));
-    }
+    resourceExtension = KvGuiXcb::tellsClientProcesses(connection);
 
     // The connection belongs to the application object and goes with it.
-    QObject::connect(app, &QObject::destroyed, [this] {
+    QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [this] {
         attached = false;
         watching = false;
         connection = nullptr;
@@ -127,7 +71,7 @@ bool KvLinuxForeground::watchRootWindow()
         return true;
     // The event mask is per client, and the GUI's connection has its own
     // wishes on the root window: add ours to them rather than replace them.
-    XcbReply<xcb_get_window_attributes_reply_t> attributes;
+    KvXcbReply<xcb_get_window_attributes_reply_t> attributes;
     attributes.reply = xcb_get_window_attributes_reply(
         connection, xcb_get_window_attributes(connection, root), &attributes.error);
     if (!attributes.reply) {
@@ -149,17 +93,13 @@ bool KvLinuxForeground::watchRootWindow()
 
 xcb_atom_t KvLinuxForeground::internAtom(const char *name)
 {
-    XcbReply<xcb_intern_atom_reply_t> atom;
-    atom.reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(qstrlen(name)), name),
-        &atom.error);
-    return atom.reply ? atom.reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    return KvGuiXcb::internAtom(connection, name);
 }
 
 xcb_window_t KvLinuxForeground::activeWindow()
 {
     uint32_t window = XCB_WINDOW_NONE;
-    if (!readProperty32(connection, root, activeWindowAtom, XCB_ATOM_WINDOW, window))
+    if (!KvGuiXcb::readProperty32(connection, root, activeWindowAtom, XCB_ATOM_WINDOW, window))
         return XCB_WINDOW_NONE;
     return window;
 }
@@ -168,7 +108,7 @@ bool KvLinuxForeground::windowPid(xcb_window_t window, quint32 &processId)
 {
     uint32_t pid = 0;
     if (pidAtom == XCB_ATOM_NONE ||
-        !readProperty32(connection, window, pidAtom, XCB_ATOM_CARDINAL, pid) || pid == 0)
+        !KvGuiXcb::readProperty32(connection, window, pidAtom, XCB_ATOM_CARDINAL, pid) || pid == 0)
         return false;
     processId = pid;
     return true;
@@ -176,28 +116,7 @@ bool KvLinuxForeground::windowPid(xcb_window_t window, quint32 &processId)
 
 bool KvLinuxForeground::clientPid(xcb_window_t window, quint32 &processId)
 {
-    if (!resourceExtension)
-        return false;
-    xcb_res_client_id_spec_t spec;
-    spec.client = window;
-    spec.mask = XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID;
-    XcbReply<xcb_res_query_client_ids_reply_t> ids;
-    ids.reply = xcb_res_query_client_ids_reply(
-        connection, xcb_res_query_client_ids(connection, 1, &spec), &ids.error);
-    if (!ids.reply)
-        return false;
-    for (auto it = xcb_res_query_client_ids_ids_iterator(ids.reply); it.rem > 0;
-         xcb_res_client_id_value_next(&it)) {
-        if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
-            xcb_res_client_id_value_value_length(it.data) >= 1) {
-            const uint32_t pid = *xcb_res_client_id_value_value(it.data);
-            if (pid == 0)
-                return false;
-            processId = pid;
-            return true;
-        }
-    }
-    return false;
+    return resourceExtension && KvGuiXcb::clientProcess(connection, window, processId);
 }
 
 bool KvLinuxForeground::nativeEventFilter(const QByteArray &eventType, void *message, long *)
