@@ -1,7 +1,6 @@
 #include "app/KvApplication.h"
 
 #include "analytics/KvAnalytics.h"
-#include "app/KvSettingsBackup.h"
 #include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformSession.h"
 #include "platform/KvPlatformVersion.h"
@@ -72,9 +71,6 @@ void KvApplication::start()
         KvMessageLogger(nullptr, 0, nullptr, "default", caught.error().code).critical()
             << "termination requests cannot be caught; they end the program at once";
     }
-
-    // Before anything writes settings: the writes drop what Qt could not read.
-    KvSettingsBackup::keepUnreadableFiles(QDateTime::currentDateTimeUtc());
 
     // Analytics, first hook: the analytics object is created and initialised
     // last, once the names that place its counters are set and a termination
