@@ -13,7 +13,6 @@
 #include <QNetworkRequest>
 #include <QRandomGenerator>
 #include <QScreen>
-#include <QSettings>
 #include <QTimer>
 #include <QUuid>
 #include <QWindow>
@@ -62,7 +61,8 @@ GoogleProvider::GoogleProvider()
     parameters.insert(QStringLiteral("v"), QStringLiteral("1"));
     parameters.insert(QStringLiteral("aip"), QStringLiteral("1"));
     parameters.insert(QStringLiteral("ds"), QStringLiteral("app"));
-    parameters.insert(QStringLiteral("cid"), clientId());
+    // Until the stored client id is set: a run of its own.
+    parameters.insert(QStringLiteral("cid"), QUuid::createUuid().toString(QUuid::WithoutBraces));
     parameters.insert(QStringLiteral("ul"), QLocale::system().name().toLower().replace(
                                                 QLatin1Char('_'), QLatin1Char('-')));
     parameters.insert(QStringLiteral("an"), QString::fromLatin1(QUrl::toPercentEncoding(
@@ -127,9 +127,11 @@ void GoogleProvider::setTrackingId(const QString &id)
     parameters.insert(QStringLiteral("tid"), id);
 }
 
-void GoogleProvider::refreshClientId()
+void GoogleProvider::setClientId(const QString &id)
 {
-    parameters.insert(QStringLiteral("cid"), clientId());
+    const QUuid uuid(id);
+    if (!uuid.isNull())
+        parameters.insert(QStringLiteral("cid"), uuid.toString(QUuid::WithoutBraces));
 }
 
 QUrl GoogleProvider::collectUrl()
@@ -166,16 +168,6 @@ void GoogleProvider::on_https_finished(QNetworkReply *reply)
         --pendingReplies;
     if (pendingReplies == 0 && waitLoop)
         waitLoop->quit();
-}
-
-QString GoogleProvider::clientId()
-{
-    const QSettings organization(QSettings::UserScope, QCoreApplication::organizationName(),
-                                 QString());
-    QUuid id(organization.value(QStringLiteral("guid")).toString());
-    if (id.isNull())
-        id = QUuid::createUuid();
-    return id.toString(QUuid::WithoutBraces);
 }
 
 GoogleProvider::Parameters GoogleProvider::hitParameters() const

@@ -29,9 +29,9 @@ public:
     void timing(const KvAnalyticsTiming &timing) override;
     void setTrackingId(const QString &id) override;
 
-    // Re-reads the client id from the organisation-wide user settings, for
-    // when the stored identity has been created after construction.
-    void refreshClientId();
+    // The client id the hits report ("cid"): a UUID, which the program
+    // keeps from run to run. An id that is none is ignored.
+    void setClientId(const QString &id);
 
     int pendingReplyCount() const { return pendingReplies; }
 
@@ -50,7 +50,6 @@ private slots:
 private:
     using Parameters = QHash<QString, QString>;
 
-    static QString clientId();
     Parameters hitParameters() const;
     void send(const Parameters &hit, bool wait);
     void waitForPendingReplies();

@@ -1,9 +1,16 @@
 #include "analytics/KvAnalytics.h"
 
+#include "platform/KvPlatformFiles.h"
+#include "rules/KvSettings.h"
+#include "rules/KvSettingsFile.h"
 #include "support/KvLazySingleton.h"
+#include "support/KvLog.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QUuid>
 
 #ifndef CORVANE_TRACKING_ID
@@ -25,6 +32,9 @@ QString nowText()
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
+// What the counters' file may be: a few lines.
+constexpr qint64 countersLimit = 64 * 1024;
+
 // Counters that are missing or not a number count as 0.
 qulonglong readCounter(const QSettings &settings, const QString &key)
 {
@@ -45,18 +55,28 @@ KvAnalyticsEvent sessionEvent(KvAnalyticsEvent::Action action)
 
 KvAnalytics::KvAnalytics()
 {
-    settings.beginGroup(groupName);
     runTimer.start();
+    // Its own file, but in a folder of the user's: only a file is opened.
+    const QString path = countersPath();
+    const KvFileContent found = KvPlatformFiles::current().readRegular(path, countersLimit);
+    if (found.kind == KvFileContent::Kind::Refused) {
+        kvCritical(lcCorvane) << "usage counters file \"" << QDir::toNativeSeparators(path) << "\" "
+                              << found.refusal << ": no counters are kept";
+        return;
+    }
+    QDir().mkpath(QFileInfo(path).path());
+    counters = std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 KvAnalytics::~KvAnalytics()
 {
     if (isEnabled())
         event(sessionEndEvent());
-
+    if (!counters)
+        return;
     const qulonglong runTime =
-        readCounter(settings, runTimeKey) + static_cast<qulonglong>(runTimer.elapsed() / 1000);
-    settings.setValue(runTimeKey, runTime);
+        readCounter(*counters, runTimeKey) + static_cast<qulonglong>(runTimer.elapsed() / 1000);
+    counters->setValue(runTimeKey, runTime);
 }
 
 KvAnalytics *KvAnalytics::instance()
@@ -79,32 +99,53 @@ KvAnalyticsEvent KvAnalytics::sessionEndEvent()
     return sessionEvent(KvAnalyticsEvent::Action::End);
 }
 
+QString KvAnalytics::countersPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/analytics.conf");
+}
+
 void KvAnalytics::initialize()
 {
-    // The system-wide copy cannot be written without administrator rights;
-    // that is expected and the user-scope copy does not depend on it.
-    ensureClientId(QSettings::SystemScope);
-    ensureClientId(QSettings::UserScope);
-    // The provider read the client id before it could have been created; on
-    // the first run it would otherwise report an id that is never seen again.
-    googleProvider.refreshClientId();
-
-    const QString now = nowText();
-    if (!settings.contains(firstRunKey))
-        settings.setValue(firstRunKey, now);
-    settings.setValue(lastRunKey, now);
-    settings.setValue(runCountKey, readCounter(settings, runCountKey) + 1);
-    settings.sync();
-
+    if (counters) {
+        if (counters->allKeys().isEmpty())
+            takeOverEarlierValues();
+        if (QUuid(counters->value(guidKey).toString()).isNull())
+            counters->setValue(guidKey, QUuid::createUuid().toString(QUuid::WithBraces));
+        const QString now = nowText();
+        if (!counters->contains(firstRunKey))
+            counters->setValue(firstRunKey, now);
+        counters->setValue(lastRunKey, now);
+        counters->setValue(runCountKey, readCounter(*counters, runCountKey) + 1);
+        counters->sync();
+        googleProvider.setClientId(counters->value(guidKey).toString());
+    }
     if (!providerList.contains(&googleProvider))
         providerList.append(&googleProvider);
 }
 
+void KvAnalytics::takeOverEarlierValues()
+{
+    KvSettings earlier;
+    earlier.beginGroup(groupName);
+    for (const QString &key : {firstRunKey, lastRunKey, runCountKey, runTimeKey}) {
+        if (earlier.contains(key))
+            counters->setValue(key, earlier.value(key));
+    }
+    // The registry, where the settings have no file, Qt reads as ever.
+    const QString organization = KvSettingsFile::instance().organizationPath();
+    const QVariant guid = organization.isEmpty()
+                              ? QSettings(QCoreApplication::organizationName()).value(guidKey)
+                              : KvSettingsFile::valueIn(organization, guidKey);
+    if (guid.isValid())
+        counters->setValue(guidKey, guid);
+}
+
 bool KvAnalytics::isEnabled()
 {
-    // Pick up a change made by another process since the last look.
-    settings.sync();
-    return settings.value(enabledKey, true).toBool();
+    // The user's settings as they are now, another process's change included.
+    const QVariant enabled = KvSettings().value(groupName + QLatin1Char('/') + enabledKey);
+    return !enabled.isValid() || enabled.toBool();
 }
 
 void KvAnalytics::event(const KvAnalyticsEvent &event)
@@ -113,14 +154,4 @@ void KvAnalytics::event(const KvAnalyticsEvent &event)
         return;
     for (KvProviderInterface *provider : qAsConst(providerList))
         provider->event(event);
-}
-
-void KvAnalytics::ensureClientId(QSettings::Scope scope)
-{
-    QSettings organization(scope, QCoreApplication::organizationName(), QString());
-    // The user scope would otherwise see the system-wide value through its
-    // fallback and never get an id of its own.
-    organization.setFallbacksEnabled(false);
-    if (organization.value(guidKey).toString().isEmpty())
-        organization.setValue(guidKey, QUuid::createUuid().toString(QUuid::WithBraces));
 }

@@ -7,13 +7,21 @@
 #include <QList>
 #include <QSettings>
 
+#include <memory>
+
 class KvProviderInterface;
 
-// The program's usage analytics: counts runs and run time in the settings
-// group "analytics", keeps the organisation-wide client id "guid", and reports
-// the start and the end of each run to its providers unless the key
-// "enabled" in that group is false. One instance per process; the end of the
-// run is reported when the singletons are torn down at exit.
+// The program's usage analytics: counts runs and run time, keeps the client
+// id, and reports the start and the end of each run to its providers unless
+// the key "enabled" in the group "analytics" of the user's settings is false.
+// The counters ("firstRun", "lastRun", "runCount", "runTime") and the client
+// id ("guid") are the program's own, kept in a file of its own beside the
+// log, so that a run writes nothing into the file the user edits; the first
+// run that has no such file takes them over from where earlier versions
+// kept them (the group "analytics" of the user's settings, and "guid" in
+// the organisation's), and leaves those as they are. One instance per
+// process; the end of the run is reported when the singletons are torn down
+// at exit.
 class KvAnalytics
 {
 public:
@@ -26,6 +34,8 @@ public:
     static QString trackingId();
     static KvAnalyticsEvent sessionBeginEvent();
     static KvAnalyticsEvent sessionEndEvent();
+    // The program's own file of counters and client id.
+    static QString countersPath();
 
     // Once, at start-up: makes sure the client id exists, counts the run and
     // starts passing events to the provider.
@@ -41,10 +51,11 @@ public:
 private:
     Q_DISABLE_COPY(KvAnalytics)
 
-    void ensureClientId(QSettings::Scope scope);
+    void takeOverEarlierValues();
 
     GoogleProvider googleProvider;
     QList<KvProviderInterface *> providerList;
     QElapsedTimer runTimer;
-    QSettings settings;
+    // The counters' file; none when what is at its name is no file.
+    std::unique_ptr<QSettings> counters;
 };

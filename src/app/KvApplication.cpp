@@ -1,7 +1,6 @@
 #include "app/KvApplication.h"
 
 #include "analytics/KvAnalytics.h"
-#include "app/KvSettingsBackup.h"
 #include "platform/KvPlatformLifeline.h"
 #include "platform/KvPlatformProcesses.h"
 #include "platform/KvPlatformSession.h"
@@ -86,9 +85,6 @@ void KvApplication::start()
         KvMessageLogger(nullptr, 0, nullptr, "default", caught.error().code).critical()
             << "termination requests cannot be caught; they end the program at once";
     }
-
-    // Before anything writes settings: the writes drop what Qt could not read.
-    KvSettingsBackup::keepUnreadableFiles(QDateTime::currentDateTimeUtc());
 
     // Before the first restriction, so that none outlives a killed run.
     const KvStatus lifeline =

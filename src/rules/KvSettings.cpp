@@ -1,5 +1,6 @@
 #include "rules/KvSettings.h"
 
+#include "rules/KvSettingsFile.h"
 #include "support/KvLog.h"
 
 
@@ -12,13 +13,25 @@ constexpr int plausibleArraySize = 256;
 
 } // namespace
 
+#ifdef Q_OS_WIN
+// The registry has no file to take in: the store is opened as Qt does.
 KvSettings::KvSettings() = default;
+#else
+KvSettings::KvSettings()
+    : QSettings(KvSettingsFile::instance().workingCopy(), QSettings::IniFormat)
+{}
+#endif
 
 KvSettings::~KvSettings() = default;
 
 QVariant KvSettings::value(const QString &key) const
 {
     return QSettings::value(key);
+}
+
+void KvSettings::publish()
+{
+    KvSettingsFile::instance().publish(*this);
 }
 
 int KvSettings::arraySize(const QString &key)

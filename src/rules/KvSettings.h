@@ -4,9 +4,12 @@
 #include <QStringList>
 #include <QVariant>
 
-// A handle on the application's default settings store (user scope, native
-// format, the organisation and application names set at start-up), with the
-// store's array form and the conversions the rules read values with.
+// A handle on the application's settings store (user scope, native format,
+// the organisation and application names set at start-up), with the store's
+// array form and the conversions the rules read values with. Where the store
+// is a file, the handle opens the working copy of it (KvSettingsFile), with
+// the user's file taken in first; what the handle changes reaches the
+// user's file through publish().
 //
 // Nothing is cached here: every read asks the store. Handles on the same
 // store in one process share the store's in-memory state, so a value written
@@ -21,6 +24,9 @@ public:
     // missing. No defaults are registered anywhere, so a missing key
     // converts to 0, false or an empty string.
     QVariant value(const QString &key) const;
+    // Writes what was changed through this handle, or any other one, to the
+    // store: the user's file where the store is one.
+    void publish();
 
     // The store's standard array form: the count lives in key/size and
     // element n (from 1) in key/n/value. Elements beyond the stored count are

@@ -1,62 +1,63 @@
 #include "rules/KvSettingsWatcher.h"
 
-#include <QDateTime>
+#include "rules/KvSettingsFile.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 
 namespace {
 
 // How long the file must stay unchanged before it is read: a writer that
 // writes in place is done by then.
 const int quietMs = 100;
+// How long a stream of writes holds a change back at most, leaving the rest
+// of the second for reading it and acting on it.
+const int longestMs = 800;
 
 } // namespace
 
 KvSettingsWatcher::KvSettingsWatcher(QObject *parent)
     : QObject(parent)
-    , path(QSettings().fileName())
+    , path(KvSettingsFile::instance().path())
 {
-#ifdef Q_OS_WIN
     // Settings in the registry, Windows' default, have no file to watch.
-    if (QSettings().format() != QSettings::IniFormat)
+    if (path.isEmpty())
         return;
-#endif
     const QString directory = QFileInfo(path).absolutePath();
     QDir().mkpath(directory);
     watcher.addPath(directory);
+    arm();
     quiet.setSingleShot(true);
     quiet.setInterval(quietMs);
-    connect(&watcher, &QFileSystemWatcher::directoryChanged, &quiet,
-            static_cast<void (QTimer::*)()>(&QTimer::start));
-    connect(&quiet, &QTimer::timeout, this, &KvSettingsWatcher::takeIn);
-    known = stampNow();
+    longest.setSingleShot(true);
+    longest.setInterval(longestMs);
+    const auto onChange = [this] {
+        quiet.start();
+        if (!longest.isActive())
+            longest.start();
+    };
+    connect(&watcher, &QFileSystemWatcher::fileChanged, this, onChange);
+    connect(&watcher, &QFileSystemWatcher::directoryChanged, this, onChange);
+    connect(&quiet, &QTimer::timeout, this, [this] { settle(true); });
+    connect(&longest, &QTimer::timeout, this, [this] { settle(false); });
 }
 
-KvSettingsWatcher::Stamp KvSettingsWatcher::stampNow() const
+void KvSettingsWatcher::arm()
 {
-    Stamp stamp;
-    const QFileInfo file(path);
-    if (file.exists()) {
-        stamp.size = file.size();
-        stamp.modified = file.lastModified().toMSecsSinceEpoch();
-        // A replacement has a change time of its own.
-        stamp.changed = file.metadataChangeTime().toMSecsSinceEpoch();
-    }
-    return stamp;
+    watcher.removePath(path);
+    if (QFileInfo::exists(path))
+        watcher.addPath(path);
 }
 
-void KvSettingsWatcher::takeIn()
+void KvSettingsWatcher::settle(bool quietNow)
 {
-    const Stamp before = stampNow();
-    if (before == known)
-        return; // the lock file or a file of someone else's came and went
-    // With nothing of ours pending, sync reads the file again whole.
-    QSettings().sync();
-    if (stampNow() != before) {
-        quiet.start(); // written again while it was read
+    quiet.stop();
+    longest.stop();
+    // Before the read: a write after it is seen.
+    arm();
+    if (!KvSettingsFile::instance().takeIn(quietNow)) {
+        quiet.start();
         return;
     }
-    known = before;
     emit changed();
 }

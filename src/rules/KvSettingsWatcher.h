@@ -4,15 +4,19 @@
 #include <QObject>
 #include <QTimer>
 
-// Tells when something else has written the settings file: another copy of
-// the program, or a hand edit. The directory is watched rather than the file,
-// because Qt and editors replace the file instead of writing it in place;
-// the kernel reports changes, so nothing runs between them.
+// Tells when the user's settings file has been written by someone else (a
+// hand edit, an editor, another copy of the program) and taken into the
+// working copy (KvSettingsFile). The file is watched, for writes into it,
+// and so is its folder, where it is replaced or made again; the file's watch
+// follows whatever has the name after each change, since a replaced file is
+// another file. The kernel reports changes, so nothing runs between them.
 //
-// A change is taken in once the file has been quiet for a moment, and read
-// again should it change while it is read, so that no half-written file is
-// ever taken for the settings. Once the store holds what the file says,
-// changed() is emitted. Settings kept in the Windows registry are not
+// A change is taken in once the file has been quiet for a moment, and no
+// later than a second after the first change however often it is written.
+// A file written while it is read is read again, and one that does not parse
+// is judged only once it is quiet: it may be a write caught halfway.
+// changed() follows every look at the file; the working copy's generation
+// tells whether it changed. Settings kept in the Windows registry are not
 // watched.
 class KvSettingsWatcher : public QObject
 {
@@ -25,24 +29,11 @@ signals:
     void changed();
 
 private:
-    // What tells one version of the file from another.
-    struct Stamp
-    {
-        qint64 size = -1;
-        qint64 modified = 0;
-        qint64 changed = 0;
-        bool operator==(const Stamp &other) const
-        {
-            return size == other.size && modified == other.modified && changed == other.changed;
-        }
-        bool operator!=(const Stamp &other) const { return !(*this == other); }
-    };
-
-    Stamp stampNow() const;
-    void takeIn();
+    void arm();
+    void settle(bool quietNow);
 
     const QString path;
     QFileSystemWatcher watcher;
     QTimer quiet;
-    Stamp known;
+    QTimer longest;
 };

@@ -1,5 +1,7 @@
 #include "rules/RuleStore.h"
 
+#include "rules/KvSettingsFile.h"
+
 namespace {
 
 template<class Enumeration> Enumeration choiceOf(const QVariant &value, unsigned choices)
@@ -28,12 +30,13 @@ RuleStore::RuleStore(QObject *parent)
     : QObject(parent)
 {
     settings.beginGroup(QLatin1String(rulesGroup));
-    for (const QString &group : settings.childGroups()) {
-        const unsigned id = idOf(group);
-        m_ids.append(id);
-        definitions.insert(id, read(id));
-    }
-    connect(&watcher, &KvSettingsWatcher::changed, this, &RuleStore::reload);
+    readAll();
+    // Read again when the working copy changed since, whoever took the
+    // user's file in.
+    connect(&watcher, &KvSettingsWatcher::changed, this, [this] {
+        if (KvSettingsFile::instance().generation() != readGeneration)
+            readAgain();
+    });
 }
 
 RuleStore::~RuleStore() = default;
@@ -105,6 +108,7 @@ void RuleStore::setEnabled(unsigned id, bool enabled)
 {
     settings.setValue(groupName(id) + QLatin1Char('/') + QLatin1String(enabledKey),
                       enabled ? int(Qt::Checked) : int(Qt::Unchecked));
+    settings.publish();
     if (!definitions.contains(id))
         return reload();
     definitions[id].enabled = enabled;
@@ -114,6 +118,7 @@ void RuleStore::setEnabled(unsigned id, bool enabled)
 void RuleStore::remove(unsigned id)
 {
     settings.remove(groupName(id));
+    settings.publish();
     if (!m_ids.removeOne(id))
         return;
     definitions.remove(id);
@@ -123,15 +128,28 @@ void RuleStore::remove(unsigned id)
 
 void RuleStore::reload()
 {
-    const QList<unsigned> before = m_ids;
-    QHash<unsigned, RuleDefinition> old;
-    old.swap(definitions);
-    m_ids.clear();
+    // With whatever was written to the user's file meanwhile.
+    KvSettingsFile::instance().takeIn();
+    readAgain();
+}
+
+void RuleStore::readAll()
+{
+    readGeneration = KvSettingsFile::instance().generation();
     for (const QString &group : settings.childGroups()) {
         const unsigned id = idOf(group);
         m_ids.append(id);
         definitions.insert(id, read(id));
     }
+}
+
+void RuleStore::readAgain()
+{
+    const QList<unsigned> before = m_ids;
+    QHash<unsigned, RuleDefinition> old;
+    old.swap(definitions);
+    m_ids.clear();
+    readAll();
     announce(before, old);
 }
 

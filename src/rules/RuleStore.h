@@ -13,7 +13,9 @@
 // every rule once and keeps what it read; it reads again after its own
 // writes and whenever the settings change under it (another copy of the
 // program, a hand edit, the rule dialog writing through a handle of its
-// own), and announces each change, whoever made it.
+// own), and announces each change, whoever made it. Its own changes go to
+// the user's file at once; a settings file that cannot be taken in leaves
+// the rules as they were read last (see KvSettingsFile).
 class RuleStore : public QObject
 {
     Q_OBJECT
@@ -52,7 +54,8 @@ public:
     void setEnabled(unsigned id, bool enabled);
     // Deletes the rule's group.
     void remove(unsigned id);
-    // Reads the store again, after writes that went past it.
+    // Reads the store again, after writes that went past it (and were
+    // published by their handle), and what was written to the user's file.
     void reload();
 
 signals:
@@ -64,10 +67,14 @@ signals:
 
 private:
     RuleDefinition read(unsigned id);
+    void readAll();
+    void readAgain();
     void announce(const QList<unsigned> &before, const QHash<unsigned, RuleDefinition> &old);
 
     KvSettings settings;
     KvSettingsWatcher watcher;
     QList<unsigned> m_ids;
     QHash<unsigned, RuleDefinition> definitions;
+    // The working copy's generation that the rules were read at.
+    quint64 readGeneration = 0;
 };

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QLockFile>
 
+#include <cstdio>
+
 namespace {
 
 // Bounds how long lines go into a file that was deleted or moved away.
@@ -40,19 +42,33 @@ void KvLogFile::reopen()
     switchFailed = QFileInfo(filePath).size() >= sizeLimit && !switchFiles();
     // Unbuffered: a line is one write, and it is in the file when append
     // returns.
-    const int descriptor = KvLogFileOpener::current().openForAppending(filePath);
+    QString refusal;
+    const int descriptor = KvLogFileOpener::current().openForAppending(filePath, refusal);
     if (descriptor >= 0)
         file.open(descriptor, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
                   QFileDevice::AutoCloseHandle);
+    // Said once where it can still be read: the lines themselves reach the
+    // terminal all the same.
+    if (!refusal.isEmpty() && refusal != refused) {
+        const QByteArray notice = "corvane: the log \"" + QFile::encodeName(filePath) + "\" " +
+                                  refusal.toLocal8Bit() + ": it is not written\n";
+        std::fwrite(notice.constData(), 1, size_t(notice.size()), stderr);
+    }
+    refused = refusal;
     sinceOpened.start();
 }
 
 bool KvLogFile::switchFiles()
 {
+    // Something other than a file at the lock's name would have the lock
+    // read it, and wait on a FIFO.
+    const QFileInfo lockFile(filePath + QStringLiteral(".lock"));
+    if (lockFile.exists() && !lockFile.isFile())
+        return false;
     // Another copy that holds the lock is switching the files right now:
     // this one logs on rather than wait, and finds the new file at its next
     // line.
-    QLockFile lock(filePath + QStringLiteral(".lock"));
+    QLockFile lock(lockFile.filePath());
     if (!lock.tryLock(0))
         return true;
     // Another copy may have switched since the size was read.

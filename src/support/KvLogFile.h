@@ -53,4 +53,6 @@ private:
     // Set when a switch failed: the next try waits for the next reopening
     // instead of coming at every line.
     bool switchFailed = false;
+    // Why the file at the name is not written, as last said.
+    QString refused;
 };

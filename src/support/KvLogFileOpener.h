@@ -19,8 +19,9 @@ public:
 
     // A C runtime file descriptor, open for appending only (each write goes
     // to the end, whoever else writes), the file made if it was missing; or
-    // -1.
-    virtual int openForAppending(const QString &path) = 0;
+    // -1, with refusal saying why when something other than a regular file
+    // is at path ("is a FIFO"): that is never opened, nor waited for.
+    virtual int openForAppending(const QString &path, QString &refusal) = 0;
 
 protected:
     KvLogFileOpener() = default;

@@ -63,6 +63,7 @@ RuleDialog::~RuleDialog() = default;
 void RuleDialog::accept()
 {
     binder.sync(true);
+    settings.publish();
     QDialog::accept();
 }
 

@@ -1,16 +1,16 @@
 #include "ui/RuleIdGenerator.h"
 
+#include "rules/KvSettings.h"
 #include "rules/RuleStore.h"
 
 #include <QSet>
-#include <QSettings>
 #include <QUuid>
 
 namespace {
 
 QSet<unsigned> storedIds()
 {
-    QSettings settings;
+    KvSettings settings;
     settings.beginGroup(QLatin1String(RuleStore::rulesGroup));
     QSet<unsigned> ids;
     const QStringList groups = settings.childGroups();

@@ -94,20 +94,18 @@ private slots:
         QCoreApplication::setOrganizationDomain(QStringLiteral("a.b"));
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
         TestStore::clear();
+        QFile::remove(KvAnalytics::countersPath());
         server = std::make_unique<MeasurementServer>();
     }
     void firstStartOnACleanMachine()
     {
         auto analytics = startRun();
-        const QString firstRun = value("analytics/firstRun");
+        const QString firstRun = counter("firstRun");
         QVERIFY2(matches(utcSeconds, firstRun), qPrintable(firstRun));
-        QCOMPARE(value("analytics/lastRun"), firstRun);
-        QCOMPARE(value("analytics/runCount"), "1");
-        // A client id of the user's own, and one for the machine.
-        const QString userId = organization(QSettings::UserScope).value("guid").toString();
-        const QUuid machineId(organization(QSettings::SystemScope).value("guid").toString());
-        QVERIFY(userId.startsWith('{') && !QUuid(userId).isNull() && !machineId.isNull() &&
-                QUuid(userId) != machineId);
+        QCOMPARE(counter("lastRun"), firstRun);
+        QCOMPARE(counter("runCount"), "1");
+        const QString userId = counter("guid");
+        QVERIFY(userId.startsWith('{') && !QUuid(userId).isNull());
         // The start hit already reports the identity that later runs will report.
         // Only the application name is percent-encoded; the random number and
         // the screen are checked for their form; without a window, no viewport.
@@ -125,45 +123,51 @@ private slots:
         // The end waits for its reply, so it has arrived when the run is over.
         analytics.reset();
         QCOMPARE(server->hit(1, {"cid", "ea", "sc"}), "cid=" + cid + "&ea=end&sc=end");
-        QCOMPARE(value("analytics/runTime"), "0");
+        QCOMPARE(counter("runTime"), "0");
     }
-    void laterStartKeepsFirstRunAndAddsUp()
+    void earlierValuesAreTakenOverOnce()
     {
-        organization(QSettings::UserScope).setValue("guid", "user id");
-        organization(QSettings::SystemScope).setValue("guid", "machine id");
+        // Where earlier versions kept them: taken over, and left as they are.
+        const QString id = QUuid::createUuid().toString();
+        QSettings(qApp->organizationName()).setValue("guid", id);
         set("analytics/firstRun", "2020-01-01T00:00:00Z");
         set("analytics/lastRun", "2020-02-01T00:00:00Z");
         set("analytics/runCount", 41);
         set("analytics/runTime", 1000);
+        const QByteArray earlier = TestStore::contents(QSettings().fileName());
         QElapsedTimer clock;
         clock.start();
         auto analytics = startRun();
-        QCOMPARE(value("analytics/firstRun"), "2020-01-01T00:00:00Z");
-        const QString lastRun = value("analytics/lastRun");
+        QCOMPARE(counter("firstRun"), "2020-01-01T00:00:00Z");
+        const QString lastRun = counter("lastRun");
         QVERIFY(matches(utcSeconds, lastRun) && lastRun != "2020-02-01T00:00:00Z");
-        QCOMPARE(value("analytics/runCount"), "42");
-        QCOMPARE(organization(QSettings::UserScope).value("guid").toString(), "user id");
-        QCOMPARE(organization(QSettings::SystemScope).value("guid").toString(), "machine id");
+        QCOMPARE(counter("runCount"), "42");
+        QCOMPARE(counter("guid"), id);
         QTest::qWait(1100);
         analytics.reset();
         // The whole seconds of this run, never rounded up.
-        const qint64 added = value("analytics/runTime").toLongLong() - 1000;
+        const qint64 added = counter("runTime").toLongLong() - 1000;
         QVERIFY2(added >= 1 && added <= clock.elapsed() / 1000, qPrintable(QString::number(added)));
+        QCOMPARE(TestStore::contents(QSettings().fileName()), earlier);
+        // Later runs count on from the program's own file alone.
+        set("analytics/runCount", 7);
+        startRun().reset();
+        QCOMPARE(counter("runCount"), "43");
     }
     void enabledIsReadAtEveryEventAndCountersKept()
     {
         // Off from the start: nothing is sent, the counters are kept all the same
         // (corrupt ones count as zero).
         set("analytics/enabled", false);
-        set("analytics/runCount", "many");
-        set("analytics/runTime", "-5");
+        QSettings(KvAnalytics::countersPath(), QSettings::IniFormat).setValue("runCount", "many");
+        QSettings(KvAnalytics::countersPath(), QSettings::IniFormat).setValue("runTime", "-5");
         auto analytics = startRun();
         QCOMPARE(
             static_cast<GoogleProvider *>(analytics->providers().value(0))->pendingReplyCount(), 0);
         analytics.reset();
         QCOMPARE(server->bodies.size(), 0);
-        QCOMPARE(value("analytics/runCount"), "1");
-        QCOMPARE(value("analytics/runTime"), "0");
+        QCOMPARE(counter("runCount"), "1");
+        QCOMPARE(counter("runTime"), "0");
         // Switched on during the run: the end goes out.
         analytics = startRun();
         set("analytics/enabled", true);
@@ -233,9 +237,11 @@ private slots:
     }
 
 private:
-    static QString value(const QString &key) { return QSettings().value(key).toString(); }
+    static QString counter(const QString &key)
+    {
+        return QSettings(KvAnalytics::countersPath(), QSettings::IniFormat).value(key).toString();
+    }
     static void set(const QString &key, const QVariant &value) { QSettings().setValue(key, value); }
-    static QSettings organization(QSettings::Scope s) { return {s, qApp->organizationName()}; }
     static bool matches(const QString &pattern, const QString &text)
     {
         return QRegularExpression(pattern).match(text).hasMatch();

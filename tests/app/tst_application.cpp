@@ -3,9 +3,11 @@
 #include "LogTail.h"
 #include "SimulatedMachine.h"
 #include "TestStore.h"
+#include "analytics/KvAnalytics.h"
 #include "app/KvApplication.h"
-#include "app/KvSettingsBackup.h"
 #include "platform/common/KvVersionResourceBuilder.h"
+#include "rules/KvSettings.h"
+#include "rules/KvSettingsFile.h"
 
 #include <QtTest>
 
@@ -34,8 +36,8 @@ private slots:
         // The name of the installed desktop file and icon follows the maker's domain.
         QCOMPARE(QGuiApplication::desktopFileName(), "app.corvane.Game");
         QVERIFY(namingWroteNothing && application->hasGui());
-        // The names place the settings store, where analytics counted this run.
-        QCOMPARE(QSettings().value("analytics/runCount").toInt(), 1);
+        // The names place the program's files, where analytics counted this run.
+        QCOMPARE(counters().value("runCount").toInt(), 1);
     }
     void terminationRequestEndsTheEventLoop()
     {
@@ -53,48 +55,38 @@ private slots:
         QCOMPARE(application->exec(), 0);
         QCOMPARE(log.lines().filter(QRegularExpression("\\[I\\].*SIGTERM")).size(), 1);
     }
-    void settingsThatDoNotReadCleanlyAreKept()
+    void settingsAreWrittenOnlyForAChangeAndKeptFirst()
     {
-        const QFileInfo settings(QSettings().fileName());
-        const QStringList backups = settings.dir().entryList({"Game.conf.*"});
-        QCOMPARE(backups.size(), 1);
-        QVERIFY(QRegularExpression("^Game\\.conf\\.\\d{4}(-\\d\\d){2}T\\d\\d(-\\d\\d){2}\\.bak$")
+        // The run wrote nothing into the user's file. A change of the program's, which Qt
+        // writes in its own spelling, keeps the original first, beside it.
+        const QString path = KvSettingsFile::instance().path();
+        QCOMPARE(TestStore::contents(path), handEdited);
+        const LogTail log;
+        KvSettings store;
+        store.setValue("rules/{1}/enabled", 2);
+        store.publish();
+        const QStringList backups = QFileInfo(path).dir().entryList({"Game.conf.*"});
+        QVERIFY(backups.size() == 1 &&
+                QRegularExpression("^Game\\.conf\\.\\d{4}(-\\d\\d){2}T\\d\\d(-\\d\\d){2}\\.bak$")
                     .match(backups.first())
                     .hasMatch());
-        QFile backup(settings.dir().filePath(backups.first()));
-        QVERIFY(backup.open(QIODevice::ReadOnly) && backup.readAll() == handEdited);
-        const QString message = "settings file \"" + settings.filePath() +
-                                "\" did not read cleanly; the original is kept as \"" +
-                                backup.fileName() + "\"\n";
-        QFile log(KvDebug::logFilePath());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(
-            QString::fromUtf8(log.readAll())
-                .contains(QRegularExpression("\\[C\\] +" + QRegularExpression::escape(message))));
-        // The organisation's file, as Qt wrote it, is not copied.
-        QDir organization = settings.dir();
-        QVERIFY(organization.cdUp() && organization.entryList({"Contoso.conf.*"}).isEmpty());
-    }
-    void readsCleanly()
-    {
-        const QList<QPair<QByteArray, bool>> texts{
-            {"[General]\nguid={1}\n\n[rules]\n1\\name=\"a;b\"\n", true}, // as Qt writes it
-            {";mine\n[rules]\n size = 1 \n\n1\\n=a\n", true},            // comments, blanks, order
-            {"[rules]\nsize=1\nGames\n", false},                         // a line without =
-            {"[rules]\nsize=1\nsize=2\n", false},                        // a key twice
-            {"[rules]\nname=\"a\nsize=1\n", false},                      // a quote left open
-            {"[rules]\npath=C:\\Games\n", false}};                       // an unknown escape
-        for (const auto &[text, clean] : texts) {
-            QTemporaryFile file;
-            QVERIFY(file.open() && file.write(text) == text.size() && file.flush());
-            QVERIFY2(KvSettingsBackup::readsCleanly(file.fileName()) == clean, text.constData());
-        }
+        const QString backup = QFileInfo(path).dir().filePath(backups.first());
+        QCOMPARE(TestStore::contents(backup), handEdited);
+        const QRegularExpression line("\\[C\\] +settings file \"" +
+                                      QRegularExpression::escape(path) +
+                                      "\" did not read cleanly; the original is kept as \"" +
+                                      QRegularExpression::escape(backup) + "\"$");
+        QCOMPARE(log.lines().filter(line).size(), 1);
+        QCOMPARE(QSettings().value("rules/{1}/enabled").toInt(), 2);
     }
     void runTimeIsCountedWhenTheProgramEnds()
     {
         application.reset();
-        QVERIFY(QSettings().contains("analytics/runTime"));
+        QVERIFY(counters().contains("runTime"));
     }
+
+private:
+    static QSettings counters() { return {KvAnalytics::countersPath(), QSettings::IniFormat}; }
 };
 
 int main(int argc, char *argv[])
@@ -108,8 +100,7 @@ int main(int argc, char *argv[])
     machine.setVersionBlock("/opt/contoso/game", resource.build());
     // The test makes the application object itself; QTest must not.
     application = std::make_unique<KvApplication>(argc, argv, true);
-    // The organisation's settings as Qt writes them, the application's hand-edited.
-    QSettings(QStringLiteral("Contoso")).setValue("guid", "{1}");
+    // The application's settings hand-edited.
     QFile settings(QSettings().fileName());
     if (!QDir().mkpath(QFileInfo(settings).path()) || !settings.open(QIODevice::WriteOnly) ||
         settings.write(handEdited) != handEdited.size())

@@ -12,17 +12,21 @@ const unsigned gamesId = 0x1a, idleId = 0x2b;
 const QString gamePath = QStringLiteral("/opt/games/bin/game.exe");
 
 // Changes the store's file as another process does: a copy of the file is
-// edited elsewhere and moved over it, unknown to this process's store.
-void writeFromOutside(const std::function<void(QSettings &)> &edit)
+// edited outside its folder and moved over it, or written into it as editors
+// that write in place do, unknown to this process's store.
+void writeFromOutside(const std::function<void(QSettings &)> &edit, bool inPlace = false)
 {
     QSettings().sync();
-    const QString path = QSettings().fileName(), edited = path + ".outside";
+    const QString path = QSettings().fileName(), edited = QFileInfo(path).path() + "/../e.conf";
     QFile::remove(edited);
     QFile::copy(path, edited);
     QSettings other(edited, QSettings::IniFormat);
     edit(other);
     other.sync();
-    QVERIFY(std::rename(qPrintable(edited), qPrintable(path)) == 0);
+    QFile from(edited), into(path);
+    QVERIFY(inPlace ? from.open(QIODevice::ReadOnly) && into.open(QIODevice::ReadWrite) &&
+                          into.resize(0) && into.write(from.readAll()) > 0
+                    : std::rename(qPrintable(edited), qPrintable(path)) == 0);
 }
 
 // Whether the status cell of the rules list shows the named image.
@@ -170,8 +174,8 @@ private slots:
         writeFromOutside(
             [](QSettings &store) { store.setValue("rules/{2b}/target/cpuLimit", 20); });
         QTRY_COMPARE(fixture.machine.cpuRateOf(idle), quint32(2000));
-        // Switched off: lifted.
-        writeFromOutside([](QSettings &store) { store.setValue("rules/{1a}/enabled", 0); });
+        // Switched off in place: lifted.
+        writeFromOutside([](QSettings &store) { store.setValue("rules/{1a}/enabled", 0); }, true);
         QTRY_VERIFY(!fixture.machine.isSuspended(game));
         QCOMPARE(model->index(0, 0).data(Qt::CheckStateRole), QVariant(Qt::Unchecked));
         // Removed: lifted and gone from the list.

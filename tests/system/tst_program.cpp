@@ -8,6 +8,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using ProcFsProbe::cpuCgroupOf;
@@ -64,6 +66,10 @@ private slots:
     {
         program.terminate();
         program.waitForFinished();
+        // Whatever a test left where the program keeps its files.
+        for (const QString &left :
+             {settingsPath(), logPath(), QStringLiteral("/run/corvane/run-1-1")})
+            QFile::remove(left);
     }
     void cleanupTestCase()
     {
@@ -364,6 +370,65 @@ private slots:
         for (qint64 pid : qAsConst(members))
             ::kill(pid_t(pid), SIGKILL);
     }
+    void hostileFilesStopNothing_data()
+    {
+        QTest::addColumn<QString>("hostile"); // what stands where the program keeps a file
+        QTest::addColumn<QString>("said");    // the line of the log that says so
+        QTest::newRow("hand-written settings") << QString() << QString();
+        QTest::newRow("settings FIFO") << "settings"
+                                       << "is a FIFO; the rules stay";
+        QTest::newRow("settings linked to a device") << "device"
+                                                     << "is a character device";
+        QTest::newRow("log FIFO") << "log"
+                                  << "corvane.log\" is a FIFO: it is not written";
+        QTest::newRow("hold record FIFO") << "record"
+                                          << "/run/corvane/run-1-1\" is a FIFO";
+    }
+    void hostileFilesStopNothing()
+    {
+        QFETCH(QString, hostile);
+        QFETCH(QString, said);
+        const QString fifo = hostile == "settings" ? settingsPath()
+                             : hostile == "log"    ? logPath()
+                             : hostile == "record" ? QStringLiteral("/run/corvane/run-1-1")
+                                                   : QString();
+        const QByteArray settings = QFile::encodeName(settingsPath()),
+                         zero = QFile::encodeName(store.path("zero"));
+        // A hand edit that Qt would write otherwise: a run leaves it word for word.
+        const QByteArray handWritten = "; mine\n[rules]\n{2}\\name=night; until Friday\n"
+                                       "{2}\\enabled=2\n{2}\\target\\action=1\n"
+                                       "{2}\\target\\selectedProcesses\\1\\value=" +
+                                       QFile::encodeName(otherTarget.program()) +
+                                       "\n{2}\\target\\selectedProcesses\\size=1\n";
+        QFile file(settingsPath());
+        QVERIFY(QDir().mkpath(QFileInfo(file).path()) &&
+                QDir().mkpath(QFileInfo(logPath()).path()) && QDir().mkpath("/run/corvane"));
+        QFile::remove(fifo);
+        if (hostile == "device") // the numbers of /dev/zero
+            QVERIFY(::mknod(zero, S_IFCHR | 0600, makedev(1, 5)) == 0 &&
+                    ::symlink(zero, settings) == 0);
+        else if (hostile != "settings")
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(handWritten) > 0);
+        file.close();
+        QVERIFY(fifo.isEmpty() || ::mkfifo(QFile::encodeName(fifo), 0600) == 0);
+        const auto removeFifo = qScopeGuard([&fifo] { fifo.isEmpty() || QFile::remove(fifo); });
+        struct stat before, after;
+        QVERIFY(::stat(settings, &before) == 0);
+        launch();
+        QByteArray errors;
+        const auto sayings = [&] {
+            return (errors += program.readAllStandardError()).count(said.toUtf8());
+        };
+        const bool rules = hostile != "settings" && hostile != "device";
+        QTRY_VERIFY_WITH_TIMEOUT(rules ? suspended() : sayings() > 0, 30000);
+        QVERIFY(::kill(pid_t(program.processId()), SIGTERM) == 0);
+        QVERIFY(program.waitForFinished(30000) && program.exitCode() == 0);
+        QVERIFY(!suspended() && (said.isEmpty() || sayings() == 1));
+        // The settings as they were: the same file, or the same device, untouched.
+        QVERIFY(::stat(settings, &after) == 0 && after.st_ino == before.st_ino &&
+                after.st_mode == before.st_mode);
+        QVERIFY(!rules || TestStore::contents(settingsPath()) == handWritten);
+    }
 
 private:
     // Stores the rules, capping at 25 % and suspending, and starts the
@@ -388,6 +453,8 @@ private:
         shield.start(program, QStringLiteral(CORVANE_EXECUTABLE));
         QVERIFY(program.waitForStarted(5000));
     }
+    QString settingsPath() const { return store.path("config/Veltrom/Corvane.conf"); }
+    QString logPath() const { return store.path("data/Veltrom/Corvane/corvane.log"); }
     bool capped() const { return cpuCgroupOf(target.processId()).contains("/corvane/"); }
     bool suspended() const { return isStopped(otherTarget.processId()); }
     QString log() const

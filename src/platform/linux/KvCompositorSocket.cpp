@@ -32,6 +32,20 @@ void KvCompositorSocket::attempt()
     connectToServer(lastPath);
 }
 
+void KvCompositorSocket::drop(const QString &what)
+{
+    if (!dropSaid.isValid() || dropSaid.hasExpired(60000)) {
+        dropSaid.start();
+        kvInfo(lcNotifier) << QStringLiteral(
+                                  "%1 at %2 %3: the connection is dropped and made again")
+                                  .arg(name, lastPath, what);
+    }
+    // The closing is this one line's, and so is the return.
+    dropping = true;
+    abort();
+    dropping = false;
+}
+
 void KvCompositorSocket::onStateChanged(LocalSocketState state)
 {
     if (state == ConnectedState) {
@@ -41,7 +55,7 @@ void KvCompositorSocket::onStateChanged(LocalSocketState state)
             kvInfo(lcNotifier) << QStringLiteral("%1 is back at %2").arg(name, lastPath);
         lost = false;
     } else if (state == UnconnectedState) {
-        if (wasConnected && !lost) {
+        if (wasConnected && !lost && !dropping) {
             lost = true;
             kvInfo(lcNotifier)
                 << QStringLiteral("%1 at %2 closed: the compositor's focus is not followed until "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QTimer>
 
@@ -9,7 +10,9 @@
 // while the socket is gone (the compositor restarting, or not up yet) it is
 // tried again every second, and while it is connected nothing runs. Its
 // closing is logged once, and so is its return; what goes over it is the
-// owner's business, which starts anew at every connected().
+// owner's business, which starts anew at every connected(). A peer that
+// sends what the owner cannot take (a message beyond its bounds) is dropped
+// by the owner, and connected to again as after a closed socket.
 class KvCompositorSocket : public QLocalSocket
 {
     Q_OBJECT
@@ -24,6 +27,9 @@ public:
     // Connects now, and again whenever the socket goes.
     void keepConnected();
     bool isConnected() const { return state() == ConnectedState; }
+    // Ends the connection, saying what the peer did ("sent a line of over
+    // 1048576 bytes"), at most once a minute; connects again a second later.
+    void drop(const QString &what);
 
 private:
     void attempt();
@@ -36,4 +42,8 @@ private:
     QString lastPath;
     bool wasConnected = false;
     bool lost = false;
+    // When a drop was last said, so that a peer that keeps breaking the
+    // bounds does not fill the log.
+    QElapsedTimer dropSaid;
+    bool dropping = false;
 };

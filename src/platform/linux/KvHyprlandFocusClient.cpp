@@ -5,6 +5,15 @@
 #include <QJsonObject>
 #include <QTimer>
 
+namespace {
+
+// The longest event line and request answer taken. Hyprland's lines name an
+// event and a window's class and title, its answers describe one window:
+// some hundred bytes, and a title of a megabyte is none a window has.
+constexpr int messageLimit = 1024 * 1024;
+
+} // namespace
+
 KvHyprlandFocusClient::KvHyprlandFocusClient(const QString &signature, ReportHandler onReport,
                                              QObject *parent)
     : QObject(parent)
@@ -31,12 +40,20 @@ QString KvHyprlandFocusClient::folder() const
 
 void KvHyprlandFocusClient::onEvents()
 {
+    // What was kept holds no line end: only what came now is searched.
+    const int old = received.size();
     received += events->readAll();
     bool focusChanged = false;
-    int end;
-    while ((end = received.indexOf('\n')) >= 0) {
-        focusChanged |= received.startsWith("activewindow>>");
-        received.remove(0, end + 1);
+    int start = 0;
+    for (int end = received.indexOf('\n', old); end >= 0; end = received.indexOf('\n', start)) {
+        focusChanged |= QByteArray::fromRawData(received.constData() + start, end - start)
+                            .startsWith("activewindow>>");
+        start = end + 1;
+    }
+    received.remove(0, start);
+    if (received.size() > messageLimit) {
+        received.clear();
+        return events->drop(QStringLiteral("sent a line of over %1 bytes").arg(messageLimit));
     }
     if (focusChanged)
         request();
@@ -53,8 +70,14 @@ void KvHyprlandFocusClient::request()
     pending = socket;
     connect(socket, &QLocalSocket::connected, socket,
             [socket] { socket->write("j/activewindow"); });
-    connect(socket, &QLocalSocket::readyRead, this,
-            [this, socket] { answer += socket->readAll(); });
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+        answer += socket->readAll();
+        if (answer.size() > messageLimit) {
+            socket->abort();
+            events->drop(QStringLiteral("beside a request socket that answered with over %1 bytes")
+                             .arg(messageLimit));
+        }
+    });
     // A refusal at once comes through here too, before connectToServer returns.
     connect(socket, &QLocalSocket::stateChanged, this,
             [this](QLocalSocket::LocalSocketState state) {
@@ -70,6 +93,8 @@ void KvHyprlandFocusClient::onAnswer()
     if (!pending)
         return;
     answer += pending->readAll();
+    if (answer.size() > messageLimit)
+        answer.clear();
     pending->disconnect();
     pending->deleteLater();
     pending = nullptr;

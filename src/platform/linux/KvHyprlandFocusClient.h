@@ -24,7 +24,8 @@
 // requests one at a time and stalls while a client keeps one open, so the
 // client makes one at a time and gives up on an answer after two seconds;
 // events that arrive meanwhile are answered by one more request, whose
-// answer alone is reported.
+// answer alone is reported. An event line or an answer of over 1 MiB drops
+// the connection (one line in the log), and a new one is made.
 class KvHyprlandFocusClient : public QObject
 {
     Q_OBJECT

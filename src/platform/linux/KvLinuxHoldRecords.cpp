@@ -2,6 +2,7 @@
 
 #include "platform/linux/KvLinuxProcFs.h"
 #include "platform/linux/KvLinuxProcessIdentity.h"
+#include "platform/linux/KvLinuxRegularFile.h"
 #include "support/KvLog.h"
 
 #include <QDeadlineTimer>
@@ -26,6 +27,10 @@ const int lockWaitMs = 500;
 
 // How often a copy looks whether copies of another user run.
 const qint64 otherUsersLookMs = 10000;
+
+// A record holds a line or two of some 60 to 100 bytes per process held:
+// far more than any copy holds fits.
+const qint64 recordLimit = 4 * 1024 * 1024;
 
 QString sharedDirectory()
 {
@@ -212,9 +217,13 @@ void KvLinuxHoldRecords::readOthers()
         const bool running = KvLinuxProcessIdentity::isRunning(name);
         if (!running)
             endedRuns.append(name);
-        QByteArray text;
-        if (!KvLinuxProcFs::readFile(directory + QLatin1Char('/') + name, text))
+        const KvFileContent record = KvLinuxRegularFile::read(
+            QFile::encodeName(directory + QLatin1Char('/') + name), recordLimit, false);
+        if (record.kind != KvFileContent::Kind::Regular) {
+            refuse(name, record.refusal);
             continue;
+        }
+        const QByteArray &text = record.bytes;
         // "stop <pid> <stamp>", "cap <pid> <stamp> <rate> <origin>", and
         // after a cap "group <pid> <stamp> <cgroup>" where the copy keeps it.
         for (const QByteArray &line : text.split('\n')) {
@@ -259,12 +268,24 @@ void KvLinuxHoldRecords::write()
             text += "group " + process + ' ' + it->group.toUtf8() + '\n';
     }
     // Others read it under the lock only, so it needs no renaming into place.
-    const int fd =
-        ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 || ::write(fd, text.constData(), size_t(text.size())) != text.size())
+    QString refusal;
+    const KvUniqueFd fd =
+        KvLinuxRegularFile::open(path, O_WRONLY | O_CREAT | O_TRUNC, false, refusal);
+    if (!fd.isValid() || ::write(fd.get(), text.constData(), size_t(text.size())) != text.size())
         changed = true; // tried again at the next change
-    if (fd >= 0)
-        ::close(fd);
+    refuse(runName, refusal);
+}
+
+void KvLinuxHoldRecords::refuse(const QString &name, const QString &refusal)
+{
+    // Said once for each name, while something other than a record is there.
+    if (refusal.isEmpty()) {
+        refused.remove(name);
+    } else if (!refused.contains(name)) {
+        refused.insert(name);
+        kvCritical(lcGovernor) << "hold record \"" << directory << "/" << name << "\" " << refusal
+                               << ": not used";
+    }
 }
 
 void KvLinuxHoldRecords::setStopped(const Process &process, bool stop)

@@ -115,6 +115,8 @@ private:
     void noticeCopiesOfOtherUsers();
     void readOthers();
     void write();
+    // Notes that what is at name is not used as a record, or is again.
+    void refuse(const QString &name, const QString &refusal);
 
     QString directory;
     QString runName;
@@ -140,4 +142,6 @@ private:
     QHash<Process, QList<Cap>> othersCaps;
     QHash<Process, QString> origins;
     QStringList endedRuns;
+    // Names where something other than a record was found, said once.
+    QSet<QString> refused;
 };

@@ -1,3 +1,4 @@
+#include "platform/linux/KvLinuxRegularFile.h"
 #include "support/KvLogFileOpener.h"
 
 #include <QFile>
@@ -9,10 +10,13 @@ namespace {
 class KvLinuxLogFileOpener final : public KvLogFileOpener
 {
 public:
-    int openForAppending(const QString &path) override
+    int openForAppending(const QString &path, QString &refusal) override
     {
-        return ::open(QFile::encodeName(path).constData(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        // A symbolic link at the log's name would have a copy run as root
+        // append to whatever it names.
+        return KvLinuxRegularFile::open(QFile::encodeName(path), O_WRONLY | O_APPEND | O_CREAT,
+                                        false, refusal)
+            .release();
     }
 };
 

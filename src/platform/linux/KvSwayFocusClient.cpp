@@ -15,6 +15,13 @@ constexpr char magic[] = "i3-ipc";
 constexpr int magicSize = sizeof magic - 1;
 constexpr int headerSize = magicSize + 8;
 
+// The largest payload taken. Sway's messages are small: a window event is
+// one window's node, some 2 KiB, and the answer of GET_TREE some 2 KiB a
+// window, so this holds a desktop of a thousand windows with long titles,
+// while a peer that announces more (up to 4 GiB) costs no more memory than
+// this.
+constexpr quint32 payloadLimit = 4 * 1024 * 1024;
+
 constexpr quint32 subscribe = 2;
 constexpr quint32 getTree = 4;
 constexpr quint32 windowEvent = 0x80000003;
@@ -80,12 +87,14 @@ void KvSwayFocusClient::onReadyRead()
     while (received.size() >= headerSize) {
         // Messages follow each other from the connection on; anything else is
         // not Sway speaking, and a new connection starts afresh.
-        if (!received.startsWith(magic)) {
-            socket->abort();
-            return;
-        }
         const quint32 length = qFromUnaligned<quint32>(received.constData() + magicSize);
         const quint32 type = qFromUnaligned<quint32>(received.constData() + magicSize + 4);
+        if (!received.startsWith(magic) || length > payloadLimit) {
+            received.clear();
+            return socket->drop(length > payloadLimit
+                                    ? QStringLiteral("announced a message of %1 bytes").arg(length)
+                                    : QStringLiteral("sent something other than Sway's messages"));
+        }
         if (quint32(received.size() - headerSize) < length)
             return;
         const QJsonDocument payload = QJsonDocument::fromJson(received.mid(headerSize, length));

@@ -14,6 +14,9 @@
 // reports the process of every window that takes the focus, and of the
 // focused window whenever the socket connects.
 //
+// A message announced beyond 4 MiB, or anything that is not Sway's messages,
+// drops the connection (one line in the log) and a new one is made.
+//
 // Sway names its socket after its own process id. When the socket named goes
 // with a Sway that ended, a newer one beside it is taken: that is the same
 // desktop's Sway, started again.

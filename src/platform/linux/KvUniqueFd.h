@@ -26,6 +26,8 @@ public:
 
     int get() const { return fd; }
     bool isValid() const { return fd >= 0; }
+    // Hands the descriptor over: it is no longer closed here.
+    int release() { return std::exchange(fd, -1); }
     void reset(int replacement = -1)
     {
         if (fd >= 0)

@@ -6,4 +6,6 @@ class KvWindowsFiles : public KvPlatformFiles
 {
 public:
     KvStatus replace(const QString &from, const QString &to) override;
+    KvFileContent readRegular(const QString &path, qint64 limit) override;
+    KvStatus writeRegular(const QString &path, const QByteArray &bytes) override;
 };

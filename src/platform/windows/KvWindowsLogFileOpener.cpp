@@ -9,7 +9,7 @@ namespace {
 class KvWindowsLogFileOpener final : public KvLogFileOpener
 {
 public:
-    int openForAppending(const QString &path) override
+    int openForAppending(const QString &path, QString &) override
     {
         KvWin32Handle file = KvWin32Files::openForAppending(path.toStdWString());
         if (!file)

@@ -1,6 +1,6 @@
 // Foreground reports on a private session bus, as the scripts under
-// resources/wayland send them, drive rules; Hyprland's sockets are stood in
-// for by servers of the test's; the start-up notice names what each desktop lacks.
+// resources/wayland send them, drive rules; Hyprland's and Sway's sockets are stood
+// in for by servers of the test's; the start-up notice names what each desktop lacks.
 
 #include "LogTail.h"
 #include "StoredRule.h"
@@ -9,6 +9,7 @@
 #include "platform/KvPlatformForeground.h"
 #include "platform/linux/KvForegroundBusService.h"
 #include "platform/linux/KvHyprlandFocusClient.h"
+#include "platform/linux/KvSwayFocusClient.h"
 #include "platform/linux/KvWaylandForeground.h"
 #include "rules/Rule.h"
 #include "rules/RulesEngine.h"
@@ -153,6 +154,48 @@ private slots:
         QVERIFY(events.listen(folder + "/.socket2.sock"));
         QTRY_COMPARE_WITH_TIMEOUT(reports.last(), 4444u, 5000);
         QCOMPARE(notices(), 2);
+    }
+    void oversizedMessagesAreDropped_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::newRow("Sway frame") << "sway";
+        QTest::newRow("Hyprland event line") << "events";
+        QTest::newRow("Hyprland answer") << "answer";
+    }
+    void oversizedMessagesAreDropped()
+    {
+        QFETCH(QString, peer);
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        const QString folder = runtime.filePath("hypr/corvane");
+        QVERIFY(QDir().mkpath(folder));
+        // More than any message of the compositor's, and no end to it.
+        const QByteArray flood(3 * 1024 * 1024, 'x');
+        QLocalServer events, requests;
+        int connections = 0;
+        connect(&events, &QLocalServer::newConnection, [&] {
+            ++connections;
+            QLocalSocket *client = events.nextPendingConnection();
+            if (peer == "sway") // a frame that announces 4 GiB - 1 bytes
+                client->write(QByteArray("i3-ipc\xff\xff\xff\xff\x04\0\0\0", 14) + flood);
+            else if (peer == "events")
+                client->write(flood);
+        });
+        connect(&requests, &QLocalServer::newConnection, [&] {
+            requests.nextPendingConnection()->write(peer == "answer" ? '{' + flood : "{}");
+        });
+        const LogTail log;
+        const bool sway = peer == "sway";
+        QVERIFY(sway ? events.listen(runtime.filePath("sway-ipc.1.2.sock"))
+                     : events.listen(folder + "/.socket2.sock") &&
+                           requests.listen(folder + "/.socket.sock"));
+        const auto ignored = [](qint64) {};
+        KvSwayFocusClient swayClient(events.fullServerName(), ignored, nullptr);
+        KvHyprlandFocusClient hyprland("corvane", ignored, nullptr);
+        sway ? swayClient.start() : hyprland.start();
+        // Dropped, said once, and connected to again as after a closed socket.
+        QTRY_COMPARE_WITH_TIMEOUT(connections, 3, 10000);
+        QCOMPARE(log.lines().filter("the connection is dropped and made again").size(), 1);
     }
     void notSeenNotice()
     {
