@@ -7,6 +7,7 @@
 #include "platform/KvPlatformVersion.h"
 #include "process/KvRestrictionJournal.h"
 #include "process/KvRestrictionRecovery.h"
+#include "support/KvLazySingletonCleanup.h"
 #include "support/KvLog.h"
 #include "support/KvLogOutput.h"
 #include "support/KvMessageLogger.h"
@@ -124,4 +125,10 @@ KvApplication::~KvApplication()
     // From here on a termination request ends the process the default way.
     // Nothing is restricted any more: the window and its rules are gone.
     KvPlatformSession::current().setTerminationHandler(nullptr);
+    // The singletons go now, last created first, while the application
+    // object and Qt's network still stand: left to the application object's
+    // post routines, analytics' network access went after Qt had torn down
+    // its own network manager, and the process crashed on its way out now
+    // and then.
+    KvLazySingletonCleanup::runCleanupFunctions();
 }
