@@ -9,10 +9,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUuid>
 #include <QWindow>
@@ -71,15 +70,14 @@ GoogleProvider::GoogleProvider()
                       applicationId(QCoreApplication::organizationDomain(),
                                     QCoreApplication::applicationFilePath()));
     parameters.insert(QStringLiteral("av"), QCoreApplication::applicationVersion());
-
-    connect(&network, &QNetworkAccessManager::finished, this, &GoogleProvider::on_https_finished);
 }
 
 GoogleProvider::~GoogleProvider()
 {
-    // The manager aborts what is still in flight while it is destroyed; that
-    // must not reach a slot of an object that is half gone.
-    network.disconnect(this);
+    // What is still in flight goes with its sockets, which must not reach a
+    // slot of an object that is half gone.
+    for (QTcpSocket *socket : findChildren<QTcpSocket *>())
+        socket->disconnect(this);
 }
 
 void GoogleProvider::event(const KvAnalyticsEvent &event)
@@ -161,9 +159,11 @@ QString GoogleProvider::applicationId(const QString &organizationDomain,
            QFileInfo(executablePath).completeBaseName().toLower();
 }
 
-void GoogleProvider::on_https_finished(QNetworkReply *reply)
+void GoogleProvider::finish(QTcpSocket *socket)
 {
-    reply->deleteLater();
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
     if (pendingReplies > 0)
         --pendingReplies;
     if (pendingReplies == 0 && waitLoop)
@@ -207,14 +207,21 @@ void GoogleProvider::send(const Parameters &hit, bool wait)
             body += QLatin1Char('&');
         body += it.key() + QLatin1Char('=') + it.value();
     }
-
-    QNetworkRequest request(url);
-    // The value the network stack would pick on its own, set here so that it
-    // does not warn about the missing header at every hit.
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/x-www-form-urlencoded"));
-    network.post(request, body.toUtf8());
+    const QByteArray content = body.toUtf8();
+    const QByteArray request =
+        "POST " + url.path(QUrl::FullyEncoded).toLatin1() +
+        " HTTP/1.1\r\nHost: " + url.authority(QUrl::FullyEncoded).toLatin1() +
+        "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        "Content-Length: " +
+        QByteArray::number(content.size()) + "\r\nConnection: close\r\n\r\n" + content;
+    auto *socket = new QTcpSocket(this);
+    connect(socket, &QTcpSocket::connected, socket, [socket, request] { socket->write(request); });
+    const auto done = [this, socket] { finish(socket); };
+    connect(socket, &QTcpSocket::readyRead, this, done);
+    connect(socket, &QTcpSocket::disconnected, this, done);
+    connect(socket, &QTcpSocket::errorOccurred, this, done);
     ++pendingReplies;
+    socket->connectToHost(url.host(), quint16(url.port(80)));
 
     if (wait)
         waitForPendingReplies();

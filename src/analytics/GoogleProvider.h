@@ -3,19 +3,22 @@
 #include "analytics/KvProviderInterface.h"
 
 #include <QHash>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QUrl>
 
 class QEventLoop;
-class QNetworkReply;
+class QTcpSocket;
 
 // Sends usage events as hits of the measurement protocol (version 1): one
-// HTTP POST to /collect on the measurement host per hit. Hits are fire and
-// forget; replies are only counted, never read. The hit that ends a session
-// waits up to about one second for everything still in flight, because it is
-// sent while the program shuts down.
+// HTTP POST to /collect on the measurement host per hit, each on a socket of
+// its own. Hits are fire and forget; answers are only waited for, never read.
+// The hit that ends a session waits up to about one second for everything
+// still in flight, because it is sent while the program shuts down.
+//
+// No network access manager: it brings Qt's bearer management along, whose
+// thread could still be tearing down as the program exited, which crashed it
+// now and then on its way out.
 class GoogleProvider : public QObject, public KvProviderInterface
 {
     Q_OBJECT
@@ -44,18 +47,16 @@ public:
     // executable's file name without its last extension, lower-cased.
     static QString applicationId(const QString &organizationDomain, const QString &executablePath);
 
-private slots:
-    void on_https_finished(QNetworkReply *reply);
-
 private:
     using Parameters = QHash<QString, QString>;
 
     Parameters hitParameters() const;
     void send(const Parameters &hit, bool wait);
+    // The server answered, or the connection failed or closed.
+    void finish(QTcpSocket *socket);
     void waitForPendingReplies();
 
     Parameters parameters;
-    QNetworkAccessManager network;
     int pendingReplies = 0;
     QEventLoop *waitLoop = nullptr;
 };
