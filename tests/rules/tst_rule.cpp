@@ -41,18 +41,23 @@ private slots:
         // Whatever a pattern matches, the program never restrains itself; nor
         // the desktop's compositor, nor the shell it was started from, each
         // named once.
-        const quint32 xwayland = addProcess("/usr/bin/Xwayland");
+#ifdef Q_OS_WIN
+        const char *compositor = "dwm.exe", *role = "the desktop window manager";
+#else
+        const char *compositor = "Xwayland", *role = "the display server";
+#endif
+        const quint32 xwayland = addProcess(qPrintable(QStringLiteral("/usr/bin/") + compositor));
         const quint32 shell = addProcess("/bin/sh");
         const quint32 self = fixture.machine.ownId();
         fixture.machine.addProcessWithId(self, QStringLiteral("/usr/bin/corvane"), shell);
         QTest::ignoreMessage(
-            QtInfoMsg, QRegularExpression(
-                           QStringLiteral("#%1 .* alone: it is the display server").arg(xwayland)));
+            QtInfoMsg,
+            QRegularExpression(QStringLiteral("#%1 .* alone: it is %2").arg(xwayland).arg(role)));
         QTest::ignoreMessage(
             QtInfoMsg,
             QRegularExpression(
                 QStringLiteral("#%1 .* alone: this program was started from it").arg(shell)));
-        Rule *rule = start({{}, true, {"game", "corvane", "Xwayland", "sh"}});
+        Rule *rule = start({{}, true, {"game", "corvane", compositor, "sh"}});
         QCOMPARE(rule->state(), RuleState::Active);
         QCOMPARE(cpuRateOf(game), 3000u);
         for (quint32 spared : {editor, xwayland, shell, self})
