@@ -66,6 +66,13 @@ bool KvSettingsBackup::readsCleanly(const QString &path)
 
 void KvSettingsBackup::keepUnreadableFiles(const QDateTime &now)
 {
+#ifdef Q_OS_WIN
+    // Settings in the registry, Windows' default, are no file to keep: their
+    // names (\HKEY_CURRENT_USER\...) would be taken for paths on the current
+    // drive.
+    if (QSettings().format() != QSettings::IniFormat)
+        return;
+#endif
     const QString organization = QCoreApplication::organizationName();
     const QString paths[] = {
         QSettings(QSettings::UserScope, organization, QCoreApplication::applicationName())
