@@ -124,6 +124,9 @@ KvProcessGovernor::Held KvProcessGovernor::hold(int groupId, Action action, quin
         note(restriction, true);
         restriction.inForce = action == Action::LimitCpu ? limitCpu(restriction, groupId)
                                                          : suspend(restriction, groupId);
+        // A cap that did not take effect is nothing a later start should lift.
+        if (action == Action::LimitCpu && !restriction.inForce)
+            note(restriction, false);
     }
     keep(groupId, restriction);
     return Held{groupId, restriction.inForce};
