@@ -12,6 +12,11 @@ set(CORVANE_APP_ID "app.corvane.${CORVANE_PRODUCT_NAME}")
 set(CORVANE_RELEASE_VERSION
     "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}")
 
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/CorvaneWindowsInstall.cmake)
+    return()
+endif()
+
 # ---- The program, its desktop entry, icons, metainfo, man page and user service
 set(corvane_linux_files ${PROJECT_SOURCE_DIR}/resources/linux)
 set(corvane_linux_generated ${PROJECT_BINARY_DIR}/resources/linux)

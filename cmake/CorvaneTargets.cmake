@@ -48,6 +48,11 @@ function(corvane_add_test name)
     target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LINK})
     target_link_libraries(${name} PRIVATE corvane_test_fixtures)
     add_test(NAME ${name} COMMAND ${name})
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+        # Qt Test's report reaches CTest through a file under Wine.
+        set_target_properties(${name} PROPERTIES
+            CROSSCOMPILING_EMULATOR "${CMAKE_CROSSCOMPILING_EMULATOR};--qtest")
+    endif()
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()

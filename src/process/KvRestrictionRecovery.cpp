@@ -24,8 +24,9 @@ KvRestrictionRecovery::KvRestrictionRecovery(const QString &ownJournal, QObject 
     , directory(QFileInfo(ownJournal).path())
     , ownName(QFileInfo(ownJournal).fileName())
 {
-    lift(true);
+    // Before the lock in it is tried: at the first start the folder is new.
     QDir().mkpath(directory);
+    lift(true);
     watcher.addPath(directory);
     connect(&watcher, &QFileSystemWatcher::directoryChanged, this,
             &KvRestrictionRecovery::followOtherRuns);

@@ -218,7 +218,13 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QCOMPARE(readFromBytes(file), standard);
-        QCOMPARE(describeFile(file), "Contoso|Game|2.5.7");
+#ifdef Q_OS_WIN
+        // Windows' own reader takes the resource of id 1 of a PE file alone.
+        const bool native = QTest::currentDataTag() == QByteArray("PE, resource 1");
+#else
+        const bool native = true;
+#endif
+        QCOMPARE(describeFile(file), native ? "Contoso|Game|2.5.7" : "||");
         for (int size = 0; size < file.size(); ++size) {
             const QByteArray result = readFromBytes(file.left(size));
             QVERIFY2(result.isEmpty() || result == standard, qPrintable(QString::number(size)));
@@ -267,7 +273,7 @@ private slots:
             {resource({}, 65535, 1, 65534), "||65535.1.65534"}, // the highest parts
             {bare.build(), "First|One|"}};
         for (const auto &[block, expected] : blocks)
-            QCOMPARE(describeFile(Images::elf(block, true, false)), expected);
+            QCOMPARE(describeFile(Images::pe(block)), expected);
     }
 };
 

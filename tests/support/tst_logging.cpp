@@ -108,7 +108,8 @@ private slots:
     void twoRunsOfTheProgramAppendToOneFile()
     {
         // On the test's store (no rules), named after its own version resource.
-        const QString programLog = store.path(QStringLiteral("data/Veltrom/Corvane/corvane.log"));
+        const QString programLog =
+            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + "/corvane.log";
         const QString started =
             QStringLiteral("               [I]            Corvane " CORVANE_VERSION " started");
         const ShieldedProgramStart shield;
@@ -127,6 +128,9 @@ private slots:
     }
     void fullFilesAreSwitchedWithoutLosingALine()
     {
+        if (QLibrary::resolve("ntdll", "wine_get_version"))
+            QSKIP("Wine appends to a file at the size it read before: writers of one file "
+                  "through handles of their own write over each other's lines");
         // Writers with files of their own on one name, as copies of the program have.
         const QString path = store.path(QStringLiteral("switched.log"));
         const int limit = 40000, writers = 4, lineCount = 2000;

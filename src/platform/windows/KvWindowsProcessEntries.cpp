@@ -109,3 +109,27 @@ bool KvWindowsProcessEntries::needsImagePath(const KvProcessEntry &entry)
     return entry.path.isEmpty() && entry.processId != systemIdleProcessId &&
            entry.processId != systemProcessId;
 }
+
+KvWindowsProcessEntries::Changes
+KvWindowsProcessEntries::compare(QHash<quint32, QString> &known,
+                                 const QList<KvProcessEntry> &listed)
+{
+    Changes changes;
+    QHash<quint32, QString> now;
+    now.reserve(listed.size());
+    for (const KvProcessEntry &entry : listed) {
+        now.insert(entry.processId, entry.name);
+        const auto before = known.constFind(entry.processId);
+        if (before != known.constEnd() && *before == entry.name)
+            continue;
+        if (before != known.constEnd())
+            changes.ended.append(entry.processId);
+        changes.started.append(entry);
+    }
+    for (auto it = known.constBegin(); it != known.constEnd(); ++it) {
+        if (!now.contains(it.key()))
+            changes.ended.append(it.key());
+    }
+    known.swap(now);
+    return changes;
+}

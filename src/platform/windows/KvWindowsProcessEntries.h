@@ -2,6 +2,7 @@
 
 #include "platform/KvProcessEventSource.h"
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QVariant>
@@ -33,4 +34,15 @@ public:
     // Whether the entry lacks a path that the process's image gives. The
     // system's two pseudo-processes have no image.
     static bool needsImagePath(const KvProcessEntry &entry);
+
+    // What one snapshot tells beside the last one: the processes that
+    // started and the ids that ended. known holds the name of each process
+    // of the last snapshot and becomes that of this one. An id that names
+    // another executable now was ended and given to a new process.
+    struct Changes
+    {
+        QList<KvProcessEntry> started;
+        QList<quint32> ended;
+    };
+    static Changes compare(QHash<quint32, QString> &known, const QList<KvProcessEntry> &listed);
 };

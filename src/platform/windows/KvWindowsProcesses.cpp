@@ -1,5 +1,6 @@
 #include "platform/windows/KvWindowsProcesses.h"
 
+#include "platform/windows/KvToolhelpPollingSource.h"
 #include "platform/windows/KvWindowsError.h"
 #include "platform/windows/KvWindowsProcessEntries.h"
 #include "platform/windows/KvWmiProcessEventSource.h"
@@ -76,7 +77,10 @@ quint32 KvWindowsProcesses::ownId()
 
 std::unique_ptr<KvProcessEventSource> KvWindowsProcesses::watch()
 {
-    return KvWmiProcessEventSource::open();
+    std::unique_ptr<KvWmiProcessEventSource> wmi = KvWmiProcessEventSource::open();
+    if (wmi->isListening())
+        return wmi;
+    return std::make_unique<KvToolhelpPollingSource>(wmi->description());
 }
 
 void KvWindowsProcesses::complete(KvProcessEntry &entry)

@@ -3,7 +3,7 @@
 #include "platform/KvPlatformProcesses.h"
 
 // The processes through Toolhelp snapshots and process handles, their
-// starts and ends through WMI.
+// starts and ends through WMI, or through snapshots where WMI delivers none.
 class KvWindowsProcesses : public KvPlatformProcesses
 {
 public:

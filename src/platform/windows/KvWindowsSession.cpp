@@ -53,6 +53,12 @@ bool KvWindowsSession::hasDisplay() const
 KvStatus KvWindowsSession::setTerminationHandler(const TerminationHandler &handler)
 {
     m_handler = handler;
+    if (QCoreApplication *application = QCoreApplication::instance()) {
+        if (handler)
+            application->installNativeEventFilter(this);
+        else
+            application->removeNativeEventFilter(this);
+    }
     if (handler && !m_installed) {
         receiver = this;
         m_installed = SetConsoleCtrlHandler(onControlEvent, TRUE) != FALSE;
@@ -80,6 +86,16 @@ BOOL WINAPI KvWindowsSession::onControlEvent(DWORD controlType)
         controlType == CTRL_SHUTDOWN_EVENT)
         Sleep(OrderlyExitGrace);
     return TRUE;
+}
+
+bool KvWindowsSession::nativeEventFilter(const QByteArray &eventType, void *message, long *result)
+{
+    Q_UNUSED(result)
+    const MSG *posted = static_cast<const MSG *>(message);
+    if (eventType != "windows_generic_MSG" || posted->hwnd || posted->message != WM_CLOSE)
+        return false;
+    deliver(QStringLiteral("WM_CLOSE"));
+    return true;
 }
 
 void KvWindowsSession::deliver(const QString &request)

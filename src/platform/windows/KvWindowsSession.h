@@ -2,12 +2,16 @@
 
 #include "platform/KvPlatformSession.h"
 
+#include <QAbstractNativeEventFilter>
+
 #include <windows.h>
 
 // The session on Windows. Console control events arrive on a thread of the
 // system's own; they are posted to the GUI thread's event loop, where the
-// handler runs.
-class KvWindowsSession : public KvPlatformSession
+// handler runs. A WM_CLOSE posted to the GUI thread rather than to a window
+// is a request too: QProcess::terminate() and others send it so to a program
+// that has no window to close (one on the offscreen platform).
+class KvWindowsSession : public KvPlatformSession, private QAbstractNativeEventFilter
 {
 public:
     ~KvWindowsSession() override;
@@ -17,6 +21,7 @@ public:
 
 private:
     static BOOL WINAPI onControlEvent(DWORD controlType);
+    bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
     void deliver(const QString &request);
 
     TerminationHandler m_handler;

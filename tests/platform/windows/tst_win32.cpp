@@ -1,8 +1,8 @@
-// The Qt-free part of the Windows backend, as a program of its own that
-// scripts/check-windows builds with mingw-w64 and runs where Wine is
-// installed: the calls in the order the backend makes them. One line per
-// check; exits 1 when any failed. With --child it is the process the checks
-// restrain.
+// The Qt-free part of the Windows backend, as a program of its own that the
+// Windows build runs as a test under Wine: the calls in the order the backend
+// makes them. One line per check; exits 1 when any failed. With --child it is
+// the process the checks restrain; with --busy it keeps a CPU busy, for
+// scripts/check-windows to restrain.
 
 #include "platform/windows/KvJobCpuRate.h"
 #include "platform/windows/KvThreadSweep.h"
@@ -190,6 +190,8 @@ int wmain(int argc, wchar_t **argv)
     if (argc > 1 && std::wcscmp(argv[1], L"--child") == 0) {
         Sleep(30000);
         return 0;
+    }
+    for (volatile bool busy = argc > 1 && std::wcscmp(argv[1], L"--busy") == 0; busy;) {
     }
     std::wstring commandLine = L"\"" + ownPath() + L"\" --child";
     STARTUPINFOW startup{};

@@ -1,5 +1,5 @@
 // The Windows backend's translation logic, which needs no Windows: WMI's
-// process properties, the Toolhelp names, job rates and the thread sweep.
+// process properties, the Toolhelp names and snapshots, job rates and the thread sweep.
 
 #include "platform/windows/KvJobCpuRate.h"
 #include "platform/windows/KvThreadSweep.h"
@@ -114,6 +114,15 @@ private slots:
         QCOMPARE(Entries::listed(0, 0, "[System Process]").name, "System Idle Process");
         QCOMPARE(Entries::listed(4, 0, "Registry").name, "Registry");
         QCOMPARE(Entries::listed(812, 640, "app.exe").parentProcessId, 640u);
+        // Beside the last snapshot: 2 ended, 3 given to another program, 4 started.
+        QHash<quint32, QString> known{{1, "a.exe"}, {2, "b.exe"}, {3, "c.exe"}};
+        const Entries::Changes changes =
+            Entries::compare(known, {Entries::listed(1, 0, "a.exe"), Entries::listed(3, 1, "d.exe"),
+                                     Entries::listed(4, 1, "e.exe")});
+        QCOMPARE(changes.ended, (QList<quint32>{3, 2}));
+        QCOMPARE(changes.started.size(), 2);
+        QCOMPARE(changes.started.at(0).name + changes.started.at(1).name, "d.exee.exe");
+        QCOMPARE(known, (QHash<quint32, QString>{{1, "a.exe"}, {3, "d.exe"}, {4, "e.exe"}}));
     }
     void jobRates()
     {
