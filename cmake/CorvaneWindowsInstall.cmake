@@ -1,9 +1,9 @@
 # What the Windows program needs beside corvane.exe, all in the one folder it
-# is installed to: Qt's DLLs, the platform plugin, the native style and the
-# compiler's runtime; nothing else (no image formats, no bearer, no print
-# support). The installer (cmake/CorvanePackage.cmake) holds exactly this,
-# and scripts/build-windows lays it out in build/windows/deploy.
-install(TARGETS corvane RUNTIME DESTINATION .)
+# is installed to: its lifeline, Qt's DLLs, the platform plugin, the native
+# style and the compiler's runtime; nothing else (no image formats, no
+# bearer, no print support). The installer (cmake/CorvanePackage.cmake) holds
+# exactly this, and scripts/build-windows lays it out in build/windows/deploy.
+install(TARGETS corvane corvane-lifeline RUNTIME DESTINATION .)
 foreach(module Core Gui Widgets Network)
     install(FILES $<TARGET_FILE:Qt5::${module}> DESTINATION .)
 endforeach()

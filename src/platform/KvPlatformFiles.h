@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/KvPlatformSettingsWatch.h"
 #include "platform/KvResult.h"
 #include "support/KvInstallable.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <memory>
 
 // A file as a read that trusts nothing about it found it.
 struct KvFileContent
@@ -46,6 +49,19 @@ public:
     // replaced, or a missing one made, and only in a folder of this user;
     // anything else stays untouched and the error says what is there.
     virtual KvStatus writeRegular(const QString &path, const QByteArray &bytes) = 0;
+
+    // Follows the settings that the system keeps for the program, whoever
+    // writes them (Windows: the registry key
+    // HKEY_CURRENT_USER\Software\<organization>\<application> and the keys
+    // below it); null where the settings are a file, which the program
+    // watches itself. Fails when the key cannot be watched.
+    virtual KvResult<std::unique_ptr<KvPlatformSettingsWatch>>
+    watchSettingsKey(const QString &organization, const QString &application)
+    {
+        Q_UNUSED(organization)
+        Q_UNUSED(application)
+        return std::unique_ptr<KvPlatformSettingsWatch>();
+    }
 
 protected:
     KvPlatformFiles() = default;

@@ -17,6 +17,9 @@
 //
 // Linux: a small process of its own (corvane-lifeline, no Qt, no threads),
 // which learns of the program's end as its end of a socket pair closes.
+// Windows: the same (corvane-lifeline.exe, no window either), with a pipe;
+// it also holds the jobs of the run's CPU caps, which no later process could
+// reach otherwise, and hands them to the lifting.
 class KvPlatformLifeline : public KvInstallable<KvPlatformLifeline>
 {
 public:

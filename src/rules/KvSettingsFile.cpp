@@ -22,6 +22,7 @@ namespace {
 
 const QString workingPrefix = QStringLiteral("settings-");
 
+#ifndef Q_OS_WIN
 // The folder of the user's settings files of this organisation. Qt tells
 // where a file of a handle's chain lies only through a handle, and each
 // handle reads the files of its chain as it is made: one of a format of this
@@ -37,6 +38,7 @@ QString organizationFolder()
                          .fileName())
         .absolutePath();
 }
+#endif
 
 // What a handle of Qt's does with text, on a copy in a folder of its own.
 template<class Result>
@@ -128,8 +130,12 @@ QString KvSettingsFile::workingCopy()
 
 bool KvSettingsFile::takeIn(bool settled)
 {
-    if (userFile.isEmpty())
+    // Every handle reads the registry itself: whoever looks finds what was
+    // written there meanwhile.
+    if (userFile.isEmpty()) {
+        ++changes;
         return true;
+    }
     const KvFileContent read = KvPlatformFiles::current().readRegular(userFile, sizeLimit);
     writable = read.kind != KvFileContent::Kind::Refused;
     switch (read.kind) {

@@ -30,8 +30,8 @@
 //    the copy.
 //
 // Nothing of the program's own is kept in the file. Settings in the Windows
-// registry have no file: there the handles open the registry as Qt does and
-// nothing here applies.
+// registry have no file: there the handles open the registry as Qt does, and
+// each take-in only counts a change, since whoever reads next reads anew.
 class KvSettingsFile
 {
 public:

@@ -1,7 +1,10 @@
 #include "rules/KvSettingsWatcher.h"
 
+#include "platform/KvPlatformFiles.h"
 #include "rules/KvSettingsFile.h"
+#include "support/KvLog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -20,13 +23,6 @@ KvSettingsWatcher::KvSettingsWatcher(QObject *parent)
     : QObject(parent)
     , path(KvSettingsFile::instance().path())
 {
-    // Settings in the registry, Windows' default, have no file to watch.
-    if (path.isEmpty())
-        return;
-    const QString directory = QFileInfo(path).absolutePath();
-    QDir().mkpath(directory);
-    watcher.addPath(directory);
-    arm();
     quiet.setSingleShot(true);
     quiet.setInterval(quietMs);
     longest.setSingleShot(true);
@@ -36,14 +32,38 @@ KvSettingsWatcher::KvSettingsWatcher(QObject *parent)
         if (!longest.isActive())
             longest.start();
     };
-    connect(&watcher, &QFileSystemWatcher::fileChanged, this, onChange);
-    connect(&watcher, &QFileSystemWatcher::directoryChanged, this, onChange);
     connect(&quiet, &QTimer::timeout, this, [this] { settle(true); });
     connect(&longest, &QTimer::timeout, this, [this] { settle(false); });
+
+    // Settings in the registry, Windows' default, have no file: the system
+    // watches their key.
+    if (path.isEmpty()) {
+        KvResult<std::unique_ptr<KvPlatformSettingsWatch>> watched =
+            KvPlatformFiles::current().watchSettingsKey(QCoreApplication::organizationName(),
+                                                        QCoreApplication::applicationName());
+        keyWatch = watched.take();
+        if (keyWatch)
+            connect(keyWatch.get(), &KvPlatformSettingsWatch::changed, this, onChange);
+        else if (!watched)
+            kvCriticalWithCode(lcCorvane, watched.error().code)
+                << "the settings are not watched (" << watched.error().message
+                << "): changes made by other programs are seen after a change in the window";
+        return;
+    }
+    const QString directory = QFileInfo(path).absolutePath();
+    QDir().mkpath(directory);
+    watcher.addPath(directory);
+    arm();
+    connect(&watcher, &QFileSystemWatcher::fileChanged, this, onChange);
+    connect(&watcher, &QFileSystemWatcher::directoryChanged, this, onChange);
 }
+
+KvSettingsWatcher::~KvSettingsWatcher() = default;
 
 void KvSettingsWatcher::arm()
 {
+    if (path.isEmpty())
+        return;
     watcher.removePath(path);
     if (QFileInfo::exists(path))
         watcher.addPath(path);

@@ -4,6 +4,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
+class KvPlatformSettingsWatch;
+
 // Tells when the user's settings file has been written by someone else (a
 // hand edit, an editor, another copy of the program) and taken into the
 // working copy (KvSettingsFile). The file is watched, for writes into it,
@@ -16,14 +20,15 @@
 // A file written while it is read is read again, and one that does not parse
 // is judged only once it is quiet: it may be a write caught halfway.
 // changed() follows every look at the file; the working copy's generation
-// tells whether it changed. Settings kept in the Windows registry are not
-// watched.
+// tells whether it changed. Settings kept in the Windows registry are
+// watched there, through the platform, and taken in the same way.
 class KvSettingsWatcher : public QObject
 {
     Q_OBJECT
 
 public:
     explicit KvSettingsWatcher(QObject *parent = nullptr);
+    ~KvSettingsWatcher() override;
 
 signals:
     void changed();
@@ -34,6 +39,7 @@ private:
 
     const QString path;
     QFileSystemWatcher watcher;
+    std::unique_ptr<KvPlatformSettingsWatch> keyWatch;
     QTimer quiet;
     QTimer longest;
 };

@@ -26,6 +26,16 @@ const bool settingsAreAFile = false;
 const bool settingsAreAFile = true;
 #endif
 
+// A request to end the program, as it comes from outside: what a service
+// manager sends, and what QProcess::terminate() sends a program without a window.
+#ifdef Q_OS_WIN
+const QString request = "WM_CLOSE";
+void requestTheEnd() { PostThreadMessageW(GetCurrentThreadId(), WM_CLOSE, 0, 0); }
+#else
+const QString request = "SIGTERM";
+void requestTheEnd() { raise(SIGTERM); }
+#endif
+
 // Made by main, before the command line is read, as the program makes it.
 std::unique_ptr<KvApplication> application;
 // Naming must leave no trace: help and the version write nothing.
@@ -53,22 +63,13 @@ private slots:
     {
         // One that comes while no loop runs (at start-up) is seen at the next step, and
         // what it stops goes first.
-#ifndef Q_OS_WIN
         bool stopped = false;
         application->setStop([&stopped] { stopped = true; });
-        raise(SIGTERM);
+        requestTheEnd();
         QVERIFY(application->stopRequested() && stopped);
         application->setStop(nullptr);
-#endif
         const LogTail log;
-#ifdef Q_OS_WIN
-        // What QProcess::terminate() sends a program without a window.
-        const QString request = "WM_CLOSE";
-        QTimer::singleShot(0, [] { PostThreadMessageW(GetCurrentThreadId(), WM_CLOSE, 0, 0); });
-#else
-        const QString request = "SIGTERM";
-        QTimer::singleShot(0, [] { raise(SIGTERM); });
-#endif
+        QTimer::singleShot(0, requestTheEnd);
         QObject watchdog; // so that a lost request fails instead of hanging
         QTimer::singleShot(5000, &watchdog, [] { QCoreApplication::exit(99); });
         QCOMPARE(application->exec(), 0);

@@ -2,6 +2,7 @@
 
 #include "platform/windows/KvJobCpuRate.h"
 #include "platform/windows/KvWindowsError.h"
+#include "platform/windows/KvWindowsLifeline.h"
 #include "platform/windows/win32/KvWin32Job.h"
 #include "platform/windows/win32/KvWin32Process.h"
 
@@ -9,7 +10,14 @@ static_assert(KvJobCpuRate::wholeMachine == KvCpuGroup::unlimited, "a lift is th
 
 KvWindowsCpuGroup::KvWindowsCpuGroup(KvWin32Handle job)
     : m_job(std::move(job))
-{}
+{
+    KvWindowsLifeline::instance().entrust(m_job.get());
+}
+
+KvWindowsCpuGroup::~KvWindowsCpuGroup()
+{
+    KvWindowsLifeline::instance().withdraw(m_job.get());
+}
 
 KvStatus KvWindowsCpuGroup::setRate(quint32 rate)
 {

@@ -6,11 +6,13 @@
 #include <cerrno>
 
 // A CPU group as a job object. Closing the job leaves its members in it,
-// under its last rate, until they end.
+// under its last rate, until they end. The run's lifeline holds the job as
+// long as the group lives, so that a killed run's cap can still be lifted.
 class KvWindowsCpuGroup : public KvCpuGroup
 {
 public:
     explicit KvWindowsCpuGroup(KvWin32Handle job);
+    ~KvWindowsCpuGroup() override;
 
     KvStatus setRate(quint32 rate) override;
     KvStatus add(quint32 processId) override;

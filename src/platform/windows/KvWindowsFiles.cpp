@@ -1,6 +1,7 @@
 #include "platform/windows/KvWindowsFiles.h"
 
 #include "platform/windows/KvWindowsError.h"
+#include "platform/windows/KvWindowsSettingsWatch.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -52,4 +53,12 @@ KvStatus KvWindowsFiles::writeRegular(const QString &path, const QByteArray &byt
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         return KvError{0, file.errorString()};
     return {};
+}
+
+KvResult<std::unique_ptr<KvPlatformSettingsWatch>>
+KvWindowsFiles::watchSettingsKey(const QString &organization, const QString &application)
+{
+    // Where QSettings keeps a program's settings in the registry.
+    return KvWindowsSettingsWatch::open(
+        QStringLiteral("Software\\%1\\%2").arg(organization, application));
 }

@@ -46,6 +46,10 @@ KvResult<quint64> KvWindowsProcesses::startTime(quint32 processId)
     unsigned long long time = 0;
     if (!process || !KvWin32Process::creationTime(process.get(), time))
         return KvWindowsError::last();
+    // A handle that someone keeps (its parent, a lifeline) keeps an ended
+    // process openable: it runs no more all the same.
+    if (KvWin32Process::hasExited(process.get()))
+        return KvWindowsError::fromCode(ERROR_INVALID_PARAMETER);
     return quint64(time);
 }
 

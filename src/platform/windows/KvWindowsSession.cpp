@@ -80,8 +80,12 @@ BOOL WINAPI KvWindowsSession::onControlEvent(DWORD controlType)
     if (request.isEmpty() || !receiver || !application)
         return FALSE;
     KvWindowsSession *session = receiver;
+    {
+        QMutexLocker lock(&session->m_pendingLock);
+        session->m_pending.append(request);
+    }
     QMetaObject::invokeMethod(
-        application, [session, request] { session->deliver(request); }, Qt::QueuedConnection);
+        application, [session] { session->deliverPendingRequests(); }, Qt::QueuedConnection);
     if (controlType == CTRL_CLOSE_EVENT || controlType == CTRL_LOGOFF_EVENT ||
         controlType == CTRL_SHUTDOWN_EVENT)
         Sleep(OrderlyExitGrace);
@@ -96,6 +100,25 @@ bool KvWindowsSession::nativeEventFilter(const QByteArray &eventType, void *mess
         return false;
     deliver(QStringLiteral("WM_CLOSE"));
     return true;
+}
+
+void KvWindowsSession::deliverPendingRequests()
+{
+    if (!m_handler)
+        return;
+    QStringList requests;
+    {
+        QMutexLocker lock(&m_pendingLock);
+        requests.swap(m_pending);
+    }
+    // Only the thread's own messages (window -1): a window's WM_CLOSE is the
+    // window's to handle.
+    MSG posted;
+    while (PeekMessageW(&posted, reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), WM_CLOSE,
+                        WM_CLOSE, PM_REMOVE))
+        requests.append(QStringLiteral("WM_CLOSE"));
+    for (const QString &request : qAsConst(requests))
+        deliver(request);
 }
 
 void KvWindowsSession::deliver(const QString &request)

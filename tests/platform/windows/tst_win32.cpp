@@ -8,6 +8,7 @@
 #include "platform/windows/KvThreadSweep.h"
 #include "platform/windows/win32/KvWin32Files.h"
 #include "platform/windows/win32/KvWin32Job.h"
+#include "platform/windows/win32/KvWin32Lifeline.h"
 #include "platform/windows/win32/KvWin32Process.h"
 #include "platform/windows/win32/KvWin32Threads.h"
 #include "platform/windows/win32/KvWin32Toolhelp.h"
@@ -106,9 +107,9 @@ void checkListing(DWORD childId)
           "child started after this process");
 }
 
-void checkJob(DWORD childId)
+KvWin32Handle checkJob(DWORD childId)
 {
-    const KvWin32Handle job = KvWin32Job::create();
+    KvWin32Handle job = KvWin32Job::create();
     check(job && KvWin32Job::setExtendedLimitFlags(job.get(), JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK),
           "job with breakaway made");
     const auto cap = KvJobCpuRate::hardCapAt(2500);
@@ -128,6 +129,44 @@ void checkJob(DWORD childId)
     checkBeyondWine(lift &&
                         KvWin32Job::setCpuRateControl(job.get(), lift->controlFlags, lift->cpuRate),
                     "CPU rate lifted to 100%");
+    std::vector<DWORD> members;
+    check(KvWin32Job::processIds(job.get(), members) && members == std::vector<DWORD>{childId},
+          "the job lists the child");
+    return job;
+}
+
+// A run that ends holding a job: its lifeline hands the job to the program's
+// lifting, which names the job's process in its log.
+void checkLifeline(HANDLE job, DWORD childId)
+{
+    const std::wstring app = ownPath().substr(0, ownPath().rfind(L'\\')) + L"\\..\\..\\src\\app\\";
+    KvWin32Lifeline lifeline;
+    std::uint64_t held = 0;
+    check(lifeline.start(app + L"corvane-lifeline.exe", ownPath() + L".journal",
+                         app + L"corvane.exe") &&
+              lifeline.entrust(job, held),
+          "job handed to the lifeline");
+    lifeline.end();
+    wchar_t local[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    const std::wstring log = std::wstring(local) + L"\\Veltrom\\Corvane\\corvane.log";
+    const std::string named = "job of process(es) #" + std::to_string(childId);
+    std::string text;
+    for (int wait = 0; wait < 300 && text.find(named) == std::string::npos; ++wait) {
+        Sleep(100);
+        if (FILE *file = _wfopen(log.c_str(), L"rb")) {
+            char buffer[4096];
+            text.clear();
+            for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+                text.append(buffer, got);
+            std::fclose(file);
+        }
+    }
+    check(WaitForSingleObject(lifeline.process(), 10000) == WAIT_OBJECT_0 &&
+              text.find(named) != std::string::npos,
+          "the lifting reached the job the lifeline held");
+    checkBeyondWine(text.find(named + " left by a previous run removed") != std::string::npos,
+                    "the job's CPU rate lifted");
 }
 
 // A job without the breakaway flag keeps what its members start: the one
@@ -209,9 +248,15 @@ int wmain(int argc, wchar_t **argv)
     if (child.hProcess) {
         Sleep(200);
         checkListing(child.dwProcessId);
-        checkJob(child.dwProcessId);
+        const KvWin32Handle job = checkJob(child.dwProcessId);
         checkSuspension(child.dwProcessId);
+        checkLifeline(job.get(), child.dwProcessId);
         TerminateProcess(child.hProcess, 0);
+        unsigned long long created = 0;
+        check(WaitForSingleObject(child.hProcess, 10000) == WAIT_OBJECT_0 &&
+                  KvWin32Process::creationTime(child.hProcess, created) &&
+                  KvWin32Process::hasExited(child.hProcess),
+              "an ended process that a handle holds is seen to have ended");
         CloseHandle(child.hThread);
         CloseHandle(child.hProcess);
     }

@@ -16,6 +16,7 @@ struct CpuRateControlInformation
 };
 static_assert(sizeof(CpuRateControlInformation) == 8, "CPU rate control information is 8 bytes");
 
+const JOBOBJECTINFOCLASS BasicProcessIdListClass = static_cast<JOBOBJECTINFOCLASS>(3);
 const JOBOBJECTINFOCLASS ExtendedLimitInformationClass = static_cast<JOBOBJECTINFOCLASS>(9);
 const JOBOBJECTINFOCLASS CpuRateControlInformationClass = static_cast<JOBOBJECTINFOCLASS>(15);
 
@@ -54,4 +55,23 @@ bool KvWin32Job::isProcessInJob(HANDLE process, HANDLE job, bool &result)
         return false;
     result = inJob != FALSE;
     return true;
+}
+
+bool KvWin32Job::processIds(HANDLE job, std::vector<DWORD> &ids)
+{
+    // The list holds as many ids as its buffer has room for; a job that has
+    // more is asked again with room for them all.
+    std::vector<ULONG_PTR> buffer(64);
+    for (;;) {
+        const auto list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer.data());
+        if (!QueryInformationJobObject(job, BasicProcessIdListClass, list,
+                                       DWORD(buffer.size() * sizeof(ULONG_PTR)), nullptr) &&
+            GetLastError() != ERROR_MORE_DATA)
+            return false;
+        if (list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses) {
+            ids.assign(list->ProcessIdList, list->ProcessIdList + list->NumberOfProcessIdsInList);
+            return true;
+        }
+        buffer.resize(list->NumberOfAssignedProcesses + 16);
+    }
 }

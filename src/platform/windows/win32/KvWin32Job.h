@@ -6,6 +6,8 @@
 
 #include "KvWin32Handle.h"
 
+#include <vector>
+
 class KvWin32Job
 {
 public:
@@ -26,4 +28,8 @@ public:
 
     // IsProcessInJob(process, job, &result).
     static bool isProcessInJob(HANDLE process, HANDLE job, bool &result);
+
+    // QueryInformationJobObject(job, JobObjectBasicProcessIdList = 3, ...):
+    // the ids of the processes in the job now.
+    static bool processIds(HANDLE job, std::vector<DWORD> &ids);
 };

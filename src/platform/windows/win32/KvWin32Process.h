@@ -5,6 +5,7 @@
 #include "KvWin32Handle.h"
 
 #include <string>
+#include <vector>
 
 class KvWin32Process
 {
@@ -19,4 +20,14 @@ public:
     // GetProcessTimes, once: the creation time as above, and the kernel and
     // user time together in 100 ns units.
     static bool times(HANDLE process, unsigned long long &created, unsigned long long &used);
+    // GetExitCodeProcess(process, ...) != STILL_ACTIVE: the process has
+    // ended, though a handle still holds it and its times can be read.
+    static bool hasExited(HANDLE process);
+    // CreateProcessW(program, "\"program\" arguments", ...): the new process,
+    // empty on failure. It inherits exactly the handles in inherited
+    // (PROC_THREAD_ATTRIBUTE_HANDLE_LIST; each one must be inheritable) and
+    // has input, one of them, as its standard input when given. No busy
+    // cursor waits for a window of it (STARTF_FORCEOFFFEEDBACK).
+    static KvWin32Handle start(const std::wstring &program, const std::wstring &arguments,
+                               std::vector<HANDLE> inherited, HANDLE input, DWORD &processId);
 };
