@@ -31,5 +31,7 @@ bool RemovedRule::restore() const
     settings.beginGroup(RuleStore::groupName(ruleId));
     for (const auto &key : keys)
         settings.setValue(key.first, key.second);
+    // Back in the user's file at once, as the dialog's writes are.
+    settings.publish();
     return true;
 }
