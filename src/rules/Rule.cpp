@@ -124,6 +124,21 @@ QList<quint32> Rule::heldProcessIds() const
     return ids;
 }
 
+int Rule::delayLeft() const
+{
+    if (m_state != RuleState::Delayed)
+        return 0;
+    return int((delayEnd.remainingTime() + 999) / 1000);
+}
+
+template<class Change> void Rule::announcingRestraint(const Change &change)
+{
+    const bool before = m_restrictedProcessIds.isEmpty();
+    change();
+    if (m_state == RuleState::Active && before != m_restrictedProcessIds.isEmpty())
+        emit statusChanged();
+}
+
 void Rule::restrict(const QList<quint32> &processIds)
 {
     KvProcessGovernor::Action action;
@@ -218,6 +233,7 @@ void Rule::activate(bool useDelay)
     if (useDelay && m_definition.applyDelay) {
         const unsigned seconds = m_definition.applyDelayValue;
         timerId = startTimer(int(qint64(seconds) * 1000), Qt::VeryCoarseTimer);
+        delayEnd.setRemainingTime(qint64(seconds) * 1000);
         m_state = RuleState::Delayed;
         kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" delayed for " << seconds << "s";
         return;
@@ -298,7 +314,7 @@ void Rule::followEnd(quint32 processId)
     spared.remove(processId);
     family.remove(processId);
     // Whatever the status: one without conditions holds even when unknown.
-    m_restrictedProcessIds.remove(processId);
+    announcingRestraint([&] { m_restrictedProcessIds.remove(processId); });
     if (!m_definition.enabled)
         return;
     switch (m_definition.conditionStatus) {
@@ -334,7 +350,7 @@ void Rule::followStart(const KvProcessInfo &process)
     // ran another program stays as it is.
     if (m_definition.shareLimit && !family.contains(process.processId) &&
         family.contains(process.parentProcessId) && mayRestrain(process)) {
-        join(process);
+        announcingRestraint([&] { join(process); });
         return;
     }
     // While the rule holds, a target that starts is restricted at once when
@@ -344,10 +360,8 @@ void Rule::followStart(const KvProcessInfo &process)
     if (m_definition.conditionStatus != RuleDefinition::ConditionStatus::Running ||
         family.contains(process.processId) || !isTarget(process))
         return;
-    if (m_definition.shareLimit)
-        join(process);
-    else
-        restrict({process.processId});
+    announcingRestraint(
+        [&] { m_definition.shareLimit ? join(process) : restrict({process.processId}); });
 }
 
 void Rule::followForeground()

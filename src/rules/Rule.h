@@ -5,6 +5,7 @@
 #include "rules/RuleDefinition.h"
 #include "rules/RuleState.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSet>
 
@@ -42,6 +43,8 @@ public:
     void activateIfApplicable();
 
     RuleState state() const { return m_state; }
+    // While Delayed: the seconds left until the action, rounded up; 0 otherwise.
+    int delayLeft() const;
     // The targets on which a restriction of this rule is in force.
     const QSet<quint32> &restrictedProcessIds() const { return m_restrictedProcessIds; }
     // The processes the rule holds, in the order of their ids: while it
@@ -59,7 +62,8 @@ public:
 
 signals:
     // The rule changed its status by itself, on an event or at the end of
-    // its delay, so the status icon of its row is out of date.
+    // its delay, or began or ceased to restrain anything, so the status
+    // icon of its row is out of date.
     void statusChanged();
 
 protected:
@@ -80,6 +84,10 @@ private:
     // the caller then follows; any other change has them built anew.
     bool takeTableChange();
     void restrict(const QList<quint32> &processIds);
+    // Says that an Active rule began or ceased to restrain anything, where
+    // the call in between changed that (what it restrains otherwise changes
+    // far too often to be announced at each process).
+    template<class Change> void announcingRestraint(const Change &change);
     void restrictAllTargets();
     // With the limit shared: what the targets started before, at any depth,
     // that the rule may restrain; parents before children.
@@ -100,6 +108,7 @@ private:
     RuleContext &context;
     RuleDefinition m_definition;
     int timerId = 0;
+    QDeadlineTimer delayEnd;
     QSet<quint32> m_restrictedProcessIds;
     // With the limit shared: every process held, in force or not, whose
     // starts join the family.

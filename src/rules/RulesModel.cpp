@@ -1,6 +1,7 @@
 #include "rules/RulesModel.h"
 
 #include "rules/Rule.h"
+#include "rules/RuleStatusText.h"
 #include "rules/RulesEngine.h"
 
 #include <QCoreApplication>
@@ -86,7 +87,7 @@ QVariant RulesModel::data(const QModelIndex &index, int role) const
     if (index.column() == StatusColumn && role == Qt::DecorationRole)
         return statusIcon(engine.rule(id));
     if (index.column() == StatusColumn && role == Qt::ToolTipRole)
-        return heldProcesses(engine.rule(id));
+        return RuleStatusText::tooltip(engine, id);
     if (index.column() == NameColumn && role == Qt::DisplayRole)
         return definition->name;
     return QVariant();
@@ -151,26 +152,6 @@ void RulesModel::announceRule(unsigned id)
     const int row = rowOf(id);
     if (row >= 0)
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
-}
-
-QString RulesModel::heldProcesses(const Rule *rule) const
-{
-    if (!rule)
-        return QString();
-    const QList<quint32> ids = rule->heldProcessIds();
-    // At most ten by name; the rest by number.
-    const int shown = 10;
-    QStringList names;
-    for (quint32 id : ids.mid(0, shown)) {
-        const auto process = engine.governor().processes().value(id);
-        names.append(QStringLiteral("%1 (#%2)")
-                         .arg(process ? process->fileInfo.fileName() : QString())
-                         .arg(id));
-    }
-    if (ids.size() > shown)
-        names.append(
-            QCoreApplication::translate("RulesModel", "and %1 more").arg(ids.size() - shown));
-    return names.join(QLatin1Char('\n'));
 }
 
 QVariant RulesModel::statusIcon(const Rule *rule) const

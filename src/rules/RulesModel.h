@@ -40,8 +40,6 @@ public:
 private:
     void announceRule(unsigned id);
     QVariant statusIcon(const Rule *rule) const;
-    // The processes the rule holds, for the status icon's tooltip.
-    QString heldProcesses(const Rule *rule) const;
 
     RulesEngine &engine;
     // Removals of our own are announced as such, not as a new list.

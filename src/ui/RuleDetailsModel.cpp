@@ -1,21 +1,17 @@
 #include "ui/RuleDetailsModel.h"
 
-#include "platform/KvPlatformProcesses.h"
 #include "rules/Rule.h"
 #include "rules/RulesEngine.h"
 
 #include <QThread>
 
 #include <cmath>
-#include <limits>
 
-RuleDetailsModel::RuleDetailsModel(RulesEngine &engine, QObject *parent)
+RuleDetailsModel::RuleDetailsModel(RulesEngine &engine, RuleShareHistory &history, QObject *parent)
     : QAbstractTableModel(parent)
     , engine(engine)
-{
-    clock.start();
-    connect(&engine, &RulesEngine::ruleStatusChanged, this, &RuleDetailsModel::followRule);
-}
+    , history(history)
+{}
 
 void RuleDetailsModel::setRule(unsigned id)
 {
@@ -23,123 +19,94 @@ void RuleDetailsModel::setRule(unsigned id)
         return;
     beginResetModel();
     ruleId = id;
-    rows.clear();
-    changes.clear();
-    const Rule *live = engine.rule(id);
-    wasActive = live && live->state() == RuleState::Active;
+    rows = heldRows();
     endResetModel();
-    sample();
 }
 
-void RuleDetailsModel::followRule(unsigned id)
+QString RuleDetailsModel::restraintText(Restraint restraint, unsigned percent)
 {
-    const Rule *live = engine.rule(id);
-    const bool active = live && live->state() == RuleState::Active;
-    if (id != ruleId || active == wasActive)
-        return;
-    wasActive = active;
-    changes.append({sampleCount, active});
+    switch (restraint) {
+    case Restraint::Limited:
+        return tr("limited to %1 %").arg(percent);
+    case Restraint::Sharing:
+        return tr("sharing %1 %").arg(percent);
+    case Restraint::Suspended:
+        return tr("suspended");
+    case Restraint::SuspendedTogether:
+        return tr("suspended together");
+    case Restraint::Waiting:
+        return tr("waiting for the delay");
+    }
+    return QString();
 }
 
-QList<RuleDetailsModel::Process> RuleDetailsModel::held() const
+RuleDetailsModel::Restraint RuleDetailsModel::restraintOf(const Rule &rule)
 {
-    QList<Process> found;
+    const bool suspends = rule.definition().action == RuleDefinition::Action::Suspend;
+    if (rule.state() == RuleState::Delayed)
+        return Restraint::Waiting;
+    if (rule.definition().shareLimit)
+        return suspends ? Restraint::SuspendedTogether : Restraint::Sharing;
+    return suspends ? Restraint::Suspended : Restraint::Limited;
+}
+
+QList<RuleDetailsModel::Row> RuleDetailsModel::heldRows()
+{
+    QList<Row> found;
     const Rule *live = engine.rule(ruleId);
     if (!live)
         return found;
-    const RuleDefinition &rule = live->definition();
-    const bool waiting = live->state() == RuleState::Delayed;
-    const bool suspends = rule.action == RuleDefinition::Action::Suspend;
-    const QString restraint = waiting           ? tr("waiting for the delay")
-                              : rule.shareLimit ? (suspends ? tr("suspended together")
-                                                            : tr("sharing %1 %").arg(rule.cpuLimit))
-                              : suspends        ? tr("suspended")
-                                                : tr("limited to %1 %").arg(rule.cpuLimit);
+    const QString restraint = restraintText(restraintOf(*live), live->definition().cpuLimit);
     for (quint32 id : live->heldProcessIds()) {
-        Process process;
-        process.processId = id;
-        process.restraint = restraint;
+        Row row;
+        row.processId = id;
+        row.restraint = restraint;
         if (const auto known = engine.governor().processes().value(id))
-            process.name = known->fileInfo.fileName();
-        found.append(process);
+            row.name = known->fileInfo.fileName();
+        row.colour = history.colourOf(ruleId, row.name);
+        const double share = history.shareOf(id);
+        if (!std::isnan(share))
+            row.share = QStringLiteral("%1 %").arg(share * 100, 0, 'f', 1);
+        found.append(row);
     }
     return found;
 }
 
-double RuleDetailsModel::shareOver(const QVector<QPair<quint64, qint64>> &samples, int window)
+void RuleDetailsModel::refresh()
 {
-    if (samples.size() < 2)
-        return std::numeric_limits<double>::quiet_NaN();
-    const auto &first = samples.at(qMax(0, samples.size() - 1 - window));
-    const auto &last = samples.last();
-    const double elapsedUs = double(last.second - first.second) * 1000.0;
-    if (elapsedUs <= 0)
-        return std::numeric_limits<double>::quiet_NaN();
-    const int cpus = qMax(1, QThread::idealThreadCount());
-    return double(last.first - first.first) / elapsedUs / cpus;
-}
-
-void RuleDetailsModel::sample()
-{
-    sample(clock.elapsed());
-}
-
-void RuleDetailsModel::sample(qint64 now)
-{
-    ++sampleCount;
-    QList<Process> next = held();
-    for (Process &process : next) {
-        const KvResult<KvProcessTimes> times =
-            KvPlatformProcesses::current().times(process.processId);
-        if (!times)
-            continue;
-        process.startTime = times.value().startTime;
-        // What was seen of the same process before; a later one with the id
-        // starts afresh.
-        for (const Process &old : qAsConst(rows)) {
-            if (old.processId == process.processId && old.startTime == process.startTime) {
-                process.samples = old.samples;
-                process.history = old.history;
-            }
-        }
-        process.samples.append({times.value().cpuTime, now});
-        if (process.samples.size() > shareWindow + 1)
-            process.samples.removeFirst();
-        process.history.append(shareOver(process.samples, shareWindow));
-        if (process.history.size() > historyLength)
-            process.history.removeFirst();
-    }
-    // The ended ones go (a row that no longer reads), the others follow.
-    next.erase(std::remove_if(next.begin(), next.end(),
-                              [](const Process &process) { return process.samples.isEmpty(); }),
-               next.end());
+    const QList<Row> next = heldRows();
+    const auto rowOf = [this](quint32 processId) {
+        const auto at = std::find_if(rows.cbegin(), rows.cend(),
+                                     [&](const Row &row) { return row.processId == processId; });
+        return at == rows.cend() ? -1 : int(at - rows.cbegin());
+    };
     for (int row = rows.size() - 1; row >= 0; --row) {
-        const bool kept = std::any_of(next.cbegin(), next.cend(), [&](const Process &process) {
-            return process.processId == rows.at(row).processId &&
-                   process.startTime == rows.at(row).startTime;
-        });
-        if (!kept) {
+        const quint32 id = rows.at(row).processId;
+        if (std::none_of(next.cbegin(), next.cend(),
+                         [id](const Row &held) { return held.processId == id; })) {
             beginRemoveRows(QModelIndex(), row, row);
             rows.removeAt(row);
             endRemoveRows();
         }
     }
-    for (const Process &process : qAsConst(next)) {
-        const auto at = std::find_if(rows.begin(), rows.end(), [&](const Process &row) {
-            return row.processId == process.processId && row.startTime == process.startTime;
-        });
-        if (at != rows.end()) {
-            *at = process;
+    for (const Row &held : next) {
+        const int row = rowOf(held.processId);
+        if (row < 0) {
+            beginInsertRows(QModelIndex(), rows.size(), rows.size());
+            rows.append(held);
+            endInsertRows();
             continue;
         }
-        beginInsertRows(QModelIndex(), rows.size(), rows.size());
-        rows.append(process);
-        endInsertRows();
+        Row &shown = rows[row];
+        const bool changed[ColumnCount] = {shown.name != held.name || shown.colour != held.colour,
+                                           false, shown.restraint != held.restraint,
+                                           shown.share != held.share};
+        shown = held;
+        for (int column = 0; column < ColumnCount; ++column) {
+            if (changed[column])
+                emit dataChanged(index(row, column), index(row, column));
+        }
     }
-    if (!rows.isEmpty())
-        emit dataChanged(index(0, 0), index(rows.size() - 1, ColumnCount - 1));
-    while (!changes.isEmpty() && sampleCount - changes.first().first >= historyLength)
-        changes.removeFirst();
 }
 
 int RuleDetailsModel::rowCount(const QModelIndex &parent) const
@@ -156,31 +123,37 @@ QVariant RuleDetailsModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rows.size())
         return QVariant();
-    const Process &process = rows.at(index.row());
+    const Row &row = rows.at(index.row());
     if (role == Qt::TextAlignmentRole)
         return index.column() == NameColumn || index.column() == RestraintColumn
                    ? int(Qt::AlignLeft | Qt::AlignVCenter)
                    : int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::DecorationRole && index.column() == NameColumn)
+        return lineColour(row.colour);
     if (role != Qt::DisplayRole)
         return QVariant();
     switch (index.column()) {
     case NameColumn:
-        return process.name;
+        return row.name;
     case ProcessIdColumn:
-        return process.processId;
+        return row.processId;
     case RestraintColumn:
-        return process.restraint;
-    case ShareColumn: {
-        const double share = process.history.isEmpty() ? NAN : process.history.last();
-        return std::isnan(share) ? QString() : QStringLiteral("%1 %").arg(share * 100, 0, 'f', 1);
-    }
+        return row.restraint;
+    case ShareColumn:
+        return row.share;
     }
     return QVariant();
 }
 
 QVariant RuleDetailsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal)
+        return QVariant();
+    if (role == Qt::ToolTipRole && section == ShareColumn)
+        return tr("Over the last %1 seconds; %2")
+            .arg(RuleShareHistory::shareWindow)
+            .arg(scaleText());
+    if (role != Qt::DisplayRole)
         return QVariant();
     switch (section) {
     case NameColumn:
@@ -195,30 +168,6 @@ QVariant RuleDetailsModel::headerData(int section, Qt::Orientation orientation, 
     return QVariant();
 }
 
-QVector<double> RuleDetailsModel::history(int row) const
-{
-    QVector<double> shares(historyLength, std::numeric_limits<double>::quiet_NaN());
-    const QVector<double> &seen = rows.value(row).history;
-    std::copy(seen.cbegin(), seen.cend(), shares.end() - seen.size());
-    return shares;
-}
-
-QVector<double> RuleDetailsModel::total() const
-{
-    const Rule *live = engine.rule(ruleId);
-    if (!live || !live->definition().shareLimit || rows.isEmpty())
-        return {};
-    QVector<double> sum(historyLength, std::numeric_limits<double>::quiet_NaN());
-    for (int row = 0; row < rows.size(); ++row) {
-        const QVector<double> shares = history(row);
-        for (int i = 0; i < historyLength; ++i) {
-            if (!std::isnan(shares.at(i)))
-                sum[i] = (std::isnan(sum.at(i)) ? 0 : sum.at(i)) + shares.at(i);
-        }
-    }
-    return sum;
-}
-
 double RuleDetailsModel::cap() const
 {
     const Rule *live = engine.rule(ruleId);
@@ -227,10 +176,23 @@ double RuleDetailsModel::cap() const
     return live->definition().cpuLimit / 100.0;
 }
 
-QList<QPair<int, bool>> RuleDetailsModel::activations() const
+bool RuleDetailsModel::suspends() const
 {
-    QList<QPair<int, bool>> marks;
-    for (const auto &change : changes)
-        marks.append({sampleCount - change.first, change.second});
-    return marks;
+    const Rule *live = engine.rule(ruleId);
+    return live && live->definition().action == RuleDefinition::Action::Suspend;
+}
+
+QColor RuleDetailsModel::lineColour(int colour)
+{
+    // Colours that stay apart for the common kinds of colour blindness.
+    static const QColor colours[] = {QColor(0x00, 0x72, 0xB2), QColor(0xE6, 0x9F, 0x00),
+                                     QColor(0x00, 0x9E, 0x73), QColor(0xCC, 0x79, 0xA7),
+                                     QColor(0x56, 0xB4, 0xE9), QColor(0xD5, 0x5E, 0x00)};
+    return colours[qMax(0, colour) % int(std::size(colours))];
+}
+
+QString RuleDetailsModel::scaleText()
+{
+    const int cpus = qMax(1, QThread::idealThreadCount());
+    return cpus == 1 ? tr("100 % = the whole CPU") : tr("100 % = all %1 CPUs").arg(cpus);
 }

@@ -76,16 +76,21 @@ private slots:
         QVERIFY(isStatusIcon(model->index(0, 1), "activerestricting"));
         QVERIFY(isStatusIcon(model->index(1, 1), "inactive"));
         QVERIFY(model->flags(model->index(0, 0)) & Qt::ItemIsUserCheckable);
-        // The last target ends: the rule stays active, restricting nothing.
+        // The last target ends: the rule stays active, restricting nothing, and
+        // the view hears that its icon changed.
+        QSignalSpy changes(model.get(), &QAbstractItemModel::dataChanged);
         fixture.machine.endProcess(game);
         QCOMPARE(ruleOf(gamesId)->state(), RuleState::Active);
         QVERIFY(isStatusIcon(model->index(0, 1), "activenotrestricting"));
+        QCOMPARE(changes.size(), 1);
         // Nor does a target that no cap could reach make it restricting.
         fixture.machine.capsUnavailable = QStringLiteral("no cpu controller");
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("failed to assign"));
         fixture.machine.startProcess(gamePath);
         fixture.machine.capsUnavailable = QString();
         QVERIFY(isStatusIcon(model->index(0, 1), "activenotrestricting"));
+        fixture.machine.startProcess(gamePath);
+        QCOMPARE(changes.size(), 2);
     }
     void checkBoxSwitchesTheRuleAtOnce_data()
     {

@@ -1,8 +1,10 @@
 // The program on real display servers. A Foreground rule on an Xvfb of the test's own, and on a
 // headless Sway run as an ordinary user (it refuses root), which gives every new window the focus
 // and is followed through its IPC socket alone, with no session bus, also when it ends and starts
-// again. The details pane on the Xvfb, over a real busy process that a rule caps.
+// again. The details pane on the Xvfb, over a real busy process that a rule caps, and the window
+// taken through a rule's life with the keyboard alone.
 
+#include "DialogTestSupport.h"
 #include "LogTail.h"
 #include "ProcFsProbe.h"
 #include "StoredRule.h"
@@ -12,10 +14,15 @@
 #include "XvfbServer.h"
 #include "platform/KvPlatformForeground.h"
 #include "rules/RulesEngine.h"
+#include "ui/MainWindow.h"
 #include "ui/RuleDetailsModel.h"
 #include "ui/RuleDetailsPane.h"
+#include "ui/RuleDialog.h"
+#include "ui/SelectProcessDialog.h"
 
+#include <QLineEdit>
 #include <QTableView>
+#include <QTreeView>
 #include <QtTest>
 
 #include <csignal>
@@ -290,6 +297,69 @@ private slots:
         QTRY_VERIFY(share().toString().section(' ', 0, 0).toDouble() > 0); // "12.5 %"
         engine.store().setEnabled(1, false);
         QTRY_COMPARE(rows.rowCount(), 0);
+    }
+
+    void keyboardAloneAddsSelectsRemovesAndUndoes()
+    {
+        if (ranOnXvfb())
+            return;
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0, "capping a process needs root");
+        const SleepingCopy target(store.path("corvane-test-capme"));
+        const auto capped = [&] {
+            return ProcFsProbe::cpuCgroupOf(target.processId()).contains("/corvane/");
+        };
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        MainWindow window(engine);
+        window.show();
+        // As a window manager would (there is none here): the new window has the focus.
+        const auto activate = [](QWidget *shown) {
+            shown->activateWindow();
+            return QTest::qWaitFor(
+                [&] { return QGuiApplication::focusWindow() == shown->windowHandle(); });
+        };
+        QVERIFY(activate(&window));
+        const RuleDetailsPane &pane = *window.findChild<RuleDetailsPane *>();
+        QCOMPARE(pane.emptyText(), "No rules yet — Add one to cap or pause a program");
+        // Keys go to the window that has the focus, through the window system's
+        // way in (shortcuts first), as a person's do.
+        QWidget *const focused = nullptr;
+        const auto key = [focused](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            QTest::keyClick(focused, Qt::Key(key), modifiers);
+        };
+        const auto tabTo = [&](QWidget *widget) {
+            for (int i = 0; i < 40 && QApplication::focusWidget() != widget; ++i)
+                key(Qt::Key_Tab);
+            return QApplication::focusWidget() == widget;
+        };
+        QObject scope;
+        onNextModal<RuleDialog>(&scope, [&](RuleDialog *dialog) {
+            onNextModal<SelectProcessDialog>(dialog, [&](SelectProcessDialog *picker) {
+                activate(picker);
+                tabTo(child<QLineEdit>(picker, "process"));
+                QTest::keyClicks(focused, target.program());
+                key(Qt::Key_Return);
+            });
+            activate(dialog);
+            tabTo(child<QPushButton>(dialog, "targetProcessAdd"));
+            key(Qt::Key_Space);
+            activate(dialog);
+            tabTo(child<QLineEdit>(dialog, "name"));
+            QTest::keyClicks(focused, "capme");
+            key(Qt::Key_Return);
+        });
+        key(Qt::Key_A, Qt::AltModifier); // the button clicks a moment later, as it is seen down
+        QTRY_COMPARE(engine.store().ids().size(), 1);
+        const unsigned id = engine.store().ids().first();
+        QTRY_VERIFY(capped());
+        // The list takes the focus, and with it its first rule.
+        QVERIFY(activate(&window) && tabTo(window.findChild<QTreeView *>("rules")));
+        QCOMPARE(pane.details().rule(), id);
+        key(Qt::Key_Delete);
+        QVERIFY(engine.store().ids().isEmpty() && !capped());
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(engine.store().ids(), QList<unsigned>{id});
+        QVERIFY(capped());
+        QCOMPARE(pane.details().rule(), id);
     }
 
 private:

@@ -4,6 +4,7 @@
 #include "RulesFixture.h"
 #include "rules/Rule.h"
 #include "rules/RulesEngine.h"
+#include "support/KvDebug.h"
 #include "ui/KvAboutBox.h"
 #include "ui/MainWindow.h"
 #include "ui/RuleDialog.h"
@@ -71,6 +72,16 @@ private slots:
         storeRule(0x11, {"Bravo", false, {}});
         storeRule(0x22, {"Alpha", false, {}});
         storeRule(0x33, {"Charlie", true, {"blender"}});
+        QSettings().setValue("rules/{33}/later/key", "kept"); // of a later version
+        const auto keysOf33 = [] {
+            QSettings store;
+            store.beginGroup("rules/{33}");
+            QVariantMap keys;
+            for (const QString &key : store.allKeys())
+                keys.insert(key, store.value(key));
+            return keys;
+        };
+        const QVariantMap stored = keysOf33();
         QVERIFY(openWindow());
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo", "Charlie"}));
         QCOMPARE(rate(), quint32(3000));
@@ -82,10 +93,40 @@ private slots:
         child<QPushButton>(window.get(), "ruleRemove")->click();
         QVERIFY(!engine->rule(0x33) && rate() == KvCpuGroup::unlimited);
         QCOMPARE(shownNames(), (QStringList{"Alpha", "Bravo"}));
+        // The row before takes the place of the last one.
+        QCOMPARE(view()->selectionModel()->selectedRows(2), {view()->model()->index(1, 2)});
+        // Undone: the same stored rule, every key as it was, acting as one added.
+        QVERIFY(child<QWidget>(window.get(), "undoBar")->isVisible());
+        child<QAction>(window.get(), "actionUndo")->trigger();
+        QCOMPARE(keysOf33(), stored);
+        QCOMPARE(rate(), quint32(3000));
+        QCOMPARE(view()->selectionModel()->selectedRows(2).value(0).data(), "Charlie");
         // A current row alone selects nothing to edit or remove.
         view()->clearSelection();
         QVERIFY(!child<QPushButton>(window.get(), "ruleEdit")->isEnabled() &&
                 !child<QPushButton>(window.get(), "ruleRemove")->isEnabled());
+    }
+    void keysActOnTheCurrentRule()
+    {
+        storeRule(0x1, {"alpha", true, {"blender"}});
+        storeRule(0x2, {"bravo", false, {}});
+        QVERIFY(openWindow());
+        view()->setCurrentIndex(view()->model()->index(0, 2));
+        QTest::keyClick(view(), Qt::Key_Space); // off
+        QCOMPARE(rate(), KvCpuGroup::unlimited);
+        QTest::keyClick(view(), Qt::Key_Space);
+        QCOMPARE(rate(), quint32(3000));
+        QString opened;
+        QObject scope;
+        onNextModal<RuleDialog>(&scope, [&](RuleDialog *dialog) {
+            opened = child<QLineEdit>(dialog, "name")->text();
+            button(dialog, QDialogButtonBox::Cancel)->click();
+        });
+        QTest::keyClick(view(), Qt::Key_Return);
+        QCOMPARE(opened, "alpha");
+        QTest::keyClick(view(), Qt::Key_Delete);
+        QCOMPARE(shownNames(), QStringList{"bravo"});
+        QCOMPARE(view()->selectionModel()->selectedRows(2).value(0).data(), "bravo");
     }
     void aNewListKeepsTheCurrentRuleWhileItIsStored()
     {
@@ -195,6 +236,10 @@ private slots:
         QDesktopServices::unsetUrlHandler("mailto");
         QVERIFY(links.size() == 1 && links.first().path().contains('@'));
         QCOMPARE(QUrlQuery(links.first()).queryItemValue("subject"), "Feedback for Corvane");
+        QDesktopServices::setUrlHandler("file", this, "openLink");
+        child<QAction>(window.get(), "actionShowLog")->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(links.last(), QUrl::fromLocalFile(KvDebug::logFilePath()));
     }
 };
 
