@@ -12,7 +12,7 @@ class TestBusyWatch : public QObject
 private slots:
     void holdsWhileBusyAndLetsGoOnceCalm_data()
     {
-        QTest::addColumn<unsigned>("cap"); // 0: suspended
+        QTest::addColumn<unsigned>("cap"); // 0: suspended (the rows so named)
         // A sample a second: the share of the machine the process used since
         // the last, and what else came with it (f: it is in the foreground
         // now, b: it is not; t: its cap held it back; r: its id names a new
@@ -20,28 +20,20 @@ private slots:
         QTest::addColumn<QString>("samples");
         // After each: nothing, H(old), L(et go) or E(nded).
         QTest::addColumn<QString>("verdicts");
-        QTest::newRow("exactly at the threshold") << 10u << "25 25"
-                                                  << ".H";
-        QTest::newRow("just under it") << 10u << "24 24 24"
-                                       << "...";
-        QTest::newRow("a dip for one sample") << 10u << "50 10 50 50"
-                                              << "...H";
-        QTest::newRow("calm under half the cap") << 10u << "50 50 4 4"
-                                                 << ".H.L";
-        QTest::newRow("at half the cap, not calm") << 10u << "50 50 5 5 5"
-                                                   << ".H...";
-        QTest::newRow("throttled but calm-looking") << 10u << "50 50 4t 4 4"
-                                                    << ".H..L";
-        QTest::newRow("suspended, calm by itself") << 0u << "50 50 0 0"
-                                                   << ".H.L";
-        QTest::newRow("foreground, never held") << 10u << "50f 50 50b 50"
-                                                << "...H";
-        QTest::newRow("foreground, let go at once") << 10u << "50 50 50f"
-                                                    << ".HL";
-        QTest::newRow("ended while watched") << 10u << "50 50e 50 50"
-                                             << "....";
-        QTest::newRow("id reused") << 10u << "50 50 50r 50 50"
-                                   << ".HE.H";
+        const char *const rows[][3] = {{"exactly at the threshold", "25 25", ".H"},
+                                       {"just under it", "24 24 24", "..."},
+                                       {"a dip for one sample", "50 10 50 50", "...H"},
+                                       {"calm under half the cap", "50 50 4 4", ".H.L"},
+                                       {"at half the cap, not calm", "50 50 5 5 5", ".H..."},
+                                       {"throttled but calm-looking", "50 50 4t 4 4", ".H..L"},
+                                       {"suspended, calm by itself", "50 50 0 0", ".H.L"},
+                                       {"foreground, never held", "50f 50 50b 50", "...H"},
+                                       {"foreground, let go at once", "50 50 50f", ".HL"},
+                                       {"ended while watched", "50 50e 50 50", "...."},
+                                       {"id reused", "50 50 50r 50 50", ".HE.H"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << (qstrncmp(row[0], "suspended", 9) ? 10u : 0u)
+                                  << QString(row[1]) << QString(row[2]);
     }
     void holdsWhileBusyAndLetsGoOnceCalm()
     {
