@@ -70,7 +70,16 @@ BusyWatch::Change BusyWatch::change(quint32 processId, Verdict verdict, const Pr
     return {processId, verdict, unsigned(qRound(share)), unsigned(qRound(ms / 1000.0))};
 }
 
-QList<BusyWatch::Change> BusyWatch::take(qint64 nowMs, const QList<Sample> &samples)
+bool BusyWatch::lastSample(quint32 processId, Sample &sample) const
+{
+    const auto found = processes.constFind(processId);
+    if (found == processes.cend() || !found->sampled)
+        return false;
+    sample = {processId, found->startTime, found->cpuTime, found->timesHeldBack};
+    return true;
+}
+
+QList<BusyWatch::Change> BusyWatch::take(qint64 nowMs, const QVector<Sample> &samples)
 {
     QList<Change> changes;
     for (const Sample &sample : samples) {

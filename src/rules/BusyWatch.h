@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QVector>
 #include <QtGlobal>
 
 // Which processes are busy and which have calmed down, worked out from
@@ -72,6 +73,7 @@ public:
     void forget(quint32 processId);
     void clear() { processes.clear(); }
     QList<quint32> watched() const { return processes.keys(); }
+    int size() const { return processes.size(); }
     bool isHeld(quint32 processId) const { return processes.value(processId).held; }
 
     // The rule let go of a held process by itself (its cap was lost): it is
@@ -84,7 +86,10 @@ public:
     // One round of samples at nowMs (a steady clock's milliseconds), of
     // watched processes; what to hold and to let go of. A watched process
     // without a sample in a round (it could not be read) is left as it was.
-    QList<Change> take(qint64 nowMs, const QList<Sample> &samples);
+    QList<Change> take(qint64 nowMs, const QVector<Sample> &samples);
+    // The start and processor time of a watched process's last sample;
+    // false before it has one.
+    bool lastSample(quint32 processId, Sample &sample) const;
 
 private:
     struct Process

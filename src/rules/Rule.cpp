@@ -441,16 +441,29 @@ void Rule::startBusyWatch()
 void Rule::sampleBusy()
 {
     const qint64 now = busyClock.elapsed();
-    QList<BusyWatch::Sample> samples;
+    QVector<BusyWatch::Sample> samples;
+    samples.reserve(busyWatch.size());
     KvPlatformProcesses &platform = KvPlatformProcesses::current();
     for (const quint32 id : busyWatch.watched()) {
-        const KvResult<KvProcessTimes> times = platform.times(id);
-        if (!times)
+        // The start time is read once: a process's processor time alone is
+        // cheaper, and one that went back names a new process of that id.
+        BusyWatch::Sample sample;
+        const bool known = busyWatch.lastSample(id, sample);
+        const KvResult<quint64> used = platform.cpuTime(id);
+        if (!used)
             continue; // ended: its end is on its way
+        if (!known || used.value() < sample.cpuTime) {
+            const KvResult<quint64> started = platform.startTime(id);
+            if (!started)
+                continue;
+            sample.startTime = started.value();
+        }
+        sample.processId = id;
+        sample.cpuTime = used.value();
         const auto group = busyGroups.constFind(id);
-        const quint64 heldBack =
+        sample.timesHeldBack =
             group == busyGroups.cend() ? 0 : context.governor.timesHeldBack(*group, id).valueOr(0);
-        samples.append({id, times.value().startTime, times.value().cpuTime, heldBack});
+        samples.append(sample);
     }
     const QList<BusyWatch::Change> changes = busyWatch.take(now, samples);
     for (const BusyWatch::Change &change : changes) {
