@@ -1,5 +1,7 @@
 #include "platform/KvPlatformCpuGroups.h"
 
+#include <cerrno>
+
 QList<KvStatus> KvCpuGroup::addAll(const QList<quint32> &processIds)
 {
     QList<KvStatus> added;
@@ -7,4 +9,9 @@ QList<KvStatus> KvCpuGroup::addAll(const QList<quint32> &processIds)
     for (const quint32 processId : processIds)
         added.append(add(processId));
     return added;
+}
+
+KvResult<quint64> KvCpuGroup::timesHeldBack()
+{
+    return KvError::fromErrno(ENOTSUP);
 }

@@ -40,6 +40,12 @@ public:
     // the cgroup v2 freezer). Where the platform has no freezer it fails
     // with ENOTSUP and the members are stopped one by one instead.
     virtual KvStatus setFrozen(bool frozen) = 0;
+    // How many times so far the cap held the members back, having used up
+    // what it allows: a group whose members press against its cap counts
+    // up between two looks, one whose members stay under it does not.
+    // Where the platform keeps no such count it fails with ENOTSUP, and only
+    // the members' processor time tells how hard they press.
+    virtual KvResult<quint64> timesHeldBack();
 
 protected:
     KvCpuGroup() = default;

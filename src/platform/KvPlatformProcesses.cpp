@@ -20,3 +20,11 @@ bool KvPlatformProcesses::hasEnded(const QString &runId)
     return parts.size() != 2 || !idRead || !timeRead || started == 0 ||
            startTime(id).valueOr(0) != started;
 }
+
+KvResult<quint64> KvPlatformProcesses::cpuTime(quint32 processId)
+{
+    const KvResult<KvProcessTimes> read = times(processId);
+    if (!read)
+        return read.error();
+    return read.value().cpuTime;
+}

@@ -44,6 +44,11 @@ public:
     // When a running process started (as startTime() tells it) and the
     // processor time it has used so far, in one reading.
     virtual KvResult<KvProcessTimes> times(quint32 processId) = 0;
+    // The processor time alone, in microseconds, where the system has it
+    // for less than times() costs; read once a second for many processes.
+    // Values of one process from here keep growing, but need not match
+    // times()'s.
+    virtual KvResult<quint64> cpuTime(quint32 processId);
     // This program's own process.
     virtual quint32 ownId() = 0;
 

@@ -375,6 +375,15 @@ bool KvProcessGovernor::holds(int groupId, quint32 processId) const
            });
 }
 
+KvResult<quint64> KvProcessGovernor::timesHeldBack(int groupId, quint32 processId) const
+{
+    for (const Restriction &held : groups.value(groupId)) {
+        if (held.processId == processId && held.action == Action::LimitCpu && held.inForce)
+            return held.group->timesHeldBack();
+    }
+    return KvError::fromErrno(ESRCH);
+}
+
 void KvProcessGovernor::count(const Restriction &restriction, int by)
 {
     const auto held = heldProcesses.insert(restriction.processId,

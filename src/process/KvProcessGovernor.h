@@ -113,6 +113,9 @@ public:
     const QHash<int, QList<Restriction>> &restrictionGroups() const { return groups; }
     // Whether the group holds a restriction of the process.
     bool holds(int groupId, quint32 processId) const;
+    // How many times so far the group's cap on the process held it back
+    // (KvCpuGroup::timesHeldBack); fails for a process it does not cap.
+    KvResult<quint64> timesHeldBack(int groupId, quint32 processId) const;
 
     // Whether the caps held are being looked after: only while one is, or a
     // lift that failed waits to be tried again.

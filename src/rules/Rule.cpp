@@ -1,9 +1,11 @@
 #include "rules/Rule.h"
 
+#include "platform/KvPlatformProcesses.h"
 #include "rules/RuleContext.h"
 #include "support/KvLog.h"
 
 #include <QDir>
+#include <QThread>
 #include <QTimerEvent>
 
 #include <algorithm>
@@ -11,8 +13,11 @@
 Rule::Rule(const RuleDefinition &definition, RuleContext &context)
     : context(context)
     , m_definition(definition)
+    , busyWatch(QThread::idealThreadCount())
 {
     reportUnusableValues({});
+    busyTimer.setInterval(1000);
+    connect(&busyTimer, &QTimer::timeout, this, &Rule::sampleBusy);
 }
 
 Rule::~Rule()
@@ -116,7 +121,7 @@ QList<quint32> Rule::runningTargets() const
 QList<quint32> Rule::heldProcessIds() const
 {
     QList<quint32> ids;
-    if (m_state == RuleState::Delayed)
+    if (m_state == RuleState::Delayed && !watchesBusy())
         ids = runningTargets();
     else if (m_state == RuleState::Active)
         ids = m_restrictedProcessIds.values();
@@ -238,7 +243,10 @@ void Rule::activate(bool useDelay)
         kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" delayed for " << seconds << "s";
         return;
     }
-    restrictAllTargets();
+    if (watchesBusy())
+        startBusyWatch();
+    else
+        restrictAllTargets();
     m_state = RuleState::Active;
     kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" activated";
 }
@@ -249,11 +257,16 @@ void Rule::deactivate()
         killTimer(timerId);
         timerId = 0;
     } else {
-        if (m_definition.shareLimit) {
+        if (m_definition.shareLimit && !watchesBusy()) {
             kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" lets go of the "
                               << m_restrictedProcessIds.size() << " processes it held "
                               << familyHold();
         }
+        busyTimer.stop();
+        busyWatch.clear();
+        for (const int group : qAsConst(busyGroups))
+            context.governor.lift(group);
+        busyGroups.clear();
         context.governor.lift(restrictionGroupId);
         restrictionGroupId = -1;
         m_restrictedProcessIds.clear();
@@ -313,6 +326,10 @@ void Rule::followEnd(quint32 processId)
     }
     spared.remove(processId);
     family.remove(processId);
+    // What was held of it ended with it: its group is empty.
+    busyWatch.forget(processId);
+    if (busyGroups.contains(processId))
+        context.governor.lift(busyGroups.take(processId));
     // Whatever the status: one without conditions holds even when unknown.
     announcingRestraint([&] { m_restrictedProcessIds.remove(processId); });
     if (!m_definition.enabled)
@@ -345,6 +362,15 @@ void Rule::followStart(const KvProcessInfo &process)
         reevaluate();
         return;
     }
+    // Watched from its start; one held that runs another program now is
+    // held until it calms down.
+    if (watchesBusy()) {
+        if (isTarget(process))
+            busyWatch.watch(process.processId);
+        else if (!busyWatch.isHeld(process.processId))
+            busyWatch.forget(process.processId);
+        return;
+    }
     // What the family starts joins it at once (it runs under the family's
     // limit already where the system has children inherit it); a member that
     // ran another program stays as it is.
@@ -366,6 +392,12 @@ void Rule::followStart(const KvProcessInfo &process)
 
 void Rule::followForeground()
 {
+    // The window the user works in is no hog, however busy.
+    const quint32 foreground = context.foreground.processId;
+    if (watchesBusy() && m_state == RuleState::Active && busyWatch.setForeground(foreground)) {
+        letGoOfBusy(foreground, QStringLiteral("it is in the foreground"));
+        emit statusChanged();
+    }
     if (!m_definition.enabled ||
         m_definition.conditionStatus == RuleDefinition::ConditionStatus::NotRunning ||
         m_definition.conditionState == RuleDefinition::ConditionState::Anyhow)
@@ -376,8 +408,109 @@ void Rule::followForeground()
 void Rule::followCapLost(quint32 processId)
 {
     // Another restriction of the rule may still hold the process.
-    if (context.governor.holds(restrictionGroupId, processId) ||
-        !m_restrictedProcessIds.remove(processId))
+    const int group = busyGroups.value(processId, restrictionGroupId);
+    if (context.governor.holds(group, processId) || !m_restrictedProcessIds.remove(processId))
         return;
+    // Held for being busy, it is watched again.
+    if (busyGroups.remove(processId)) {
+        context.governor.lift(group);
+        busyWatch.release(processId);
+    }
     emit statusChanged();
+}
+
+void Rule::startBusyWatch()
+{
+    busyWatch.clear();
+    if (m_definition.action == RuleDefinition::Action::Unknown)
+        return;
+    const bool caps = m_definition.action == RuleDefinition::Action::LimitCpu;
+    busyWatch.setTerms({m_definition.busyPercent, m_definition.busySeconds,
+                        m_definition.calmSeconds, caps ? m_definition.cpuLimit : 0});
+    busyWatch.setForeground(context.foreground.processId);
+    const auto &processes = context.governor.processes();
+    for (auto it = processes.cbegin(); it != processes.cend(); ++it) {
+        if (!m_definition.targets.isEmpty() && isTarget(**it))
+            busyWatch.watch(it.key());
+    }
+    busyClock.start();
+    sampleBusy();
+    busyTimer.start();
+}
+
+void Rule::sampleBusy()
+{
+    const qint64 now = busyClock.elapsed();
+    QVector<BusyWatch::Sample> samples;
+    samples.reserve(busyWatch.size());
+    KvPlatformProcesses &platform = KvPlatformProcesses::current();
+    for (const quint32 id : busyWatch.watched()) {
+        // The start time is read once: a process's processor time alone is
+        // cheaper, and one that went back names a new process of that id.
+        BusyWatch::Sample sample;
+        const bool known = busyWatch.lastSample(id, sample);
+        const KvResult<quint64> used = platform.cpuTime(id);
+        if (!used)
+            continue; // ended: its end is on its way
+        if (!known || used.value() < sample.cpuTime) {
+            const KvResult<quint64> started = platform.startTime(id);
+            if (!started)
+                continue;
+            sample.startTime = started.value();
+        }
+        sample.processId = id;
+        sample.cpuTime = used.value();
+        const auto group = busyGroups.constFind(id);
+        sample.timesHeldBack =
+            group == busyGroups.cend() ? 0 : context.governor.timesHeldBack(*group, id).valueOr(0);
+        samples.append(sample);
+    }
+    const QList<BusyWatch::Change> changes = busyWatch.take(now, samples);
+    for (const BusyWatch::Change &change : changes) {
+        const quint32 id = change.processId;
+        if (change.verdict == BusyWatch::Verdict::LetGo) {
+            letGoOfBusy(id, QStringLiteral("calm for %1 s, let go").arg(change.seconds));
+            continue;
+        }
+        if (change.verdict == BusyWatch::Verdict::Ended) {
+            context.governor.lift(busyGroups.take(id));
+            m_restrictedProcessIds.remove(id);
+            continue;
+        }
+        const auto action = m_definition.action == RuleDefinition::Action::Suspend
+                                ? KvProcessGovernor::Action::Suspend
+                                : KvProcessGovernor::Action::LimitCpu;
+        // Kept also when it failed: the watch counts it held until it is
+        // calm, rather than trying (and failing) again every few seconds.
+        const KvProcessGovernor::Held held =
+            context.governor.hold(-1, action, id, m_definition.cpuLimit);
+        busyGroups.insert(id, held.groupId);
+        if (!held.inForce)
+            continue;
+        m_restrictedProcessIds.insert(id);
+        kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" holds process #" << id << " ("
+                          << busyName(id) << "): busy at " << change.percent
+                          << " % of the machine for " << change.seconds << " s";
+    }
+    if (!changes.isEmpty())
+        emit statusChanged();
+}
+
+void Rule::letGoOfBusy(quint32 processId, const QString &why)
+{
+    const auto group = busyGroups.find(processId);
+    if (group == busyGroups.end())
+        return;
+    if (m_restrictedProcessIds.remove(processId)) {
+        kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" lets go of process #"
+                          << processId << " (" << busyName(processId) << "): " << why;
+    }
+    context.governor.lift(*group);
+    busyGroups.erase(group);
+}
+
+QString Rule::busyName(quint32 processId) const
+{
+    const QSharedPointer<KvProcessInfo> process = context.governor.processes().value(processId);
+    return process ? process->fileInfo.fileName() : QString();
 }

@@ -1,13 +1,17 @@
 #pragma once
 
 #include "process/KvProcessInfo.h"
+#include "rules/BusyWatch.h"
 #include "rules/RuleConditions.h"
 #include "rules/RuleDefinition.h"
 #include "rules/RuleState.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 
 struct RuleContext;
 
@@ -16,6 +20,13 @@ struct RuleContext;
 // (RuleConditions) and moves between Inactive, Delayed and Active. Entering
 // Active restrains every running target through the governor; leaving it
 // lifts everything the rule did in one call.
+//
+// A rule that restrains its targets only while they are busy restrains
+// nothing as it enters Active: from then on it samples the processor time
+// of every running target once a second (BusyWatch), holds each one that
+// has been busy long enough, and lets go of each that has calmed down. Its
+// delay, if it has one, comes first: the watch begins once it has run out,
+// so a target busy all along is held after the delay and the busy time.
 class Rule : public QObject
 {
     Q_OBJECT
@@ -49,7 +60,8 @@ public:
     const QSet<quint32> &restrictedProcessIds() const { return m_restrictedProcessIds; }
     // The processes the rule holds, in the order of their ids: while it
     // waits for its delay, the running targets it will restrain when the
-    // delay ends; nothing while it is Inactive.
+    // delay ends (none when it waits for them to be busy); nothing while it
+    // is Inactive.
     QList<quint32> heldProcessIds() const;
 
     // The events, as the engine hands them on (the governor's table and the
@@ -104,6 +116,16 @@ private:
     void reevaluate();
     // Says once what the stored values hold that the rule cannot use.
     void reportUnusableValues(const QList<RuleDefinition::Unusable> &reportedBefore);
+    // Restraining only what is busy: the watch over the running targets.
+    bool watchesBusy() const { return m_definition.onlyWhenBusy; }
+    void startBusyWatch();
+    // One round of the watch: samples every target watched, and holds and
+    // lets go of what the samples say.
+    void sampleBusy();
+    // Lets go of one process held for being busy, saying why if it was in
+    // force.
+    void letGoOfBusy(quint32 processId, const QString &why);
+    QString busyName(quint32 processId) const;
 
     RuleContext &context;
     RuleDefinition m_definition;
@@ -116,6 +138,12 @@ private:
     // Targets left alone because the user needs them, said once each.
     QSet<quint32> spared;
     int restrictionGroupId = -1;
+    BusyWatch busyWatch;
+    // The restriction group of each process held for being busy: one each,
+    // so that each can be let go of on its own.
+    QHash<quint32, int> busyGroups;
+    QTimer busyTimer;
+    QElapsedTimer busyClock;
     RuleConditions::Matches m_conditionMatches;
     bool conditionMatchesCurrent = false;
     // The governor's table version that the matches reflect.

@@ -9,6 +9,7 @@ bool RuleDefinition::operator==(const RuleDefinition &other) const
            conditionStatus == other.conditionStatus && conditionState == other.conditionState &&
            targetPatterns == other.targetPatterns && action == other.action &&
            cpuLimit == other.cpuLimit && shareLimit == other.shareLimit &&
-           applyDelay == other.applyDelay &&
-           applyDelayValue == other.applyDelayValue;
+           applyDelay == other.applyDelay && applyDelayValue == other.applyDelayValue &&
+           onlyWhenBusy == other.onlyWhenBusy && busyPercent == other.busyPercent &&
+           busySeconds == other.busySeconds && calmSeconds == other.calmSeconds;
 }

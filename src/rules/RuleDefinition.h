@@ -52,6 +52,14 @@ struct RuleDefinition
     bool applyDelay = false;
     // 0 to longestDelay.
     unsigned applyDelayValue = 0;
+    // The action applies to a target only while it is busy: once it has
+    // used busyPercent (1 to 100) of the machine or more for busySeconds (1
+    // to 600), until it has been calm for calmSeconds (1 to 3600). Each
+    // process is held on its own: the limit is not shared.
+    bool onlyWhenBusy = false;
+    unsigned busyPercent = 25;
+    unsigned busySeconds = 10;
+    unsigned calmSeconds = 30;
 
     // The patterns, ready to match paths.
     QList<RulePattern> conditions;

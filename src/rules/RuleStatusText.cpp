@@ -35,7 +35,7 @@ QString RuleStatusText::idle(RulesEngine &engine, unsigned id)
         return tr("Switched off");
     if (rule->state() == RuleState::Delayed)
         return waiting(rule->delayLeft());
-    if (rule->state() == RuleState::Inactive)
+    if (rule->state() == RuleState::Inactive || definition.onlyWhenBusy)
         return state(engine, id);
     const QStringList targets = programs(definition.targetPatterns);
     if (targets.isEmpty())
@@ -73,6 +73,14 @@ QString RuleStatusText::state(RulesEngine &engine, unsigned id)
             return tr("Acts in %1 s — none of its programs is running").arg(left);
         return suspends ? tr("Suspends %1 in %2 s").arg(who, left)
                         : tr("Limits %1 to %2 % in %3 s").arg(who, limit, left);
+    }
+    if (definition.onlyWhenBusy) {
+        if (held.isEmpty())
+            return tr("Active — none of its programs has been busier than %1 % for %2 s")
+                .arg(definition.busyPercent)
+                .arg(definition.busySeconds);
+        return suspends ? tr("Suspending %1 while busy").arg(who)
+                        : tr("Limiting %1 to %2 % while busy").arg(who, limit);
     }
     if (held.isEmpty())
         return tr("Active — none of its programs is running");

@@ -2,6 +2,8 @@
 
 #include "rules/KvSettingsFile.h"
 
+#include <optional>
+
 namespace {
 
 template<class Enumeration> Enumeration choiceOf(const QVariant &value, unsigned choices)
@@ -86,20 +88,32 @@ RuleDefinition RuleStore::read(unsigned id)
         rule.unusable.append({QLatin1String(targetActionKey), storedText(value(targetActionKey)),
                               QStringLiteral("the rule restrains nothing")});
     }
-    const QVariant limit = value(cpuLimitKey);
-    const qlonglong percent = limit.toLongLong();
-    rule.cpuLimit = unsigned(qBound<qlonglong>(1, percent, 100));
-    if (rule.action == RuleDefinition::Action::LimitCpu && percent != rule.cpuLimit) {
-        rule.unusable.append({QLatin1String(cpuLimitKey), storedText(limit),
-                              QStringLiteral("the cap is %1%").arg(rule.cpuLimit)});
-    }
-    const QVariant delay = value(applyDelayValueKey);
-    const qlonglong seconds = delay.toLongLong();
-    rule.applyDelayValue = unsigned(qBound<qlonglong>(0, seconds, RuleDefinition::longestDelay));
-    if (rule.applyDelay && seconds != rule.applyDelayValue) {
-        rule.unusable.append({QLatin1String(applyDelayValueKey), storedText(delay),
-                              QStringLiteral("the delay is %1s").arg(rule.applyDelayValue)});
-    }
+    // A number out of range is taken as the nearest one in range; said when
+    // the rule uses it. A missing one is taken as absent, if given.
+    const auto bounded = [&](const char *key, qlonglong low, qlonglong high, bool used,
+                             const char *instead, std::optional<unsigned> absent = {}) {
+        const QVariant stored = value(key);
+        if (absent && !stored.isValid())
+            return *absent;
+        const qlonglong number = stored.toLongLong();
+        const unsigned usable = unsigned(qBound(low, number, high));
+        if (used && number != usable) {
+            rule.unusable.append(
+                {QLatin1String(key), storedText(stored), QString::fromLatin1(instead).arg(usable)});
+        }
+        return usable;
+    };
+    rule.cpuLimit = bounded(cpuLimitKey, 1, 100, rule.action == RuleDefinition::Action::LimitCpu,
+                            "the cap is %1%");
+    rule.applyDelayValue = bounded(applyDelayValueKey, 0, RuleDefinition::longestDelay,
+                                   rule.applyDelay, "the delay is %1s");
+    rule.onlyWhenBusy = KvSettings::toFlag(value(onlyWhenBusyKey));
+    rule.busyPercent = bounded(busyPercentKey, 1, 100, rule.onlyWhenBusy,
+                               "busy means %1% of the machine", rule.busyPercent);
+    rule.busySeconds = bounded(busySecondsKey, 1, 600, rule.onlyWhenBusy,
+                               "a process is held after %1s busy", rule.busySeconds);
+    rule.calmSeconds = bounded(calmSecondsKey, 1, 3600, rule.onlyWhenBusy,
+                               "a process is let go after %1s calm", rule.calmSeconds);
     settings.endGroup();
     return rule;
 }

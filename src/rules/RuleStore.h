@@ -35,6 +35,10 @@ public:
     static constexpr const char *shareLimitKey = "target/shareLimit";
     static constexpr const char *applyDelayKey = "target/applyDelay";
     static constexpr const char *applyDelayValueKey = "target/applyDelayValue";
+    static constexpr const char *onlyWhenBusyKey = "target/onlyWhenBusy";
+    static constexpr const char *busyPercentKey = "target/busyPercent";
+    static constexpr const char *busySecondsKey = "target/busySeconds";
+    static constexpr const char *calmSecondsKey = "target/calmSeconds";
 
     explicit RuleStore(QObject *parent = nullptr);
     ~RuleStore() override;

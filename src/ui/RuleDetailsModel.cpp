@@ -45,7 +45,8 @@ RuleDetailsModel::Restraint RuleDetailsModel::restraintOf(const Rule &rule)
     const bool suspends = rule.definition().action == RuleDefinition::Action::Suspend;
     if (rule.state() == RuleState::Delayed)
         return Restraint::Waiting;
-    if (rule.definition().shareLimit)
+    // A rule that holds what is busy holds each process on its own.
+    if (rule.definition().shareLimit && !rule.definition().onlyWhenBusy)
         return suspends ? Restraint::SuspendedTogether : Restraint::Sharing;
     return suspends ? Restraint::Suspended : Restraint::Limited;
 }
@@ -56,11 +57,14 @@ QList<RuleDetailsModel::Row> RuleDetailsModel::heldRows()
     const Rule *live = engine.rule(ruleId);
     if (!live)
         return found;
-    const QString restraint = restraintText(restraintOf(*live), live->definition().cpuLimit);
+    const Restraint restraint = restraintOf(*live);
+    QString text = restraintText(restraint, live->definition().cpuLimit);
+    if (live->definition().onlyWhenBusy && restraint != Restraint::Waiting)
+        text = tr("busy: %1").arg(text);
     for (quint32 id : live->heldProcessIds()) {
         Row row;
         row.processId = id;
-        row.restraint = restraint;
+        row.restraint = text;
         if (const auto known = engine.governor().processes().value(id))
             row.name = known->fileInfo.fileName();
         row.colour = history.colourOf(ruleId, row.name);

@@ -55,6 +55,10 @@ RuleDialog::RuleDialog(unsigned id, QWidget *parent)
     binder.bind(QLatin1String(RuleStore::shareLimitKey), ui->targetShareLimit);
     binder.bind(QLatin1String(RuleStore::applyDelayKey), ui->targetApplyDelay);
     binder.bind(QLatin1String(RuleStore::applyDelayValueKey), ui->targetApplyDelayValue);
+    binder.bind(QLatin1String(RuleStore::onlyWhenBusyKey), ui->targetOnlyWhenBusy);
+    binder.bind(QLatin1String(RuleStore::busyPercentKey), ui->targetBusyPercent);
+    binder.bind(QLatin1String(RuleStore::busySecondsKey), ui->targetBusySeconds);
+    binder.bind(QLatin1String(RuleStore::calmSecondsKey), ui->targetCalmSeconds);
     binder.sync(false);
 }
 
@@ -106,6 +110,14 @@ void RuleDialog::on_name_textChanged(const QString &text)
 void RuleDialog::on_targetApplyDelay_stateChanged(int state)
 {
     ui->targetApplyDelayValue->setEnabled(state == Qt::Checked);
+}
+
+void RuleDialog::on_targetOnlyWhenBusy_stateChanged(int state)
+{
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{ui->targetBusyPercent, ui->targetBusySeconds,
+                                          ui->targetCalmSeconds, ui->targetBusyNote})
+        widget->setEnabled(state == Qt::Checked);
 }
 
 void RuleDialog::on_targetProcessAdd_clicked(bool)

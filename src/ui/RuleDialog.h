@@ -39,6 +39,7 @@ private slots:
     void on_conditionStatusRunning_clicked(bool checked = false);
     void on_name_textChanged(const QString &text);
     void on_targetApplyDelay_stateChanged(int state);
+    void on_targetOnlyWhenBusy_stateChanged(int state);
     void on_targetProcessAdd_clicked(bool checked = false);
     void on_targetProcessRemove_clicked(bool checked = false);
 

@@ -242,6 +242,13 @@ private slots:
             << "target/applyDelayValue" << QVariant(-5) << 3000u << "the delay is 0s";
         QTest::newRow("huge delay") << "target/applyDelayValue" << QVariant(3000000000LL) << 10000u
                                     << "the delay is 2147483s";
+        // Said of a rule that restrains only what is busy (the target here never is).
+        QTest::newRow("busy share high")
+            << "target/busyPercent" << QVariant(500) << 10000u << "busy means 100% of the machine";
+        QTest::newRow("no busy time")
+            << "target/busySeconds" << QVariant(0) << 10000u << "a process is held after 1s busy";
+        QTest::newRow("calm time a word") << "target/calmSeconds" << QVariant("long") << 10000u
+                                          << "a process is let go after 1s calm";
     }
     void unusableStoredValues()
     {
@@ -255,6 +262,8 @@ private slots:
         storeRule(ruleId, rule);
         const QString storedKey = QStringLiteral("rules/{10}/") + key;
         QSettings().setValue(storedKey, stored);
+        if (key.contains("busy") || key.contains("calm"))
+            QSettings().setValue("rules/{10}/target/onlyWhenBusy", 2);
         QTest::ignoreMessage(QtCriticalMsg,
                              QStringLiteral("rule \"edited\": stored %1 \"%2\" cannot be used; %3")
                                  .arg(key, stored.toString(), instead)
@@ -335,6 +344,35 @@ private slots:
         for (quint32 id : {make, compiler, assembler, linker})
             QVERIFY(free(id));
         QCOMPARE(machine.groupCount(), 0);
+    }
+    void busyTargetsAreHeldAfterTheDelayButNotInFront()
+    {
+        SimulatedMachine &machine = fixture.machine;
+        const quint32 hog = addProcess("/usr/bin/hog"), quiet = addProcess("/usr/bin/quiet");
+        machine.setBusy(hog, 0.5);
+        StoredRule stored{"hogs", true, {"*"}};
+        stored.cpuLimit = 10;
+        stored.delaySeconds = stored.busySeconds = 1;
+        stored.onlyWhenBusy = true;
+        const QByteArray process = " process #" + QByteArray::number(hog) + " (hog): ";
+        for (int i = 0; i < 2; ++i)
+            QTest::ignoreMessage(QtInfoMsg, "rule \"hogs\" holds" + process +
+                                                "busy at 50 % of the machine for 1 s");
+        // The watch begins once the delay has run out.
+        Rule *rule = start(stored);
+        QVERIFY(rule->heldProcessIds().isEmpty());
+        QTRY_COMPARE(rule->state(), RuleState::Active);
+        QCOMPARE(cpuRateOf(hog), 10000u);
+        QTRY_COMPARE(cpuRateOf(hog), 1000u);
+        QCOMPARE(rule->heldProcessIds(), QList<quint32>{hog});
+        // In the foreground it is let go at once; held again once it has left it.
+        QTest::ignoreMessage(QtInfoMsg,
+                             "rule \"hogs\" lets go of" + process + "it is in the foreground");
+        machine.setForeground(hog);
+        QCOMPARE(cpuRateOf(hog), 10000u);
+        machine.setForeground(quiet);
+        QTRY_COMPARE(cpuRateOf(hog), 1000u);
+        QCOMPARE(cpuRateOf(quiet), 10000u);
     }
 
 private:

@@ -1,10 +1,14 @@
 // Process events of the real machine through the process connector (needs
-// root) and /proc polling; and a storm of them through the connector to rules.
+// root) and /proc polling; a storm of them through the connector to rules;
+// and a rule that caps what is busy, on real busy and quiet processes.
 
+#include "LogTail.h"
 #include "ProcFsProbe.h"
 #include "StoredRule.h"
 #include "SystemTest.h"
 #include "TestStore.h"
+#include "platform/KvPlatformCpuGroups.h"
+#include "platform/linux/KvCgroupCpuTree.h"
 #include "platform/linux/KvLinuxProcesses.h"
 #include "rules/Rule.h"
 #include "rules/RulesEngine.h"
@@ -177,6 +181,48 @@ private slots:
         };
         const QSet<quint32> gone = endedInTables();
         QTRY_COMPARE_WITH_TIMEOUT(endedInTables().intersect(gone), QSet<quint32>(), 10000);
+    }
+    void aBusyTargetIsCappedUntilCalm()
+    {
+        KV_REQUIRE_CAPABILITY(::geteuid() == 0 && KvPlatformCpuGroups::current().available(),
+                              "capping needs root and a cgroup with the cpu controller");
+        // Copies of yes and sleep: the rule reaches nothing else.
+        const SleepingCopy hog(store.path("corvane-busy-hog"), "yes");
+        const SleepingCopy quiet(store.path("corvane-busy-quiet"));
+        StoredRule rule{QStringLiteral("hogs"), true, {store.path("corvane-busy-*")}};
+        rule.cpuLimit = 10;
+        rule.onlyWhenBusy = true;
+        rule.busySeconds = 2;
+        rule.calmSeconds = 3;
+        storeRule(0xb5, rule);
+        LogTail log;
+        QElapsedTimer watched;
+        watched.start();
+        RulesEngine engine(nullptr, store.path(QStringLiteral("journal")));
+        const auto capped = [](const SleepingCopy &copy) {
+            return ProcFsProbe::cpuCgroupOf(copy.processId()).contains("/corvane/");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(capped(hog), 30000);
+        qInfo("the busy copy was capped %lld ms after the rule began", watched.elapsed());
+        // Pressing against its cap, it stays capped; the quiet one is never.
+        QTest::qWait(5000);
+        QVERIFY(capped(hog) && !capped(quiet));
+        const QString group = ProcFsProbe::cpuCgroupPath(ProcFsProbe::cpuCgroupOf(hog.processId()));
+        quint64 heldBack = 0;
+        QVERIFY(KvCgroupCpuTree::timesHeldBack(group, heldBack) && heldBack > 0);
+        // Stopped, it is calm: let go.
+        ::kill(pid_t(hog.processId()), SIGSTOP);
+        QTRY_VERIFY_WITH_TIMEOUT(!capped(hog), 30000);
+        ::kill(pid_t(hog.processId()), SIGCONT);
+        // Held after its busy time, let go after its calm time (or later, should samples be late).
+        const QString process =
+            QStringLiteral(" process #%1 \\(corvane-busy-hog\\): ").arg(hog.processId());
+        const QString said = log.lines().filter("rule \"hogs\" ").join('\n');
+        QVERIFY2(said.contains(
+                     QRegularExpression("holds" + process +
+                                        "busy at \\d+ % of the machine for [2-9] s\n.* lets go of" +
+                                        process + "calm for [3-9] s, let go")),
+                 qPrintable(said));
     }
 
 private:

@@ -63,7 +63,7 @@ private slots:
             QVERIFY(pressed == Ok || QSettings().allKeys().isEmpty());
         }
         QCOMPARE(storedRule().value("name"), "Quiet builds");
-        QCOMPARE(storedRule().size(), 13); // every field of the form
+        QCOMPARE(storedRule().size(), 17); // every field of the form
         // Every stored value is loaded, and written back unchanged.
         StoredRule stored{
             "Offline renders", false, {"blender", "make"}, {"C:\\Games\\game.exe", "steam*"}};
@@ -75,6 +75,10 @@ private slots:
         stored.cpuLimit = 42;
         stored.shareLimit = true;
         stored.delaySeconds = 17;
+        stored.onlyWhenBusy = true;
+        stored.busyPercent = 40;
+        stored.busySeconds = 600;
+        stored.calmSeconds = 3600;
         storeRule(ruleId, stored);
         const QMap<QString, QString> before = storedRule();
         RuleDialog dialog(ruleId);
@@ -95,6 +99,12 @@ private slots:
         QCOMPARE(child<QSpinBox>(&dialog, "tagetCPULimit")->value(), 42);
         QVERIFY(child<QCheckBox>(&dialog, "targetShareLimit")->isChecked());
         QVERIFY(delay->isChecked() && delayValue->isEnabled() && delayValue->value() == 17);
+        QVERIFY(child<QCheckBox>(&dialog, "targetOnlyWhenBusy")->isChecked());
+        for (const auto &[name, value] : {std::pair{"targetBusyPercent", 40},
+                                          {"targetBusySeconds", 600},
+                                          {"targetCalmSeconds", 3600}})
+            QVERIFY(child<QSpinBox>(&dialog, name)->isEnabled() &&
+                    child<QSpinBox>(&dialog, name)->value() == value);
         button(&dialog, Ok)->click();
         QCOMPARE(storedRule(), before);
         // The form follows later changes as well.

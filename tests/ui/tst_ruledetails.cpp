@@ -180,6 +180,10 @@ private slots:
         QTest::newRow("switched off")
             << false << 0u << 0u << "ux-capme" << QStringList() << "Switched off"
             << "Switched off";
+        // Action 2: limit, only while busy; ux-capme idles.
+        const QString watching = "Active — none of its programs has been busier than 25 % for 10 s";
+        QTest::newRow("only while busy, nothing busy")
+            << true << 2u << 0u << "ux-capme" << QStringList() << watching << watching;
     }
     void statesAreSaidInWords()
     {
@@ -192,7 +196,8 @@ private slots:
         QFETCH(QString, empty);
         fixture.machine.addProcess("/usr/bin/ux-capme");
         StoredRule rule{"rule", enabled, {target}, conditions};
-        rule.action = action;
+        rule.action = action % 2;
+        rule.onlyWhenBusy = action == 2;
         rule.delaySeconds = delay;
         storeRule(4, rule);
         RulesEngine engine;

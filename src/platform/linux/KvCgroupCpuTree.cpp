@@ -244,6 +244,21 @@ bool KvCgroupCpuTree::setFrozen(const QString &group, bool frozen)
     return writeFile(group + QStringLiteral("/cgroup.freeze"), frozen ? "1" : "0");
 }
 
+bool KvCgroupCpuTree::timesHeldBack(const QString &group, quint64 &times)
+{
+    QByteArray stat;
+    if (!KvLinuxProcFs::readFile(group + QStringLiteral("/cpu.stat"), stat))
+        return false;
+    for (const QByteArray &line : stat.split('\n')) {
+        if (line.startsWith("nr_throttled ")) {
+            times = line.mid(int(qstrlen("nr_throttled "))).toULongLong();
+            return true;
+        }
+    }
+    errno = ENODATA;
+    return false;
+}
+
 bool KvCgroupCpuTree::movePid(const QString &group, pid_t pid)
 {
     return writeFile(group + QStringLiteral("/cgroup.procs"), QByteArray::number(pid));

@@ -46,6 +46,9 @@ public:
     // The cgroup v2 freezer; ENOTSUP on v1, whose freezer is a controller
     // of its own.
     bool setFrozen(const QString &group, bool frozen);
+    // The periods in which the group's quota held its processes back
+    // (nr_throttled of cpu.stat, in both versions).
+    static bool timesHeldBack(const QString &group, quint64 &times);
     bool movePid(const QString &group, pid_t pid);
     // Moves the process back to origin; where origin is gone, not known
     // (empty) or refuses it, to the top, or else to a leaf beside the

@@ -47,6 +47,7 @@ public:
         return backend.reaches(number, processId);
     }
     KvStatus setFrozen(bool frozen) override { return backend.setFrozen(number, frozen); }
+    KvResult<quint64> timesHeldBack() override { return backend.timesHeldBack(number); }
 
     int groupNumber() const { return number; }
 
@@ -487,6 +488,19 @@ KvResult<bool> KvLinuxCpuGroups::reaches(int number, quint32 processId)
     const auto member = object->members.constFind(processId);
     return member != object->members.constEnd() && member->stamp == stamp &&
            (!restrains(*object) || tree.isJobGroup(tree.groupOf(pid_t(processId))));
+}
+
+KvResult<quint64> KvLinuxCpuGroups::timesHeldBack(int number)
+{
+    const auto job = jobs.constFind(number);
+    if (job == jobs.constEnd())
+        return KvError::fromErrno(EBADF);
+    // Without a cgroup of its own (uncapped, or kept by a copy that caps it
+    // more strictly) nothing of this group holds the members back.
+    quint64 times = 0;
+    if (!job->group.isEmpty() && !KvCgroupCpuTree::timesHeldBack(job->group, times))
+        return KvError::fromErrno(errno);
+    return times;
 }
 
 KvStatus KvLinuxCpuGroups::copiesShareHolds()

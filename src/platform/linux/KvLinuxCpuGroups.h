@@ -55,6 +55,7 @@ public:
     QList<KvStatus> add(int number, const QList<quint32> &processIds);
     KvResult<bool> reaches(int number, quint32 processId);
     KvStatus setFrozen(int number, bool frozen);
+    KvResult<quint64> timesHeldBack(int number);
     void groupClosed(int number);
 
     // The cgroup directory of a group of this backend; empty before the

@@ -8,6 +8,7 @@
 #include "platform/linux/KvUniqueFd.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -83,6 +84,25 @@ KvResult<KvProcessTimes> KvLinuxProcesses::times(quint32 processId)
     return KvProcessTimes{KvLinuxProcessIdentity::stampOf(stat.startTime),
                           stat.cpuTicks * 1000000 /
                               quint64(ticksPerSecond > 0 ? ticksPerSecond : 100)};
+}
+
+KvResult<quint64> KvLinuxProcesses::cpuTime(quint32 processId)
+{
+    // The scheduler's own count in nanoseconds: a file a third the size of
+    // stat's, made for less, where the kernel keeps it.
+    static const bool scheduled = ::access("/proc/self/schedstat", R_OK) == 0;
+    if (!scheduled)
+        return KvPlatformProcesses::cpuTime(processId);
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/%u/schedstat", processId);
+    QByteArray content;
+    if (!KvLinuxProcFs::readFile(path, content))
+        return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
+    bool parsed = false;
+    const quint64 nanoseconds = content.left(content.indexOf(' ')).toULongLong(&parsed);
+    if (!parsed)
+        return KvError{EIO, QStringLiteral("%1 cannot be read").arg(QLatin1String(path))};
+    return nanoseconds / 1000;
 }
 
 quint32 KvLinuxProcesses::ownId()

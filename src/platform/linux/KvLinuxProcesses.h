@@ -13,6 +13,7 @@ public:
     KvResult<quint64> startTime(quint32 processId) override;
     KvResult<QString> imagePath(quint32 processId) override;
     KvResult<KvProcessTimes> times(quint32 processId) override;
+    KvResult<quint64> cpuTime(quint32 processId) override;
     quint32 ownId() override;
     QString runId() override;
     bool hasEnded(const QString &runId) override;

@@ -19,6 +19,12 @@ public:
     KvResult<bool> reaches(quint32 processId) override;
     // Jobs have no freezer: the governor stops the members one by one.
     KvStatus setFrozen(bool) override { return KvError::fromErrno(ENOTSUP); }
+    // (timesHeldBack: a job keeps no count of the times its hard cap held
+    // it back. Its accounting, JOBOBJECT_BASIC_ACCOUNTING_INFORMATION, gives
+    // the processor time its processes used, which GetProcessTimes gives of
+    // each already, and the CPU-rate notifications tell of a rate exceeded,
+    // which a hard cap never is. So a capped process is judged by its share
+    // alone there.)
 
 private:
     KvWin32Handle m_job;
