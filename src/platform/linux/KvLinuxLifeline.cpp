@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -21,8 +20,6 @@ extern char **environ;
 namespace {
 
 const char lifelineName[] = "corvane-lifeline";
-// A lifeline that keeps ending is not started again sooner than this.
-const qint64 restartIntervalMs = 10000;
 
 } // namespace
 
@@ -103,7 +100,7 @@ KvStatus KvLinuxLifeline::spawn()
         return KvError::fromErrno(failed);
     }
     programEnd = ends[0];
-    lastStart.start();
+    restart.started();
     if (QCoreApplication::instance()) {
         watch =
             new QSocketNotifier(programEnd, QSocketNotifier::Read, QCoreApplication::instance());
@@ -128,17 +125,5 @@ void KvLinuxLifeline::onEnded()
                           << "); should the program be killed before another runs, what it holds "
                              "is lifted at its next start";
     pid = -1;
-    const qint64 wait = restartIntervalMs - lastStart.elapsed();
-    const auto restart = [this] {
-        if (pid > 0)
-            return;
-        const KvStatus started = spawn();
-        if (!started)
-            kvCriticalWithCode(lcGovernor, started.error().code)
-                << "no lifeline: " << started.error().message;
-    };
-    if (wait <= 0)
-        restart();
-    else
-        QTimer::singleShot(int(wait), QCoreApplication::instance(), restart);
+    restart.schedule([this] { return pid > 0 ? KvStatus() : spawn(); });
 }

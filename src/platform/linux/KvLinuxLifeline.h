@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/KvPlatformLifeline.h"
+#include "platform/common/KvLifelineRestart.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 
@@ -38,5 +38,5 @@ private:
     int programEnd = -1;
     pid_t pid = -1;
     QPointer<QSocketNotifier> watch;
-    QElapsedTimer lastStart;
+    KvLifelineRestart restart;
 };

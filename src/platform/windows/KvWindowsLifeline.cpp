@@ -7,14 +7,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QTimer>
 #include <QWinEventNotifier>
 
 namespace {
 
 const char lifelineName[] = "corvane-lifeline.exe";
-// A lifeline that keeps ending is not started again sooner than this.
-const qint64 restartIntervalMs = 10000;
 
 std::wstring nativePath(const QString &path)
 {
@@ -73,7 +70,7 @@ KvStatus KvWindowsLifeline::spawn()
                         nativePath(QCoreApplication::applicationFilePath())))
         return KvWindowsError::last();
     lifeline = std::move(started);
-    lastStart.start();
+    restart.started();
     // A new lifeline holds nothing yet.
     for (auto &job : jobs) {
         job.second = 0;
@@ -118,17 +115,5 @@ void KvWindowsLifeline::onEnded()
                              "suspends is resumed at its next start, and its CPU limits stay "
                              "until their processes end";
     lifeline.reset();
-    const qint64 wait = restartIntervalMs - lastStart.elapsed();
-    const auto restart = [this] {
-        if (lifeline)
-            return;
-        const KvStatus started = spawn();
-        if (!started)
-            kvCriticalWithCode(lcGovernor, started.error().code)
-                << "no lifeline: " << started.error().message;
-    };
-    if (wait <= 0)
-        restart();
-    else
-        QTimer::singleShot(int(wait), QCoreApplication::instance(), restart);
+    restart.schedule([this] { return lifeline ? KvStatus() : spawn(); });
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/KvPlatformLifeline.h"
+#include "platform/common/KvLifelineRestart.h"
 #include "platform/windows/win32/KvWin32Lifeline.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 
@@ -45,5 +45,5 @@ private:
     QPointer<QWinEventNotifier> watch;
     // Each job the run holds, with its handle in the lifeline (0: none yet).
     std::map<HANDLE, std::uint64_t> jobs;
-    QElapsedTimer lastStart;
+    KvLifelineRestart restart;
 };
