@@ -41,8 +41,8 @@ std::vector<double> costPerSecond(int seconds)
 
 void print(const char *what, const std::vector<double> &costs)
 {
-    std::printf("%s: CPU per second median %.2f ms, max %.2f ms\n", what,
-                percentile(costs, 0.5), *std::max_element(costs.cbegin(), costs.cend()));
+    std::printf("%s: CPU per second median %.2f ms, max %.2f ms\n", what, percentile(costs, 0.5),
+                *std::max_element(costs.cbegin(), costs.cend()));
 }
 
 } // namespace

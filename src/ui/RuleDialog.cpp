@@ -39,16 +39,13 @@ RuleDialog::RuleDialog(unsigned id, QWidget *parent)
     binder.bind(QLatin1String(RuleStore::enabledKey), ui->enabled);
     binder.bind(QLatin1String(RuleStore::conditionProcessesKey),
                 ui->conditionSelectedProcessesList);
-    binder.bind(QLatin1String(RuleStore::internetConnectionKey),
-                ui->conditionInternetConnection);
+    binder.bind(QLatin1String(RuleStore::internetConnectionKey), ui->conditionInternetConnection);
     binder.bind(QLatin1String(RuleStore::internetConnectionStatusKey),
                 ui->conditionInternetConnectionStatus);
     binder.bindGroup(QLatin1String(RuleStore::conditionStatusKey),
                      {ui->conditionStatusRunning, ui->conditionStatusNotRunning});
-    binder.bind(QLatin1String(RuleStore::conditionStateKey),
-                ui->conditionStatusRunningState);
-    binder.bind(QLatin1String(RuleStore::targetProcessesKey),
-                ui->targetSelectedProcessesList);
+    binder.bind(QLatin1String(RuleStore::conditionStateKey), ui->conditionStatusRunningState);
+    binder.bind(QLatin1String(RuleStore::targetProcessesKey), ui->targetSelectedProcessesList);
     binder.bindGroup(QLatin1String(RuleStore::targetActionKey),
                      {ui->targetActionLimitCPU, ui->targetActionSuspend});
     binder.bind(QLatin1String(RuleStore::cpuLimitKey), ui->tagetCPULimit);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rules/KvSettingsBinder.h"
 #include "rules/KvSettings.h"
+#include "rules/KvSettingsBinder.h"
 #include "ui/ProcessListModel.h"
 
 #include <QDialog>

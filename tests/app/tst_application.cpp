@@ -30,10 +30,16 @@ const bool settingsAreAFile = true;
 // manager sends, and what QProcess::terminate() sends a program without a window.
 #ifdef Q_OS_WIN
 const QString request = "WM_CLOSE";
-void requestTheEnd() { PostThreadMessageW(GetCurrentThreadId(), WM_CLOSE, 0, 0); }
+void requestTheEnd()
+{
+    PostThreadMessageW(GetCurrentThreadId(), WM_CLOSE, 0, 0);
+}
 #else
 const QString request = "SIGTERM";
-void requestTheEnd() { raise(SIGTERM); }
+void requestTheEnd()
+{
+    raise(SIGTERM);
+}
 #endif
 
 // Made by main, before the command line is read, as the program makes it.

@@ -132,8 +132,8 @@ private slots:
         machine->suspendFailure = 0;
         governor->lift(failed.groupId);
         // Nothing is restrained that the journal cannot hold, and the log says so once.
-        const QString blocked = journals() + '/' +
-                                Journal::fileName(KvPlatformProcesses::current().runId()) + ".new";
+        const QString blocked =
+            journals() + '/' + Journal::fileName(KvPlatformProcesses::current().runId()) + ".new";
         QVERIFY(QDir().mkpath(blocked));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("journal .* nothing more is"));
         const KvProcessGovernor::Held unnoted = governor->hold(-1, Action::Suspend, b);

@@ -30,8 +30,8 @@ KvWindowsSuspension::resumeLeftover(quint32 processId, quint64 startTime, int co
         KvWin32Process::open(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_SUSPEND_RESUME, processId);
     unsigned long long created = 0;
     // Not there, or another process has the id by now.
-    if (!process || !KvWin32Process::creationTime(process.get(), created) ||
-        created != startTime || KvWin32Process::hasExited(process.get()))
+    if (!process || !KvWin32Process::creationTime(process.get(), created) || created != startTime ||
+        KvWin32Process::hasExited(process.get()))
         return LeftoverResume::Ended;
     // The earlier run's counts are gone with it: each of its suspensions is
     // undone once per thread. Those of anyone else stay counted.
