@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 KvPlatformProcesses *KvPlatformProcesses::native()
@@ -95,14 +97,23 @@ KvResult<quint64> KvLinuxProcesses::cpuTime(quint32 processId)
         return KvPlatformProcesses::cpuTime(processId);
     char path[40];
     std::snprintf(path, sizeof path, "/proc/%u/schedstat", processId);
-    QByteArray content;
-    if (!KvLinuxProcFs::readFile(path, content))
+    // One short read into the stack: this runs for every watched process.
+    const KvUniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
         return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
-    bool parsed = false;
-    const quint64 nanoseconds = content.left(content.indexOf(' ')).toULongLong(&parsed);
-    if (!parsed)
+    char content[64];
+    ssize_t got;
+    do
+        got = ::read(file.get(), content, sizeof content - 1);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return KvError::fromErrno(errno == ESRCH ? ESRCH : errno);
+    content[got] = '\0';
+    char *end = nullptr;
+    const unsigned long long nanoseconds = std::strtoull(content, &end, 10);
+    if (end == content || *end != ' ')
         return KvError{EIO, QStringLiteral("%1 cannot be read").arg(QLatin1String(path))};
-    return nanoseconds / 1000;
+    return quint64(nanoseconds / 1000);
 }
 
 quint32 KvLinuxProcesses::ownId()
