@@ -257,7 +257,7 @@ void Rule::deactivate()
         killTimer(timerId);
         timerId = 0;
     } else {
-        if (m_definition.shareLimit && !watchesBusy()) {
+        if (m_definition.shareLimit) {
             kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" lets go of the "
                               << m_restrictedProcessIds.size() << " processes it held "
                               << familyHold();
@@ -445,21 +445,14 @@ void Rule::sampleBusy()
     samples.reserve(busyWatch.size());
     KvPlatformProcesses &platform = KvPlatformProcesses::current();
     for (const quint32 id : busyWatch.watched()) {
-        // The start time is read once: a process's processor time alone is
-        // cheaper, and one that went back names a new process of that id.
-        BusyWatch::Sample sample;
-        const bool known = busyWatch.lastSample(id, sample);
-        const KvResult<quint64> used = platform.cpuTime(id);
-        if (!used)
+        BusyWatch::Sample sample = busyWatch.lastSample(id);
+        const KvResult<KvProcessTimes> times =
+            platform.timesSince(id, {sample.startTime, sample.cpuTime});
+        if (!times)
             continue; // ended: its end is on its way
-        if (!known || used.value() < sample.cpuTime) {
-            const KvResult<quint64> started = platform.startTime(id);
-            if (!started)
-                continue;
-            sample.startTime = started.value();
-        }
         sample.processId = id;
-        sample.cpuTime = used.value();
+        sample.startTime = times.value().startTime;
+        sample.cpuTime = times.value().cpuTime;
         const auto group = busyGroups.constFind(id);
         sample.timesHeldBack =
             group == busyGroups.cend() ? 0 : context.governor.timesHeldBack(*group, id).valueOr(0);

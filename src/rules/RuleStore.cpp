@@ -114,6 +114,9 @@ RuleDefinition RuleStore::read(unsigned id)
                                "a process is held after %1s busy", rule.busySeconds);
     rule.calmSeconds = bounded(calmSecondsKey, 1, 3600, rule.onlyWhenBusy,
                                "a process is let go after %1s calm", rule.calmSeconds);
+    // A rule that holds what is busy holds each process on its own: the
+    // stored box stays as the user left it, but means nothing then.
+    rule.shareLimit = rule.shareLimit && !rule.onlyWhenBusy;
     settings.endGroup();
     return rule;
 }

@@ -23,8 +23,10 @@ void RuleDetailsModel::setRule(unsigned id)
     endResetModel();
 }
 
-QString RuleDetailsModel::restraintText(Restraint restraint, unsigned percent)
+QString RuleDetailsModel::restraintText(Restraint restraint, unsigned percent, bool busy)
 {
+    if (busy && restraint != Restraint::Waiting)
+        return tr("busy: %1").arg(restraintText(restraint, percent));
     switch (restraint) {
     case Restraint::Limited:
         return tr("limited to %1 %").arg(percent);
@@ -45,8 +47,7 @@ RuleDetailsModel::Restraint RuleDetailsModel::restraintOf(const Rule &rule)
     const bool suspends = rule.definition().action == RuleDefinition::Action::Suspend;
     if (rule.state() == RuleState::Delayed)
         return Restraint::Waiting;
-    // A rule that holds what is busy holds each process on its own.
-    if (rule.definition().shareLimit && !rule.definition().onlyWhenBusy)
+    if (rule.definition().shareLimit)
         return suspends ? Restraint::SuspendedTogether : Restraint::Sharing;
     return suspends ? Restraint::Suspended : Restraint::Limited;
 }
@@ -57,10 +58,8 @@ QList<RuleDetailsModel::Row> RuleDetailsModel::heldRows()
     const Rule *live = engine.rule(ruleId);
     if (!live)
         return found;
-    const Restraint restraint = restraintOf(*live);
-    QString text = restraintText(restraint, live->definition().cpuLimit);
-    if (live->definition().onlyWhenBusy && restraint != Restraint::Waiting)
-        text = tr("busy: %1").arg(text);
+    const QString text = restraintText(restraintOf(*live), live->definition().cpuLimit,
+                                       live->definition().onlyWhenBusy);
     for (quint32 id : live->heldProcessIds()) {
         Row row;
         row.processId = id;

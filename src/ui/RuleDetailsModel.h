@@ -47,8 +47,9 @@ public:
     double cap() const;
     bool suspends() const;
 
-    // The one place that words what is done to a process.
-    static QString restraintText(Restraint restraint, unsigned percent);
+    // The one place that words what is done to a process; busy: by a rule
+    // that holds it only while it is busy.
+    static QString restraintText(Restraint restraint, unsigned percent, bool busy = false);
     static QColor lineColour(int colour);
     // What 100 % means on this machine: "100 % = all 2 CPUs".
     static QString scaleText();

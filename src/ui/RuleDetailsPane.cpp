@@ -43,9 +43,11 @@ RuleDetailsPane::RuleDetailsPane(RulesEngine &engine, QWidget *parent)
          {RuleDetailsModel::Restraint::Limited, RuleDetailsModel::Restraint::Sharing,
           RuleDetailsModel::Restraint::Suspended, RuleDetailsModel::Restraint::SuspendedTogether,
           RuleDetailsModel::Restraint::Waiting}) {
-        const QString text = RuleDetailsModel::restraintText(restraint, 100);
-        if (metrics.horizontalAdvance(text) > metrics.horizontalAdvance(widestRestraint))
-            widestRestraint = text;
+        for (const bool busy : {false, true}) {
+            const QString text = RuleDetailsModel::restraintText(restraint, 100, busy);
+            if (metrics.horizontalAdvance(text) > metrics.horizontalAdvance(widestRestraint))
+                widestRestraint = text;
+        }
     }
     const QPair<int, QString> widest[] = {{RuleDetailsModel::ProcessIdColumn, "4194304"},
                                           {RuleDetailsModel::RestraintColumn, widestRestraint},
