@@ -21,6 +21,20 @@ bool KvPlatformProcesses::hasEnded(const QString &runId)
            startTime(id).valueOr(0) != started;
 }
 
+KvResult<KvProcessTimes> KvPlatformProcesses::timesSince(quint32 processId,
+                                                         const KvProcessTimes &last)
+{
+    const KvResult<quint64> used = cpuTime(processId);
+    if (!used)
+        return used.error();
+    if (last.startTime && used.value() >= last.cpuTime)
+        return KvProcessTimes{last.startTime, used.value()};
+    const KvResult<quint64> started = startTime(processId);
+    if (!started)
+        return started.error();
+    return KvProcessTimes{started.value(), used.value()};
+}
+
 KvResult<quint64> KvPlatformProcesses::cpuTime(quint32 processId)
 {
     const KvResult<KvProcessTimes> read = times(processId);

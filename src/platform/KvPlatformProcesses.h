@@ -49,6 +49,12 @@ public:
     // Values of one process from here keep growing, but need not match
     // times()'s.
     virtual KvResult<quint64> cpuTime(quint32 processId);
+    // times() for a process read before (last; a startTime of 0 for none),
+    // at the cost of cpuTime() alone while its processor time shows that
+    // the id still names the process read then: a time that went back
+    // names a new one, whose start time is read. For what is sampled once
+    // a second; the times of one process must all come from here.
+    KvResult<KvProcessTimes> timesSince(quint32 processId, const KvProcessTimes &last);
     // This program's own process.
     virtual quint32 ownId() = 0;
 

@@ -70,13 +70,12 @@ BusyWatch::Change BusyWatch::change(quint32 processId, Verdict verdict, const Pr
     return {processId, verdict, unsigned(qRound(share)), unsigned(qRound(ms / 1000.0))};
 }
 
-bool BusyWatch::lastSample(quint32 processId, Sample &sample) const
+BusyWatch::Sample BusyWatch::lastSample(quint32 processId) const
 {
     const auto found = processes.constFind(processId);
     if (found == processes.cend() || !found->sampled)
-        return false;
-    sample = {processId, found->startTime, found->cpuTime, found->timesHeldBack};
-    return true;
+        return {};
+    return {processId, found->startTime, found->cpuTime, found->timesHeldBack};
 }
 
 QList<BusyWatch::Change> BusyWatch::take(qint64 nowMs, const QVector<Sample> &samples)

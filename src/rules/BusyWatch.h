@@ -87,9 +87,8 @@ public:
     // watched processes; what to hold and to let go of. A watched process
     // without a sample in a round (it could not be read) is left as it was.
     QList<Change> take(qint64 nowMs, const QVector<Sample> &samples);
-    // The start and processor time of a watched process's last sample;
-    // false before it has one.
-    bool lastSample(quint32 processId, Sample &sample) const;
+    // A watched process's last sample; all 0 before it has one.
+    Sample lastSample(quint32 processId) const;
 
 private:
     struct Process

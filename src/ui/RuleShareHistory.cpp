@@ -13,14 +13,13 @@ namespace {
 const double unknown = std::numeric_limits<double>::quiet_NaN();
 
 // The share of the whole machine between the first and the last sample.
-double shareOver(const QVector<QPair<quint64, qint64>> &samples)
+double shareOver(const QVector<QPair<quint64, qint64>> &samples, int cpus)
 {
     if (samples.size() < 2)
         return unknown;
     const double elapsedUs = double(samples.last().second - samples.first().second) * 1000.0;
     if (elapsedUs <= 0)
         return unknown;
-    const int cpus = qMax(1, QThread::idealThreadCount());
     return double(samples.last().first - samples.first().first) / elapsedUs / cpus;
 }
 
@@ -28,6 +27,7 @@ double shareOver(const QVector<QPair<quint64, qint64>> &samples)
 
 RuleShareHistory::RuleShareHistory(RulesEngine &engine)
     : engine(engine)
+    , cpus(qMax(1, QThread::idealThreadCount()))
 {
     clock.start();
 }
@@ -58,7 +58,9 @@ bool RuleShareHistory::read(quint32 processId, qint64 now)
     if (process.read)
         return !process.samples.isEmpty();
     process.read = true;
-    const KvResult<KvProcessTimes> times = KvPlatformProcesses::current().times(processId);
+    const KvResult<KvProcessTimes> times = KvPlatformProcesses::current().timesSince(
+        processId,
+        {process.startTime, process.samples.isEmpty() ? 0 : process.samples.last().first});
     if (!times || times.value().startTime != process.startTime)
         process.samples.clear();
     if (!times)
@@ -67,7 +69,7 @@ bool RuleShareHistory::read(quint32 processId, qint64 now)
     process.samples.append({times.value().cpuTime, now});
     if (process.samples.size() > shareWindow + 1)
         process.samples.removeFirst();
-    process.share = shareOver(process.samples);
+    process.share = shareOver(process.samples, cpus);
     return true;
 }
 

@@ -92,6 +92,7 @@ private:
     void sampleRule(unsigned id, qint64 now);
 
     RulesEngine &engine;
+    const int cpus;
     QElapsedTimer clock;
     qint64 last = 0;
     QHash<quint32, Process> processes;
