@@ -8,6 +8,7 @@
 //     bench_busy_watch [seconds, 20 by default]
 
 #include "BenchLoop.h"
+#include "BenchSleepers.h"
 #include "StoredRule.h"
 #include "TestStore.h"
 #include "rules/Rule.h"
@@ -17,12 +18,8 @@
 #include <QFile>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <vector>
-
-#include <spawn.h>
-#include <sys/wait.h>
 
 namespace {
 
@@ -55,15 +52,7 @@ int main(int argc, char **argv)
     TestStore store;
     const QString sleeper = store.path(QStringLiteral("corvane-bench-sleeper"));
     QFile::copy(QStringLiteral("/bin/sleep"), sleeper);
-    std::vector<pid_t> sleepers;
-    const QByteArray program = QFile::encodeName(sleeper);
-    char *const arguments[] = {const_cast<char *>(program.constData()), const_cast<char *>("600"),
-                               nullptr};
-    for (int i = 0; i < 500; ++i) {
-        pid_t pid = 0;
-        if (::posix_spawn(&pid, program.constData(), nullptr, nullptr, arguments, environ) == 0)
-            sleepers.push_back(pid);
-    }
+    const std::vector<pid_t> sleepers = startSleepers(500, QFile::encodeName(sleeper));
     StoredRule rule{QStringLiteral("hogs"), false, {QStringLiteral("*")}};
     rule.action = 1; // suspend: no root needed, and nothing reaches the threshold
     rule.onlyWhenBusy = true;
@@ -79,9 +68,6 @@ int main(int argc, char **argv)
                 int(engine.rule(ruleId)->heldProcessIds().size()));
     print("one rule watches \"*\"", costPerSecond(seconds));
     engine.store().setEnabled(ruleId, false);
-    for (pid_t pid : sleepers) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
+    stopSleepers(sleepers);
     return 0;
 }

@@ -8,6 +8,7 @@
 //     bench_details_pane [seconds, 20 by default]
 
 #include "BenchLoop.h"
+#include "BenchSleepers.h"
 #include "StoredRule.h"
 #include "TestStore.h"
 #include "rules/RulesEngine.h"
@@ -18,12 +19,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <vector>
-
-#include <spawn.h>
-#include <sys/wait.h>
 
 namespace {
 
@@ -67,17 +64,7 @@ int main(int argc, char **argv)
     TestStore store;
     const QString sleeper = store.path(QStringLiteral("corvane-bench-held"));
     QFile::copy(QStringLiteral("/bin/sleep"), sleeper);
-    // Started apart from the event loop, which would otherwise watch each
-    // one's pipes at every turn.
-    std::vector<pid_t> held;
-    const QByteArray program = QFile::encodeName(sleeper);
-    char *const arguments[] = {const_cast<char *>(program.constData()), const_cast<char *>("600"),
-                               nullptr};
-    for (int i = 0; i < 50; ++i) {
-        pid_t pid = 0;
-        if (::posix_spawn(&pid, program.constData(), nullptr, nullptr, arguments, environ) == 0)
-            held.push_back(pid);
-    }
+    const std::vector<pid_t> held = startSleepers(50, QFile::encodeName(sleeper));
     StoredRule rule{QStringLiteral("held"), true, {sleeper}};
     rule.action = 1; // suspend: no root needed
     storeRule(1, rule);
@@ -103,9 +90,6 @@ int main(int argc, char **argv)
                 int(held.size()), median(costs), median(sampling), median(drawing),
                 *std::max_element(costs.cbegin(), costs.cend()));
     engine.store().setEnabled(1, false);
-    for (pid_t pid : held) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
+    stopSleepers(held);
     return 0;
 }

@@ -3,22 +3,16 @@
 //
 //   bench_snapshot [rounds]   (default 20)
 
+#include "BenchSleepers.h"
 #include "platform/KvPlatformProcesses.h"
 #include "process/KvProcessInfo.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QStandardPaths>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -47,36 +41,6 @@ void measureAll(int rounds)
     measure("list()", rounds, [&] { return processes.list().value().size(); });
     measure("KvProcessInfo::running()", rounds, [] { return KvProcessInfo::running().size(); });
     measure("ids()", rounds, [&] { return processes.ids().value().size(); });
-}
-
-// Starts count children that sleep, with their output sent nowhere.
-std::vector<pid_t> startSleepers(int count)
-{
-    std::vector<pid_t> children;
-    const QByteArray sleep = QStandardPaths::findExecutable(QStringLiteral("sleep")).toLocal8Bit();
-    if (sleep.isEmpty())
-        return children;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char *arguments[] = {const_cast<char *>(sleep.constData()), const_cast<char *>("600"), nullptr};
-    for (int i = 0; i < count; ++i) {
-        pid_t child = 0;
-        if (posix_spawn(&child, sleep.constData(), &actions, nullptr, arguments, environ) != 0)
-            break;
-        children.push_back(child);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return children;
-}
-
-void stopSleepers(const std::vector<pid_t> &children)
-{
-    for (const pid_t child : children)
-        ::kill(child, SIGKILL);
-    for (const pid_t child : children)
-        ::waitpid(child, nullptr, 0);
 }
 
 } // namespace
