@@ -72,14 +72,6 @@ GoogleProvider::GoogleProvider()
     parameters.insert(QStringLiteral("av"), QCoreApplication::applicationVersion());
 }
 
-GoogleProvider::~GoogleProvider()
-{
-    // What is still in flight goes with its sockets, which must not reach a
-    // slot of an object that is half gone.
-    for (QTcpSocket *socket : findChildren<QTcpSocket *>())
-        socket->disconnect(this);
-}
-
 void GoogleProvider::event(const KvAnalyticsEvent &event)
 {
     using Action = KvAnalyticsEvent::Action;

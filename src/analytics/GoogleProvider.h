@@ -26,7 +26,6 @@ class GoogleProvider : public QObject, public KvProviderInterface
 
 public:
     GoogleProvider();
-    ~GoogleProvider() override;
 
     void event(const KvAnalyticsEvent &event) override;
     void timing(const KvAnalyticsTiming &timing) override;

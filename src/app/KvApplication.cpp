@@ -126,9 +126,8 @@ KvApplication::~KvApplication()
     // Nothing is restricted any more: the window and its rules are gone.
     KvPlatformSession::current().setTerminationHandler(nullptr);
     // The singletons go now, last created first, while the application
-    // object and Qt's network still stand: left to the application object's
-    // post routines, analytics' network access went after Qt had torn down
-    // its own network manager, and the process crashed on its way out now
-    // and then.
+    // object stands: the end report reads the screen and waits for its
+    // answer in an event loop, neither of which is there any more once the
+    // application object's post routines run.
     KvLazySingletonCleanup::runCleanupFunctions();
 }

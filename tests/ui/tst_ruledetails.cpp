@@ -221,8 +221,8 @@ private slots:
         pane->setRule(2);
         QVERIFY(!pane->isSampling()); // not shown yet
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(pane->isSampling() && pane->details().latestSample() == 0); // a second later
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTRY_VERIFY(pane->details().latestSample() > 0);
         pane->setRule(0);
         QVERIFY(pane->isSampling()); // every rule's minute, shown or not
