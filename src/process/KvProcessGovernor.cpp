@@ -163,7 +163,7 @@ QList<quint32> KvProcessGovernor::holdAll(int &groupId, Action action,
             limitFamily(others, groupId);
         else
             for (Restriction &restriction : others)
-                restriction.inForce = limitCpu(restriction, groupId);
+                restriction.inForce = limitCpu(restriction);
         QList<Restriction> failed;
         std::copy_if(others.cbegin(), others.cend(), std::back_inserter(failed),
                      [](const Restriction &restriction) { return !restriction.inForce; });
@@ -216,9 +216,8 @@ void KvProcessGovernor::reportAssignFailure(quint32 processId, const KvStatus &f
         << "failed to assign process #" << processId << " to job object";
 }
 
-bool KvProcessGovernor::limitCpu(Restriction &restriction, int groupId)
+bool KvProcessGovernor::limitCpu(Restriction &restriction)
 {
-    Q_UNUSED(groupId)
     const quint32 processId = restriction.processId;
     std::shared_ptr<KvCpuGroup> group = cpuGroups.value(processId);
     KvStatus done;
@@ -243,6 +242,10 @@ bool KvProcessGovernor::limitCpu(Restriction &restriction, int groupId)
     done = group->add(processId);
     if (!done) {
         reportAssignFailure(processId, done);
+        // The process's group may hold it under another cap in force: that
+        // one stands, not the rate of the cap that failed.
+        const Restriction *standing = latestCapOn(group.get());
+        group->setRate(standing ? standing->percent * 100 : KvCpuGroup::unlimited);
         return false;
     }
     kvInfo(lcGovernor) << "process #" << processId << " CPU limited to " << restriction.percent
@@ -332,7 +335,8 @@ void KvProcessGovernor::lift(int groupId)
     // A frozen family thaws before its members are resumed; a capped one is
     // lifted with its first member.
     const std::shared_ptr<KvCpuGroup> family = families.take(groupId);
-    if (family && restrictions.first().action == Action::Suspend) {
+    // (A family whose every member ended holds no restriction any more.)
+    if (family && !restrictions.isEmpty() && restrictions.first().action == Action::Suspend) {
         const KvStatus thawed = family->setFrozen(false);
         if (!thawed) {
             kvCriticalWithCode(lcGovernor, thawed.error().code)
@@ -494,7 +498,8 @@ const KvProcessGovernor::Restriction *KvProcessGovernor::latestCapOn(const KvCpu
         return latest;
     for (const QList<Restriction> &held : groups) {
         for (const Restriction &restriction : held) {
-            if (restriction.action == Action::LimitCpu && restriction.group.get() == group &&
+            if (restriction.action == Action::LimitCpu && restriction.inForce &&
+                restriction.group.get() == group &&
                 (!latest || restriction.sequence > latest->sequence))
                 latest = &restriction;
         }

@@ -83,8 +83,8 @@ public:
     // Caps the process at percent of the whole machine, or suspends it, and
     // keeps the restriction in the group groupId; -1 makes a new group. Group
     // ids run 1, 2, 3, ... and are never handed out twice in a run. A
-    // restriction that failed is kept as well, so that lifting the group
-    // clears its journal entry. shared holds the process with the group's
+    // restriction that failed is kept as well (holds() finds it), but leaves
+    // the journal at once: lifting has nothing of it to undo. shared holds the process with the group's
     // family: one cap of percent for all of them together, which whatever
     // they start joins by itself; or suspended, the family frozen as well
     // where the platform can freeze (nothing it starts runs meanwhile).
@@ -139,7 +139,7 @@ private:
     // Says once per process that it only bears the name of a process the
     // user needs, and is restrained all the same.
     void reportBorrowedName(quint32 processId);
-    bool limitCpu(Restriction &restriction, int groupId);
+    bool limitCpu(Restriction &restriction);
     void limitFamily(QList<Restriction> &members, int groupId);
     void suspendAll(QList<Restriction> &restrictions, int groupId);
     void reportCapFailure(const Restriction &restriction, const KvStatus &failure);

@@ -157,8 +157,8 @@ void Rule::restrict(const QList<quint32> &processIds)
     default:
         return;
     }
-    // Kept also when it failed, so that lifting the rule finds every one;
-    // but only a restriction in force makes the rule "restricting".
+    // Kept also when it failed, as the governor holds it; but only a
+    // restriction in force makes the rule "restricting".
     const QList<quint32> inForce = context.governor.holdAll(
         restrictionGroupId, action, processIds, m_definition.cpuLimit, m_definition.shareLimit);
     if (m_definition.shareLimit)
