@@ -137,14 +137,15 @@ KvStatus KvRestrictionJournal::write()
     // at any point leaves the old journal or the new one. Nothing is flushed
     // to the disk: what a killed program wrote is safe in the kernel, and a
     // power loss ends every restriction anyway. Whatever else has the name
-    // of the file beside it (a pipe that would block the open) goes first:
-    // the name is this run's alone.
+    // of the file beside it (a pipe that would block the open) goes, and
+    // the open is tried once more: the name is this run's alone.
     const QString temporary = filePath + QStringLiteral(".new");
-    QFile::remove(temporary);
     QFile file(temporary);
     errno = 0;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
-        file.write(content) != content.size() || !file.flush()) {
+    bool opened = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    if (!opened && QFile::remove(temporary))
+        opened = file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    if (!opened || file.write(content) != content.size() || !file.flush()) {
         const KvError error{errno ? errno : EIO, file.errorString()};
         file.close();
         QFile::remove(temporary);
