@@ -98,14 +98,13 @@ KvSettingsFile::KvSettingsFile()
                QStringLiteral(".conf");
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(folder);
-    const QString own = QString::number(QCoreApplication::applicationPid());
-    working = folder + QLatin1Char('/') + workingPrefix + own + QStringLiteral(".conf");
-    // The copies of runs that were killed, and the one of an earlier run
-    // with this process id.
-    const KvResult<QSet<quint32>> running = KvPlatformProcesses::current().ids();
+    // Named by the run, as its journal is: copies of other PID namespaces
+    // sharing the folder keep theirs, and the copy a killed run left goes.
+    KvPlatformProcesses &processes = KvPlatformProcesses::current();
+    working =
+        folder + QLatin1Char('/') + workingPrefix + processes.runId() + QStringLiteral(".conf");
     for (const QString &name : QDir(folder).entryList({workingPrefix + '*'}, QDir::Files)) {
-        const QString id = name.mid(workingPrefix.size()).section(QLatin1Char('.'), 0, 0);
-        if (id == own || (running && !running.value().contains(id.toUInt())))
+        if (processes.hasEnded(QFileInfo(name).completeBaseName().mid(workingPrefix.size())))
             QFile::remove(folder + QLatin1Char('/') + name);
     }
 #endif
