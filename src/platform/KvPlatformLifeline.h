@@ -29,7 +29,8 @@ public:
 
     // Starts the lifeline of the run whose journal is at journalPath (again,
     // should it end while the program runs); fails, saying why, where none
-    // can be had.
+    // can be had. A run has one journal: once started, later calls do
+    // nothing.
     virtual KvStatus start(const QString &journalPath) = 0;
     // The lifeline's process, which no rule may restrain; noProcessId while
     // there is none.

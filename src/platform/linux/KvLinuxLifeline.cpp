@@ -50,16 +50,9 @@ quint32 KvLinuxLifeline::processId() const
 
 KvStatus KvLinuxLifeline::start(const QString &journalPath)
 {
-    if (journalPath == journal && pid > 0)
+    if (pid > 0)
         return {};
     journal = journalPath;
-    if (pid > 0) {
-        // The old one would look at another journal: it goes first.
-        delete watch.data();
-        ::close(programEnd);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
     return spawn();
 }
 

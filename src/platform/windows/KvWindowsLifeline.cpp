@@ -45,16 +45,9 @@ quint32 KvWindowsLifeline::processId() const
 
 KvStatus KvWindowsLifeline::start(const QString &journalPath)
 {
-    if (journalPath == journal && lifeline)
+    if (lifeline)
         return {};
     journal = journalPath;
-    if (lifeline) {
-        // The old one would look at another journal: it goes first.
-        delete watch.data();
-        lifeline->end();
-        WaitForSingleObject(lifeline->process(), INFINITE);
-        lifeline.reset();
-    }
     return spawn();
 }
 
