@@ -73,23 +73,44 @@ bool KvLinuxProcessIdentity::isRunning(const QString &runName)
     return runName.startsWith(QLatin1String("run-")) && !hasEnded(runName.mid(4));
 }
 
-bool KvLinuxProcessIdentity::hasEnded(const QString &runId)
+bool KvLinuxProcessIdentity::parseRunId(const QString &runId, quint32 &processId,
+                                        quint64 &pidNamespace)
 {
     const QStringList parts = runId.split(QLatin1Char('-'));
     bool idRead = false;
-    const quint32 processId = parts.value(0).toUInt(&idRead);
-    if (!idRead || parts.size() < 2 || parts.size() > 3)
-        return true;
+    processId = parts.value(0).toUInt(&idRead);
     const QString runNamespace = parts.value(2);
-    const quint64 namespaceOfRun =
-        runNamespace.isEmpty() ? initialPidNamespace : runNamespace.mid(2).toULongLong();
-    const bool initial = inInitialPidNamespace();
-    if (namespaceOfRun != (initial ? initialPidNamespace : ownPidNamespace())) {
+    pidNamespace = runNamespace.isEmpty() ? initialPidNamespace : runNamespace.mid(2).toULongLong();
+    return idRead && parts.size() >= 2 && parts.size() <= 3;
+}
+
+quint64 KvLinuxProcessIdentity::ownRunNamespace()
+{
+    return inInitialPidNamespace() ? initialPidNamespace : ownPidNamespace();
+}
+
+quint32 KvLinuxProcessIdentity::localProcessId(const QString &runId)
+{
+    quint32 processId = 0;
+    quint64 pidNamespace = 0;
+    return parseRunId(runId, processId, pidNamespace) && pidNamespace == ownRunNamespace()
+               ? processId
+               : 0;
+}
+
+bool KvLinuxProcessIdentity::hasEnded(const QString &runId)
+{
+    quint32 processId = 0;
+    quint64 namespaceOfRun = 0;
+    if (!parseRunId(runId, processId, namespaceOfRun))
+        return true;
+    if (namespaceOfRun != ownRunNamespace()) {
         // Ids of another PID namespace name other processes here, or none:
         // such a run has ended only once no process is left in its
         // namespace, which only the initial namespace sees.
-        return initial && !pidNamespaceInUse(namespaceOfRun);
+        return inInitialPidNamespace() && !pidNamespaceInUse(namespaceOfRun);
     }
+    const QStringList parts = runId.split(QLatin1Char('-'));
     KvLinuxProcFs::Stat stat;
     // A zombie has ended: the copy that waits for it may never reap it.
     return !KvLinuxProcFs::readStat(processId, stat) || stat.state == 'Z' || stat.state == 'X' ||

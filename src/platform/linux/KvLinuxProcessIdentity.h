@@ -29,6 +29,10 @@ public:
     // namespace is seen to be gone, and a zombie has ended.
     static bool isRunning(const QString &runName);
     static bool hasEnded(const QString &runId);
+    // The process id of a run of this process's own PID namespace, the
+    // only runs whose ids mean here what they meant there; 0 for another
+    // namespace's run, or a name that is no run id.
+    static quint32 localProcessId(const QString &runId);
 
     // Whether this process sees the machine's process ids as they are: in
     // the initial PID namespace, the only one whose ids the kernel's process
@@ -48,6 +52,11 @@ private:
     static quint64 bootTag();
     // The inode of this process's PID namespace; 0 when it cannot be read.
     static quint64 ownPidNamespace();
+    // The namespace a run id of this process names (the initial one's
+    // stands for itself: such ids carry none).
+    static quint64 ownRunNamespace();
+    // A run id's parts; false for a name that is no run id.
+    static bool parseRunId(const QString &runId, quint32 &processId, quint64 &pidNamespace);
     // Whether some process still runs in the PID namespace of that inode.
     static bool pidNamespaceInUse(quint64 inode);
 };

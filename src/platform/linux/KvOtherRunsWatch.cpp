@@ -27,12 +27,12 @@ KvOtherRunsWatch::KvOtherRunsWatch(const QString &directory, const QString &ownN
     });
     if (!inotify.isValid() ||
         ::inotify_add_watch(inotify.get(), QFile::encodeName(directory).constData(),
-                            IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_TO |
-                                IN_MOVED_FROM | IN_ONLYDIR) < 0) {
+                            IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM |
+                                IN_ONLYDIR) < 0) {
         inotify.reset();
         return;
     }
-    inotifyNotifier = new QSocketNotifier(inotify.get(), QSocketNotifier::Read, this);
+    auto *inotifyNotifier = new QSocketNotifier(inotify.get(), QSocketNotifier::Read, this);
     connect(inotifyNotifier, &QSocketNotifier::activated, this, &KvOtherRunsWatch::readEvents);
     followRuns();
 }
@@ -67,11 +67,11 @@ void KvOtherRunsWatch::followRuns()
             continue;
         }
         // Ids of another PID namespace cannot be followed from here.
-        const QStringList parts = name.split(QLatin1Char('-'));
-        if (parts.size() != 3 || !KvLinuxProcessIdentity::isRunning(name))
+        const quint32 processId = KvLinuxProcessIdentity::localProcessId(name.mid(4));
+        if (processId == 0 || !KvLinuxProcessIdentity::isRunning(name))
             continue;
         auto run = std::make_shared<Run>();
-        run->pidfd.reset(KvLinuxProcessIdentity::openPidfd(parts.at(1).toUInt()));
+        run->pidfd.reset(KvLinuxProcessIdentity::openPidfd(processId));
         // Opened after the look: the run must still be the one named.
         if (!run->pidfd.isValid() || !KvLinuxProcessIdentity::isRunning(name))
             continue;

@@ -27,9 +27,6 @@ public:
                      std::function<void()> onChange, QObject *parent = nullptr);
     ~KvOtherRunsWatch() override;
 
-    // Whether the directory is watched at all (it may not exist).
-    bool isWatching() const { return inotify.isValid(); }
-
 private:
     void readEvents();
     // A pidfd for every other run that has a record now, and none for the
@@ -40,7 +37,6 @@ private:
     const QString ownName;
     const std::function<void()> onChange;
     KvUniqueFd inotify;
-    QSocketNotifier *inotifyNotifier = nullptr;
     struct Run
     {
         KvUniqueFd pidfd;
