@@ -112,23 +112,27 @@ bool KvLinuxProcFs::readStat(quint32 processId, Stat &stat)
     return readStat(path, stat);
 }
 
-bool KvLinuxProcFs::readStat(const char *path, Stat &stat)
+ssize_t KvLinuxProcFs::readLine(const char *path, char *buffer, size_t size)
 {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
-    char buffer[4096];
+        return -1;
     ssize_t got;
     do
-        got = ::read(fd, buffer, sizeof buffer);
+        got = ::read(fd, buffer, size - 1);
     while (got < 0 && errno == EINTR);
     const int saved = errno;
     ::close(fd);
-    if (got < 0) {
-        errno = saved;
-        return false;
-    }
-    return parseStat(QByteArray::fromRawData(buffer, int(got)), stat);
+    errno = saved;
+    buffer[got < 0 ? 0 : got] = '\0';
+    return got;
+}
+
+bool KvLinuxProcFs::readStat(const char *path, Stat &stat)
+{
+    char buffer[4096];
+    const ssize_t got = readLine(path, buffer, sizeof buffer);
+    return got >= 0 && parseStat(QByteArray::fromRawData(buffer, int(got)), stat);
 }
 
 bool KvLinuxProcFs::parseStat(const QByteArray &content, Stat &stat)

@@ -34,6 +34,12 @@ public:
     // The same for a path already in the file system's encoding.
     static bool readFile(const char *path, QByteArray &content);
 
+    // A /proc file of one short line, which the first read hands out whole,
+    // into buffer, with a '\0' after it: no second read just to learn of the
+    // end, which what reads every process would pay for each. The length
+    // read, or -1 (errno).
+    static ssize_t readLine(const char *path, char *buffer, size_t size);
+
     // The text of a stat file; fails (EINVAL) when it is cut short.
     static bool parseStat(const QByteArray &content, Stat &stat);
 
@@ -50,9 +56,7 @@ public:
 
     // /proc/PID/stat.
     static bool readStat(quint32 processId, Stat &stat);
-    // The stat file at path. One line well under a page, which the first
-    // read hands out whole: no second read just to learn of the end, which
-    // a listing of /proc would pay for every process.
+    // The stat file at path, with readLine().
     static bool readStat(const char *path, Stat &stat);
 
     // readlink /proc/PID/exe, without the " (deleted)" the kernel adds for

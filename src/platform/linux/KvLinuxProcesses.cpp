@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 KvPlatformProcesses *KvPlatformProcesses::native()
@@ -97,18 +96,9 @@ KvResult<quint64> KvLinuxProcesses::cpuTime(quint32 processId)
         return KvPlatformProcesses::cpuTime(processId);
     char path[40];
     std::snprintf(path, sizeof path, "/proc/%u/schedstat", processId);
-    // One short read into the stack: this runs for every watched process.
-    const KvUniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
-        return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
     char content[64];
-    ssize_t got;
-    do
-        got = ::read(file.get(), content, sizeof content - 1);
-    while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return KvError::fromErrno(errno == ESRCH ? ESRCH : errno);
-    content[got] = '\0';
+    if (KvLinuxProcFs::readLine(path, content, sizeof content) < 0)
+        return KvError::fromErrno(errno == ENOENT ? ESRCH : errno);
     char *end = nullptr;
     const unsigned long long nanoseconds = std::strtoull(content, &end, 10);
     if (end == content || *end != ' ')
