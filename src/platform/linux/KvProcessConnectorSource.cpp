@@ -1,7 +1,6 @@
 #include "platform/linux/KvProcessConnectorSource.h"
 
 #include "platform/linux/KvLinuxCpuGroups.h"
-#include "platform/linux/KvLinuxProcessIdentity.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -25,14 +24,11 @@ namespace {
 // the only one this source runs in).
 const quint32 kernelThreadParent = 2;
 
-// Whether the connector's reports name this process's processes: the kernel
-// lets only the initial user namespace listen, and reports ids as the
-// initial PID namespace numbers them, which mean other processes, or none,
-// in any other.
-bool inInitialNamespaces()
+// Whether the kernel lets this process listen: only the initial user
+// namespace may. (Its reports number processes as the initial PID namespace
+// does, which the caller sees to.)
+bool inInitialUserNamespace()
 {
-    if (!KvLinuxProcessIdentity::inInitialPidNamespace())
-        return false;
     QFile uidMap(QStringLiteral("/proc/self/uid_map"));
     if (uidMap.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> fields = uidMap.readAll().simplified().split(' ');
@@ -140,7 +136,7 @@ void closeSocket(int socket)
 
 std::unique_ptr<KvProcessConnectorSource> KvProcessConnectorSource::open()
 {
-    if (!inInitialNamespaces()) {
+    if (!inInitialUserNamespace()) {
         errno = EPERM;
         return nullptr;
     }

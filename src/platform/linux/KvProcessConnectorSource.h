@@ -31,7 +31,8 @@ class KvProcessConnectorSource : public KvProcessEventSource
     Q_OBJECT
 
 public:
-    // A listening source, or nullptr with errno set.
+    // A listening source, or nullptr with errno set. Its ids are those of
+    // the initial PID namespace: for a process there only.
     static std::unique_ptr<KvProcessConnectorSource> open();
     ~KvProcessConnectorSource() override;
 
