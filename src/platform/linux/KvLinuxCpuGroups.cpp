@@ -256,8 +256,7 @@ bool KvLinuxCpuGroups::placed(Job &job, quint32 processId, const Member &member,
     const bool capping = restrains(job);
     // Where this copy keeps it, for a copy that lets go of it to hand it on
     // to: the family together.
-    records.setCap(process, capping ? job.rate : 0, member.origin,
-                   job.group.isEmpty() ? tree.jobGroupPath(job.number) : job.group);
+    records.setCap(process, capping ? job.rate : 0, member.origin, tree.jobGroupPath(job.number));
     const QString current = tree.groupOf(pid);
     // Held by another group of this copy as well: in a family's group it
     // stays, with this cap in the family's quota; let go of here, the other

@@ -219,10 +219,9 @@ void KvLinuxHoldRecords::readOthers()
             endedRuns.append(name);
         const KvFileContent record = KvLinuxRegularFile::read(
             QFile::encodeName(directory + QLatin1Char('/') + name), recordLimit, false);
-        if (record.kind != KvFileContent::Kind::Regular) {
-            refuse(name, record.refusal);
+        refuse(name, record.refusal);
+        if (record.kind != KvFileContent::Kind::Regular)
             continue;
-        }
         const QByteArray &text = record.bytes;
         // "stop <pid> <stamp>", "cap <pid> <stamp> <rate> <origin>", and
         // after a cap "group <pid> <stamp> <cgroup>" where the copy keeps it.

@@ -91,8 +91,6 @@ KvStatus KvLinuxSuspension::resume(quint32 processId)
 
 QList<KvStatus> KvLinuxSuspension::suspendAll(const QList<quint32> &processIds)
 {
-    if (processIds.size() < 2)
-        return KvPlatformSuspension::suspendAll(processIds);
     // One lock, and one write of the records, for all of them.
     KvLinuxHoldRecords::Guard guard(records);
     return KvPlatformSuspension::suspendAll(processIds);
@@ -100,8 +98,6 @@ QList<KvStatus> KvLinuxSuspension::suspendAll(const QList<quint32> &processIds)
 
 void KvLinuxSuspension::resumeAll(const QList<quint32> &processIds)
 {
-    if (processIds.size() < 2)
-        return KvPlatformSuspension::resumeAll(processIds);
     KvLinuxHoldRecords::Guard guard(records);
     KvPlatformSuspension::resumeAll(processIds);
 }
