@@ -96,6 +96,11 @@ public:
         if (kept && existed) {
             kept = ::fchmod(fd.get(), old.st_mode & 07777) == 0 &&
                    (::geteuid() != 0 || ::fchown(fd.get(), old.st_uid, old.st_gid) == 0);
+        } else if (kept) {
+            // A new file as any other program makes one, not mkostemp's 0600.
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            kept = ::fchmod(fd.get(), 0666 & ~mask) == 0;
         }
         // What is there now is what was looked at: nothing else is replaced.
         struct stat now;
