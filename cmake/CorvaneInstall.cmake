@@ -26,8 +26,6 @@ install(TARGETS corvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # own: it goes to a folder of the program's, where the program looks first.
 if(TARGET corvane_processwide)
     install(TARGETS corvane_processwide LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/corvane)
-    file(RELATIVE_PATH corvane_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR}
-         ${CMAKE_INSTALL_FULL_LIBDIR}/corvane)
     set_target_properties(corvane PROPERTIES INSTALL_RPATH "$ORIGIN/${corvane_bin_to_lib}")
 endif()
 # The run's lifeline is no command of its own: it goes with the library.
