@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KvProcessEventSource.h"
+#include "platform/windows/KvWindowsProcessEntries.h"
 
 #include <QHash>
 #include <QTimer>
@@ -23,6 +24,6 @@ private:
     void poll();
 
     // The name of each process of the last snapshot.
-    QHash<quint32, QString> m_known;
+    QHash<quint32, KvWindowsProcessEntries::Seen> m_known;
     QTimer m_timer;
 };

@@ -111,16 +111,16 @@ bool KvWindowsProcessEntries::needsImagePath(const KvProcessEntry &entry)
 }
 
 KvWindowsProcessEntries::Changes
-KvWindowsProcessEntries::compare(QHash<quint32, QString> &known,
-                                 const QList<KvProcessEntry> &listed)
+KvWindowsProcessEntries::compare(QHash<quint32, Seen> &known, const QList<KvProcessEntry> &listed)
 {
     Changes changes;
-    QHash<quint32, QString> now;
+    QHash<quint32, Seen> now;
     now.reserve(listed.size());
     for (const KvProcessEntry &entry : listed) {
-        now.insert(entry.processId, entry.name);
+        const Seen seen{entry.name, entry.parentProcessId};
+        now.insert(entry.processId, seen);
         const auto before = known.constFind(entry.processId);
-        if (before != known.constEnd() && *before == entry.name)
+        if (before != known.constEnd() && *before == seen)
             continue;
         if (before != known.constEnd())
             changes.ended.append(entry.processId);

@@ -36,13 +36,17 @@ public:
     static bool needsImagePath(const KvProcessEntry &entry);
 
     // What one snapshot tells beside the last one: the processes that
-    // started and the ids that ended. known holds the name of each process
-    // of the last snapshot and becomes that of this one. An id that names
-    // another executable now was ended and given to a new process.
+    // started and the ids that ended. known holds the name and parent of
+    // each process of the last snapshot and becomes those of this one. An id
+    // that names another executable, or one of another parent, now was ended
+    // and given to a new process; one given to the same program by the same
+    // parent between two snapshots goes unseen (a snapshot has no start
+    // times).
     struct Changes
     {
         QList<KvProcessEntry> started;
         QList<quint32> ended;
     };
-    static Changes compare(QHash<quint32, QString> &known, const QList<KvProcessEntry> &listed);
+    using Seen = QPair<QString, quint32>;
+    static Changes compare(QHash<quint32, Seen> &known, const QList<KvProcessEntry> &listed);
 };

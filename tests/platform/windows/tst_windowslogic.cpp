@@ -114,15 +114,18 @@ private slots:
         QCOMPARE(Entries::listed(0, 0, "[System Process]").name, "System Idle Process");
         QCOMPARE(Entries::listed(4, 0, "Registry").name, "Registry");
         QCOMPARE(Entries::listed(812, 640, "app.exe").parentProcessId, 640u);
-        // Beside the last snapshot: 2 ended, 3 given to another program, 4 started.
-        QHash<quint32, QString> known{{1, "a.exe"}, {2, "b.exe"}, {3, "c.exe"}};
-        const Entries::Changes changes =
-            Entries::compare(known, {Entries::listed(1, 0, "a.exe"), Entries::listed(3, 1, "d.exe"),
-                                     Entries::listed(4, 1, "e.exe")});
-        QCOMPARE(changes.ended, (QList<quint32>{3, 2}));
-        QCOMPARE(changes.started.size(), 2);
-        QCOMPARE(changes.started.at(0).name + changes.started.at(1).name, "d.exee.exe");
-        QCOMPARE(known, (QHash<quint32, QString>{{1, "a.exe"}, {3, "d.exe"}, {4, "e.exe"}}));
+        // Beside the last snapshot: 2 ended, 3 given to another program, 5 to the same
+        // program by another parent, 4 started.
+        QHash<quint32, Entries::Seen> known{
+            {1, {"a.exe", 0}}, {2, {"b.exe", 0}}, {3, {"c.exe", 1}}, {5, {"cl.exe", 1}}};
+        const Entries::Changes changes = Entries::compare(
+            known, {Entries::listed(1, 0, "a.exe"), Entries::listed(3, 1, "d.exe"),
+                    Entries::listed(4, 1, "e.exe"), Entries::listed(5, 4, "cl.exe")});
+        QCOMPARE(QSet<quint32>(changes.ended.cbegin(), changes.ended.cend()),
+                 (QSet<quint32>{2, 3, 5}));
+        QCOMPARE(changes.started.size(), 3);
+        QCOMPARE(changes.started.at(1).name + changes.started.at(2).name, "e.execl.exe");
+        QCOMPARE(known.value(5), Entries::Seen("cl.exe", 4));
     }
     void jobRates()
     {

@@ -33,11 +33,16 @@ bool KvWin32Lifeline::entrust(HANDLE job, std::uint64_t &held)
     if (!m_process || !DuplicateHandle(GetCurrentProcess(), job, m_process.get(), &copy, 0, TRUE,
                                        DUPLICATE_SAME_ACCESS))
         return false;
-    held = reinterpret_cast<std::uintptr_t>(copy);
-    if (send({held, 1}))
+    const std::uint64_t value = reinterpret_cast<std::uintptr_t>(copy);
+    if (send({value, 1})) {
+        held = value;
         return true;
-    // Not told: the handle is closed where it went.
+    }
+    // Not told: the handle is closed where it went. The error said is the
+    // pipe's.
+    const DWORD error = GetLastError();
     DuplicateHandle(m_process.get(), copy, nullptr, nullptr, 0, FALSE, DUPLICATE_CLOSE_SOURCE);
+    SetLastError(error);
     return false;
 }
 
