@@ -6,6 +6,7 @@
 //     bench_big_family [members]
 
 #include "BenchProgram.h"
+#include "ProcFsProbe.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,19 +15,6 @@
 #include <cstdio>
 
 namespace {
-
-// The processes that parent started.
-QList<qint64> childrenOf(qint64 parent)
-{
-    QList<qint64> children;
-    for (const QString &id : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/") + id + QStringLiteral("/stat"));
-        const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-        if (text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() == parent)
-            children.append(id.toLongLong());
-    }
-    return children;
-}
 
 int inProgramGroups(const QList<qint64> &family)
 {
@@ -62,7 +50,8 @@ int main(int argc, char *argv[])
                              QByteArray("i=0; while [ $i -lt ") + QByteArray::number(members) +
                                  " ]; do sleep 600 & i=$((i+1)); done; wait"});
     QList<qint64> family;
-    BenchProgram::waitUntil([&] { return (family = childrenOf(parent)).size() == members; }, 60000);
+    BenchProgram::waitUntil(
+        [&] { return (family = ProcFsProbe::childrenOf(parent)).size() == members; }, 60000);
     family.append(parent);
     const auto captured = [&] { return inProgramGroups(family); };
     const auto released = [&] { return int(family.size()) - inProgramGroups(family); };

@@ -366,9 +366,7 @@ private:
     // The child of the process that runs program, or 0.
     static qint64 childOf(qint64 parent, const QString &program)
     {
-        QProcess pgrep;
-        pgrep.start("pgrep", {"-P", QString::number(parent), "-x", program});
-        return pgrep.waitForFinished() ? pgrep.readAll().trimmed().toLongLong() : 0;
+        return ProcFsProbe::childrenOf(parent, program.toUtf8()).value(0);
     }
 
     // Runs the test function again in a child on an Xvfb of its own: true in
