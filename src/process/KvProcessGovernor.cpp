@@ -327,6 +327,22 @@ void KvProcessGovernor::keep(int groupId, const Restriction &restriction)
 
 void KvProcessGovernor::lift(int groupId)
 {
+    lift(QList<int>{groupId});
+}
+
+void KvProcessGovernor::lift(const QList<int> &groupIds)
+{
+    QList<Restriction> lifted;
+    QList<Restriction> suspensions;
+    for (const int groupId : groupIds)
+        liftGroup(groupId, lifted, suspensions);
+    resumeAll(suspensions);
+    note(lifted + suspensions, false);
+}
+
+void KvProcessGovernor::liftGroup(int groupId, QList<Restriction> &lifted,
+                                  QList<Restriction> &suspensions)
+{
     auto found = groups.find(groupId);
     if (found == groups.end())
         return;
@@ -347,8 +363,6 @@ void KvProcessGovernor::lift(int groupId)
     // one's lift is only said (until then, each tries it in turn). What was
     // lifted leaves the journal in one write; a cap whose lift failed stays
     // in it, to be tried again.
-    QList<Restriction> lifted;
-    QList<Restriction> suspensions;
     bool familyLifted = false;
     for (const Restriction &restriction : restrictions) {
         count(restriction, -1);
@@ -366,8 +380,6 @@ void KvProcessGovernor::lift(int groupId)
         familyLifted = familyLifted || (family && restriction.group == family);
         lifted.append(restriction);
     }
-    resumeAll(suspensions);
-    note(lifted + suspensions, false);
 }
 
 bool KvProcessGovernor::holds(int groupId, quint32 processId) const

@@ -84,10 +84,10 @@ public:
     // keeps the restriction in the group groupId; -1 makes a new group. Group
     // ids run 1, 2, 3, ... and are never handed out twice in a run. A
     // restriction that failed is kept as well (holds() finds it), but leaves
-    // the journal at once: lifting has nothing of it to undo. shared holds the process with the group's
-    // family: one cap of percent for all of them together, which whatever
-    // they start joins by itself; or suspended, the family frozen as well
-    // where the platform can freeze (nothing it starts runs meanwhile).
+    // the journal at once: lifting has nothing of it to undo. shared holds the process with the
+    // group's family: one cap of percent for all of them together, which whatever they start joins
+    // by itself; or suspended, the family frozen as well where the platform can freeze (nothing it
+    // starts runs meanwhile).
     Held hold(int groupId, Action action, quint32 processId, unsigned int percent = 0,
               bool shared = false);
     // The same for many processes in one step (one journal write, and one
@@ -98,6 +98,8 @@ public:
     // Takes the group out and lifts its restrictions in the order they were
     // held. An id without a group (-1 included) does nothing.
     void lift(int groupId);
+    // The same for several groups, with one write of the journal.
+    void lift(const QList<int> &groupIds);
 
     const ProcessTable &processes() const { return processTable; }
     // Goes up by one at every change of the table, so that whoever keeps
@@ -140,6 +142,9 @@ private:
     // user needs, and is restrained all the same.
     void reportBorrowedName(quint32 processId);
     bool limitCpu(Restriction &restriction);
+    // Lifts a group; what it lifted and the suspensions still to resume go
+    // to the lists.
+    void liftGroup(int groupId, QList<Restriction> &lifted, QList<Restriction> &suspensions);
     void limitFamily(QList<Restriction> &members, int groupId);
     void suspendAll(QList<Restriction> &restrictions, int groupId);
     void reportCapFailure(const Restriction &restriction, const KvStatus &failure);

@@ -10,8 +10,8 @@ QString RuleStatusText::tooltip(RulesEngine &engine, unsigned id)
     const Rule *rule = engine.rule(id);
     if (!rule)
         return QString();
-    QStringList lines{rule->definition().enabled ? state(engine, id) : tr("Switched off")};
     const QList<quint32> ids = rule->heldProcessIds();
+    QStringList lines{rule->definition().enabled ? state(engine, *rule, ids) : tr("Switched off")};
     // At most ten by name; the rest by number.
     const int shown = 10;
     for (quint32 processId : ids.mid(0, shown)) {
@@ -36,7 +36,7 @@ QString RuleStatusText::idle(RulesEngine &engine, unsigned id)
     if (rule->state() == RuleState::Delayed)
         return waiting(rule->delayLeft());
     if (rule->state() == RuleState::Inactive || definition.onlyWhenBusy)
-        return state(engine, id);
+        return state(engine, *rule, rule->heldProcessIds());
     const QStringList targets = programs(definition.targetPatterns);
     if (targets.isEmpty())
         return tr("It names no program to restrain");
@@ -50,13 +50,11 @@ QString RuleStatusText::waiting(int seconds)
     return tr("Waiting %1 s for the delay").arg(seconds);
 }
 
-QString RuleStatusText::state(RulesEngine &engine, unsigned id)
+QString RuleStatusText::state(RulesEngine &engine, const Rule &rule, const QList<quint32> &held)
 {
-    const Rule &rule = *engine.rule(id);
     const RuleDefinition &definition = rule.definition();
     if (rule.state() == RuleState::Inactive)
         return tr("Inactive until %1").arg(conditions(definition));
-    const QList<quint32> held = rule.heldProcessIds();
     QStringList paths;
     for (quint32 processId : held) {
         if (const auto process = engine.governor().processes().value(processId))

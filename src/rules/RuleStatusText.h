@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+class Rule;
 class RulesEngine;
 struct RuleDefinition;
 
@@ -22,8 +24,8 @@ public:
     static QString waiting(int seconds);
 
 private:
-    // The state of an enabled rule in a sentence.
-    static QString state(RulesEngine &engine, unsigned id);
+    // The state of an enabled rule in a sentence; held: what it holds.
+    static QString state(RulesEngine &engine, const Rule &rule, const QList<quint32> &held);
     // What must hold for the rule to act ("game is in the foreground").
     static QString conditions(const RuleDefinition &rule);
     // "a", "a and b", "a, b and c", "a, b, c and 2 more".
