@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QThread>
-#include <QTimerEvent>
 
 #include <algorithm>
 
@@ -18,6 +17,13 @@ Rule::Rule(const RuleDefinition &definition, RuleContext &context)
     reportUnusableValues({});
     busyTimer.setInterval(1000);
     connect(&busyTimer, &QTimer::timeout, this, &Rule::sampleBusy);
+    delayTimer.setSingleShot(true);
+    // Exact, so that the seconds it says are left are those it waits.
+    delayTimer.setTimerType(Qt::PreciseTimer);
+    connect(&delayTimer, &QTimer::timeout, this, [this] {
+        activate(false);
+        emit statusChanged();
+    });
 }
 
 Rule::~Rule()
@@ -133,7 +139,7 @@ int Rule::delayLeft() const
 {
     if (m_state != RuleState::Delayed)
         return 0;
-    return int((delayEnd.remainingTime() + 999) / 1000);
+    return int((delayTimer.remainingTime() + 999) / 1000);
 }
 
 template<class Change> void Rule::announcingRestraint(const Change &change)
@@ -237,8 +243,7 @@ void Rule::activate(bool useDelay)
 {
     if (useDelay && m_definition.applyDelay) {
         const unsigned seconds = m_definition.applyDelayValue;
-        timerId = startTimer(int(qint64(seconds) * 1000), Qt::VeryCoarseTimer);
-        delayEnd.setRemainingTime(qint64(seconds) * 1000);
+        delayTimer.start(int(qint64(seconds) * 1000));
         m_state = RuleState::Delayed;
         kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" delayed for " << seconds << "s";
         return;
@@ -253,9 +258,8 @@ void Rule::activate(bool useDelay)
 
 void Rule::deactivate()
 {
-    if (timerId != 0) {
-        killTimer(timerId);
-        timerId = 0;
+    if (delayTimer.isActive()) {
+        delayTimer.stop();
     } else {
         if (m_definition.shareLimit) {
             kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" lets go of the "
@@ -264,28 +268,14 @@ void Rule::deactivate()
         }
         busyTimer.stop();
         busyWatch.clear();
-        for (const int group : qAsConst(busyGroups))
-            context.governor.lift(group);
+        context.governor.lift(busyGroups.values() << restrictionGroupId);
         busyGroups.clear();
-        context.governor.lift(restrictionGroupId);
         restrictionGroupId = -1;
         m_restrictedProcessIds.clear();
         family.clear();
     }
     m_state = RuleState::Inactive;
     kvInfo(lcCorvane) << "rule \"" << m_definition.name << "\" deactivated";
-}
-
-void Rule::timerEvent(QTimerEvent *event)
-{
-    if (timerId == 0) {
-        QObject::timerEvent(event);
-        return;
-    }
-    killTimer(timerId);
-    timerId = 0;
-    activate(false);
-    emit statusChanged();
 }
 
 void Rule::activateIfApplicable()

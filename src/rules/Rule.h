@@ -6,7 +6,6 @@
 #include "rules/RuleDefinition.h"
 #include "rules/RuleState.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
@@ -78,9 +77,6 @@ signals:
     // icon of its row is out of date.
     void statusChanged();
 
-protected:
-    void timerEvent(QTimerEvent *event) override;
-
 private:
     // Whether the process is a target that may be restrained; one that may
     // not is named in the log, once.
@@ -129,8 +125,8 @@ private:
 
     RuleContext &context;
     RuleDefinition m_definition;
-    int timerId = 0;
-    QDeadlineTimer delayEnd;
+    // Runs while the rule waits for its delay.
+    QTimer delayTimer;
     QSet<quint32> m_restrictedProcessIds;
     // With the limit shared: every process held, in force or not, whose
     // starts join the family.
