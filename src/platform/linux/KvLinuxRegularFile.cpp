@@ -99,7 +99,11 @@ KvFileContent KvLinuxRegularFile::read(const QByteArray &path, qint64 limit, boo
         return content;
     }
     struct stat before, after;
-    if (::fstat(fd.get(), &before) != 0 || before.st_size > limit) {
+    if (::fstat(fd.get(), &before) != 0) {
+        content.refusal = QStringLiteral("cannot be read: ") + systemWords(errno);
+        return content;
+    }
+    if (before.st_size > limit) {
         content.refusal = QStringLiteral("is larger than %1 bytes").arg(limit);
         return content;
     }
