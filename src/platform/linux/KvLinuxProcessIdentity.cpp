@@ -3,6 +3,8 @@
 #include "platform/linux/KvLinuxProcFs.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -131,13 +133,21 @@ quint64 KvLinuxProcessIdentity::ownPidNamespace()
 
 bool KvLinuxProcessIdentity::pidNamespaceInUse(quint64 inode)
 {
-    for (const quint32 processId : KvLinuxProcFs::processIds()) {
-        char link[48];
-        std::snprintf(link, sizeof link, "/proc/%u/ns/pid", processId);
-        if (pidNamespaceOf(link) == inode)
-            return true;
+    // Asked at every look at the hold records: one look at every process
+    // serves for two seconds, as a namespace seen gone that much later
+    // changes nothing anyone sees.
+    static QSet<quint64> inUse;
+    static QElapsedTimer looked;
+    if (!looked.isValid() || looked.elapsed() > 2000) {
+        inUse.clear();
+        for (const quint32 processId : KvLinuxProcFs::processIds()) {
+            char link[48];
+            std::snprintf(link, sizeof link, "/proc/%u/ns/pid", processId);
+            inUse.insert(pidNamespaceOf(link));
+        }
+        looked.start();
     }
-    return false;
+    return inUse.contains(inode);
 }
 
 quint64 KvLinuxProcessIdentity::bootTag()
